@@ -1,0 +1,508 @@
+/* Component manager start-up and shut-down: registering the core and listed components,
+ * entry and import passes, the init and exit hook sequences, configuration discovery, the
+ * component listing and banner, safe mode and unloading in groups. */
+#include <chrono>
+#include <cstring>
+#include <initializer_list>
+#include <thread>
+
+#include "cm/cm_internal.h"
+#include "cmplog.h"
+#include "cmpsettings.h"
+#include "cmutils.h"
+#include "syssem.h"
+#include "systime.h"
+
+extern "C" RTS_RESULT CM__Entry(ComponentInitRecord* pInit);
+
+namespace cm {
+
+Manager g{};
+OptionalImports imports{};
+
+PoolLock::PoolLock() : lock_(g.poolLock) {
+    if (lock_ != RTS_INVALID_HANDLE) SysSemEnter(lock_);
+}
+
+PoolLock::~PoolLock() {
+    if (lock_ != RTS_INVALID_HANDLE) SysSemLeave(lock_);
+}
+
+void log(RTS_UI32 classId, RTS_RESULT errorId, RTS_UI32 infoId, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogAddArg(nullptr, CMPID_CM, classId, errorId, infoId, format, &args);
+    va_end(args);
+}
+
+namespace {
+
+constexpr const char* kProductTitle = "KELVARO Control";
+constexpr const char* kCoreList[] = {"CM", "CmpMemPool", "CmpLog", "CmpSettings", "SysFile", nullptr};
+constexpr RTS_UI32 kKeptIds[] = {0x1, 0x13, 0x1E, 0x1F, 0x101, 0x108, 0x10B};
+constexpr RTS_UI32 kMaxCommCycleInterval = 10000;
+constexpr RTS_UI32 kExitPendingLimitMs = 10000;
+
+/* Event parameter through which listeners of the cycle-request event ask for more cycles. */
+struct MoreCyclesParam {
+    RTS_UI32 moreCycles;
+};
+
+/* A list entry stands for a core name when it is that name, or that name followed by exactly
+ * "Embedded" or "Flash". */
+bool stands_for(const char* entryName, const char* coreName) {
+    RTS_SIZE len = std::strlen(coreName);
+    if (std::strncmp(entryName, coreName, len) != 0) return false;
+    const char* rest = entryName + len;
+    return *rest == '\0' || std::strcmp(rest, "Embedded") == 0 || std::strcmp(rest, "Flash") == 0;
+}
+
+bool begins_with(const char* s, const char* prefix) {
+    return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
+}
+bool is_valid_module(RTS_HANDLE h) {
+    return h != nullptr && h != RTS_INVALID_HANDLE;
+}
+bool listed(const StaticComponent& e) {
+    return e.name != nullptr && e.name[0] != '\0';
+}
+
+/* A listed name counts as present when a present record has it, or stands for it. */
+bool already_registered(const char* name) {
+    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+        if (counts_as_present(n->rec) && stands_for(name, n->rec.name)) return true;
+    return false;
+}
+
+void keep_first_failure(RTS_RESULT& kept, RTS_RESULT r) {
+    if (kept == RES_OK && r != RES_OK) kept = r;
+}
+
+RTS_RESULT register_core(const StaticComponent* list) {
+    RTS_RESULT result = RES_OK;
+    for (const char* const* core = kCoreList; *core != nullptr; ++core) {
+        if (already_present(*core)) continue;
+        PF_COMPONENT_ENTRY entry = nullptr;
+        RTS_HANDLE module = RTS_INVALID_HANDLE;
+        RTS_UI16 flags = CM_FLAG_STATIC | CM_FLAG_SYSTEM;
+        for (const StaticComponent* e = list; e != nullptr && listed(*e) && entry == nullptr; ++e)
+            if (e->entry != nullptr && stands_for(e->name, *core)) entry = e->entry;
+        if (entry == nullptr && std::strcmp(*core, "CM") == 0) entry = CM__Entry;
+        if (entry == nullptr) {
+            RTS_RESULT r = host_load(*core, &module, &entry);
+            if (r != RES_OK) {
+                keep_first_failure(result, r);
+                continue;
+            }
+            if (is_valid_module(module)) flags = CM_FLAG_DYNAMIC | CM_FLAG_SYSTEM;
+        }
+        create_record(*core, entry, module, flags, 1, nullptr);
+    }
+    return result;
+}
+
+bool is_system_entry(const StaticComponent& e) {
+    return e.flags != 0 || begins_with(e.name, "Sys") || std::strcmp(e.name, "CmpMemGC") == 0;
+}
+
+RTS_RESULT register_list(const StaticComponent* list, bool systemPass) {
+    RTS_RESULT result = RES_OK;
+    for (const StaticComponent* e = list; e != nullptr && listed(*e); ++e) {
+        if (systemPass && !is_system_entry(*e)) continue;
+        if (already_registered(e->name)) continue;
+        PF_COMPONENT_ENTRY entry = e->entry;
+        RTS_HANDLE module = RTS_INVALID_HANDLE;
+        RTS_UI16 flags = systemPass ? CM_FLAG_STATIC | CM_FLAG_SYSTEM : CM_FLAG_STATIC;
+        if (entry == nullptr) {
+            RTS_RESULT r = host_load(e->name, &module, &entry);
+            if (r != RES_OK) {
+                keep_first_failure(result, r);
+                continue;
+            }
+            flags = is_valid_module(module) ? CM_FLAG_DYNAMIC : CM_FLAG_STATIC;
+            if (e->flags != 0 || begins_with(e->name, "Sys")) flags |= CM_FLAG_SYSTEM;
+        }
+        if (std::strcmp(e->name, "CmpMemGC") == 0) flags |= CM_FLAG_SYSTEM;
+        keep_first_failure(result, create_record(e->name, entry, module, flags, 1, nullptr));
+    }
+    return result;
+}
+
+RTS_RESULT discover_configuration(const char* cfgFile, RTS_UI32 flags) {
+    const bool optional = (flags & CM_INIT_NO_CONFIG_REQUIRED) != 0;
+    RTS_RESULT r = RES_OK;
+    if (cfgFile == nullptr) {
+        if (optional) return RES_OK;
+        for (const char* name : {"KELVAROControl", "KeLvAroSP", "KeLvAroControl"})
+            if ((r = SettgSetDatabaseName(name)) == RES_OK) return RES_OK;
+        log(LOG_ERROR, r, 3, "Cannot find configuration <file>%s</file>", "KELVAROControl");
+        return RES_FAILED;
+    }
+    if ((r = SettgSetDatabaseName(cfgFile)) == RES_OK) return RES_OK;
+    if (!optional)
+        for (const char* name : {"KELVAROControl", "KeLvAroControl"})
+            if ((r = SettgSetDatabaseName(name)) == RES_OK) return RES_OK;
+    if (std::strstr(cfgFile, "GWClient.cfg") != nullptr) return r;
+    if (optional) return RES_OK;
+    log(LOG_ERROR, r, 3, "Cannot find configuration <file>%s</file>", cfgFile);
+    return RES_FAILED;
+}
+
+/* A missing key is no failure here: the default stands. Only a settings error counts. */
+RTS_RESULT read_setting(const char* key, RTS_I32* pValue, RTS_I32 defaultValue) {
+    RTS_RESULT r = SettgGetIntValue("ComponentManager", key, pValue, defaultValue, 0);
+    return r == RES_FAILED ? RES_OK : r;
+}
+
+RTS_RESULT read_manager_settings() {
+    RTS_RESULT result = RES_OK;
+    keep_first_failure(result, read_setting("DisablingOperations", &g.disablingOperations, 1));
+    keep_first_failure(result, read_setting("OverloadableFunctions", &g.overloadableFunctions, 1));
+    keep_first_failure(result,
+                       read_setting("MinimalCommCycleHookInterval", &g.minimalCommCycleInterval, 250));
+    return result;
+}
+
+void add_components_from_settings() {
+    for (int n = 0;; ++n) {
+        char key[32];
+        char name[32];
+        RTS_I32 length = sizeof name;
+        CMUtlsnprintf(key, sizeof key, "%s.%d", "Component", n);
+        RTS_RESULT r = SettgGetStringValue("ComponentManager", key, name, &length, "", 0);
+        if ((r != RES_OK && r != RES_BUFFERSIZE) || name[0] == '\0') {
+            if (n >= 2) return;
+            continue;
+        }
+        if (already_present(name)) continue;
+        RTS_HANDLE module;
+        PF_COMPONENT_ENTRY entry;
+        if ((r = host_load(name, &module, &entry)) != RES_OK) {
+            log(LOG_ERROR, r, 12, "*** Error: Component <cmp>%s</cmp> NOT loaded", name);
+            continue;
+        }
+        RTS_UI16 flags = begins_with(name, "Sys") ? CM_FLAG_DYNAMIC | CM_FLAG_SYSTEM : CM_FLAG_DYNAMIC;
+        create_record(name, entry, module, flags, 0, nullptr);
+    }
+}
+
+void print_console_banner() {
+    if (imports.SysOutPrintf == nullptr) return;
+    imports.SysOutPrintf("\n"
+                         "  _/    _/ _/_/_/_/ _/       _/    _/   _/_/   _/_/_/     _/_/\n"
+                         "  _/  _/   _/       _/       _/    _/ _/    _/ _/    _/ _/    _/\n"
+                         "  _/_/     _/_/_/   _/       _/    _/ _/_/_/_/ _/_/_/   _/    _/\n"
+                         "  _/  _/   _/       _/        _/  _/  _/    _/ _/    _/ _/    _/\n"
+                         "  _/    _/ _/_/_/_/ _/_/_/_/    _/    _/    _/ _/    _/   _/_/\n"
+                         "\n\n");
+}
+
+void log_listing() {
+    struct Group {
+        RTS_UI16 mask, value;
+    };
+    constexpr Group groups[] = {{5, 5}, {6, 6}, {5, 1}, {6, 2}};
+    for (const Group& grp : groups)
+        for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+            if ((n->rec.flags & grp.mask) == grp.value) log_listing_line(n->rec);
+}
+
+const char* os_name(RTS_UI32 id) {
+    constexpr const char* names[] = {"---",   "---",     "Windows", "Windows RTE", "Windows CE",
+                                     "Linux", "VxWorks", "QNX",     "UCOS"};
+    return id < sizeof names / sizeof names[0] ? names[id] : "---";
+}
+
+const char* cpu_name(RTS_UI32 id) {
+    constexpr const char* names[] = {"---",      "x86",     "ARM",      "PPC",       "MIPS",   "SH",
+                                     "BLACKFIN", "TRICORE", "NIOS",     "C16X",      "CORTEX", "DSP",
+                                     "V850",     "RX6",     "COLDFIRE", "LOONGSON64"};
+    return id < sizeof names / sizeof names[0] ? names[id] : "---";
+}
+
+void device_name(char* buffer, RTS_SIZE size) {
+    RTS_WCHAR wide[101] = {};
+    RTS_SIZE length = 100;
+    if (imports.SysTargetGetDeviceName != nullptr &&
+        imports.SysTargetGetDeviceName(wide, &length) == RES_OK) {
+        RTS_SIZE i = 0;
+        for (; i + 1 < size && i < 100 && wide[i] != 0; ++i)
+            buffer[i] = wide[i] < 0x80 ? static_cast<char>(wide[i]) : '?';
+        buffer[i] = '\0';
+        return;
+    }
+    CMUtlsnprintf(buffer, size, "%s V3", kProductTitle);
+}
+
+void log_banner() {
+    char rule[74];
+    std::memset(rule, '=', 73);
+    rule[73] = '\0';
+    char device[101];
+    device_name(device, sizeof device);
+    RTS_UI32 os = 0, cpu = 0;
+    if (imports.SysTargetGetOperatingSystemId != nullptr) imports.SysTargetGetOperatingSystemId(&os);
+    if (imports.SysTargetGetProcessorId != nullptr) imports.SysTargetGetProcessorId(&cpu);
+    log(LOG_INFO, 0, 0, "%s", rule);
+    log(LOG_INFO, 0, 4, "%s", device);
+    log(LOG_INFO, 0, 4, "OS=%s, CPU=%s, Arch=%s, Coding=%s", os_name(os), cpu_name(cpu), "64Bit", "C");
+    log(LOG_INFO, 0, 6, "<version>%s</version> <builddate>%s</builddate>", "3.5.21.10", "May 20 2025");
+    log(LOG_INFO, 0, 5, "%s", "Gateway control framework started on the caller's thread");
+    log(LOG_INFO, 0, 0, "%s", rule);
+}
+
+RTS_RESULT deliver_exit_row(RTS_UI32 hook) {
+    RTS_UI32 start = SysTimeGetMs();
+    RTS_RESULT r;
+    while ((r = CMCallHook(hook, 0, nullptr, 0)) == RES_PENDING &&
+           SysTimeGetMs() - start < kExitPendingLimitMs)
+        std::this_thread::yield();
+    return r;
+}
+
+/* Before CH_EXIT_COMM: keeps cycling while a listener of the cycle-request event asks. */
+void drain_comm_cycles() {
+    RTS_UI32 start = SysTimeGetMs();
+    for (;;) {
+        MoreCyclesParam more{0};
+        post_event(6, &more);
+        if (more.moreCycles == 0 || SysTimeGetMs() - start >= 32000) return;
+        CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void before_exit_row(RTS_UI32 hook) {
+    switch (hook) {
+        case CH_EXIT_COMM:
+            post_event(1, nullptr);
+            drain_comm_cycles();
+            break;
+        case CH_EXIT_TASKS:
+            post_event(2, nullptr);
+            break;
+        case CH_EXIT3:
+            post_event(3, nullptr);
+            break;
+        case CH_EXIT2:
+            post_event(4, nullptr);
+            break;
+        default:
+            break;
+    }
+}
+
+void create_events() {
+    if (imports.EventCreate == nullptr) return;
+    for (int i = 0; i < kEventCount; ++i)
+        g.events[i] = imports.EventCreate(kFirstEventId + i, CMPID_CM, nullptr);
+}
+
+void delete_events() {
+    for (RTS_HANDLE& e : g.events) {
+        if (imports.EventDelete != nullptr && e != RTS_INVALID_HANDLE) imports.EventDelete(e);
+        e = RTS_INVALID_HANDLE;
+    }
+}
+
+bool is_kept(RTS_UI32 id) {
+    for (RTS_UI32 k : kKeptIds)
+        if (k == id) return true;
+    return false;
+}
+
+/* Unloads every component of a group, restarting at the head after each unload. */
+void unload_group(RTS_UI16 mask, RTS_UI16 value, bool kept) {
+    bool again = true;
+    while (again) {
+        again = false;
+        for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+            if ((n->rec.flags & mask) != value || is_kept(n->rec.id) != kept) continue;
+            if (CMUnloadComponent(&n->rec) == RES_OK) {
+                again = true;
+                break;
+            }
+        }
+    }
+}
+
+void create_pool_locks() {
+    if (g.poolLock == RTS_INVALID_HANDLE) g.poolLock = SysSemCreate(nullptr);
+}
+
+void delete_pool_locks() {
+    RTS_HANDLE lock = g.poolLock;
+    g.poolLock = RTS_INVALID_HANDLE;
+    if (lock != RTS_INVALID_HANDLE) SysSemDelete(lock);
+}
+
+void reset_globals() {
+    g = Manager{};
+    g.poolLock = RTS_INVALID_HANDLE;
+    g.disablingOperations = 1;
+    g.overloadableFunctions = 1;
+    g.minimalCommCycleInterval = 250;
+    g.commCycleInterval = 10;
+    for (RTS_HANDLE& e : g.events) e = RTS_INVALID_HANDLE;
+}
+
+} // namespace
+
+void post_event(int index, void* param) {
+    if (imports.EventPost2 != nullptr && g.events[index] != RTS_INVALID_HANDLE)
+        imports.EventPost2(g.events[index], 1, 2, param);
+}
+
+} // namespace cm
+
+using namespace cm;
+
+extern "C" RTS_RESULT CMInit3(const char* cfgFile, const StaticComponent* staticList, RTS_UI32 flags) {
+    PF_HOST_CALLBACK callback = g.hostCallback;
+    RTS_UINTPTR userParam = g.hostUserParam;
+    reset_globals();
+    g.hostCallback = callback;
+    g.hostUserParam = userParam;
+    g.pools = true;
+    RTS_RESULT R = RES_OK;
+    RTS_RESULT C = register_core(staticList);
+    keep_first_failure(R, call_entries(false));
+    if (C == RES_OK) C = import_pass(CM_FLAG_STARTUP_IMPORT | CM_FLAG_LATE_IMPORT);
+    if (C == RES_OK) C = register_list(staticList, true);
+    keep_first_failure(R, call_entries(false));
+    import_pass(CM_FLAG_STARTUP_IMPORT | CM_FLAG_LATE_IMPORT);
+    if (CMBasicChecks() == 0) {
+        log(LOG_ERROR, 1, 2, "RtsBasicChecks failed. Cannot start the runtime system");
+        return RES_FAILED;
+    }
+    g.initFlags = flags;
+    register_list(staticList, false);
+    keep_first_failure(R, call_entries(false));
+    keep_first_failure(R, startup_pass(CH_INIT_SYSTEM));
+    keep_first_failure(R, discover_configuration(cfgFile, flags));
+    keep_first_failure(R, read_manager_settings());
+    add_components_from_settings();
+    keep_first_failure(R, call_entries(false));
+    import_pass(CM_FLAG_SYSTEM);
+    keep_first_failure(R, CMCallHook2(CM_FLAG_DYNAMIC, CH_INIT_SYSTEM, 0, 0));
+    print_console_banner();
+    keep_first_failure(R, startup_pass(CH_INIT_SYSTEM2));
+    log_listing();
+    C = import_pass(CM_FLAG_STARTUP_IMPORT | CM_FLAG_LATE_IMPORT);
+    if (C != RES_OK) CMSetSafeMode(1, C);
+    keep_first_failure(R, CMInitSequence(hook_row(CH_INIT), 1));
+    create_events();
+    if (g.haltFlag == 0 && (flags & CM_INIT_STOP_BEFORE_INIT_END) == 0) keep_first_failure(R, CMInitEnd());
+    return C != RES_OK ? C : R;
+}
+
+extern "C" RTS_RESULT CMInit(const char* cfgFile, const StaticComponent* staticList) {
+    return CMInit3(cfgFile, staticList, 0);
+}
+
+extern "C" RTS_RESULT CMInit2(const char* cfgFile, const StaticComponent* staticList, int noConfigRequired) {
+    return CMInit3(cfgFile, staticList, noConfigRequired != 0 ? CM_INIT_NO_CONFIG_REQUIRED : 0);
+}
+
+extern "C" RTS_RESULT CMInit4(const char* cfgFile, const StaticComponent* staticList, RTS_UI32 flags,
+                              PF_HOST_CALLBACK hostCallback, RTS_UINTPTR userParam) {
+    if (hostCallback != nullptr) {
+        g.hostCallback = hostCallback;
+        g.hostUserParam = userParam;
+    }
+    return CMInit3(cfgFile, staticList, flags);
+}
+
+extern "C" RTS_RESULT CMInitEnd(void) {
+    if (g.initEndDone || g.lastHook >= CH_POST_INIT) return RES_DUPLICATE;
+    g.inInitEnd = true;
+    create_pool_locks();
+    CMInitSequence(hook_row(CH_POST_INIT), hook_row(CH_INIT_SYSTEM_TASKS) - hook_row(CH_POST_INIT));
+    log_banner();
+    CMInitSequence(hook_row(CH_INIT_SYSTEM_TASKS), hook_row(CH_COMM_CYCLE) - hook_row(CH_INIT_SYSTEM_TASKS));
+    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+        if (n->rec.state == CM_STATE_INITIALIZED) n->rec.state = CM_STATE_RUNNING;
+    RTS_I32 interval = 10;
+    SettgGetIntValue("CM", "CommCycleInterval", &interval, 10, 0);
+    g.commCycleInterval =
+        static_cast<RTS_UI32>(interval) > kMaxCommCycleInterval ? kMaxCommCycleInterval : interval;
+    g.lastCommCycle = SysTimeGetMs();
+    log(LOG_INFO, 0, 34, "%s ready", kProductTitle);
+    g.inInitEnd = false;
+    g.initEndDone = true;
+    return RES_OK;
+}
+
+extern "C" RTS_RESULT CMInitSequence(int firstRow, int count) {
+    RTS_RESULT result = RES_OK;
+    for (int row = firstRow; row < firstRow + count && row < hook_table_rows(); ++row) {
+        RTS_UI32 hook = hook_at_row(row);
+        RTS_UINTPTR param1 = hook == CH_INIT ? reinterpret_cast<RTS_UINTPTR>(&g.haltFlag) : 0;
+        RTS_RESULT r = CMCallHook(hook, param1, nullptr, 0);
+        if (result == RES_OK) result = r;
+    }
+    return result;
+}
+
+extern "C" RTS_RESULT CMExitSequence(int firstRow, int count) {
+    if (count <= 0) {
+        post_event(0, nullptr);
+        return RES_OK;
+    }
+    RTS_RESULT result = RES_OK;
+    for (int row = firstRow; row < firstRow + count && row < hook_table_rows(); ++row) {
+        RTS_UI32 hook = hook_at_row(row);
+        before_exit_row(hook);
+        RTS_RESULT r = deliver_exit_row(hook);
+        if (result == RES_OK) result = r;
+    }
+    return result;
+}
+
+extern "C" RTS_RESULT CMExit(void) {
+    log(LOG_INFO, 0, 35, "%s shutdown...", kProductTitle);
+    CMExitSequence(0, 0);
+    if (g.initEndDone) {
+        CMExitSequence(hook_row(CH_EXIT_COMM), 3);
+        delete_pool_locks();
+    }
+    CMExitSequence(hook_row(CH_EXIT3), 2);
+    delete_events();
+    CMExitSequence(hook_row(CH_EXIT), 1);
+    log(LOG_INFO, 0, 36, "%s shutdown done", kProductTitle);
+    CMExitSequence(hook_row(CH_EXIT_SYSTEM2), 2);
+    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+        if (n->rec.state >= CM_STATE_DISABLED && n->rec.state <= CM_STATE_RUNNING)
+            n->rec.state = CM_STATE_REGISTERED;
+    unload_group(CM_FLAG_DYNAMIC | CM_FLAG_SYSTEM, CM_FLAG_DYNAMIC, false);
+    unload_group(CM_FLAG_STATIC | CM_FLAG_SYSTEM, CM_FLAG_STATIC, false);
+    unload_group(CM_FLAG_SYSTEM, CM_FLAG_SYSTEM, false);
+    CMExitSequence(hook_row(CH_EXIT_GARBAGEMEMORY), 1);
+    unload_group(0, 0, true);
+    free_registries();
+    g.pools = false;
+    g.initEndDone = false;
+    g.hostCallback = nullptr; // a host callback belongs to one run
+    return RES_OK;
+}
+
+extern "C" void CMSetExit(void) {
+    g.exitFlag = 1;
+}
+extern "C" RTS_UI32 CMGetExit(void) {
+    return g.exitFlag;
+}
+
+extern "C" RTS_RESULT CMSetSafeMode(RTS_UI32 initiatorCmpId, RTS_UI32 reason) {
+    if (g.safeMode) return RES_ALREADY;
+    g.safeModeReason = reason;
+    g.safeMode = true;
+    CMCallHook(CH_SAFEMODE, g.currentHook, nullptr, 0);
+    char initiator[96] = "";
+    ComponentRecord* rec = initiatorCmpId != 0 ? CMGetComponent(initiatorCmpId) : nullptr;
+    if (rec != nullptr)
+        CMUtlsnprintf(initiator, sizeof initiator, "Initiator: <cmp>%s</cmp>, <id>0x%08x</id>", rec->name,
+                      rec->id);
+    log(LOG_EXCEPTION, reason, 69, "Switch to safe mode! %s", initiator);
+    return RES_OK;
+}

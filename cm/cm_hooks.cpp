@@ -1,0 +1,435 @@
+/* Hook delivery: the hook table, forward and reverse delivery with the resume cursor, masked
+ * delivery, broadcasts, the extra communication cycle, hook and option queries, classes and
+ * instances, and the manager's locks. */
+#include "cm/cm_internal.h"
+#include "cmplog.h"
+#include "syssem.h"
+#include "sysmem.h"
+#include "systime.h"
+
+namespace cm {
+
+namespace {
+
+constexpr const char* kOwner = "CM";
+
+constexpr CMHookEntry kHookTable[] = {
+    {CH_INIT_SYSTEM, "CH_INIT_SYSTEM"},
+    {CH_INIT_SYSTEM2, "CH_INIT_SYSTEM2"},
+    {CH_INIT, "CH_INIT"},
+    {CH_POST_INIT, "CH_POST_INIT"},
+    {CH_PRE_INIT2, "CH_PRE_INIT2"},
+    {CH_INIT2, "CH_INIT2"},
+    {CH_PRE_INIT3, "CH_PRE_INIT3"},
+    {CH_INIT3, "CH_INIT3"},
+    {CH_INIT_SYSTEM_TASKS, "CH_INIT_SYSTEM_TASKS"},
+    {CH_INIT_TASKS, "CH_INIT_TASKS"},
+    {CH_INIT_COMM, "CH_INIT_COMM"},
+    {CH_INIT_FINISHED, "CH_INIT_FINISHED"},
+    {CH_COMM_CYCLE, "CH_COMM_CYCLE"},
+    {CH_EXIT_COMM, "CH_EXIT_COMM"},
+    {CH_EXIT_TASKS, "CH_EXIT_TASKS"},
+    {CH_EXIT_SYSTEM_TASKS, "CH_EXIT_SYSTEM_TASKS"},
+    {CH_EXIT3, "CH_EXIT3"},
+    {CH_EXIT2, "CH_EXIT2"},
+    {CH_EXIT, "CH_EXIT"},
+    {CH_EXIT_SYSTEM2, "CH_EXIT_SYSTEM2"},
+    {CH_EXIT_SYSTEM, "CH_EXIT_SYSTEM"},
+    {CH_EXIT_GARBAGEMEMORY, "CH_EXIT_GARBAGEMEMORY"},
+    {CH_ON_IMPORT, "CH_ON_IMPORT"},
+    {CH_ON_IMPORT_RELEASE, "CH_ON_IMPORT_RELEASE"},
+    {CH_ON_LOAD_COMPONENT, "CH_ON_LOAD_COMPONENT"},
+    {CH_ON_UNLOAD_COMPONENT, "CH_ON_UNLOAD_COMPONENT"},
+    {CH_ON_REGISTER_INSTANCE, "CH_ON_REGISTER_INSTANCE"},
+    {CH_ON_UNREGISTER_INSTANCE, "CH_ON_UNREGISTER_INSTANCE"},
+    {29, "CH_RESERVED_29"},
+    {290, "CH_RESERVED_290"},
+    {30, "CH_RESERVED_30"},
+    {40, "CH_RESERVED_40"},
+    {CH_SAFEMODE, "CH_SAFEMODE"},
+    {CH_SETTINGS_CHANGED, "CH_SETTINGS_CHANGED"},
+};
+constexpr int kHookRows = static_cast<int>(sizeof kHookTable / sizeof kHookTable[0]);
+static_assert(kHookRows == 34);
+
+bool keeps_current_hook(RTS_UI32 hook) {
+    return (hook >= 23 && hook <= 50) || hook == 290;
+}
+bool instance_hook(RTS_UI32 hook) {
+    return hook == CH_ON_REGISTER_INSTANCE || hook == CH_ON_UNREGISTER_INSTANCE;
+}
+
+/* Ends a delivery: last hook, and safe mode when an init hook left failures behind. */
+void finish_delivery(RTS_UI32 hook) {
+    if (hook != CH_SAFEMODE) g.lastHook = hook;
+    if (is_init_hook(hook) && g.failedInit > 0) CMSetSafeMode(1, 1);
+}
+
+/* One step of a delivery: calls the component when eligible, else counts a failure. */
+RTS_RESULT visit(ComponentRecord& rec, RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    if (!eligible(rec, hook)) {
+        if (rec.hookFunction != nullptr) count_failed_init(rec, hook);
+        return RES_OK;
+    }
+    return call_hook_on(rec, hook, param1, param2);
+}
+
+ComponentNode* predecessor(ComponentNode* node) {
+    PoolLock lock;
+    ComponentNode* prev = nullptr;
+    for (ComponentNode* n = g.head; n != nullptr && n != node; n = n->next) prev = n;
+    return prev;
+}
+
+ComponentNode* tail() {
+    ComponentNode* last = g.head;
+    while (last != nullptr && last->next != nullptr) last = last->next;
+    return last;
+}
+
+RTS_RESULT deliver_forward(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCursor) {
+    const bool useCursor = pCursor != nullptr && !instance_hook(hook);
+    RTS_UINTPTR resume = useCursor ? *pCursor : 0;
+    bool pending = false;
+    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+        if (resume != 0) {
+            if (reinterpret_cast<RTS_UINTPTR>(&n->rec) == resume) resume = 0;
+            continue;
+        }
+        if (useCursor) *pCursor = reinterpret_cast<RTS_UINTPTR>(&n->rec);
+        RTS_RESULT r = visit(n->rec, hook, param1, reinterpret_cast<RTS_UINTPTR>(pCursor));
+        if (r == RES_PENDING)
+            pending = true;
+        else if (is_stop_result(r)) {
+            finish_delivery(hook);
+            return r;
+        } else if (r != RES_OK)
+            count_failed_init(n->rec, hook);
+    }
+    finish_delivery(hook);
+    return pending ? RES_PENDING : RES_OK;
+}
+
+RTS_RESULT deliver_reverse(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCursor) {
+    const bool useCursor = pCursor != nullptr && !instance_hook(hook);
+    ComponentNode* last = tail();
+    ComponentNode* n = last;
+    if (useCursor && *pCursor != 0) {
+        ComponentNode* resume = node_of(reinterpret_cast<RTS_HANDLE>(*pCursor));
+        n = resume != nullptr ? predecessor(resume) : nullptr;
+    }
+    bool pending = false;
+    RTS_RESULT stop = RES_OK;
+    for (; n != nullptr; n = predecessor(n)) {
+        if (useCursor) *pCursor = reinterpret_cast<RTS_UINTPTR>(&n->rec);
+        RTS_RESULT r = visit(n->rec, hook, param1, reinterpret_cast<RTS_UINTPTR>(pCursor));
+        if (r == RES_PENDING)
+            pending = true;
+        else if (n == last && is_stop_result(r))
+            stop = r;
+        else if (r != RES_OK)
+            count_failed_init(n->rec, hook);
+    }
+    finish_delivery(hook);
+    if (stop != RES_OK) return stop;
+    return pending ? RES_PENDING : RES_OK;
+}
+
+ClassEntry* find_class(RTS_UI32 classId) {
+    for (ClassEntry* c = g.classes; c != nullptr; c = c->next)
+        if (c->classId == classId) return c;
+    return nullptr;
+}
+
+bool valid_lock(RTS_HANDLE lock) {
+    return lock != nullptr && lock != RTS_INVALID_HANDLE;
+}
+
+} // namespace
+
+bool is_init_hook(RTS_UI32 hook) {
+    return (hook >= 1 && hook <= 8) || hook == CH_INIT_SYSTEM_TASKS;
+}
+
+bool is_stop_result(RTS_RESULT r) {
+    return r == CM_HOOK_STOP || r == CM_HOOK_ILLEGAL_INSTRUCTION || r == CM_HOOK_ACCESS_VIOLATION;
+}
+
+bool eligible(const ComponentRecord& rec, RTS_UI32 hook) {
+    if (rec.hookFunction == nullptr) return false;
+    if (hook == CH_COMM_CYCLE) return rec.state == CM_STATE_RUNNING;
+    return rec.state == CM_STATE_REGISTERED || rec.state == CM_STATE_INITIALIZED ||
+           rec.state == CM_STATE_RUNNING;
+}
+
+void call_host(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    if (g.hostCallback != nullptr) g.hostCallback(hook, param1, param2, g.hostUserParam);
+}
+
+void count_failed_init(const ComponentRecord& rec, RTS_UI32 hook) {
+    if (!is_init_hook(hook) || rec.hookFunction == nullptr) return;
+    ++g.failedInit;
+    log(LOG_ERROR, 1, 78, "Error: Component <cmp>%s</cmp> init (%ld) failed", rec.name,
+        static_cast<long>(hook));
+}
+
+RTS_RESULT call_hook_on(ComponentRecord& rec, RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    return rec.hookFunction(hook, param1, param2);
+}
+
+RTS_RESULT startup_pass(RTS_UI32 hook) {
+    call_host(hook, 0, 0);
+    g.currentHook = hook;
+    RTS_RESULT result = RES_OK;
+    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+        ComponentRecord& rec = n->rec;
+        if (rec.hookFunction == nullptr) continue;
+        if (!eligible(rec, hook)) {
+            count_failed_init(rec, hook);
+            continue;
+        }
+        RTS_RESULT r = rec.hookFunction(hook, 0, 0);
+        if (r == RES_PENDING)
+            result = RES_PENDING;
+        else if (is_stop_result(r)) {
+            result = r;
+            break;
+        } else if (r != RES_OK)
+            count_failed_init(rec, hook);
+    }
+    g.lastHook = hook;
+    if (g.failedInit > 0) CMSetSafeMode(1, 1);
+    return result;
+}
+
+RTS_RESULT broadcast(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    call_host(hook, param1, param2);
+    RTS_RESULT result = RES_OK;
+    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+        if (!eligible(n->rec, hook)) continue;
+        RTS_RESULT r = n->rec.hookFunction(hook, param1, param2);
+        if (is_stop_result(r)) {
+            result = r;
+            break;
+        }
+    }
+    g.lastHook = hook;
+    return result;
+}
+
+int hook_row(RTS_UI32 hook) {
+    for (int i = 0; i < kHookRows; ++i)
+        if (kHookTable[i].hook == hook) return i;
+    return -1;
+}
+
+RTS_UI32 hook_at_row(int row) {
+    return row >= 0 && row < kHookRows ? kHookTable[row].hook : 0;
+}
+int hook_table_rows() {
+    return kHookRows;
+}
+
+} // namespace cm
+
+using namespace cm;
+
+extern "C" RTS_RESULT CMCallHook(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCursor, int reverse) {
+    if (!g.pools) return RES_FAILED;
+    if (hook == CH_COMM_CYCLE) g.lastCommCycle = SysTimeGetMs();
+    call_host(hook, param1, reinterpret_cast<RTS_UINTPTR>(pCursor));
+    if (!keeps_current_hook(hook)) g.currentHook = hook;
+    return reverse != 0 ? deliver_reverse(hook, param1, pCursor) : deliver_forward(hook, param1, pCursor);
+}
+
+extern "C" RTS_RESULT CMCallHook2(RTS_UI32 mask, RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    if (!g.pools) return RES_FAILED;
+    call_host(hook, param1, param2);
+    RTS_RESULT result = RES_OK;
+    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+        ComponentRecord& rec = n->rec;
+        if (!flags_match(rec.flags, mask)) continue;
+        RTS_RESULT r = eligible(rec, hook) ? rec.hookFunction(hook, param1, param2) : RES_FAILED;
+        if (r == RES_OK) continue;
+        if (r == RES_PENDING) {
+            result = RES_PENDING;
+            continue;
+        }
+        result = RES_FAILED;
+        count_failed_init(rec, hook);
+    }
+    if (is_init_hook(hook) && g.failedInit > 0) CMSetSafeMode(1, 1);
+    return result;
+}
+
+extern "C" RTS_RESULT CMCallExtraCommCycleHook(RTS_UINTPTR param1, RTS_UINTPTR* pCursor) {
+    if (g.currentHook != CH_COMM_CYCLE || g.extraCycleRunning) return RES_FAILED;
+    RTS_UI32 now = SysTimeGetMs();
+    if (now - g.lastCommCycle < static_cast<RTS_UI32>(g.minimalCommCycleInterval)) return RES_OK;
+    g.extraCycleRunning = true;
+    g.lastCommCycle = now;
+    call_host(CH_COMM_CYCLE, param1, reinterpret_cast<RTS_UINTPTR>(pCursor));
+    RTS_RESULT r = deliver_forward(CH_COMM_CYCLE, param1, pCursor);
+    g.extraCycleRunning = false;
+    return r;
+}
+
+extern "C" RTS_UI32 CMGetCurrentHook(void) {
+    return g.currentHook;
+}
+extern "C" RTS_UI32 CMGetLastCommCycle(void) {
+    return g.lastCommCycle;
+}
+
+extern "C" const char* CMGetHookName(RTS_UI32 hook, RTS_RESULT* pResult) {
+    int row = hook_row(hook);
+    if (pResult != nullptr) *pResult = row >= 0 ? RES_OK : RES_NO_OBJECT;
+    return row >= 0 ? kHookTable[row].name : nullptr;
+}
+
+extern "C" const CMHookEntry* CMGetHookEntries(RTS_UI32 firstHook, RTS_UI32 endHook, int* pCount) {
+    int first = hook_row(firstHook);
+    int end = hook_row(endHook);
+    int count = first >= 0 && end > first ? end - first : 0;
+    if (pCount != nullptr) *pCount = count > 0 ? count : 1;
+    return first >= 0 ? &kHookTable[first] : nullptr;
+}
+
+extern "C" RTS_RESULT CMIsOptionSupported(RTS_UI32 options) {
+    const RTS_UI32 taskOptions = CM_INIT_HOOKS_ON_TASK | CM_INIT_COMM_CYCLE_TASK | CM_INIT_EXIT_ON_TASK;
+    if ((options & taskOptions) != 0 && !imports.tasksAndEvents) return RES_NOTSUPPORTED;
+    return (g.initFlags & options) == options ? RES_OK : RES_NOTSUPPORTED;
+}
+
+extern "C" int CMIsOptionSet(RTS_UI32 options) {
+    return 0;
+}
+extern "C" int CMProfiling(const char* name, RTS_UI32 value) {
+    return 0;
+}
+
+extern "C" RTS_RESULT CMIsOperationDisabled(RTS_UI32 operation, RTS_UI32 parameter, RTS_UI32* pDisabled) {
+    if (g.disablingOperations == 0 || imports.EventPost2 == nullptr) return RES_NOTSUPPORTED;
+    struct {
+        RTS_UI32 operation, parameter, disabled, handled;
+    } query{operation, parameter, 0, 0};
+    post_event(5, &query);
+    if (pDisabled != nullptr) *pDisabled = query.handled != 0 ? query.disabled : 0;
+    return query.handled != 0 ? RES_OK : RES_FAILED;
+}
+
+extern "C" RTS_RESULT CMDebugOutArg(const char* format, va_list* pArgs) {
+    if (imports.SysOutVPrintf == nullptr || pArgs == nullptr) return RES_NOTSUPPORTED;
+    return imports.SysOutVPrintf(format, *pArgs);
+}
+
+extern "C" RTS_RESULT CMDebugOut(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    RTS_RESULT r = CMDebugOutArg(format, &args);
+    va_end(args);
+    return r;
+}
+
+extern "C" RTS_HANDLE CMRegisterClass(RTS_UI32 cmpId, RTS_UI32 classId) {
+    ClassEntry* entry = find_class(classId);
+    if (entry == nullptr) {
+        entry = static_cast<ClassEntry*>(SysMemAllocData(kOwner, sizeof(ClassEntry), nullptr));
+        if (entry == nullptr) return RTS_INVALID_HANDLE;
+        ClassEntry** link = &g.classes;
+        while (*link != nullptr) link = &(*link)->next;
+        *link = entry;
+    }
+    entry->classId = classId;
+    entry->cmpId = cmpId;
+    entry->owner = CMGetComponent(cmpId);
+    ++g.classCount;
+    return entry;
+}
+
+extern "C" void* CMCreateInstance(RTS_UI32 classId) {
+    ClassEntry* c = find_class(classId);
+    if (c == nullptr || c->owner == nullptr || c->owner->createInstance == nullptr) return nullptr;
+    return c->owner->createInstance(classId);
+}
+
+extern "C" RTS_RESULT CMDeleteInstance(void* instance) {
+    if (!g.pools) return RES_FAILED;
+    for (InstanceEntry* e = g.instances; e != nullptr; e = e->next) {
+        if (e->instance != instance) continue;
+        ComponentRecord* owner = e->cls != nullptr ? e->cls->owner : nullptr;
+        if (owner == nullptr || owner->deleteInstance == nullptr) return RES_FAILED;
+        return owner->deleteInstance(instance);
+    }
+    return RES_PARAMETER;
+}
+
+extern "C" RTS_RESULT CMDeleteInstance2(RTS_UI32 classId, void* instance) {
+    ClassEntry* c = find_class(classId);
+    if (c == nullptr) return RES_PARAMETER;
+    if (c->owner == nullptr || c->owner->deleteInstance == nullptr) return RES_FAILED;
+    return c->owner->deleteInstance(instance);
+}
+
+extern "C" RTS_RESULT CMRegisterInstance(RTS_UI32 classId, RTS_UI32 instanceId, void* instance) {
+    if (!g.pools) return RES_FAILED;
+    auto* e = static_cast<InstanceEntry*>(SysMemAllocData(kOwner, sizeof(InstanceEntry), nullptr));
+    if (e == nullptr) return RES_NOMEMORY;
+    e->cls = find_class(classId);
+    e->instanceId = instanceId;
+    e->instance = instance;
+    {
+        PoolLock lock;
+        e->next = g.instances;
+        g.instances = e;
+    }
+    CMCallHook(CH_ON_REGISTER_INSTANCE, classId, reinterpret_cast<RTS_UINTPTR*>(instance), 0);
+    return RES_OK;
+}
+
+extern "C" RTS_RESULT CMUnregisterInstance(void* instance) {
+    InstanceEntry** link = &g.instances;
+    while (*link != nullptr && (*link)->instance != instance) link = &(*link)->next;
+    InstanceEntry* e = *link;
+    if (e == nullptr) return RES_FAILED;
+    RTS_UI32 classId = e->cls != nullptr ? e->cls->classId : 0;
+    CMCallHook(CH_ON_UNREGISTER_INSTANCE, classId, reinterpret_cast<RTS_UINTPTR*>(instance), 0);
+    {
+        PoolLock lock;
+        for (link = &g.instances; *link != nullptr && *link != e;) link = &(*link)->next;
+        if (*link == e) *link = e->next;
+    }
+    SysMemFreeData(kOwner, e);
+    return RES_OK;
+}
+
+extern "C" void* CMGetInstance(RTS_UI32 classId, RTS_UI32 instanceId, RTS_RESULT* pResult) {
+    if (!g.pools) return nullptr;
+    for (InstanceEntry* e = g.instances; e != nullptr; e = e->next) {
+        if (e->cls != nullptr && e->cls->classId == classId && e->instanceId == instanceId) {
+            if (pResult != nullptr) *pResult = RES_OK;
+            return e->instance;
+        }
+    }
+    if (pResult != nullptr) *pResult = RES_FAILED;
+    return nullptr;
+}
+
+extern "C" RTS_HANDLE CMLockCreate(RTS_RESULT* pResult) {
+    if (pResult != nullptr) *pResult = RES_OK;
+    return SysSemCreate(pResult);
+}
+
+extern "C" RTS_RESULT CMLockDelete(RTS_HANDLE lock) {
+    return valid_lock(lock) ? SysSemDelete(lock) : RES_OK;
+}
+
+extern "C" RTS_RESULT CMLockEnter(RTS_HANDLE lock) {
+    if (!g.lockingOn) return RES_NOTINITIALIZED;
+    return valid_lock(lock) ? SysSemEnter(lock) : RES_NOTSUPPORTED;
+}
+
+extern "C" RTS_RESULT CMLockLeave(RTS_HANDLE lock) {
+    if (!g.lockingOn) return RES_NOTINITIALIZED;
+    return valid_lock(lock) ? SysSemLeave(lock) : RES_NOTSUPPORTED;
+}

@@ -1,0 +1,134 @@
+/* State shared by the units of the component manager: the component list, the class and
+ * instance registries, the manager's globals and the optional services it imported. */
+#ifndef CM_INTERNAL_H
+#define CM_INTERNAL_H
+
+#include <cstdarg>
+
+#include "cm.h"
+
+namespace cm {
+
+/* A component record with its list link; the handle is the address of the record. */
+struct ComponentNode {
+    ComponentRecord rec;
+    ComponentNode* next;
+};
+
+struct ClassEntry {
+    ComponentRecord* owner;
+    RTS_UI32 classId;
+    RTS_UI32 cmpId;
+    ClassEntry* next;
+};
+
+struct InstanceEntry {
+    ClassEntry* cls;
+    RTS_UI32 instanceId;
+    void* instance;
+    InstanceEntry* next;
+};
+
+/* Optional services found by name at import time; all absent in this program. */
+struct OptionalImports {
+    RTS_RESULT (*SysOutPrintf)(const char* format, ...);
+    RTS_RESULT (*SysOutVPrintf)(const char* format, va_list args);
+    RTS_RESULT (*SysTargetGetDeviceName)(RTS_WCHAR* buffer, RTS_SIZE* pLength);
+    RTS_RESULT (*SysTargetGetOperatingSystemId)(RTS_UI32* pId);
+    RTS_RESULT (*SysTargetGetProcessorId)(RTS_UI32* pId);
+    RTS_HANDLE (*EventCreate)(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult);
+    RTS_RESULT (*EventPost2)(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI32 version, void* pParam);
+    RTS_RESULT (*EventDelete)(RTS_HANDLE hEvent);
+    bool tasksAndEvents; /* every task and event-object function was found */
+};
+
+constexpr int kEventCount = 9;
+constexpr RTS_UI32 kFirstEventId = 0x00010001u;
+
+struct Manager {
+    bool pools;          /* component, class and instance pools exist */
+    RTS_HANDLE poolLock; /* taken from CMInitEnd on */
+    ComponentNode* head;
+    int count;
+    ClassEntry* classes;
+    int classCount;
+    InstanceEntry* instances;
+    RTS_UI32 initFlags;
+    RTS_UI32 currentHook;
+    RTS_UI32 lastHook;
+    RTS_UI32 failedInit;
+    RTS_UI32 haltFlag;
+    RTS_UI32 exitFlag;
+    bool inInitEnd;
+    bool initEndDone;
+    bool safeMode;
+    RTS_UI32 safeModeReason;
+    PF_HOST_CALLBACK hostCallback;
+    RTS_UINTPTR hostUserParam;
+    RTS_UI32 lastCommCycle;
+    bool extraCycleRunning;
+    bool lockingOn;
+    RTS_I32 disablingOperations;
+    RTS_I32 overloadableFunctions;
+    RTS_I32 minimalCommCycleInterval;
+    RTS_I32 commCycleInterval;
+    RTS_HANDLE events[kEventCount];
+};
+
+extern Manager g;
+extern OptionalImports imports;
+
+/* Takes the component pool's lock once it exists, for the life of the guard. */
+class PoolLock {
+public:
+    PoolLock();
+    ~PoolLock();
+    PoolLock(const PoolLock&) = delete;
+    PoolLock& operator=(const PoolLock&) = delete;
+
+private:
+    RTS_HANDLE lock_;
+};
+
+/* Log line of the manager on the standard logger (component id 1). */
+void log(RTS_UI32 classId, RTS_RESULT errorId, RTS_UI32 infoId, const char* format, ...);
+
+/* ---- records ---- */
+ComponentNode* node_of(RTS_HANDLE component); /* the listed node of a handle, else null */
+ComponentNode* find_by_name(const char* name);
+/* A registering pass skips a name whose record is registered, initialised or disabled: a
+ * component that failed once is not registered a second time. */
+bool counts_as_present(const ComponentRecord& rec);
+bool already_present(const char* name);
+RTS_RESULT create_record(const char* name, PF_COMPONENT_ENTRY entry, RTS_HANDLE moduleHandle, RTS_UI16 flags,
+                         RTS_UI16 staticName, ComponentNode** ppNode);
+RTS_RESULT call_entries(bool withLogging);
+RTS_RESULT call_entry(ComponentNode* node, bool withLogging);
+RTS_RESULT import_pass(RTS_UI32 mask);
+bool flags_match(RTS_UI16 flags, RTS_UI32 mask);
+void log_listing_line(const ComponentRecord& rec);
+void point_classes_at(ComponentRecord* rec);
+void free_registries();
+RTS_RESULT host_load(const char* name, RTS_HANDLE* pModule, PF_COMPONENT_ENTRY* pEntry);
+RTS_RESULT host_unload(const char* name, RTS_HANDLE module);
+
+/* ---- hooks ---- */
+bool is_init_hook(RTS_UI32 hook);
+bool is_stop_result(RTS_RESULT r);
+bool eligible(const ComponentRecord& rec, RTS_UI32 hook);
+void call_host(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2);
+void count_failed_init(const ComponentRecord& rec, RTS_UI32 hook);
+RTS_RESULT startup_pass(RTS_UI32 hook);
+RTS_RESULT broadcast(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2);
+RTS_RESULT call_hook_on(ComponentRecord& rec, RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2);
+int hook_row(RTS_UI32 hook);
+RTS_UI32 hook_at_row(int row);
+int hook_table_rows();
+void post_event(int index, void* param);
+
+/* ---- lookups ---- */
+RTS_RESULT import_optional(const char* name, RTS_VOID_FCTPTR* ppFunction);
+
+} // namespace cm
+
+#endif

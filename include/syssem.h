@@ -1,0 +1,28 @@
+/* Semaphores: in-process semaphores, recursive per thread (SysSem), and named semaphores
+ * between processes (SysSemProcess). */
+#ifndef SYSSEM_H
+#define SYSSEM_H
+
+#include "rts_types.h"
+
+RTS_BEGIN_C
+
+/* New in-process semaphore; RES_NOMEMORY / RES_FAILED and the invalid handle on failure. */
+RTS_HANDLE SysSemCreate(RTS_RESULT* pResult);
+/* Each takes a handle from SysSemCreate; null or invalid gives RES_PARAMETER. */
+RTS_RESULT SysSemDelete(RTS_HANDLE hSem);
+RTS_RESULT SysSemEnter(RTS_HANDLE hSem);
+RTS_RESULT SysSemLeave(RTS_HANDLE hSem);
+/* Takes the semaphore when that needs no wait: RES_OK, else RES_FAILED. */
+RTS_RESULT SysSemTry(RTS_HANDLE hSem);
+
+/* Create or open the named mutex "Global\\" + name: RES_OK created, RES_DUPLICATE opened. */
+RTS_HANDLE SysSemProcessCreate(const char* name, RTS_RESULT* pResult);
+RTS_RESULT SysSemProcessDelete(RTS_HANDLE hSem);
+/* Time-out in ms, 0xFFFFFFFF waits without limit: RES_OK entered, RES_TIMEOUT expired. */
+RTS_RESULT SysSemProcessEnter(RTS_HANDLE hSem, RTS_UI32 timeoutMs);
+RTS_RESULT SysSemProcessLeave(RTS_HANDLE hSem);
+
+RTS_END_C
+
+#endif

@@ -1,0 +1,23 @@
+/* SysFile: file access in the six access modes. */
+#include "cm.h"
+
+namespace {
+
+const CMExportEntry kExports[] = {
+    {nullptr, nullptr, 0, 0},
+};
+
+RTS_RESULT export_functions() {
+    return CMRegisterAPI(kExports, 0, 0, CMPID_SysFile);
+}
+
+RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    return RES_OK;
+}
+
+} // namespace
+
+extern "C" RTS_RESULT SysFile__Entry(ComponentInitRecord* pInit) {
+    return CMFillInitRecord(pInit, CMPID_SysFile, export_functions, nullptr, CMComponentVersion,
+                            hook_function);
+}
