@@ -1,0 +1,157 @@
+/* Utility library, text output: the bounded formatter (the C library's conversions with a
+ * result code for a cut output), integer-to-text in any radix from 2 to 36, and the version
+ * number in both directions. */
+#include <cstdio>
+
+#include "cmutils.h"
+
+namespace {
+
+void set_result(RTS_RESULT* pResult, RTS_RESULT value) {
+    if (pResult != nullptr) *pResult = value;
+}
+
+/* Formats into a buffer that is known to be usable; answers the full output's length, -1 when
+ * the C library reports an error. The buffer is terminated in either case. */
+int format_into(char* buffer, RTS_SIZE size, const char* format, va_list args) {
+    int n = std::vsnprintf(buffer, size, format, args);
+    if (n < 0) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    return n;
+}
+
+int format_counted(char* buffer, RTS_SIZE size, RTS_RESULT* pResult, const char* format, va_list args) {
+    int n = format_into(buffer, size, format, args);
+    set_result(pResult, n >= 1 && static_cast<RTS_SIZE>(n) < size ? RES_OK : RES_BUFFERSIZE);
+    return n;
+}
+
+/* Digits of `magnitude`, least significant first, into `out` with room for `room` characters,
+ * then `suffix` (the prefix reversed); terminated and reversed in place. False when the digits
+ * need more than `room`. */
+bool write_number(RTS_UI32 magnitude, unsigned radix, const char* suffix, char* out, RTS_SIZE room) {
+    RTS_SIZE n = 0;
+    do {
+        if (n == room) return false;
+        unsigned digit = magnitude % radix;
+        out[n++] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + digit - 10);
+        magnitude /= radix;
+    } while (magnitude != 0);
+    while (*suffix != '\0') out[n++] = *suffix++;
+    out[n] = '\0';
+    CMUtlStrrev(out);
+    return true;
+}
+
+char* number_to_text(RTS_UI32 magnitude, bool negative, char* buffer, RTS_SIZE size, int radix,
+                     RTS_RESULT* pResult) {
+    if (buffer == nullptr || size == 0) {
+        set_result(pResult, RES_PARAMETER);
+        return nullptr;
+    }
+    if (radix < 2 || radix > 36) {
+        CMUtlSafeStrCpy(buffer, size, size >= 2 ? "0" : "");
+        set_result(pResult, RES_PARAMETER);
+        return buffer;
+    }
+    const char* suffix = radix == 16 ? "x0" : negative ? "-" : "";
+    RTS_SIZE reserved = CMUtlStrLen(suffix);
+    RTS_SIZE room = size - 1 > reserved ? size - 1 - reserved : 0;
+    if (!write_number(magnitude, static_cast<unsigned>(radix), suffix, buffer, room)) {
+        buffer[0] = '\0';
+        set_result(pResult, RES_PARAMETER);
+        return buffer;
+    }
+    set_result(pResult, RES_OK);
+    return buffer;
+}
+
+/* Reads one decimal number as the C library's "%d" does: blanks, an optional sign, digits.
+ * Only its low byte is kept, so overlong numbers simply wrap. */
+bool read_decimal(const char*& p, RTS_UI32& value) {
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (*p < '0' || *p > '9') return false;
+    RTS_UI32 v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) v = v * 10u + static_cast<RTS_UI32>(*p - '0');
+    value = negative ? 0u - v : v;
+    return true;
+}
+
+} // namespace
+
+/* ---- formatter ----------------------------------------------------------------------------- */
+
+extern "C" RTS_RESULT CMUtlvsnprintf(char* buffer, RTS_SIZE size, const char* format, va_list* pArgs) {
+    if (buffer == nullptr || size == 0 || format == nullptr || pArgs == nullptr) return RES_PARAMETER;
+    int n = format_into(buffer, size, format, *pArgs);
+    return n >= 0 && static_cast<RTS_SIZE>(n) < size ? RES_OK : RES_BUFFERSIZE;
+}
+
+extern "C" RTS_RESULT CMUtlsnprintf(char* buffer, RTS_SIZE size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    RTS_RESULT r = CMUtlvsnprintf(buffer, size, format, &args);
+    va_end(args);
+    return r;
+}
+
+extern "C" int CMUtlsnprintf2(char* buffer, RTS_SIZE size, RTS_RESULT* pResult, const char* format, ...) {
+    if (buffer == nullptr || size == 0 || format == nullptr) return RES_PARAMETER;
+    va_list args;
+    va_start(args, format);
+    int n = format_counted(buffer, size, pResult, format, args);
+    va_end(args);
+    return n;
+}
+
+extern "C" int CMUtlvsnprintf2(char* buffer, RTS_SIZE size, RTS_RESULT* pResult, const char* format,
+                               va_list* pArgs) {
+    if (buffer == nullptr || format == nullptr || pArgs == nullptr) {
+        set_result(pResult, RES_PARAMETER);
+        return 0;
+    }
+    if (size == 0) return RES_PARAMETER;
+    va_list args;
+    va_copy(args, *pArgs);
+    int n = format_counted(buffer, size, pResult, format, args);
+    va_end(args);
+    return n;
+}
+
+/* ---- numbers ------------------------------------------------------------------------------- */
+
+extern "C" char* CMUtlLtoa(RTS_I32 value, char* buffer, RTS_SIZE size, int radix, RTS_RESULT* pResult) {
+    bool negative = radix == 10 && value < 0;
+    auto pattern = static_cast<RTS_UI32>(value);
+    return number_to_text(negative ? 0u - pattern : pattern, negative, buffer, size, radix, pResult);
+}
+
+extern "C" char* CMUtlUltoa(RTS_UI32 value, char* buffer, RTS_SIZE size, int radix, RTS_RESULT* pResult) {
+    return number_to_text(value, false, buffer, size, radix, pResult);
+}
+
+/* ---- versions ------------------------------------------------------------------------------ */
+
+extern "C" RTS_RESULT CMUtlVersionToString(RTS_UI32 version, char* buffer, RTS_SIZE size) {
+    return CMUtlsnprintf(buffer, size, "%d.%d.%d.%d", static_cast<int>(version >> 24),
+                         static_cast<int>((version >> 16) & 0xFF), static_cast<int>((version >> 8) & 0xFF),
+                         static_cast<int>(version & 0xFF));
+}
+
+extern "C" RTS_RESULT CMUtlStringToVersion(const char* text, RTS_UI32* pVersion) {
+    if (text == nullptr || pVersion == nullptr) return RES_PARAMETER;
+    RTS_UI32 version = 0;
+    const char* p = text;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0 && *p++ != '.') return RES_FAILED;
+        RTS_UI32 part = 0;
+        if (!read_decimal(p, part)) return RES_FAILED;
+        version = (version << 8) | (part & 0xFF);
+    }
+    *pVersion = version;
+    return RES_OK;
+}
