@@ -1,18 +1,136 @@
-/* CmpChecksum: CRC-16 and CRC-32 checksums. */
+/* CmpChecksum: CRC-16 and CRC-32 checksums, one built-in 256-entry table each, generated at
+ * compile time from the polynomials. */
+#include <array>
+
+#include "checksum.h"
 #include "cm.h"
 
 namespace {
 
+/* Entry i is the remainder of i * 2^8 divided by 0x1021, most significant bit first. */
+constexpr std::array<RTS_UI16, 256> make_crc16_table() {
+    std::array<RTS_UI16, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = i << 8;
+        for (int bit = 0; bit < 8; ++bit) r = (r & 0x8000u) != 0 ? (r << 1) ^ 0x1021u : r << 1;
+        table[i] = static_cast<RTS_UI16>(r);
+    }
+    return table;
+}
+
+/* The reflected table of the standard CRC-32 (polynomial 0xEDB88320). */
+constexpr std::array<RTS_UI32, 256> make_crc32_table() {
+    std::array<RTS_UI32, 256> table{};
+    for (RTS_UI32 i = 0; i < 256; ++i) {
+        RTS_UI32 r = i;
+        for (int bit = 0; bit < 8; ++bit) r = (r & 1u) != 0 ? (r >> 1) ^ 0xEDB88320u : r >> 1;
+        table[i] = r;
+    }
+    return table;
+}
+
+constexpr auto kCrc16Table = make_crc16_table();
+constexpr auto kCrc32Table = make_crc32_table();
+static_assert(kCrc16Table[1] == 0x1021 && kCrc32Table[1] == 0x77073096);
+
+RTS_UI16 crc16_step(RTS_UI16 crc, RTS_UI8 byte) {
+    return static_cast<RTS_UI16>(((crc << 8) | byte) ^ kCrc16Table[crc >> 8]);
+}
+
+RTS_UI32 crc32_feed(RTS_UI32 crc, const void* data, RTS_UI32 size) {
+    if (data == nullptr) return crc;
+    const auto* p = static_cast<const RTS_UI8*>(data);
+    for (const RTS_UI8* end = p + size; p != end; ++p) crc = (crc >> 8) ^ kCrc32Table[(crc ^ *p) & 0xFFu];
+    return crc;
+}
+
 const CMExportEntry kExports[] = {
+    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Init), "CRC16Init", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Update), "CRC16Update", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Finish), "CRC16Finish", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Init), "CRC32Init", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Update), "CRC32Update", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Update2), "CRC32Update2", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Finish), "CRC32Finish", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Finish2), "CRC32Finish2", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16init), "crc16init", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16update), "crc16update", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16finish), "crc16finish", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32init), "crc32init", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32update), "crc32update", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32update2), "crc32update2", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32finish), "crc32finish", 0, 0},
     {nullptr, nullptr, 0, 0},
 };
 
-RTS_RESULT export_functions() { return CMRegisterAPI(kExports, 0, 0, CMPID_CmpChecksum); }
+RTS_RESULT export_functions() {
+    return CMRegisterAPI(kExports, 0, 0, CMPID_CmpChecksum);
+}
 
-RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) { return RES_OK; }
+RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    return RES_OK;
+}
 
 } // namespace
 
 extern "C" RTS_RESULT CmpChecksum__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(pInit, CMPID_CmpChecksum, export_functions, nullptr, CMComponentVersion, hook_function);
+    return CMFillInitRecord(pInit, CMPID_CmpChecksum, export_functions, nullptr, CMComponentVersion,
+                            hook_function);
+}
+
+extern "C" RTS_UI16 CRC16Init(void) {
+    return 0xFFFF;
+}
+
+extern "C" RTS_UI16 CRC16Update(RTS_UI16 usCRC, const void* pData, RTS_UI32 ulSize) {
+    if (pData == nullptr) return usCRC;
+    const auto* p = static_cast<const RTS_UI8*>(pData);
+    for (const RTS_UI8* end = p + ulSize; p != end; ++p) usCRC = crc16_step(usCRC, *p);
+    return usCRC;
+}
+
+extern "C" RTS_UI16 CRC16Finish(RTS_UI16 usCRC) {
+    return crc16_step(crc16_step(usCRC, 0), 0);
+}
+
+extern "C" RTS_UI32 CRC32Init(void) {
+    return 0xFFFFFFFFu;
+}
+
+extern "C" RTS_UI32 CRC32Update2(RTS_UI32 ulCRC, const void* pData, RTS_UI32 ulSize) {
+    return crc32_feed(ulCRC, pData, ulSize);
+}
+
+extern "C" RTS_UI32 CRC32Finish2(RTS_UI32 ulCRC) {
+    return ulCRC ^ 0xFFFFFFFFu;
+}
+
+extern "C" RTS_UI32 CRC32Update(RTS_UI32 ulCRC, const void* pData, RTS_UI32 ulSize) {
+    return crc32_feed(ulCRC, pData, ulSize) ^ 0xFFFFFFFFu;
+}
+
+extern "C" RTS_UI32 CRC32Finish(RTS_UI32 ulCRC) {
+    return ulCRC;
+}
+
+extern "C" void crc16init(crc16init_struct* p) {
+    p->CRC16Init = CRC16Init();
+}
+extern "C" void crc16update(crc16update_struct* p) {
+    p->CRC16Update = CRC16Update(p->usCRC, p->pData, p->ulSize);
+}
+extern "C" void crc16finish(crc16finish_struct* p) {
+    p->CRC16Finish = CRC16Finish(p->usCRC);
+}
+extern "C" void crc32init(crc32init_struct* p) {
+    p->CRC32Init = CRC32Init();
+}
+extern "C" void crc32update(crc32update_struct* p) {
+    p->CRC32Update = CRC32Update(p->ulCRC, p->pData, p->ulSize);
+}
+extern "C" void crc32update2(crc32update2_struct* p) {
+    p->CRC32Update2 = CRC32Update2(p->ulCRC, p->pData, p->ulSize);
+}
+extern "C" void crc32finish(crc32finish_struct* p) {
+    p->CRC32Finish = CRC32Finish(p->ulCRC);
 }
