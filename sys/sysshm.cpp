@@ -1,18 +1,450 @@
-/* SysShm: named shared-memory blocks with per-process reference counts. */
+/* SysShm: named blocks of memory shared between processes, and windows onto physical memory.
+ * The component owns one record per block open in this process (with its reference count),
+ * the lock that guards the record lists, the session enumeration used to find blocks of other
+ * desktop sessions, and the security of the mappings it creates.
+ *
+ * Records live on two plain lists under an in-process semaphore: the used list holds the open
+ * blocks; a record whose last reference is gone moves to the free list and is reused by the
+ * next open. So a handle closed too often is still recognised (and refused with RES_FAILED)
+ * instead of pointing into freed memory. The lists stand in for the memory pool that will
+ * hold these records once pools are available. */
+#include <cstring>
+
 #include "cm.h"
+#include "cmplog.h"
+#include "cmutils.h"
+#include "sys/sysshm_os.h"
+#include "syssem.h"
+#include "sysshm.h"
+#include "sysmem.h"
 
 namespace {
 
+constexpr const char* kOwner = "SysShm";
+constexpr RTS_SIZE kMaxPath = 260;
+constexpr RTS_SIZE kNameReserve = 15; /* room the platform needs beside the name */
+constexpr const char kGlobalPrefix[] = "Global\\";
+
+struct ShmRecord {
+    char* name;
+    RTS_UI64 physicalAddress;
+    void* address;
+    RTS_UI64 size;
+    RTS_I32 references;
+    sysshm_os::View view; /* named blocks only */
+    bool locked;
+    ShmRecord* next;
+};
+
+RTS_HANDLE g_lock = RTS_INVALID_HANDLE; /* valid from CH_INIT_SYSTEM to CH_EXIT_SYSTEM */
+ShmRecord* g_used = nullptr;
+ShmRecord* g_free = nullptr;
+bool g_sessions = false;
+bool g_secured = false;
+
+bool initialised() {
+    return g_lock != RTS_INVALID_HANDLE;
+}
+bool valid(RTS_HANDLE h) {
+    return h != nullptr && h != RTS_INVALID_HANDLE;
+}
+
+struct ListGuard {
+    ListGuard() { SysSemEnter(g_lock); }
+    ~ListGuard() { SysSemLeave(g_lock); }
+    ListGuard(const ListGuard&) = delete;
+    ListGuard& operator=(const ListGuard&) = delete;
+};
+
+template <typename T> T report(RTS_RESULT* pResult, RTS_RESULT result, T value) {
+    if (pResult != nullptr) *pResult = result;
+    return value;
+}
+
+ShmRecord* find_open(const char* name, RTS_UI64 physicalAddress) {
+    for (ShmRecord* r = g_used; r != nullptr; r = r->next) {
+        if (r->physicalAddress == physicalAddress && std::strcmp(r->name, name) == 0) return r;
+    }
+    return nullptr;
+}
+
+bool on_list(const ShmRecord* list, RTS_HANDLE h) {
+    for (; list != nullptr; list = list->next) {
+        if (list == h) return true;
+    }
+    return false;
+}
+
+void unlink_from(ShmRecord** list, ShmRecord* record) {
+    for (ShmRecord** link = list; *link != nullptr; link = &(*link)->next) {
+        if (*link == record) {
+            *link = record->next;
+            return;
+        }
+    }
+}
+
+void push(ShmRecord** list, ShmRecord* record) {
+    record->next = *list;
+    *list = record;
+}
+
+/* A free record when one is left, else a new one. */
+ShmRecord* take_record() {
+    ShmRecord* r = g_free;
+    if (r != nullptr) {
+        g_free = r->next;
+        *r = ShmRecord{};
+        return r;
+    }
+    return static_cast<ShmRecord*>(SysMemAllocData(kOwner, sizeof(ShmRecord), nullptr));
+}
+
+void put_record(ShmRecord* r) {
+    if (r->name != nullptr) SysMemFreeData(kOwner, r->name);
+    *r = ShmRecord{};
+    push(&g_free, r);
+}
+
+char* copy_name(const char* name) {
+    const RTS_SIZE length = std::strlen(name) + 1;
+    auto* copy = static_cast<char*>(SysMemAllocData(kOwner, length, nullptr));
+    if (copy != nullptr) std::memcpy(copy, name, length);
+    return copy;
+}
+
+/* An open block asked for again: the sizes must agree unless the caller leaves it open. */
+RTS_HANDLE reuse(ShmRecord* r, RTS_SIZE* pSize, RTS_RESULT* pResult, RTS_RESULT result) {
+    const RTS_SIZE wanted = *pSize;
+    *pSize = static_cast<RTS_SIZE>(r->size);
+    if (wanted != 0 && wanted != r->size) return report(pResult, RES_BUFFERSIZE, RTS_INVALID_HANDLE);
+    ++r->references;
+    return report(pResult, result, static_cast<RTS_HANDLE>(r));
+}
+
+struct SessionSearch {
+    const char* localName;
+    sysshm_os::View* view;
+};
+
+bool open_in_session(RTS_UI32 sessionId, void* context) {
+    auto* search = static_cast<SessionSearch*>(context);
+    char name[kMaxPath + 32];
+    if (CMUtlsnprintf(name, sizeof name, "Session\\%u\\%s", static_cast<unsigned>(sessionId),
+                      search->localName) != RES_OK) {
+        return false;
+    }
+    return sysshm_os::mapping_open(name, search->view);
+}
+
+/* Finds a block made by another process: the global name, the local name, then the local name
+ * in each desktop session. */
+bool open_existing(const char* globalName, const char* localName, sysshm_os::View* view) {
+    if (sysshm_os::mapping_open(globalName, view) || sysshm_os::mapping_open(localName, view)) return true;
+    SessionSearch search{localName, view};
+    return g_sessions && sysshm_os::for_each_session(open_in_session, &search);
+}
+
+/* Keeps the first size bytes of the view in physical memory; a quota refusal is retried once
+ * with the process's limits raised. */
+bool lock_view(ShmRecord* r, RTS_UI64 size) {
+    bool quota = false;
+    r->locked = sysshm_os::lock(r->address, size, &quota) ||
+                (quota && sysshm_os::grow_lock_quota(size) && sysshm_os::lock(r->address, size, &quota));
+    return r->locked;
+}
+
+RTS_RESULT attach_named(ShmRecord* r, RTS_UI64 wanted, bool create) {
+    const char* name = r->name;
+    const RTS_SIZE length = std::strlen(name);
+    const char* backslash = std::strchr(name, '\\');
+    const char* localName = backslash != nullptr ? backslash + 1 : name;
+    if (length + kNameReserve > kMaxPath || *localName == '\0') return RES_PARAMETER;
+
+    char globalName[kMaxPath + sizeof kGlobalPrefix];
+    CMUtlsnprintf(globalName, sizeof globalName, "%s%s",
+                  std::strstr(name, kGlobalPrefix) != nullptr ? "" : kGlobalPrefix, name);
+    const bool ok = create ? sysshm_os::mapping_create(localName, wanted, &r->view)
+                           : open_existing(globalName, localName, &r->view);
+    if (!ok) return RES_NO_OBJECT;
+    r->address = r->view.address;
+    if (r->size == 0) r->size = r->view.size;
+    if (wanted != 0 && !lock_view(r, wanted)) return RES_NOT_LOCKED;
+    return RES_OK;
+}
+
+RTS_RESULT attach_physical(ShmRecord* r) {
+    return sysshm_os::map_physical(r->physicalAddress, r->size, &r->address);
+}
+
+/* Makes the record of a block that is not open in this process yet. */
+RTS_HANDLE new_record(const char* name, RTS_UI64 physicalAddress, RTS_SIZE* pSize, bool create,
+                      RTS_RESULT* pResult) {
+    ShmRecord* r = take_record();
+    if (r == nullptr) return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
+    r->name = copy_name(name);
+    if (r->name == nullptr) {
+        put_record(r);
+        return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
+    }
+    r->references = 1;
+    r->size = *pSize;
+    r->physicalAddress = physicalAddress;
+    const RTS_RESULT result = physicalAddress == 0 ? attach_named(r, *pSize, create) : attach_physical(r);
+    if (result != RES_OK && result != RES_NOT_LOCKED) {
+        put_record(r);
+        return report(pResult, result, RTS_INVALID_HANDLE);
+    }
+    push(&g_used, r);
+    *pSize = static_cast<RTS_SIZE>(r->size);
+    return report(pResult, result, static_cast<RTS_HANDLE>(r));
+}
+
+/* Gives the block back to the platform when its last reference is gone. */
+RTS_RESULT detach(ShmRecord* r) {
+    if (r->address == nullptr) return RES_FAILED;
+    if (r->physicalAddress != 0) return sysshm_os::unmap_physical(r->address, r->size) ? RES_OK : RES_FAILED;
+    if (r->locked) sysshm_os::unlock(r->address, r->size);
+    sysshm_os::mapping_close(&r->view);
+    return RES_OK;
+}
+
+/* What is wrong with a handle before the lists are looked at: RES_OK when nothing is. */
+RTS_RESULT precheck(RTS_HANDLE h) {
+    if (!valid(h)) return RES_PARAMETER;
+    return initialised() ? RES_OK : RES_NOTINITIALIZED;
+}
+
+enum class Direction { to_block, from_block };
+
+/* The list lock is held while the bytes move, so a close from another thread cannot unmap the
+ * block under the copy. */
+RTS_SIZE copy(RTS_HANDLE h, RTS_SIZE offset, unsigned char* data, RTS_SIZE size, Direction direction,
+              bool bytewise, RTS_RESULT* pResult) {
+    RTS_RESULT result = data == nullptr ? RES_PARAMETER : precheck(h);
+    if (result != RES_OK) return report(pResult, result, RTS_SIZE{0});
+    ListGuard guard;
+    if (!on_list(g_used, h)) return report(pResult, RES_PARAMETER, RTS_SIZE{0});
+    auto* block = static_cast<unsigned char*>(static_cast<ShmRecord*>(h)->address) + offset;
+    if (!bytewise) {
+        if (direction == Direction::to_block)
+            std::memcpy(block, data, size);
+        else
+            std::memcpy(data, block, size);
+    } else {
+        volatile unsigned char* cells = block;
+        for (RTS_SIZE i = 0; i < size; ++i) {
+            if (direction == Direction::to_block)
+                cells[i] = data[i];
+            else
+                data[i] = cells[i];
+        }
+    }
+    return report(pResult, RES_OK, size);
+}
+
+RTS_RESULT close_block(RTS_HANDLE h) {
+    const RTS_RESULT checked = precheck(h);
+    if (checked != RES_OK) return checked;
+    ListGuard guard;
+    auto* r = static_cast<ShmRecord*>(h);
+    if (on_list(g_free, h)) return RES_FAILED; /* closed more often than opened */
+    if (!on_list(g_used, h)) return RES_PARAMETER;
+    if (r->references < 1) return RES_FAILED;
+    if (--r->references > 0) return RES_OK;
+    unlink_from(&g_used, r);
+    const RTS_RESULT result = detach(r);
+    put_record(r);
+    return result;
+}
+
+/* Blocks still open at the end are reported and released like leaked pool blocks. */
+void release_all() {
+    while (g_used != nullptr) {
+        ShmRecord* r = g_used;
+        g_used = r->next;
+        LogAdd(nullptr, CMPID_SysShm, LOG_WARNING, RES_OK, 0, "SysShm: <name>%s</name> still open at exit",
+               r->name);
+        detach(r);
+        put_record(r);
+    }
+    while (g_free != nullptr) {
+        ShmRecord* r = g_free;
+        g_free = r->next;
+        SysMemFreeData(kOwner, r);
+    }
+}
+
+RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    switch (hook) {
+        case CH_INIT_SYSTEM:
+            if (!initialised()) {
+                RTS_RESULT r = RES_OK;
+                RTS_HANDLE lock = SysSemCreate(&r);
+                if (lock == RTS_INVALID_HANDLE) return r;
+                g_lock = lock;
+            }
+            g_sessions = sysshm_os::sessions_load();
+            return RES_OK;
+        case CH_INIT:
+            if (!g_secured) g_secured = sysshm_os::security_init();
+            return RES_OK;
+        case CH_EXIT:
+            if (g_secured) sysshm_os::security_exit();
+            g_secured = false;
+            return RES_OK;
+        case CH_EXIT_SYSTEM:
+            sysshm_os::sessions_unload();
+            g_sessions = false;
+            if (initialised()) {
+                release_all();
+                SysSemDelete(g_lock);
+                g_lock = RTS_INVALID_HANDLE;
+            }
+            return RES_OK;
+        default:
+            return RES_OK;
+    }
+}
+
+/* The 32-bit size of a wrapper record travels through a full-width size. */
+template <typename F> void forward_open(SysShmOpenParams* p, F function) {
+    RTS_SIZE size = p->pulSize != nullptr ? *p->pulSize : 0;
+    p->result = function(p->name, p->physicalAddress, p->pulSize != nullptr ? &size : nullptr, p->pResult);
+    if (p->pulSize != nullptr) *p->pulSize = static_cast<RTS_UI32>(size);
+}
+
 const CMExportEntry kExports[] = {
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryOpen), "SysSharedMemoryOpen", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryCreate), "SysSharedMemoryCreate", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryClose), "SysSharedMemoryClose", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryDelete), "SysSharedMemoryDelete", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryGetPointer), "SysSharedMemoryGetPointer", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryRead), "SysSharedMemoryRead", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryReadByte), "SysSharedMemoryReadByte", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryWrite), "SysSharedMemoryWrite", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryWriteByte), "SysSharedMemoryWriteByte", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryopen), "syssharedmemoryopen", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryopen2), "syssharedmemoryopen2", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorycreate), "syssharedmemorycreate", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryclose), "syssharedmemoryclose", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorydelete), "syssharedmemorydelete", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorygetpointer), "syssharedmemorygetpointer", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryread), "syssharedmemoryread", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryreadbyte), "syssharedmemoryreadbyte", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorywrite), "syssharedmemorywrite", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorywritebyte), "syssharedmemorywritebyte", 0, 0},
     {nullptr, nullptr, 0, 0},
 };
 
-RTS_RESULT export_functions() { return CMRegisterAPI(kExports, 0, 0, CMPID_SysShm); }
-
-RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) { return RES_OK; }
+RTS_RESULT export_functions() {
+    return CMRegisterAPI(kExports, 0, 0, CMPID_SysShm);
+}
 
 } // namespace
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(pInit, CMPID_SysShm, export_functions, nullptr, CMComponentVersion, hook_function);
+    return CMFillInitRecord(pInit, CMPID_SysShm, export_functions, nullptr, CMComponentVersion,
+                            hook_function);
+}
+
+extern "C" RTS_HANDLE SysSharedMemoryOpen(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize,
+                                          RTS_RESULT* pResult) {
+    if (name == nullptr || pSize == nullptr) return report(pResult, RES_PARAMETER, RTS_INVALID_HANDLE);
+    if (!initialised()) return report(pResult, RES_NOTINITIALIZED, RTS_INVALID_HANDLE);
+    ListGuard guard;
+    ShmRecord* r = find_open(name, physicalAddress);
+    if (r != nullptr) return reuse(r, pSize, pResult, RES_OK);
+    return new_record(name, physicalAddress, pSize, false, pResult);
+}
+
+extern "C" RTS_HANDLE SysSharedMemoryCreate(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize,
+                                            RTS_RESULT* pResult) {
+    if (name == nullptr || pSize == nullptr) return report(pResult, RES_PARAMETER, RTS_INVALID_HANDLE);
+    if (!initialised()) return report(pResult, RES_NOTINITIALIZED, RTS_INVALID_HANDLE);
+    ListGuard guard;
+    ShmRecord* r = find_open(name, physicalAddress);
+    if (r != nullptr) return reuse(r, pSize, pResult, RES_DUPLICATE);
+
+    RTS_RESULT result = RES_OK;
+    RTS_HANDLE h = new_record(name, physicalAddress, pSize, false, &result);
+    if (h != RTS_INVALID_HANDLE) {
+        /* It existed already: made by another process (or, for physical memory, always there). */
+        const bool named = physicalAddress == 0;
+        return report(pResult, named && result == RES_OK ? RES_DUPLICATE : result, h);
+    }
+    if (result == RES_BUFFERSIZE || result == RES_PARAMETER || result == RES_NOMEMORY) {
+        return report(pResult, result, RTS_INVALID_HANDLE);
+    }
+    return new_record(name, physicalAddress, pSize, true, pResult);
+}
+
+extern "C" RTS_RESULT SysSharedMemoryClose(RTS_HANDLE hShm) {
+    return close_block(hShm);
+}
+
+extern "C" RTS_RESULT SysSharedMemoryDelete(RTS_HANDLE hShm) {
+    return close_block(hShm);
+}
+
+extern "C" void* SysSharedMemoryGetPointer(RTS_HANDLE hShm, RTS_RESULT* pResult) {
+    const RTS_RESULT checked = precheck(hShm);
+    if (checked != RES_OK) return report(pResult, checked, static_cast<void*>(nullptr));
+    ListGuard guard;
+    if (!on_list(g_used, hShm)) return report(pResult, RES_PARAMETER, static_cast<void*>(nullptr));
+    return report(pResult, RES_OK, static_cast<ShmRecord*>(hShm)->address);
+}
+
+extern "C" RTS_SIZE SysSharedMemoryRead(RTS_HANDLE hShm, RTS_SIZE offset, unsigned char* pbyData,
+                                        RTS_SIZE size, RTS_RESULT* pResult) {
+    return copy(hShm, offset, pbyData, size, Direction::from_block, false, pResult);
+}
+
+extern "C" RTS_SIZE SysSharedMemoryReadByte(RTS_HANDLE hShm, RTS_SIZE offset, unsigned char* pbyData,
+                                            RTS_SIZE size, RTS_RESULT* pResult) {
+    return copy(hShm, offset, pbyData, size, Direction::from_block, true, pResult);
+}
+
+extern "C" RTS_SIZE SysSharedMemoryWrite(RTS_HANDLE hShm, RTS_SIZE offset, const unsigned char* pbyData,
+                                         RTS_SIZE size, RTS_RESULT* pResult) {
+    return copy(hShm, offset, const_cast<unsigned char*>(pbyData), size, Direction::to_block, false, pResult);
+}
+
+extern "C" RTS_SIZE SysSharedMemoryWriteByte(RTS_HANDLE hShm, RTS_SIZE offset, const unsigned char* pbyData,
+                                             RTS_SIZE size, RTS_RESULT* pResult) {
+    return copy(hShm, offset, const_cast<unsigned char*>(pbyData), size, Direction::to_block, true, pResult);
+}
+
+extern "C" void syssharedmemoryopen(SysShmOpenParams* p) {
+    forward_open(p, [](const char* name, RTS_UINTPTR physical, RTS_SIZE* pSize, RTS_RESULT* pResult) {
+        RTS_HANDLE h = SysSharedMemoryOpen(name, physical, pSize, pResult);
+        return h != RTS_INVALID_HANDLE ? h : SysSharedMemoryCreate(name, physical, pSize, pResult);
+    });
+}
+extern "C" void syssharedmemoryopen2(SysShmOpenParams* p) {
+    forward_open(p, SysSharedMemoryOpen);
+}
+extern "C" void syssharedmemorycreate(SysShmOpenParams* p) {
+    forward_open(p, SysSharedMemoryCreate);
+}
+extern "C" void syssharedmemoryclose(SysShmHandleParams* p) {
+    p->result = SysSharedMemoryClose(p->hShm);
+}
+extern "C" void syssharedmemorydelete(SysShmHandleParams* p) {
+    p->result = SysSharedMemoryDelete(p->hShm);
+}
+extern "C" void syssharedmemorygetpointer(SysShmGetPointerParams* p) {
+    p->result = SysSharedMemoryGetPointer(p->hShm, p->pResult);
+}
+extern "C" void syssharedmemoryread(SysShmCopyParams* p) {
+    p->result = SysSharedMemoryRead(p->hShm, p->offset, p->pbyData, p->size, p->pResult);
+}
+extern "C" void syssharedmemoryreadbyte(SysShmCopyParams* p) {
+    p->result = SysSharedMemoryReadByte(p->hShm, p->offset, p->pbyData, p->size, p->pResult);
+}
+extern "C" void syssharedmemorywrite(SysShmCopyParams* p) {
+    p->result = SysSharedMemoryWrite(p->hShm, p->offset, p->pbyData, p->size, p->pResult);
+}
+extern "C" void syssharedmemorywritebyte(SysShmCopyParams* p) {
+    p->result = SysSharedMemoryWriteByte(p->hShm, p->offset, p->pbyData, p->size, p->pResult);
 }

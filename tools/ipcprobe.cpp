@@ -1,0 +1,138 @@
+/* ipcprobe: the other process in the cross-process tests of the shared memory and the process
+ * semaphores. It starts only those two components (through their hooks), does one thing
+ * with a named block or mutex and reports through its exit code and standard output:
+ *
+ *   ipcprobe create-mutex NAME               exit code: the result of creating the mutex
+ *   ipcprobe hold-mutex NAME MS              enters the mutex, prints "held", keeps it MS ms
+ *   ipcprobe create-block NAME SIZE          exit code: the result of creating the block
+ *   ipcprobe check-block NAME SIZE OLD NEW   opens the block; exit 3 unless its first half is
+ *                                            all OLD; then fills the second half with NEW
+ *   ipcprobe hold-block NAME SIZE FILL MS    creates the block filled with FILL, prints
+ *                                            "ready", keeps it MS ms
+ * Exit code 100 + result when a block cannot be opened, 64 for bad arguments. */
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cm.h"
+#include "syssem.h"
+#include "sysshm.h"
+
+extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit);
+extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit);
+
+namespace {
+
+constexpr int kUsage = 64;
+
+/* The two components this probe needs, from start-up to shut-down. */
+class Components {
+public:
+    Components() {
+        SysShm__Entry(&shm_);
+        SysSemProcess__Entry(&sem_);
+        for (RTS_UI32 hook : {CH_INIT_SYSTEM, CH_INIT}) call(hook);
+    }
+    ~Components() {
+        for (RTS_UI32 hook : {CH_EXIT, CH_EXIT_SYSTEM}) call(hook);
+    }
+
+private:
+    void call(RTS_UI32 hook) {
+        shm_.hookFunction(hook, 0, 0);
+        sem_.hookFunction(hook, 0, 0);
+    }
+    ComponentInitRecord shm_{};
+    ComponentInitRecord sem_{};
+};
+
+void say(const char* line) {
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+void sleep_ms(unsigned long ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+unsigned long number(const char* text) {
+    return std::strtoul(text, nullptr, 0);
+}
+
+int create_mutex(const char* name) {
+    RTS_RESULT result = RES_OK;
+    RTS_HANDLE h = SysSemProcessCreate(name, &result);
+    SysSemProcessDelete(h);
+    return static_cast<int>(result);
+}
+
+int hold_mutex(const char* name, unsigned long ms) {
+    RTS_RESULT result = RES_OK;
+    RTS_HANDLE h = SysSemProcessCreate(name, &result);
+    if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
+    if (SysSemProcessEnter(h, 0xFFFFFFFFu) != RES_OK) return 2;
+    say("held");
+    sleep_ms(ms);
+    SysSemProcessLeave(h);
+    SysSemProcessDelete(h);
+    return 0;
+}
+
+int create_block(const char* name, RTS_SIZE size) {
+    RTS_RESULT result = RES_OK;
+    RTS_HANDLE h = SysSharedMemoryCreate(name, 0, &size, &result);
+    SysSharedMemoryClose(h);
+    return static_cast<int>(result);
+}
+
+int check_block(const char* name, RTS_SIZE size, unsigned char old, unsigned char fresh) {
+    RTS_RESULT result = RES_OK;
+    RTS_HANDLE h = SysSharedMemoryOpen(name, 0, &size, &result);
+    if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
+    std::vector<unsigned char> data(size);
+    SysSharedMemoryRead(h, 0, data.data(), size, nullptr);
+    for (RTS_SIZE i = 0; i < size / 2; ++i) {
+        if (data[i] != old) return 3;
+    }
+    std::vector<unsigned char> second(size - size / 2, fresh);
+    SysSharedMemoryWrite(h, size / 2, second.data(), second.size(), nullptr);
+    SysSharedMemoryClose(h);
+    return 0;
+}
+
+int hold_block(const char* name, RTS_SIZE size, unsigned char fill, unsigned long ms) {
+    RTS_RESULT result = RES_OK;
+    RTS_HANDLE h = SysSharedMemoryCreate(name, 0, &size, &result);
+    if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
+    std::vector<unsigned char> data(size, fill);
+    SysSharedMemoryWrite(h, 0, data.data(), size, nullptr);
+    say("ready");
+    sleep_ms(ms);
+    SysSharedMemoryClose(h);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return kUsage;
+    const std::string command = argv[1];
+    const char* name = argv[2];
+    Components components;
+    if (command == "create-mutex") return create_mutex(name);
+    if (command == "hold-mutex" && argc == 4) return hold_mutex(name, number(argv[3]));
+    if (command == "create-block" && argc == 4) return create_block(name, number(argv[3]));
+    if (command == "check-block" && argc == 6) {
+        return check_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
+                           static_cast<unsigned char>(number(argv[5])));
+    }
+    if (command == "hold-block" && argc == 6) {
+        return hold_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
+                          number(argv[5]));
+    }
+    return kUsage;
+}
