@@ -427,13 +427,16 @@ extern "C" RTS_RESULT CMInitEnd(void) {
     g.commCycleInterval =
         static_cast<RTS_UI32>(interval) > kMaxCommCycleInterval ? kMaxCommCycleInterval : interval;
     g.lastCommCycle = SysTimeGetMs();
+    if ((g.initFlags & CM_INIT_COMM_CYCLE_TASK) != 0 && imports.tasksAndEvents) start_comm_cycle_task();
     log(LOG_INFO, 0, 34, "%s ready", kProductTitle);
     g.inInitEnd = false;
     g.initEndDone = true;
     return RES_OK;
 }
 
-extern "C" RTS_RESULT CMInitSequence(int firstRow, int count) {
+namespace cm {
+
+RTS_RESULT deliver_init_rows(int firstRow, int count) {
     RTS_RESULT result = RES_OK;
     for (int row = firstRow; row < firstRow + count && row < hook_table_rows(); ++row) {
         RTS_UI32 hook = hook_at_row(row);
@@ -444,11 +447,7 @@ extern "C" RTS_RESULT CMInitSequence(int firstRow, int count) {
     return result;
 }
 
-extern "C" RTS_RESULT CMExitSequence(int firstRow, int count) {
-    if (count <= 0) {
-        post_event(0, nullptr);
-        return RES_OK;
-    }
+RTS_RESULT deliver_exit_rows(int firstRow, int count) {
     RTS_RESULT result = RES_OK;
     for (int row = firstRow; row < firstRow + count && row < hook_table_rows(); ++row) {
         RTS_UI32 hook = hook_at_row(row);
@@ -459,9 +458,28 @@ extern "C" RTS_RESULT CMExitSequence(int firstRow, int count) {
     return result;
 }
 
+} // namespace cm
+
+extern "C" RTS_RESULT CMInitSequence(int firstRow, int count) {
+    if ((g.initFlags & CM_INIT_HOOKS_ON_TASK) != 0 && imports.tasksAndEvents)
+        return run_range_on_hooks_task(firstRow, count, false);
+    return deliver_init_rows(firstRow, count);
+}
+
+extern "C" RTS_RESULT CMExitSequence(int firstRow, int count) {
+    if (count <= 0) {
+        post_event(0, nullptr);
+        return RES_OK;
+    }
+    if ((g.initFlags & CM_INIT_EXIT_ON_TASK) != 0 && imports.tasksAndEvents)
+        return run_range_on_hooks_task(firstRow, count, true);
+    return deliver_exit_rows(firstRow, count);
+}
+
 extern "C" RTS_RESULT CMExit(void) {
     log(LOG_INFO, 0, 35, "%s shutdown...", kProductTitle);
     CMExitSequence(0, 0);
+    stop_comm_cycle_task();
     if (g.initEndDone) {
         CMExitSequence(hook_row(CH_EXIT_COMM), 3);
         delete_pool_locks();
@@ -470,14 +488,15 @@ extern "C" RTS_RESULT CMExit(void) {
     delete_events();
     CMExitSequence(hook_row(CH_EXIT), 1);
     log(LOG_INFO, 0, 36, "%s shutdown done", kProductTitle);
-    CMExitSequence(hook_row(CH_EXIT_SYSTEM2), 2);
+    stop_hooks_task();
+    deliver_exit_rows(hook_row(CH_EXIT_SYSTEM2), 2);
     for (ComponentNode* n = g.head; n != nullptr; n = n->next)
         if (n->rec.state >= CM_STATE_DISABLED && n->rec.state <= CM_STATE_RUNNING)
             n->rec.state = CM_STATE_REGISTERED;
     unload_group(CM_FLAG_DYNAMIC | CM_FLAG_SYSTEM, CM_FLAG_DYNAMIC, false);
     unload_group(CM_FLAG_STATIC | CM_FLAG_SYSTEM, CM_FLAG_STATIC, false);
     unload_group(CM_FLAG_SYSTEM, CM_FLAG_SYSTEM, false);
-    CMExitSequence(hook_row(CH_EXIT_GARBAGEMEMORY), 1);
+    deliver_exit_rows(hook_row(CH_EXIT_GARBAGEMEMORY), 1);
     unload_group(0, 0, true);
     free_registries();
     g.pools = false;

@@ -20,37 +20,6 @@ template <typename F> RTS_VOID_FCTPTR fn(F f) {
     return reinterpret_cast<RTS_VOID_FCTPTR>(f);
 }
 
-struct HandleParams {
-    RTS_HANDLE component;
-    RTS_RESULT result;
-};
-struct VersionParams {
-    RTS_UI32* pVersion;
-    RTS_RESULT result;
-};
-struct ByNameParams {
-    const char* name;
-    RTS_RESULT* pResult;
-    RTS_HANDLE component;
-};
-struct ShutdownParams {
-    RTS_RESULT result;
-};
-struct AddParams {
-    const char* name;
-    RTS_UI32 cmpId;
-    RTS_UI32 version;
-    RTS_RESULT* pResult;
-    RTS_HANDLE component;
-};
-struct Add2Params {
-    const char* name;
-    RTS_UI32 version;
-    RTS_UI32* pCmpId;
-    RTS_RESULT* pResult;
-    RTS_HANDLE component;
-};
-
 void set_result(RTS_RESULT* pResult, RTS_RESULT r) {
     if (pResult != nullptr) *pResult = r;
 }
@@ -59,19 +28,19 @@ bool null_handle(RTS_HANDLE h) {
     return h == nullptr;
 }
 
-void cmgetcoreversion(VersionParams* p) {
+void cmgetcoreversion(CMGetCoreVersionParams* p) {
     p->result = CMGetCoreVersion(p->pVersion);
 }
-void cminitcomponent(HandleParams* p) {
+void cminitcomponent(CMComponentParams* p) {
     p->result = null_handle(p->component) ? RES_PARAMETER : CMInitComponent(p->component);
 }
-void cmexitcomponent(HandleParams* p) {
+void cmexitcomponent(CMComponentParams* p) {
     p->result = null_handle(p->component) ? RES_PARAMETER : CMExitComponent(p->component);
 }
-void cmunloadcomponent(HandleParams* p) {
+void cmunloadcomponent(CMComponentParams* p) {
     p->result = CMUnloadComponent(p->component);
 }
-void cmremovecomponent(HandleParams* p) {
+void cmremovecomponent(CMComponentParams* p) {
     ComponentNode* node = node_of(p->component);
     if (node == nullptr) {
         p->result = RES_PARAMETER;
@@ -81,13 +50,13 @@ void cmremovecomponent(HandleParams* p) {
     log_listing_line(node->rec);
     p->result = CMRemoveComponent(p->component);
 }
-void cmgetcomponentbyname(ByNameParams* p) {
+void cmgetcomponentbyname(CMByNameParams* p) {
     p->component = CMGetComponentByName(p->name, p->pResult);
 }
-void cmloadcomponent(ByNameParams* p) {
+void cmloadcomponent(CMByNameParams* p) {
     p->component = CMLoadComponent3(p->name, 0, CM_FLAG_DYNAMIC, p->pResult);
 }
-void cmshutdown(ShutdownParams* p) {
+void cmshutdown(CMShutdownParams* p) {
     CMSetExit();
     p->result = RES_OK;
 }
@@ -108,7 +77,7 @@ RTS_HANDLE add_iec_component(const char* name, RTS_UI32 cmpId, RTS_UI32 version,
     return r == RES_OK ? h : RTS_INVALID_HANDLE;
 }
 
-void cmaddcomponent(AddParams* p) {
+void cmaddcomponent(CMAddComponentParams* p) {
     p->component = add_iec_component(p->name, p->cmpId, p->version, p->pResult);
 }
 
@@ -123,7 +92,7 @@ RTS_UI32 free_iec_id() {
     return 0;
 }
 
-void cmaddcomponent2(Add2Params* p) {
+void cmaddcomponent2(CMAddComponent2Params* p) {
     if (p->name == nullptr) {
         set_result(p->pResult, RES_PARAMETER);
         p->component = RTS_INVALID_HANDLE;
@@ -242,15 +211,6 @@ template <typename F> void import(const char* name, F& target) {
     target = reinterpret_cast<F>(f);
 }
 
-bool all_found(std::initializer_list<const char*> names) {
-    bool all = true;
-    for (const char* name : names) {
-        RTS_VOID_FCTPTR f = nullptr;
-        all = import_optional(name, &f) == RES_OK && all;
-    }
-    return all;
-}
-
 RTS_RESULT import_functions() {
     import("SysOutPrintf", imports.SysOutPrintf);
     import("SysOutVPrintf", imports.SysOutVPrintf);
@@ -260,9 +220,22 @@ RTS_RESULT import_functions() {
     import("EventCreate", imports.EventCreate);
     import("EventPost2", imports.EventPost2);
     import("EventDelete", imports.EventDelete);
-    imports.tasksAndEvents = all_found({"SysTaskCreate", "SysTaskEnter", "SysTaskLeave", "SysTaskEnd",
-                                        "SysTaskWaitSleep", "SysTaskSetExit", "SysTaskExit", "SysTaskResume",
-                                        "SysEventCreate", "SysEventSet", "SysEventWait", "SysEventDelete"});
+    import("SysTaskCreate", imports.SysTaskCreate);
+    import("SysTaskEnter", imports.SysTaskEnter);
+    import("SysTaskLeave", imports.SysTaskLeave);
+    import("SysTaskEnd", imports.SysTaskEnd);
+    import("SysTaskWaitSleep", imports.SysTaskWaitSleep);
+    import("SysTaskSetExit", imports.SysTaskSetExit);
+    import("SysTaskExit", imports.SysTaskExit);
+    import("SysTaskResume", imports.SysTaskResume);
+    import("SysEventCreate", imports.SysEventCreate);
+    import("SysEventSet", imports.SysEventSet);
+    import("SysEventWait", imports.SysEventWait);
+    import("SysEventDelete", imports.SysEventDelete);
+    const OptionalImports& i = imports;
+    imports.tasksAndEvents = i.SysTaskCreate && i.SysTaskEnter && i.SysTaskLeave && i.SysTaskEnd &&
+                             i.SysTaskWaitSleep && i.SysTaskSetExit && i.SysTaskExit && i.SysTaskResume &&
+                             i.SysEventCreate && i.SysEventSet && i.SysEventWait && i.SysEventDelete;
     return RES_OK;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdarg>
 
 #include "cm.h"
+#include "systask.h"
 
 namespace cm {
 
@@ -39,6 +40,18 @@ struct OptionalImports {
     RTS_HANDLE (*EventCreate)(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult);
     RTS_RESULT (*EventPost2)(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI32 version, void* pParam);
     RTS_RESULT (*EventDelete)(RTS_HANDLE hEvent);
+    PF_SYS_TASK_CREATE SysTaskCreate;
+    PF_SYS_TASK_HANDLE SysTaskEnter;
+    PF_SYS_TASK_HANDLE SysTaskLeave;
+    PF_SYS_TASK_END SysTaskEnd;
+    PF_SYS_TASK_WAIT_SLEEP SysTaskWaitSleep;
+    PF_SYS_TASK_HANDLE SysTaskSetExit;
+    PF_SYS_TASK_EXIT SysTaskExit;
+    PF_SYS_TASK_HANDLE SysTaskResume;
+    PF_SYS_EVENT_CREATE SysEventCreate;
+    PF_SYS_EVENT_SET SysEventSet;
+    PF_SYS_EVENT_WAIT SysEventWait;
+    PF_SYS_EVENT_DELETE SysEventDelete;
     bool tasksAndEvents; /* every task and event-object function was found */
 };
 
@@ -125,6 +138,15 @@ int hook_row(RTS_UI32 hook);
 RTS_UI32 hook_at_row(int row);
 int hook_table_rows();
 void post_event(int index, void* param);
+
+/* ---- tasks (only with an optional task service) ---- */
+RTS_RESULT deliver_init_rows(int firstRow, int count);
+RTS_RESULT deliver_exit_rows(int firstRow, int count);
+/* Runs a range on "CMHooksTask" and waits for it; creates the task on first use. */
+RTS_RESULT run_range_on_hooks_task(int firstRow, int count, bool exitDirection);
+void stop_hooks_task();
+void start_comm_cycle_task();
+void stop_comm_cycle_task();
 
 /* ---- lookups ---- */
 RTS_RESULT import_optional(const char* name, RTS_VOID_FCTPTR* ppFunction);

@@ -280,6 +280,38 @@ RTS_RESULT CMLockDelete(RTS_HANDLE lock);
 RTS_RESULT CMLockEnter(RTS_HANDLE lock);
 RTS_RESULT CMLockLeave(RTS_HANDLE lock);
 
+/* ---- parameter records of the lower-case wrappers (arguments in order, then the result) ---- */
+typedef struct {
+    RTS_HANDLE component;
+    RTS_RESULT result;
+} CMComponentParams; /* cminitcomponent, cmexitcomponent, cmremovecomponent, cmunloadcomponent */
+typedef struct {
+    RTS_UI32* pVersion;
+    RTS_RESULT result;
+} CMGetCoreVersionParams;
+typedef struct {
+    const char* name;
+    RTS_RESULT* pResult;
+    RTS_HANDLE component;
+} CMByNameParams; /* cmgetcomponentbyname, cmloadcomponent */
+typedef struct {
+    RTS_RESULT result;
+} CMShutdownParams;
+typedef struct {
+    const char* name;
+    RTS_UI32 cmpId;
+    RTS_UI32 version;
+    RTS_RESULT* pResult;
+    RTS_HANDLE component;
+} CMAddComponentParams;
+typedef struct {
+    const char* name;
+    RTS_UI32 version;
+    RTS_UI32* pCmpId;
+    RTS_RESULT* pResult;
+    RTS_HANDLE component;
+} CMAddComponent2Params;
+
 /* Components fill their ComponentInitRecord through this helper; every component of this
  * program carries the framework release as its version (CMComponentVersion). */
 RTS_UI32 CMComponentVersion(void);

@@ -2,6 +2,7 @@
 // length, overloading, signature and version checks, case rules, queries and run-time loading.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "cmpsettings.h"
@@ -128,15 +129,13 @@ TEST_F(CMApi, ManagerExportsItsFunctionsAndWrappers) {
     EXPECT_EQ(f, reinterpret_cast<RTS_VOID_FCTPTR>(CMGetCoreVersion));
     RTS_UI32 sig = 0x83B57980u, ver = 0x03051100u;
     ASSERT_EQ(CMGetAPI3("cmgetcoreversion", &f, 0, &sig, &ver), RES_OK);
-    struct {
-        RTS_UI32* pVersion;
-        RTS_RESULT result;
-    } params{&ver, 99};
-    reinterpret_cast<void (*)(void*)>(f)(&params);
+    CMGetCoreVersionParams params{&ver, 99};
+    auto wrapper = reinterpret_cast<void (*)(CMGetCoreVersionParams*)>(f);
+    wrapper(&params);
     EXPECT_EQ(params.result, RES_OK);
     EXPECT_EQ(ver, CM_CORE_VERSION);
     params.pVersion = nullptr;
-    reinterpret_cast<void (*)(void*)>(f)(&params);
+    wrapper(&params);
     EXPECT_EQ(params.result, RES_PARAMETER);
     // The mismatch is reported through the signature; the components after the manager export
     // no such name, so the last noted failure is that nothing was found.
@@ -209,6 +208,57 @@ TEST_F(CMApi, AddRemoveAndRunTimeComponents) {
     RTS_HANDLE running = CMGetComponentByName("TestCmp0", &r);
     EXPECT_EQ(CMInitComponent(running), RES_FAILED);
     EXPECT_EQ(CMUnloadComponent(running), RES_FAILED);
+}
+
+template <typename P> void call_wrapper(const char* name, P* params) {
+    RTS_VOID_FCTPTR f = nullptr;
+    ASSERT_EQ(CMGetAPI2(name, &f, CM_IMPORT_CASE_INSENSITIVE, 0, 0), RES_OK) << name;
+    reinterpret_cast<void (*)(P*)>(f)(params);
+}
+
+TEST_F(CMApi, ControlLanguageComponentsGetIdsAndRefuseDuplicates) {
+    start();
+    RTS_RESULT r = RES_FAILED;
+    RTS_UI32 id = 0;
+    CMAddComponent2Params add2{"IecA", 0x01020304u, &id, &r, nullptr};
+    call_wrapper("cmaddcomponent2", &add2);
+    ASSERT_EQ(r, RES_OK);
+    EXPECT_GE(id, 0x8000u);
+    EXPECT_LT(id, 0x9000u);
+    auto* rec = static_cast<ComponentRecord*>(add2.component);
+    EXPECT_EQ(rec->id, id);
+    EXPECT_EQ(rec->flags & 0xFF, CM_FLAG_IEC | CM_FLAG_DYNAMIC);
+    char listing[96];
+    std::snprintf(listing, sizeof listing, "IEC|Dynamic: <cmp>IecA</cmp>, <id>0x%08x</id> <ver>1.2.3.4</ver>",
+                  static_cast<unsigned>(id));
+    EXPECT_EQ(testcmp::log_lines(10).back(), listing);
+    RTS_UI32 again = 0;
+    CMAddComponent2Params dup2{"IecA", 0, &again, &r, nullptr};
+    call_wrapper("CMADDCOMPONENT2", &dup2);
+    EXPECT_EQ(r, RES_DUPLICATE);
+    EXPECT_EQ(again, id);
+    EXPECT_EQ(dup2.component, add2.component);
+
+    CMAddComponentParams add{"IecB", 0x4321, 0, &r, nullptr};
+    call_wrapper("cmaddcomponent", &add);
+    EXPECT_EQ(r, RES_OK);
+    call_wrapper("cmaddcomponent", &add);
+    EXPECT_EQ(r, RES_DUPLICATE);
+    EXPECT_EQ(add.component, RTS_INVALID_HANDLE);
+
+    CMComponentParams remove{add2.component, 99};
+    call_wrapper("cmremovecomponent", &remove);
+    EXPECT_EQ(remove.result, RES_OK);
+    EXPECT_EQ(testcmp::log_lines(10).back().rfind("[UNLOADED] IEC|Dynamic: <cmp>IecA</cmp>", 0), 0u);
+    CMComponentParams none{nullptr, 99};
+    call_wrapper("cminitcomponent", &none);
+    EXPECT_EQ(none.result, RES_PARAMETER);
+
+    CMShutdownParams shutdown{99};
+    EXPECT_EQ(CMGetExit(), 0u);
+    call_wrapper("cmshutdown", &shutdown);
+    EXPECT_EQ(shutdown.result, RES_OK);
+    EXPECT_EQ(CMGetExit(), 1u);
 }
 
 RTS_RESULT slot_loader(const char* name, RTS_UINTPTR, RTS_HANDLE*, PF_COMPONENT_ENTRY* entry) {

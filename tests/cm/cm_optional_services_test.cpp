@@ -73,17 +73,15 @@ RTS_RESULT cpu_id(RTS_UI32* id) {
     return RES_OK;
 }
 
-template <typename F> RTS_VOID_FCTPTR fn(F f) { return reinterpret_cast<RTS_VOID_FCTPTR>(f); }
+template <typename F> RTS_VOID_FCTPTR fn(F f) {
+    return reinterpret_cast<RTS_VOID_FCTPTR>(f);
+}
 
 const CMExportEntry kServices[] = {
-    {fn(event_create), "EventCreate", 0, 0},
-    {fn(event_post2), "EventPost2", 0, 0},
-    {fn(event_delete), "EventDelete", 0, 0},
-    {fn(out_printf), "SysOutPrintf", 0, 0},
-    {fn(device_name), "SysTargetGetDeviceName", 0, 0},
-    {fn(os_id), "SysTargetGetOperatingSystemId", 0, 0},
-    {fn(cpu_id), "SysTargetGetProcessorId", 0, 0},
-    {nullptr, nullptr, 0, 0},
+    {fn(event_create), "EventCreate", 0, 0},           {fn(event_post2), "EventPost2", 0, 0},
+    {fn(event_delete), "EventDelete", 0, 0},           {fn(out_printf), "SysOutPrintf", 0, 0},
+    {fn(device_name), "SysTargetGetDeviceName", 0, 0}, {fn(os_id), "SysTargetGetOperatingSystemId", 0, 0},
+    {fn(cpu_id), "SysTargetGetProcessorId", 0, 0},     {nullptr, nullptr, 0, 0},
 };
 
 class CMOptionalServices : public ::testing::Test {
@@ -98,8 +96,8 @@ protected:
         if (CMGetNumOfComponents() > 0) CMExit();
     }
     // A system component, so it is registered before the manager imports.
-    const StaticComponent list_[3] = {{"TestServices", testcmp::entry(0), 1}, {"TestCmp1", testcmp::entry(1), 0},
-                                      {nullptr, nullptr, 0}};
+    const StaticComponent list_[3] = {
+        {"TestServices", testcmp::entry(0), 1}, {"TestCmp1", testcmp::entry(1), 0}, {nullptr, nullptr, 0}};
 };
 
 TEST_F(CMOptionalServices, NineEventsAreCreatedAndDeleted) {
@@ -117,7 +115,8 @@ TEST_F(CMOptionalServices, ExitPostsEventsAroundTheExitHooksAndDrainsCycles) {
     std::vector<RTS_UI32> posted;
     for (RTS_UI32 id : g_events.posted)
         if (id != 0x00010007u) posted.push_back(id);
-    EXPECT_EQ(posted, (std::vector<RTS_UI32>{0x00010001u, 0x00010002u, 0x00010003u, 0x00010004u, 0x00010005u}));
+    EXPECT_EQ(posted,
+              (std::vector<RTS_UI32>{0x00010001u, 0x00010002u, 0x00010003u, 0x00010004u, 0x00010005u}));
     const std::vector<RTS_UI32> hooks = testcmp::hooks_of(1);
     ASSERT_GE(hooks.size(), 3u);
     EXPECT_EQ(hooks[0], CH_COMM_CYCLE);

@@ -1,0 +1,131 @@
+/* The manager's own tasks, run only when an optional task service is present: the
+ * communication cycle task "CMCommCycleTask" and the hooks task "CMHooksTask" that delivers
+ * hook ranges for the thread that asked and signals it when done. */
+#include <atomic>
+
+#include "cm/cm_internal.h"
+#include "systime.h"
+
+namespace cm {
+
+namespace {
+
+constexpr RTS_UI32 kTaskPriority = 128;
+constexpr RTS_UI32 kRangeWaitMs = 300000;
+constexpr RTS_UI32 kTaskEndTimeoutMs = 1000;
+
+struct HooksTask {
+    RTS_HANDLE task = nullptr;
+    RTS_HANDLE work = nullptr; /* set by the caller when a range is posted */
+    RTS_HANDLE done = nullptr; /* set by the task when the range is delivered */
+    int firstRow = 0;
+    int count = 0;
+    bool exitDirection = false;
+    RTS_RESULT result = RES_OK;
+};
+
+HooksTask g_hooks;
+RTS_HANDLE g_commCycleTask = nullptr;
+
+bool exit_requested(SysTaskInfo* info) {
+    return std::atomic_ref<RTS_UI32>(info->exitRequested).load(std::memory_order_acquire) != 0;
+}
+
+void hooks_task(SysTaskInfo* info) {
+    imports.SysTaskEnter(info->hTask);
+    while (!exit_requested(info)) {
+        if (imports.SysEventWait(g_hooks.work, kRangeWaitMs) != RES_OK || exit_requested(info)) continue;
+        g_hooks.result = g_hooks.exitDirection ? deliver_exit_rows(g_hooks.firstRow, g_hooks.count)
+                                               : deliver_init_rows(g_hooks.firstRow, g_hooks.count);
+        imports.SysEventSet(g_hooks.done);
+    }
+    imports.SysTaskLeave(info->hTask);
+    imports.SysTaskEnd(info->hTask, 0);
+}
+
+bool create_hooks_task() {
+    g_hooks.work = imports.SysEventCreate(nullptr, nullptr);
+    g_hooks.done = imports.SysEventCreate(nullptr, nullptr);
+    if (g_hooks.work != RTS_INVALID_HANDLE && g_hooks.done != RTS_INVALID_HANDLE) {
+        g_hooks.task = imports.SysTaskCreate("CMHooksTask", hooks_task, nullptr, kTaskPriority, nullptr);
+        if (g_hooks.task != RTS_INVALID_HANDLE && g_hooks.task != nullptr) {
+            imports.SysTaskResume(g_hooks.task);
+            return true;
+        }
+    }
+    g_hooks.task = nullptr;
+    stop_hooks_task();
+    return false;
+}
+
+/* One pass of CH_COMM_CYCLE over the running components, as the task delivers it. */
+void comm_cycle_step() {
+    RTS_UINTPTR cursor = 0;
+    g.lastCommCycle = SysTimeGetMs();
+    call_host(CH_COMM_CYCLE, 0, reinterpret_cast<RTS_UINTPTR>(&cursor));
+    g.currentHook = CH_COMM_CYCLE;
+    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+        if (!eligible(n->rec, CH_COMM_CYCLE)) continue;
+        cursor = reinterpret_cast<RTS_UINTPTR>(&n->rec);
+        if (is_stop_result(n->rec.hookFunction(CH_COMM_CYCLE, 0, reinterpret_cast<RTS_UINTPTR>(&cursor))))
+            break;
+    }
+    g.lastHook = CH_COMM_CYCLE;
+}
+
+void comm_cycle_task(SysTaskInfo* info) {
+    imports.SysTaskEnter(info->hTask);
+    while (!exit_requested(info)) {
+        comm_cycle_step();
+        imports.SysTaskWaitSleep(info->hTask, static_cast<RTS_UI32>(g.commCycleInterval));
+    }
+    imports.SysTaskLeave(info->hTask);
+    imports.SysTaskEnd(info->hTask, 0);
+}
+
+void delete_event(RTS_HANDLE& event) {
+    if (event != nullptr && event != RTS_INVALID_HANDLE) imports.SysEventDelete(event);
+    event = nullptr;
+}
+
+} // namespace
+
+RTS_RESULT run_range_on_hooks_task(int firstRow, int count, bool exitDirection) {
+    if (g_hooks.task == nullptr && !create_hooks_task())
+        return exitDirection ? deliver_exit_rows(firstRow, count) : deliver_init_rows(firstRow, count);
+    g_hooks.firstRow = firstRow;
+    g_hooks.count = count;
+    g_hooks.exitDirection = exitDirection;
+    imports.SysEventSet(g_hooks.work);
+    if (imports.SysEventWait(g_hooks.done, kRangeWaitMs) != RES_OK) return RES_TIMEOUT;
+    return g_hooks.result;
+}
+
+void stop_hooks_task() {
+    if (g_hooks.task != nullptr) {
+        imports.SysTaskSetExit(g_hooks.task);
+        imports.SysEventSet(g_hooks.work);
+        imports.SysTaskExit(g_hooks.task, kTaskEndTimeoutMs);
+        g_hooks.task = nullptr;
+    }
+    delete_event(g_hooks.work);
+    delete_event(g_hooks.done);
+}
+
+void start_comm_cycle_task() {
+    if (g_commCycleTask != nullptr) return;
+    RTS_HANDLE task =
+        imports.SysTaskCreate("CMCommCycleTask", comm_cycle_task, nullptr, kTaskPriority, nullptr);
+    if (task == nullptr || task == RTS_INVALID_HANDLE) return;
+    g_commCycleTask = task;
+    imports.SysTaskResume(task);
+}
+
+void stop_comm_cycle_task() {
+    if (g_commCycleTask == nullptr) return;
+    imports.SysTaskSetExit(g_commCycleTask);
+    imports.SysTaskExit(g_commCycleTask, kTaskEndTimeoutMs);
+    g_commCycleTask = nullptr;
+}
+
+} // namespace cm

@@ -1,0 +1,14 @@
+// A small task service and event objects on std::thread, exported by a test component so the
+// manager can run its communication cycle and hook ranges on tasks of their own.
+#pragma once
+
+#include "cm.h"
+
+namespace testtask {
+
+// The export table of the service: SysTaskCreate ... SysEventDelete.
+const CMExportEntry* exports();
+// Tasks created and not yet ended.
+int live_tasks();
+
+} // namespace testtask
