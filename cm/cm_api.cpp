@@ -28,11 +28,19 @@ struct Lookup {
 
 Lookup g_lookup{};
 
+char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+/* Every lookup compares the searched name with every exported name, so the first character
+ * is tested inline before a full comparison. */
 bool name_matches(const char* name, int caseInsensitive) {
     if (name == nullptr) return false;
-    if (std::strcmp(name, g_lookup.name) == 0) return true;
-    return (g_lookup.options & CM_IMPORT_CASE_INSENSITIVE) != 0 && caseInsensitive != 0 &&
-           CMUtlStrICmp(name, g_lookup.name) == 0;
+    const bool folded = (g_lookup.options & CM_IMPORT_CASE_INSENSITIVE) != 0 && caseInsensitive != 0;
+    if (name[0] == g_lookup.name[0]) {
+        if (std::strcmp(name, g_lookup.name) == 0) return true;
+    } else if (!folded || lower_ascii(name[0]) != lower_ascii(g_lookup.name[0])) {
+        return false;
+    }
+    return folded && CMUtlStrICmp(name, g_lookup.name) == 0;
 }
 
 void record_match(RTS_VOID_FCTPTR function, RTS_UI32 signatureId, RTS_UI32 version) {
