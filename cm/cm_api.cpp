@@ -28,7 +28,9 @@ struct Lookup {
 
 Lookup g_lookup{};
 
-char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower_ascii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 /* Every lookup compares the searched name with every exported name, so the first character
  * is tested inline before a full comparison. */
@@ -55,9 +57,11 @@ struct Candidate {
     bool found = false;
 };
 
-/* Checks a recorded match of one component; returns the failure to note, or RES_OK. */
+/* Checks a recorded match of one component; returns the failure to note, or RES_OK, and
+ * whether the match became the candidate. */
 RTS_RESULT check_match(const ComponentRecord& rec, RTS_UI32* pSignatureId, RTS_UI32* pVersion,
-                       Candidate& candidate) {
+                       Candidate& candidate, bool& accepted) {
+    accepted = false;
     if (!g_lookup.matched) return RES_FAILED;
     if (g_lookup.foundSignatureId != 0 && g_lookup.signatureId != 0 &&
         g_lookup.foundSignatureId != g_lookup.signatureId) {
@@ -75,6 +79,7 @@ RTS_RESULT check_match(const ComponentRecord& rec, RTS_UI32* pSignatureId, RTS_U
         return RES_OK;
     candidate.function = g_lookup.function;
     candidate.found = true;
+    accepted = true;
     return RES_OK;
 }
 
@@ -89,14 +94,29 @@ RTS_RESULT search_components(RTS_UI32* pSignatureId, RTS_UI32* pVersion, Candida
             continue;
         }
         n->rec.exportFunctions();
-        bool had = candidate.found;
-        RTS_RESULT r = check_match(n->rec, pSignatureId, pVersion, candidate);
+        bool accepted = false;
+        RTS_RESULT r = check_match(n->rec, pSignatureId, pVersion, candidate, accepted);
         if (r != RES_OK) failure = r;
-        bool accepted = candidate.found && (!had || candidate.function == g_lookup.function) &&
-                        g_lookup.matched && r == RES_OK;
         if (accepted && (g.overloadableFunctions == 0 || n->rec.id == kOverloadMasterId)) break;
     }
     return failure;
+}
+
+/* An imported target resolver may answer a control-language lookup first: RES_OK ends it with
+ * the resolver's function, RES_NOTSUPPORTED ends it as failed; anything else (or no resolver)
+ * lets the ordinary search run. */
+RTS_RESULT ask_resolver(RTS_VOID_FCTPTR* ppFunction) {
+    if (imports.SysTargetGetAPI == nullptr || (g_lookup.options & CM_IMPORT_CASE_INSENSITIVE) == 0 ||
+        std::strstr(g_lookup.name, "SysTarget") != nullptr)
+        return RES_FAILED;
+    CMApiToResolve info{g_lookup.name, g_lookup.options, g_lookup.signatureId, g_lookup.version};
+    RTS_VOID_FCTPTR function = nullptr;
+    RTS_RESULT r = imports.SysTargetGetAPI(&info, &function);
+    if (r == RES_OK || r == RES_NOTSUPPORTED) {
+        if (ppFunction != nullptr) *ppFunction = r == RES_OK ? function : nullptr;
+        return r;
+    }
+    return RES_FAILED;
 }
 
 } // namespace
@@ -137,6 +157,8 @@ extern "C" RTS_RESULT CMGetAPI3(const char* name, RTS_VOID_FCTPTR* ppFunction, i
     g_lookup.options = static_cast<RTS_UI32>(options);
     g_lookup.signatureId = pSignatureId != nullptr ? *pSignatureId : 0;
     g_lookup.version = pVersion != nullptr ? *pVersion : 0;
+    RTS_RESULT resolved = ask_resolver(ppFunction);
+    if (resolved == RES_OK || resolved == RES_NOTSUPPORTED) return resolved;
     Candidate candidate;
     RTS_RESULT failure = RES_FAILED;
     if (g.pools) {

@@ -217,6 +217,7 @@ RTS_RESULT import_functions() {
     import("SysTargetGetDeviceName", imports.SysTargetGetDeviceName);
     import("SysTargetGetOperatingSystemId", imports.SysTargetGetOperatingSystemId);
     import("SysTargetGetProcessorId", imports.SysTargetGetProcessorId);
+    import("SysTargetGetAPI", imports.SysTargetGetAPI);
     import("EventCreate", imports.EventCreate);
     import("EventPost2", imports.EventPost2);
     import("EventDelete", imports.EventDelete);

@@ -37,6 +37,7 @@ struct OptionalImports {
     RTS_RESULT (*SysTargetGetDeviceName)(RTS_WCHAR* buffer, RTS_SIZE* pLength);
     RTS_RESULT (*SysTargetGetOperatingSystemId)(RTS_UI32* pId);
     RTS_RESULT (*SysTargetGetProcessorId)(RTS_UI32* pId);
+    RTS_RESULT (*SysTargetGetAPI)(CMApiToResolve* pInfo, RTS_VOID_FCTPTR* ppFunction);
     RTS_HANDLE (*EventCreate)(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult);
     RTS_RESULT (*EventPost2)(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI32 version, void* pParam);
     RTS_RESULT (*EventDelete)(RTS_HANDLE hEvent);

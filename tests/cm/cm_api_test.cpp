@@ -29,6 +29,7 @@ const CMExportEntry kFirst[] = {
     {nullptr, nullptr, 0, 0}};
 const CMExportEntry kSecond[] = {
     {reinterpret_cast<RTS_VOID_FCTPTR>(two), "TestShared", 0x12345679u, 0x03050000u},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(two), "Thing_CEXT", 0, 0},
     {nullptr, nullptr, 0, 0}};
 
 class CMApi : public ::testing::Test {
@@ -84,6 +85,18 @@ TEST_F(CMApi, LaterComponentWinsWhenOverloadableElseFirst) {
         CMExit();
     }
     start();
+}
+
+TEST_F(CMApi, LoadableCModulesExportOnlyExtensionNamesToControlLanguageLookups) {
+    start();
+    RTS_RESULT r;
+    static_cast<ComponentRecord*>(CMGetComponentByName("TestCmp1", &r))->flags |= CM_FLAG_CMODULE;
+    RTS_VOID_FCTPTR f = nullptr;
+    ASSERT_EQ(CMGetAPI("TestShared", &f, 0), RES_OK);
+    EXPECT_EQ(call(f), 1u);
+    EXPECT_EQ(CMGetAPI2("Thing_CEXT", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_FAILED);
+    ASSERT_EQ(CMGetAPI2("Thing_CEXT", &f, CM_IMPORT_OPTIONAL | CM_IMPORT_CASE_INSENSITIVE, 0, 0), RES_OK);
+    EXPECT_EQ(call(f), 2u);
 }
 
 TEST_F(CMApi, SignatureAndVersionRules) {

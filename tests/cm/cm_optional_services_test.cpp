@@ -73,15 +73,35 @@ RTS_RESULT cpu_id(RTS_UI32* id) {
     return RES_OK;
 }
 
+RTS_RESULT resolved_function() {
+    return 42;
+}
+
+// Answers lookups of "Resolved*" itself and refuses "Refused*"; everything else is left alone.
+RTS_RESULT resolver(CMApiToResolve* info, RTS_VOID_FCTPTR* ppFunction) {
+    std::string name(info->name);
+    if (name.rfind("Resolved", 0) == 0) {
+        *ppFunction = reinterpret_cast<RTS_VOID_FCTPTR>(resolved_function);
+        return RES_OK;
+    }
+    return name.rfind("Refused", 0) == 0 ? RES_NOTSUPPORTED : RES_FAILED;
+}
+
 template <typename F> RTS_VOID_FCTPTR fn(F f) {
     return reinterpret_cast<RTS_VOID_FCTPTR>(f);
 }
 
 const CMExportEntry kServices[] = {
-    {fn(event_create), "EventCreate", 0, 0},           {fn(event_post2), "EventPost2", 0, 0},
-    {fn(event_delete), "EventDelete", 0, 0},           {fn(out_printf), "SysOutPrintf", 0, 0},
-    {fn(device_name), "SysTargetGetDeviceName", 0, 0}, {fn(os_id), "SysTargetGetOperatingSystemId", 0, 0},
-    {fn(cpu_id), "SysTargetGetProcessorId", 0, 0},     {nullptr, nullptr, 0, 0},
+    {fn(event_create), "EventCreate", 0, 0},
+    {fn(event_post2), "EventPost2", 0, 0},
+    {fn(event_delete), "EventDelete", 0, 0},
+    {fn(out_printf), "SysOutPrintf", 0, 0},
+    {fn(device_name), "SysTargetGetDeviceName", 0, 0},
+    {fn(os_id), "SysTargetGetOperatingSystemId", 0, 0},
+    {fn(cpu_id), "SysTargetGetProcessorId", 0, 0},
+    {fn(resolver), "SysTargetGetAPI", 0, 0},
+    {fn(resolved_function), "RefusedButExported", 0, 0},
+    {nullptr, nullptr, 0, 0},
 };
 
 class CMOptionalServices : public ::testing::Test {
@@ -142,6 +162,19 @@ TEST_F(CMOptionalServices, BannerUsesOutputAndTargetDescription) {
     ASSERT_EQ(device.size(), 2u);
     EXPECT_EQ(device[0], "Test Device");
     EXPECT_EQ(device[1], "OS=Linux, CPU=ARM, Arch=64Bit, Coding=C");
+}
+
+TEST_F(CMOptionalServices, TargetResolverAnswersControlLanguageLookupsFirst) {
+    RTS_VOID_FCTPTR f = nullptr;
+    EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, CM_IMPORT_CASE_INSENSITIVE | CM_IMPORT_OPTIONAL, 0, 0),
+              RES_OK);
+    EXPECT_EQ(f, reinterpret_cast<RTS_VOID_FCTPTR>(resolved_function));
+    EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, CM_IMPORT_CASE_INSENSITIVE | CM_IMPORT_OPTIONAL, 0, 0),
+              RES_NOTSUPPORTED);
+    EXPECT_EQ(f, nullptr);
+    // Without the control-language option the ordinary search finds the export.
+    EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_OK);
+    EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_FAILED);
 }
 
 TEST(CMWithoutServices, OptionalFeaturesAreReportedUnsupported) {
