@@ -1,4 +1,4 @@
-/* Checksums: published check values, the table entries the design fixes, zero-length and
+/* Checksums: published check values, the fixed table entries, zero-length and
  * piecewise updates, the finished-value chaining of CRC32Update, the wrappers, and (where the
  * reference library is at hand) agreement with it on random buffers split at random points. */
 #include <gtest/gtest.h>
