@@ -1,17 +1,263 @@
-/* CmpObjectMgr: the object dictionary: objects registered under small numeric keys. */
+/* CmpObjectMgr: the object dictionary. The component owns the pool of dictionary records, the
+ * list of open dictionaries, and in each dictionary the bucket array, the entry pool and the
+ * optional lock.
+ *
+ * Handles are checked against the list of open dictionaries, so a closed or foreign handle is
+ * refused instead of followed. The list itself has no lock: dictionaries are opened and closed
+ * by one thread at a time, and not while other threads work on dictionaries. */
+#include <cstring>
+
 #include "cm.h"
+#include "mempool.h"
+#include "objmgr.h"
+#include "sysmem.h"
+
+static_assert(sizeof(ObjManEntry) == 24);
 
 namespace {
 
-const CMExportEntry kExports[] = {
-    {nullptr, nullptr, 0, 0},
+constexpr const char* kOwner = "CmpObjectMgr";
+constexpr RTS_SIZE kDictionaryBlocks = 45;
+constexpr RTS_UI64 kPrimeCandidates = 20;
+constexpr RTS_UI64 kMaxBits = 31;
+
+RTS_HANDLE g_dictionaryPool = RTS_INVALID_HANDLE;
+ObjManDictionary* g_open = nullptr; /* newest first */
+
+bool is_handle(RTS_HANDLE h) {
+    return h != nullptr && h != RTS_INVALID_HANDLE;
+}
+
+/* An open dictionary behind a handle, or null. */
+ObjManDictionary* open_dictionary(RTS_HANDLE h) {
+    if (g_dictionaryPool == RTS_INVALID_HANDLE || !is_handle(h)) return nullptr;
+    for (ObjManDictionary* d = g_open; d != nullptr; d = d->Next) {
+        if (d == h) return d;
+    }
+    return nullptr;
+}
+
+/* An open dictionary with a table, or null. */
+ObjManDictionary* with_table(RTS_HANDLE h) {
+    ObjManDictionary* d = open_dictionary(h);
+    return d != nullptr && d->EntryPool != RTS_INVALID_HANDLE ? d : nullptr;
+}
+
+bool id_open(RTS_I32 id) {
+    for (ObjManDictionary* d = g_open; d != nullptr; d = d->Next) {
+        if (d->Id == id) return true;
+    }
+    return false;
+}
+
+/* Rejects 0, 1 and every even number, so 2 never counts as prime. */
+bool is_prime(RTS_UI64 n) {
+    if (n < 3 || n % 2 == 0) return false;
+    for (RTS_UI64 d = 3; d * d <= n; d += 2) {
+        if (n % d == 0) return false;
+    }
+    return true;
+}
+
+/* The first prime among expected .. expected + 19, or 0. */
+RTS_UI64 bucket_count_for(RTS_UI64 expected) {
+    for (RTS_UI64 n = expected; n < expected + kPrimeCandidates; ++n) {
+        if (is_prime(n)) return n;
+    }
+    return 0;
+}
+
+RTS_UI64 bit_length(RTS_UI64 n) {
+    RTS_UI64 bits = 0;
+    for (; n != 0; n >>= 1) ++bits;
+    return bits;
+}
+
+/* Holds a dictionary's lock for a scope when it has one and the manager's locks work. */
+class DictionaryGuard {
+public:
+    explicit DictionaryGuard(const ObjManDictionary* d)
+        : lock_(d->Lock), locked_(is_handle(lock_) && CMLockEnter(lock_) == RES_OK) {}
+    ~DictionaryGuard() {
+        if (locked_) CMLockLeave(lock_);
+    }
+    DictionaryGuard(const DictionaryGuard&) = delete;
+    DictionaryGuard& operator=(const DictionaryGuard&) = delete;
+
+private:
+    RTS_HANDLE lock_;
+    bool locked_;
 };
+
+RTS_UI64 bucket_of_object(const ObjManDictionary* d, RTS_UINTPTR object) {
+    return static_cast<RTS_UI64>(object) % d->BucketCount;
+}
+
+bool is_free(const ObjManEntry* e) {
+    return e->Object == OBJMAN_NO_OBJECT;
+}
+
+ObjManEntry* new_entry(ObjManDictionary* d) {
+    void* block = MemPoolGetBlock(d->EntryPool, nullptr);
+    if (block == nullptr && MemPoolExtendDynamic(d->EntryPool, kOwner, d->BucketCount) == RES_OK)
+        block = MemPoolGetBlock(d->EntryPool, nullptr);
+    return static_cast<ObjManEntry*>(block);
+}
+
+void release_chain(ObjManDictionary* d, RTS_UI64 bucket) {
+    for (ObjManEntry* e = d->Buckets[bucket]; e != nullptr;) {
+        ObjManEntry* next = e->Next;
+        MemPoolPutBlock(e);
+        e = next;
+    }
+    d->Buckets[bucket] = nullptr;
+}
+
+void release_all(ObjManDictionary* d) {
+    for (RTS_UI64 b = 0; b < d->BucketCount; ++b) release_chain(d, b);
+    d->Count = 0;
+}
+
+/* Frees an entry; a chain whose entries are all free goes back to the pool. */
+void free_entry(ObjManDictionary* d, RTS_UI64 bucket, ObjManEntry* entry) {
+    entry->Object = OBJMAN_NO_OBJECT;
+    --d->Count;
+    for (const ObjManEntry* e = d->Buckets[bucket]; e != nullptr; e = e->Next) {
+        if (!is_free(e)) return;
+    }
+    release_chain(d, bucket);
+}
+
+RTS_UI32 add_object(ObjManDictionary* d, RTS_UINTPTR object) {
+    const RTS_UI64 bucket = bucket_of_object(d, object);
+    RTS_UI64 position = 0;
+    ObjManEntry* last = nullptr;
+    ObjManEntry* reusable = nullptr;
+    for (ObjManEntry* e = d->Buckets[bucket]; e != nullptr; last = e, e = e->Next, ++position) {
+        if (e->Object == object) return OBJMAN_NO_KEY;
+        if (reusable == nullptr && is_free(e)) reusable = e;
+    }
+    if (reusable != nullptr) {
+        reusable->Object = object;
+        ++d->Count;
+        return reusable->Key;
+    }
+    ObjManEntry* e = new_entry(d);
+    if (e == nullptr) return OBJMAN_NO_KEY;
+    e->Next = nullptr;
+    e->Object = object;
+    e->Key = static_cast<RTS_UI32>((position << d->Bits) | bucket);
+    if (last != nullptr)
+        last->Next = e;
+    else
+        d->Buckets[bucket] = e;
+    ++d->Count;
+    return e->Key;
+}
+
+/* The used entry of a key, or null; a key whose bucket part lies beyond the table has none. */
+ObjManEntry* entry_of_key(const ObjManDictionary* d, RTS_UI32 key, RTS_UI64* pBucket) {
+    const RTS_UI64 bucket = key & d->Mask;
+    *pBucket = bucket;
+    if (bucket >= d->BucketCount) return nullptr;
+    for (ObjManEntry* e = d->Buckets[bucket]; e != nullptr; e = e->Next) {
+        if (e->Key == key && !is_free(e)) return e;
+    }
+    return nullptr;
+}
+
+ObjManEntry* entry_of_object(const ObjManDictionary* d, RTS_UINTPTR object, RTS_UI64* pBucket) {
+    const RTS_UI64 bucket = bucket_of_object(d, object);
+    *pBucket = bucket;
+    for (ObjManEntry* e = d->Buckets[bucket]; e != nullptr; e = e->Next) {
+        if (e->Object == object) return e;
+    }
+    return nullptr;
+}
+
+/* Bucket array and entry pool for about expected objects; false leaves no table. */
+bool build_table(ObjManDictionary* d, RTS_UI64 expected) {
+    if (expected == 0 || expected >= (RTS_UI64{1} << (kMaxBits - 1))) return false;
+    const RTS_UI64 buckets = bucket_count_for(expected);
+    const RTS_UI64 bits = bit_length(buckets);
+    if (buckets == 0 || bits >= kMaxBits) return false;
+    RTS_HANDLE pool = MemPoolCreateDynamic(kOwner, buckets, sizeof(ObjManEntry), nullptr);
+    if (pool == RTS_INVALID_HANDLE) return false;
+    auto** array =
+        static_cast<ObjManEntry**>(SysMemAllocData(kOwner, buckets * sizeof(ObjManEntry*), nullptr));
+    if (array == nullptr) {
+        MemPoolDelete(pool, kOwner);
+        return false;
+    }
+    d->BucketCount = buckets;
+    d->Bits = bits;
+    d->Mask = static_cast<RTS_UI32>((RTS_UI64{1} << bits) - 1);
+    d->EntryPool = pool;
+    d->Buckets = array;
+    return true;
+}
+
+void drop_table(ObjManDictionary* d) {
+    if (d->EntryPool == RTS_INVALID_HANDLE) return;
+    release_all(d);
+    MemPoolDelete(d->EntryPool, kOwner);
+    SysMemFreeData(kOwner, d->Buckets);
+    d->EntryPool = RTS_INVALID_HANDLE;
+    d->Buckets = nullptr;
+    d->BucketCount = 0;
+    d->Bits = 0;
+    d->Mask = 0;
+}
+
+void unlink_open(ObjManDictionary* d) {
+    for (ObjManDictionary** link = &g_open; *link != nullptr; link = &(*link)->Next) {
+        if (*link == d) {
+            *link = d->Next;
+            return;
+        }
+    }
+}
+
+void close_dictionary(ObjManDictionary* d) {
+    drop_table(d);
+    if (is_handle(d->Lock)) CMLockDelete(d->Lock);
+    unlink_open(d);
+    MemPoolPutBlock(d);
+}
+
+void* take_dictionary_block() {
+    void* block = MemPoolGetBlock(g_dictionaryPool, nullptr);
+    if (block == nullptr && MemPoolExtendDynamic(g_dictionaryPool, kOwner, kDictionaryBlocks) == RES_OK)
+        block = MemPoolGetBlock(g_dictionaryPool, nullptr);
+    return block;
+}
+
+#define OBJMAN_EXPORT(name)                                                                                  \
+    { reinterpret_cast<RTS_VOID_FCTPTR>(name), #name, 0, 0 }
+const CMExportEntry kExports[] = {
+    OBJMAN_EXPORT(ObjManDictionaryOpen),      OBJMAN_EXPORT(ObjManDictionaryClose),
+    OBJMAN_EXPORT(ObjManDictionaryAddObject), OBJMAN_EXPORT(ObjManDictionaryRemoveObject),
+    OBJMAN_EXPORT(ObjManDictionaryRemoveKey), OBJMAN_EXPORT(ObjManDictionaryClear),
+    OBJMAN_EXPORT(ObjManDictionaryGetSize),   OBJMAN_EXPORT(ObjManDictionaryGetKey),
+    OBJMAN_EXPORT(ObjManDictionaryGetObject), {nullptr, nullptr, 0, 0},
+};
+#undef OBJMAN_EXPORT
 
 RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_CmpObjectMgr);
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    if (hook == CH_INIT) {
+        if (g_dictionaryPool == RTS_INVALID_HANDLE)
+            g_dictionaryPool =
+                MemPoolCreateDynamic(kOwner, kDictionaryBlocks, sizeof(ObjManDictionary), nullptr);
+        g_open = nullptr;
+    } else if (hook == CH_EXIT) {
+        while (g_open != nullptr) close_dictionary(g_open);
+        MemPoolDelete(g_dictionaryPool, kOwner);
+        g_dictionaryPool = RTS_INVALID_HANDLE;
+    }
     return RES_OK;
 }
 
@@ -20,4 +266,101 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 extern "C" RTS_RESULT CmpObjectMgr__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_CmpObjectMgr, export_functions, nullptr, CMComponentVersion,
                             hook_function);
+}
+
+extern "C" RTS_HANDLE ObjManDictionaryOpen(RTS_I32 id, RTS_UI64 expectedCount, RTS_I32 withLock) {
+    if (g_dictionaryPool == RTS_INVALID_HANDLE || id_open(id)) return RTS_INVALID_HANDLE;
+    auto* d = static_cast<ObjManDictionary*>(take_dictionary_block());
+    if (d == nullptr) return RTS_INVALID_HANDLE;
+    RTS_HANDLE lock = RTS_INVALID_HANDLE;
+    if (withLock) {
+        lock = CMLockCreate(nullptr);
+        if (!is_handle(lock)) {
+            MemPoolPutBlock(d);
+            return RTS_INVALID_HANDLE;
+        }
+    }
+    std::memset(d, 0, sizeof *d);
+    d->Id = id;
+    d->Lock = lock;
+    d->EntryPool = RTS_INVALID_HANDLE;
+    if (!build_table(d, expectedCount)) {
+        if (is_handle(lock)) CMLockDelete(lock);
+        MemPoolPutBlock(d);
+        return RTS_INVALID_HANDLE;
+    }
+    d->Next = g_open;
+    g_open = d;
+    return d;
+}
+
+extern "C" RTS_RESULT ObjManDictionaryClose(RTS_HANDLE hDictionary) {
+    if (g_dictionaryPool == RTS_INVALID_HANDLE || !is_handle(hDictionary)) return RES_PARAMETER;
+    ObjManDictionary* d = open_dictionary(hDictionary);
+    if (d == nullptr) return RES_FAILED;
+    close_dictionary(d);
+    return RES_OK;
+}
+
+extern "C" RTS_UI32 ObjManDictionaryAddObject(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
+    ObjManDictionary* d = with_table(hDictionary);
+    if (d == nullptr || object == OBJMAN_NO_OBJECT) return OBJMAN_NO_KEY;
+    DictionaryGuard guard(d);
+    return add_object(d, object);
+}
+
+extern "C" RTS_RESULT ObjManDictionaryRemoveObject(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
+    ObjManDictionary* d = with_table(hDictionary);
+    if (d == nullptr || object == OBJMAN_NO_OBJECT) return RES_PARAMETER;
+    DictionaryGuard guard(d);
+    RTS_UI64 bucket = 0;
+    ObjManEntry* e = entry_of_object(d, object, &bucket);
+    if (e == nullptr) return RES_FAILED;
+    free_entry(d, bucket, e);
+    return RES_OK;
+}
+
+extern "C" RTS_RESULT ObjManDictionaryRemoveKey(RTS_HANDLE hDictionary, RTS_UI32 key) {
+    ObjManDictionary* d = with_table(hDictionary);
+    if (d == nullptr || key == OBJMAN_NO_KEY) return RES_PARAMETER;
+    DictionaryGuard guard(d);
+    RTS_UI64 bucket = 0;
+    ObjManEntry* e = entry_of_key(d, key, &bucket);
+    if (e == nullptr) return RES_FAILED;
+    free_entry(d, bucket, e);
+    return RES_OK;
+}
+
+extern "C" RTS_RESULT ObjManDictionaryClear(RTS_HANDLE hDictionary) {
+    ObjManDictionary* d = with_table(hDictionary);
+    if (d == nullptr) return RES_PARAMETER;
+    DictionaryGuard guard(d);
+    release_all(d);
+    return RES_OK;
+}
+
+extern "C" RTS_RESULT ObjManDictionaryGetSize(RTS_HANDLE hDictionary, RTS_UI64* pSize) {
+    ObjManDictionary* d = open_dictionary(hDictionary);
+    if (d == nullptr || pSize == nullptr) return RES_PARAMETER;
+    DictionaryGuard guard(d);
+    *pSize = d->EntryPool != RTS_INVALID_HANDLE ? d->Count : 0;
+    return RES_OK;
+}
+
+extern "C" RTS_UI32 ObjManDictionaryGetKey(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
+    ObjManDictionary* d = with_table(hDictionary);
+    if (d == nullptr || object == OBJMAN_NO_OBJECT) return OBJMAN_NO_KEY;
+    DictionaryGuard guard(d);
+    RTS_UI64 bucket = 0;
+    ObjManEntry* e = d->Count > 0 ? entry_of_object(d, object, &bucket) : nullptr;
+    return e != nullptr ? e->Key : OBJMAN_NO_KEY;
+}
+
+extern "C" RTS_UINTPTR ObjManDictionaryGetObject(RTS_HANDLE hDictionary, RTS_UI32 key) {
+    ObjManDictionary* d = with_table(hDictionary);
+    if (d == nullptr || key == OBJMAN_NO_KEY) return OBJMAN_NO_OBJECT;
+    DictionaryGuard guard(d);
+    RTS_UI64 bucket = 0;
+    ObjManEntry* e = d->Count > 0 ? entry_of_key(d, key, &bucket) : nullptr;
+    return e != nullptr ? e->Object : OBJMAN_NO_OBJECT;
 }

@@ -1,0 +1,268 @@
+// Heap adaptation: zero-filled data blocks, code memory that really executes, data and code
+// areas, the readability probe, byte swapping, the parameter-record wrappers and the hand-over
+// to a memory tracker when one is present.
+#include <cstring>
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "cmpsettings.h"
+#include "memory_fixture.h"
+#include "sysmem.h"
+#include "test_components.h"
+
+namespace {
+
+class SysMem : public memtest::Framework {};
+
+TEST_F(SysMem, DataBlocksAreZeroedAndSizeZeroIsRefused) {
+    RTS_RESULT r = RES_OK;
+    EXPECT_EQ(SysMemAllocData("Test", 0, &r), nullptr);
+    EXPECT_EQ(r, RES_PARAMETER);
+    auto* one = static_cast<unsigned char*>(SysMemAllocData("Test", 1, &r));
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(r, RES_OK);
+    EXPECT_EQ(*one, 0);
+    *one = 0x7E;
+    auto* grown = static_cast<unsigned char*>(SysMemReallocData("Test", one, 4096, &r));
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(grown[0], 0x7E);
+    EXPECT_EQ(SysMemReallocData("Test", grown, 0, &r), nullptr);
+    EXPECT_EQ(r, RES_PARAMETER);
+    EXPECT_EQ(SysMemFreeData("Test", grown), RES_OK);
+    EXPECT_EQ(SysMemFreeData("Test", nullptr), RES_PARAMETER);
+    void* fresh = SysMemRealloc(nullptr, 8);
+    ASSERT_NE(fresh, nullptr);
+    SysMemFree(fresh);
+    EXPECT_EQ(SysMemMalloc(0), nullptr);
+    EXPECT_EQ(SysMemGetCurrentHeapSize(&r), 0u);
+    EXPECT_EQ(r, RES_NOTSUPPORTED);
+}
+
+TEST_F(SysMem, CodeMemoryHoldsTheGrownSizeAndExecutes) {
+    RTS_RESULT r = RES_FAILED;
+    EXPECT_EQ(SysMemAllocCode("Test", 0, &r), nullptr);
+    EXPECT_EQ(r, RES_PARAMETER);
+    auto* code = static_cast<unsigned char*>(SysMemAllocCode("Test", 100, &r));
+    ASSERT_NE(code, nullptr);
+    ASSERT_EQ(r, RES_OK);
+    EXPECT_EQ(SysMemIsValidPointer(code, 168, 1), RES_OK);
+    std::memset(code, 0xCC, 168);
+    const unsigned char returns42[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3}; // mov eax, 42; ret
+    std::memcpy(code + 160, returns42, sizeof returns42);
+    auto* function = reinterpret_cast<int (*)()>(code + 160);
+    EXPECT_EQ(function(), 42);
+    EXPECT_EQ(SysMemFreeCode("Test", code), RES_OK);
+    EXPECT_EQ(SysMemFreeCode("Test", nullptr), RES_PARAMETER);
+}
+
+TEST_F(SysMem, AreasByKind) {
+    struct Case {
+        RTS_UI16 kind;
+        bool provided;
+    };
+    const Case cases[] = {{SYSMEM_AREA_DATA, true},
+                          {SYSMEM_AREA_CODE, true},
+                          {SYSMEM_AREA_CODE | SYSMEM_AREA_DATA, true},
+                          {SYSMEM_AREA_MARKER, false},
+                          {0x02, false},
+                          {0, false}};
+    for (const Case& c : cases) {
+        RTS_RESULT r = RES_FAILED;
+        auto* area = static_cast<unsigned char*>(SysMemAllocArea("Test", c.kind, 5000, &r));
+        EXPECT_EQ(area != nullptr, c.provided) << c.kind;
+        EXPECT_EQ(r, c.provided ? RES_OK : RES_NOMEMORY) << c.kind;
+        if (area == nullptr) continue;
+        EXPECT_TRUE(memtest::filled_with(area, 5000, 0));
+        area[4999] = 1;
+        EXPECT_EQ(SysMemFreeArea("Test", area + 16), RES_FAILED);
+        EXPECT_EQ(SysMemFreeArea("Test", area), RES_OK);
+        EXPECT_EQ(SysMemFreeArea("Test", area), RES_FAILED);
+    }
+    int local = 0;
+    EXPECT_EQ(SysMemFreeArea("Test", &local), RES_FAILED);
+}
+
+TEST_F(SysMem, MarkerMemoryNeedsAnOpenablePhysicalWindow) {
+    ASSERT_EQ(SettgSetIntValue("SysMem", "WinCE.MemoryAddress", 0x1000, 10), RES_OK);
+    RTS_RESULT r = RES_FAILED;
+    void* marker = SysMemAllocArea("Test", SYSMEM_AREA_MARKER, 4096, &r);
+    // No physical-memory driver here: the window cannot be opened and the area is refused.
+    EXPECT_EQ(marker, nullptr);
+    EXPECT_EQ(r, RES_NOMEMORY);
+    SettgRemoveKey("SysMem", "WinCE.MemoryAddress");
+}
+
+TEST_F(SysMem, ValidPointerProbesEveryByteWithoutFaulting) {
+    int local[4] = {};
+    auto* area = static_cast<unsigned char*>(SysMemAllocArea("Test", SYSMEM_AREA_DATA, 2 * 4096, nullptr));
+    ASSERT_NE(area, nullptr);
+    struct Case {
+        const char* name;
+        const void* address;
+        RTS_SIZE size;
+        RTS_RESULT expected;
+    };
+    const Case live[] = {
+        {"stack", local, sizeof local, RES_OK},
+        {"size zero checks one byte", local, 0, RES_OK},
+        {"whole area", area, 2 * 4096, RES_OK},
+        {"null", nullptr, 4, RES_FAILED},
+        {"wraps around", area, ~RTS_SIZE{0}, RES_FAILED},
+        {"top of the address space", reinterpret_cast<void*>(~RTS_UINTPTR{0} - 4095), 16, RES_FAILED},
+        {"first page", reinterpret_cast<void*>(RTS_UINTPTR{16}), 1, RES_FAILED},
+    };
+    for (const Case& c : live) EXPECT_EQ(SysMemIsValidPointer(c.address, c.size, 0), c.expected) << c.name;
+    ASSERT_EQ(SysMemFreeArea("Test", area), RES_OK);
+    EXPECT_EQ(SysMemIsValidPointer(area + 4096, 1, 0), RES_FAILED);
+}
+
+TEST_F(SysMem, ForceSwapReversesEachElement) {
+    struct Case {
+        RTS_I32 elementSize;
+        RTS_I32 count;
+        std::vector<unsigned char> after;
+        RTS_I32 result;
+    };
+    const std::vector<unsigned char> input = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Case cases[] = {
+        {2, 4, {2, 1, 4, 3, 6, 5, 8, 7}, 8},
+        {4, 2, {4, 3, 2, 1, 8, 7, 6, 5}, 8},
+        {8, 1, {8, 7, 6, 5, 4, 3, 2, 1}, 8},
+        {2, 1, {2, 1, 3, 4, 5, 6, 7, 8}, 2},
+        {4, 0, input, 0},
+        {4, -3, input, 0},
+        {6, 1, input, -1},
+        {1, 8, input, -1},
+    };
+    for (const Case& c : cases) {
+        auto buffer = input;
+        EXPECT_EQ(SysMemForceSwap(buffer.data(), c.elementSize, c.count), c.result)
+            << c.elementSize << "x" << c.count;
+        EXPECT_EQ(buffer, c.after) << c.elementSize << "x" << c.count;
+        EXPECT_EQ(SysMemSwap(buffer.data(), c.elementSize, c.count), 0);
+    }
+    EXPECT_EQ(SysMemForceSwap(nullptr, 2, 1), -1);
+}
+
+TEST_F(SysMem, ParameterRecordWrappers) {
+    char text[] = "abcdef";
+    sysmemcpy_struct copy{text + 1, text, 4, nullptr};
+    sysmemmove(&copy);
+    EXPECT_STREQ(text, "aabcdf");
+    EXPECT_EQ(copy.result, text + 1);
+    sysmemset_struct fill{text, 'z', 2, nullptr};
+    sysmemset(&fill);
+    EXPECT_STREQ(text, "zzbcdf");
+    for (auto [a, b, sign] :
+         {std::tuple{"abc", "abd", -1}, std::tuple{"abd", "abc", 1}, std::tuple{"abc", "abc", 0}}) {
+        sysmemcmp_struct cmp{a, b, 3, 99};
+        sysmemcmp(&cmp);
+        EXPECT_EQ(cmp.result, sign) << a << " " << b;
+    }
+    RTS_UI16 value = 0x1234;
+    sysmemswap_struct swap{&value, 2, 1, 7};
+    sysmemforceswap(&swap);
+    EXPECT_EQ(value, 0x3412);
+    EXPECT_EQ(swap.result, 2);
+    sysmemswap(&swap);
+    EXPECT_EQ(swap.result, 0);
+    RTS_RESULT r = RES_FAILED;
+    sysmemalloc_struct alloc{"Test", 32, &r, nullptr};
+    sysmemallocdata(&alloc);
+    ASSERT_NE(alloc.result, nullptr);
+    sysmemfree_struct release{"Test", alloc.result, RES_FAILED};
+    sysmemfreedata(&release);
+    EXPECT_EQ(release.result, RES_OK);
+    sysmemisvalidpointer_struct probe{nullptr, 4, 0, RES_OK};
+    sysmemisvalidpointer(&probe);
+    EXPECT_EQ(probe.result, RES_FAILED);
+}
+
+// ---- a memory tracker supplied as a component -------------------------------------------------
+
+struct FakeTracker {
+    std::map<unsigned char*, std::pair<std::string, RTS_SIZE>> blocks; // handed-out address
+    RTS_SIZE heap = 0;
+    RTS_RESULT removeResult = RES_OK;
+};
+FakeTracker g_fake;
+constexpr RTS_SIZE kTrackerHeader = 16;
+
+RTS_SIZE fake_get_size(RTS_SIZE size) {
+    return size + kTrackerHeader;
+}
+void* fake_add(const char* owner, void* address, RTS_SIZE size, RTS_RESULT* pResult) {
+    auto* handed = static_cast<unsigned char*>(address) + kTrackerHeader;
+    g_fake.blocks[handed] = {owner != nullptr ? owner : "", size};
+    g_fake.heap += size;
+    *pResult = RES_OK;
+    return handed;
+}
+void* fake_remove(const char* owner, void* address, RTS_RESULT* pResult) {
+    auto it = g_fake.blocks.find(static_cast<unsigned char*>(address));
+    *pResult = g_fake.removeResult;
+    if (g_fake.removeResult != RES_OK) return address;
+    if (it == g_fake.blocks.end()) return address; // made before the tracker came: released as it is
+    g_fake.heap -= it->second.second;
+    g_fake.blocks.erase(it);
+    *pResult = RES_OK;
+    return static_cast<unsigned char*>(address) - kTrackerHeader;
+}
+RTS_SIZE fake_heap_size(RTS_RESULT* pResult) {
+    *pResult = RES_OK;
+    return g_fake.heap;
+}
+
+const CMExportEntry kTrackerExports[] = {
+    {reinterpret_cast<RTS_VOID_FCTPTR>(fake_get_size), "MemGCGetSize", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(fake_add), "MemGCAdd", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(fake_remove), "MemGCRemove", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(fake_heap_size), "MemGCGetCurrentHeapSize", 0, 0},
+    {nullptr, nullptr, 0, 0},
+};
+
+TEST(SysMemTracker, EveryBlockPassesThroughTheTracker) {
+    testcmp::reset();
+    testcmp::slot(0).id = 0x2000;
+    testcmp::slot(0).exports = kTrackerExports;
+    std::vector<StaticComponent> list;
+    for (const StaticComponent* e = StaticComponentList; e->name != nullptr; ++e) list.push_back(*e);
+    list.push_back({"CmpMemGC", testcmp::entry(0), 0});
+    list.push_back({nullptr, nullptr, 0});
+    g_fake = FakeTracker{};
+    ASSERT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
+    const RTS_SIZE heapAtStart = g_fake.heap;
+
+    RTS_RESULT r = RES_FAILED;
+    auto* block = static_cast<unsigned char*>(SysMemAllocData("Owner1", 40, &r));
+    ASSERT_EQ(r, RES_OK);
+    ASSERT_EQ(g_fake.blocks.count(block), 1u);
+    EXPECT_EQ(g_fake.blocks[block].first, "Owner1");
+    EXPECT_EQ(g_fake.blocks[block].second, 56u);
+    EXPECT_TRUE(memtest::filled_with(block, 40, 0));
+    EXPECT_EQ(SysMemGetCurrentHeapSize(&r), heapAtStart + 56);
+    EXPECT_EQ(r, RES_OK);
+
+    block = static_cast<unsigned char*>(SysMemReallocData("Owner1", block, 100, &r));
+    ASSERT_EQ(r, RES_OK);
+    EXPECT_EQ(g_fake.blocks[block].second, 116u);
+    EXPECT_EQ(SysMemGetCurrentHeapSize(&r), heapAtStart + 116);
+
+    g_fake.removeResult = RES_NO_ACCESS; // the tracker refuses: the block stays
+    EXPECT_EQ(SysMemFreeData("Owner1", block), RES_NO_ACCESS);
+    EXPECT_EQ(g_fake.blocks.count(block), 1u);
+    g_fake.removeResult = RES_OK;
+    EXPECT_EQ(SysMemFreeData("Owner1", block), RES_OK);
+    EXPECT_EQ(g_fake.blocks.count(block), 0u);
+
+    auto* code = static_cast<unsigned char*>(SysMemAllocCode("Owner2", 100, &r));
+    ASSERT_EQ(r, RES_OK);
+    EXPECT_EQ(g_fake.blocks[code].second, 168u + kTrackerHeader);
+    EXPECT_EQ(SysMemFreeCode("Owner2", code), RES_OK);
+    CMExit();
+    EXPECT_EQ(g_fake.heap, 0u); // everything the framework took came back through the tracker
+    testcmp::reset();
+}
+
+} // namespace
