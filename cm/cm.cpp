@@ -20,12 +20,17 @@ namespace cm {
 Manager g{};
 OptionalImports imports{};
 
-PoolLock::PoolLock() : lock_(g.poolLock) {
-    if (lock_ != RTS_INVALID_HANDLE) SysSemEnter(lock_);
-}
+PoolLock::PoolLock(RTS_HANDLE pool) : pool_(pool), locked_(g.pools && MemPoolLock(pool) == RES_OK) {}
 
 PoolLock::~PoolLock() {
-    if (lock_ != RTS_INVALID_HANDLE) SysSemLeave(lock_);
+    if (locked_) MemPoolUnlock(pool_);
+}
+
+void* take_block(RTS_HANDLE pool, RTS_SIZE grow) {
+    void* block = MemPoolGetBlock(pool, nullptr);
+    if (block == nullptr && MemPoolExtendDynamic(pool, "CM", grow) == RES_OK)
+        block = MemPoolGetBlock(pool, nullptr);
+    return block;
 }
 
 void log(RTS_UI32 classId, RTS_RESULT errorId, RTS_UI32 infoId, const char* format, ...) {
@@ -69,7 +74,7 @@ bool listed(const StaticComponent& e) {
 
 /* A listed name counts as present when a present record has it, or stands for it. */
 bool already_registered(const char* name) {
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (counts_as_present(n->rec) && stands_for(name, n->rec.name)) return true;
     return false;
 }
@@ -203,7 +208,7 @@ void log_listing() {
     };
     constexpr Group groups[] = {{5, 5}, {6, 6}, {5, 1}, {6, 2}};
     for (const Group& grp : groups)
-        for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+        for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
             if ((n->rec.flags & grp.mask) == grp.value) log_listing_line(n->rec);
 }
 
@@ -316,7 +321,7 @@ void unload_group(RTS_UI16 mask, RTS_UI16 value, bool kept) {
     bool again = true;
     while (again) {
         again = false;
-        for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+        for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
             if ((n->rec.flags & mask) != value || is_kept(n->rec.id) != kept) continue;
             if (CMUnloadComponent(&n->rec) == RES_OK) {
                 again = true;
@@ -326,19 +331,29 @@ void unload_group(RTS_UI16 mask, RTS_UI16 value, bool kept) {
     }
 }
 
-void create_pool_locks() {
-    if (g.poolLock == RTS_INVALID_HANDLE) g.poolLock = SysSemCreate(nullptr);
+/* The three pools start over static areas, so the manager needs no heap to register the
+ * components of a small program. */
+alignas(8) unsigned char g_componentArea[5480];
+alignas(8) unsigned char g_classArea[280];
+alignas(8) unsigned char g_instanceArea[320];
+
+void create_pools() {
+    g.componentPool =
+        MemPoolCreateStatic(sizeof(ComponentNode), sizeof g_componentArea, g_componentArea, nullptr);
+    g.classPool = MemPoolCreateStatic(sizeof(ClassEntry), sizeof g_classArea, g_classArea, nullptr);
+    g.instancePool =
+        MemPoolCreateStatic(sizeof(InstanceEntry), sizeof g_instanceArea, g_instanceArea, nullptr);
+    g.pools = g.componentPool != RTS_INVALID_HANDLE && g.classPool != RTS_INVALID_HANDLE &&
+              g.instancePool != RTS_INVALID_HANDLE;
 }
 
-void delete_pool_locks() {
-    RTS_HANDLE lock = g.poolLock;
-    g.poolLock = RTS_INVALID_HANDLE;
-    if (lock != RTS_INVALID_HANDLE) SysSemDelete(lock);
+void for_each_pool(RTS_RESULT (*action)(RTS_HANDLE)) {
+    for (RTS_HANDLE pool : {g.componentPool, g.classPool, g.instancePool}) action(pool);
 }
 
 void reset_globals() {
     g = Manager{};
-    g.poolLock = RTS_INVALID_HANDLE;
+    g.componentPool = g.classPool = g.instancePool = RTS_INVALID_HANDLE;
     g.disablingOperations = 1;
     g.overloadableFunctions = 1;
     g.minimalCommCycleInterval = 250;
@@ -363,7 +378,7 @@ extern "C" RTS_RESULT CMInit3(const char* cfgFile, const StaticComponent* static
     reset_globals();
     g.hostCallback = callback;
     g.hostUserParam = userParam;
-    g.pools = true;
+    create_pools();
     RTS_RESULT R = RES_OK;
     RTS_RESULT C = register_core(staticList);
     keep_first_failure(R, call_entries(false));
@@ -416,11 +431,11 @@ extern "C" RTS_RESULT CMInit4(const char* cfgFile, const StaticComponent* static
 extern "C" RTS_RESULT CMInitEnd(void) {
     if (g.initEndDone || g.lastHook >= CH_POST_INIT) return RES_DUPLICATE;
     g.inInitEnd = true;
-    create_pool_locks();
+    for_each_pool(MemPoolCreateSyncObject);
     CMInitSequence(hook_row(CH_POST_INIT), hook_row(CH_INIT_SYSTEM_TASKS) - hook_row(CH_POST_INIT));
     log_banner();
     CMInitSequence(hook_row(CH_INIT_SYSTEM_TASKS), hook_row(CH_COMM_CYCLE) - hook_row(CH_INIT_SYSTEM_TASKS));
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (n->rec.state == CM_STATE_INITIALIZED) n->rec.state = CM_STATE_RUNNING;
     RTS_I32 interval = 10;
     SettgGetIntValue("CM", "CommCycleInterval", &interval, 10, 0);
@@ -482,7 +497,7 @@ extern "C" RTS_RESULT CMExit(void) {
     stop_comm_cycle_task();
     if (g.initEndDone) {
         CMExitSequence(hook_row(CH_EXIT_COMM), 3);
-        delete_pool_locks();
+        for_each_pool(MemPoolDeleteSyncObject);
     }
     CMExitSequence(hook_row(CH_EXIT3), 2);
     delete_events();
@@ -490,16 +505,18 @@ extern "C" RTS_RESULT CMExit(void) {
     log(LOG_INFO, 0, 36, "%s shutdown done", kProductTitle);
     stop_hooks_task();
     deliver_exit_rows(hook_row(CH_EXIT_SYSTEM2), 2);
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (n->rec.state >= CM_STATE_DISABLED && n->rec.state <= CM_STATE_RUNNING)
             n->rec.state = CM_STATE_REGISTERED;
     unload_group(CM_FLAG_DYNAMIC | CM_FLAG_SYSTEM, CM_FLAG_DYNAMIC, false);
     unload_group(CM_FLAG_STATIC | CM_FLAG_SYSTEM, CM_FLAG_STATIC, false);
     unload_group(CM_FLAG_SYSTEM, CM_FLAG_SYSTEM, false);
+    free_registries();
+    for (RTS_HANDLE pool : {g.componentPool, g.classPool, g.instancePool}) MemPoolCleanup(pool, "CM", 1);
     deliver_exit_rows(hook_row(CH_EXIT_GARBAGEMEMORY), 1);
     unload_group(0, 0, true);
-    free_registries();
     g.pools = false;
+    g.componentPool = g.classPool = g.instancePool = RTS_INVALID_HANDLE;
     g.initEndDone = false;
     g.hostCallback = nullptr; // a host callback belongs to one run
     return RES_OK;

@@ -87,7 +87,7 @@ RTS_RESULT check_match(const ComponentRecord& rec, RTS_UI32* pSignatureId, RTS_U
 RTS_RESULT search_components(RTS_UI32* pSignatureId, RTS_UI32* pVersion, Candidate& candidate) {
     PoolLock lock;
     RTS_RESULT failure = RES_FAILED;
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
         g_lookup.matched = false;
         if (n->rec.exportFunctions == nullptr) {
             failure = RES_FAILED;

@@ -269,10 +269,3 @@ extern "C" RTS_RESULT CM__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_CM, export_functions, import_functions, CMComponentVersion,
                             hook_function);
 }
-
-/* Instance lists hand out blocks of the caller's memory pool; the pools are not part of the
- * framework yet, so no list can be built. */
-extern "C" RTS_RESULT CMGetInstanceList(RTS_UI32 classId, RTS_HANDLE pool) {
-    if (!g.pools) return RES_FAILED;
-    return RES_NOTIMPLEMENTED;
-}

@@ -11,7 +11,7 @@ namespace cm {
 
 namespace {
 
-constexpr const char* kOwner = "CM";
+constexpr RTS_SIZE kClassPoolGrowth = 10;
 
 constexpr CMHookEntry kHookTable[] = {
     {CH_INIT_SYSTEM, "CH_INIT_SYSTEM"},
@@ -77,13 +77,13 @@ RTS_RESULT visit(ComponentRecord& rec, RTS_UI32 hook, RTS_UINTPTR param1, RTS_UI
 ComponentNode* predecessor(ComponentNode* node) {
     PoolLock lock;
     ComponentNode* prev = nullptr;
-    for (ComponentNode* n = g.head; n != nullptr && n != node; n = n->next) prev = n;
+    for (ComponentNode* n = first_node(); n != nullptr && n != node; n = next_of(n)) prev = n;
     return prev;
 }
 
 ComponentNode* tail() {
-    ComponentNode* last = g.head;
-    while (last != nullptr && last->next != nullptr) last = last->next;
+    ComponentNode* last = first_node();
+    while (last != nullptr && next_of(last) != nullptr) last = next_of(last);
     return last;
 }
 
@@ -91,7 +91,7 @@ RTS_RESULT deliver_forward(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCurs
     const bool useCursor = pCursor != nullptr && !instance_hook(hook);
     RTS_UINTPTR resume = useCursor ? *pCursor : 0;
     bool pending = false;
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
         if (resume != 0) {
             if (reinterpret_cast<RTS_UINTPTR>(&n->rec) == resume) resume = 0;
             continue;
@@ -135,8 +135,14 @@ RTS_RESULT deliver_reverse(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCurs
     return pending ? RES_PENDING : RES_OK;
 }
 
+InstanceEntry* find_instance(void* instance) {
+    for (InstanceEntry* e = first_block<InstanceEntry>(g.instancePool); e != nullptr; e = next_block(e))
+        if (e->instance == instance) return e;
+    return nullptr;
+}
+
 ClassEntry* find_class(RTS_UI32 classId) {
-    for (ClassEntry* c = g.classes; c != nullptr; c = c->next)
+    for (ClassEntry* c = first_block<ClassEntry>(g.classPool); c != nullptr; c = next_block(c))
         if (c->classId == classId) return c;
     return nullptr;
 }
@@ -181,7 +187,7 @@ RTS_RESULT startup_pass(RTS_UI32 hook) {
     call_host(hook, 0, 0);
     g.currentHook = hook;
     RTS_RESULT result = RES_OK;
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
         ComponentRecord& rec = n->rec;
         if (rec.hookFunction == nullptr) continue;
         if (!eligible(rec, hook)) {
@@ -205,7 +211,7 @@ RTS_RESULT startup_pass(RTS_UI32 hook) {
 RTS_RESULT broadcast(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
     call_host(hook, param1, param2);
     RTS_RESULT result = RES_OK;
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
         if (!eligible(n->rec, hook)) continue;
         RTS_RESULT r = n->rec.hookFunction(hook, param1, param2);
         if (is_stop_result(r)) {
@@ -246,7 +252,7 @@ extern "C" RTS_RESULT CMCallHook2(RTS_UI32 mask, RTS_UI32 hook, RTS_UINTPTR para
     if (!g.pools) return RES_FAILED;
     call_host(hook, param1, param2);
     RTS_RESULT result = RES_OK;
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
         ComponentRecord& rec = n->rec;
         if (!flags_match(rec.flags, mask)) continue;
         RTS_RESULT r = eligible(rec, hook) ? rec.hookFunction(hook, param1, param2) : RES_FAILED;
@@ -334,11 +340,10 @@ extern "C" RTS_RESULT CMDebugOut(const char* format, ...) {
 extern "C" RTS_HANDLE CMRegisterClass(RTS_UI32 cmpId, RTS_UI32 classId) {
     ClassEntry* entry = find_class(classId);
     if (entry == nullptr) {
-        entry = static_cast<ClassEntry*>(SysMemAllocData(kOwner, sizeof(ClassEntry), nullptr));
+        if (!g.pools) return RTS_INVALID_HANDLE;
+        entry = static_cast<ClassEntry*>(take_block(g.classPool, kClassPoolGrowth));
         if (entry == nullptr) return RTS_INVALID_HANDLE;
-        ClassEntry** link = &g.classes;
-        while (*link != nullptr) link = &(*link)->next;
-        *link = entry;
+        MemPoolAppendUsedBlock(entry);
     }
     entry->classId = classId;
     entry->cmpId = cmpId;
@@ -355,13 +360,11 @@ extern "C" void* CMCreateInstance(RTS_UI32 classId) {
 
 extern "C" RTS_RESULT CMDeleteInstance(void* instance) {
     if (!g.pools) return RES_FAILED;
-    for (InstanceEntry* e = g.instances; e != nullptr; e = e->next) {
-        if (e->instance != instance) continue;
-        ComponentRecord* owner = e->cls != nullptr ? e->cls->owner : nullptr;
-        if (owner == nullptr || owner->deleteInstance == nullptr) return RES_FAILED;
-        return owner->deleteInstance(instance);
-    }
-    return RES_PARAMETER;
+    InstanceEntry* e = find_instance(instance);
+    if (e == nullptr) return RES_PARAMETER;
+    ComponentRecord* owner = e->cls != nullptr ? e->cls->owner : nullptr;
+    if (owner == nullptr || owner->deleteInstance == nullptr) return RES_FAILED;
+    return owner->deleteInstance(instance);
 }
 
 extern "C" RTS_RESULT CMDeleteInstance2(RTS_UI32 classId, void* instance) {
@@ -373,39 +376,35 @@ extern "C" RTS_RESULT CMDeleteInstance2(RTS_UI32 classId, void* instance) {
 
 extern "C" RTS_RESULT CMRegisterInstance(RTS_UI32 classId, RTS_UI32 instanceId, void* instance) {
     if (!g.pools) return RES_FAILED;
-    auto* e = static_cast<InstanceEntry*>(SysMemAllocData(kOwner, sizeof(InstanceEntry), nullptr));
+    auto* e = static_cast<InstanceEntry*>(take_block(g.instancePool, 1));
     if (e == nullptr) return RES_NOMEMORY;
     e->cls = find_class(classId);
     e->instanceId = instanceId;
     e->instance = instance;
     {
-        PoolLock lock;
-        e->next = g.instances;
-        g.instances = e;
+        PoolLock lock(g.instancePool);
+        MemPoolAddUsedBlock(e);
     }
     CMCallHook(CH_ON_REGISTER_INSTANCE, classId, reinterpret_cast<RTS_UINTPTR*>(instance), 0);
     return RES_OK;
 }
 
 extern "C" RTS_RESULT CMUnregisterInstance(void* instance) {
-    InstanceEntry** link = &g.instances;
-    while (*link != nullptr && (*link)->instance != instance) link = &(*link)->next;
-    InstanceEntry* e = *link;
+    InstanceEntry* e = find_instance(instance);
     if (e == nullptr) return RES_FAILED;
     RTS_UI32 classId = e->cls != nullptr ? e->cls->classId : 0;
     CMCallHook(CH_ON_UNREGISTER_INSTANCE, classId, reinterpret_cast<RTS_UINTPTR*>(instance), 0);
     {
-        PoolLock lock;
-        for (link = &g.instances; *link != nullptr && *link != e;) link = &(*link)->next;
-        if (*link == e) *link = e->next;
+        PoolLock lock(g.instancePool);
+        MemPoolRemoveUsedBlock(e);
     }
-    SysMemFreeData(kOwner, e);
+    MemPoolPutBlock(e);
     return RES_OK;
 }
 
 extern "C" void* CMGetInstance(RTS_UI32 classId, RTS_UI32 instanceId, RTS_RESULT* pResult) {
     if (!g.pools) return nullptr;
-    for (InstanceEntry* e = g.instances; e != nullptr; e = e->next) {
+    for (InstanceEntry* e = first_block<InstanceEntry>(g.instancePool); e != nullptr; e = next_block(e)) {
         if (e->cls != nullptr && e->cls->classId == classId && e->instanceId == instanceId) {
             if (pResult != nullptr) *pResult = RES_OK;
             return e->instance;
@@ -413,6 +412,25 @@ extern "C" void* CMGetInstance(RTS_UI32 classId, RTS_UI32 instanceId, RTS_RESULT
     }
     if (pResult != nullptr) *pResult = RES_FAILED;
     return nullptr;
+}
+
+/* Fills the caller's pool with one block per registered instance that supports the class:
+ * each block holds the interface pointer the instance's class query returned and is appended
+ * to the pool's used list, newest instance first. */
+extern "C" RTS_RESULT CMGetInstanceList(RTS_UI32 classId, RTS_HANDLE pool) {
+    if (!g.pools) return RES_FAILED;
+    using ClassQuery = void* (*)(void* instance, RTS_UI32 classId, RTS_RESULT* pResult);
+    PoolLock lock(g.instancePool);
+    for (InstanceEntry* e = first_block<InstanceEntry>(g.instancePool); e != nullptr; e = next_block(e)) {
+        auto query = reinterpret_cast<ClassQuery>(static_cast<void**>(e->instance)[4]);
+        void* itf = query != nullptr ? query(e->instance, classId, nullptr) : nullptr;
+        if (itf == nullptr) continue;
+        auto* block = static_cast<void**>(MemPoolGetBlock2(pool, 1, "CM", nullptr));
+        if (block == nullptr) return RES_NOMEMORY;
+        *block = itf;
+        MemPoolAppendUsedBlock(block);
+    }
+    return RES_OK;
 }
 
 extern "C" RTS_HANDLE CMLockCreate(RTS_RESULT* pResult) {

@@ -6,28 +6,29 @@
 #include <cstdarg>
 
 #include "cm.h"
+#include "mempool.h"
 #include "systask.h"
 
 namespace cm {
 
-/* A component record with its list link; the handle is the address of the record. */
+/* A component record: a block of the component pool, listed in the pool's used list in list
+ * order; the handle is the address of the record. */
 struct ComponentNode {
     ComponentRecord rec;
-    ComponentNode* next;
 };
 
+/* A block of the class pool. */
 struct ClassEntry {
     ComponentRecord* owner;
     RTS_UI32 classId;
     RTS_UI32 cmpId;
-    ClassEntry* next;
 };
 
+/* A block of the instance pool; the used list holds the newest first. */
 struct InstanceEntry {
     ClassEntry* cls;
     RTS_UI32 instanceId;
     void* instance;
-    InstanceEntry* next;
 };
 
 /* Optional services found by name at import time; all absent in this program. */
@@ -60,13 +61,12 @@ constexpr int kEventCount = 9;
 constexpr RTS_UI32 kFirstEventId = 0x00010001u;
 
 struct Manager {
-    bool pools;          /* component, class and instance pools exist */
-    RTS_HANDLE poolLock; /* taken from CMInitEnd on */
-    ComponentNode* head;
+    bool pools; /* component, class and instance pools exist */
+    RTS_HANDLE componentPool;
+    RTS_HANDLE classPool;
+    RTS_HANDLE instancePool;
     int count;
-    ClassEntry* classes;
     int classCount;
-    InstanceEntry* instances;
     RTS_UI32 initFlags;
     RTS_UI32 currentHook;
     RTS_UI32 lastHook;
@@ -92,17 +92,42 @@ struct Manager {
 extern Manager g;
 extern OptionalImports imports;
 
-/* Takes the component pool's lock once it exists, for the life of the guard. */
+/* Takes a pool's lock once it has one (from CMInitEnd on), for the life of the guard. */
 class PoolLock {
 public:
-    PoolLock();
+    explicit PoolLock(RTS_HANDLE pool = g.componentPool);
     ~PoolLock();
     PoolLock(const PoolLock&) = delete;
     PoolLock& operator=(const PoolLock&) = delete;
 
 private:
-    RTS_HANDLE lock_;
+    RTS_HANDLE pool_;
+    bool locked_;
 };
+
+/* Walks a pool's used list in order without its lock: start-up, shut-down and hook delivery
+ * are the only writers while they walk. */
+template <typename T> T* block_after(const MemPoolBlockHeader* h) {
+    return h != nullptr ? reinterpret_cast<T*>(reinterpret_cast<RTS_UINTPTR>(h) + MEM_POOL_BLOCK_HEADER_SIZE)
+                        : nullptr;
+}
+template <typename T> T* first_block(RTS_HANDLE pool) {
+    if (!g.pools) return nullptr;
+    return block_after<T>(static_cast<const PoolControlBlock*>(pool)->UsedHead);
+}
+template <typename T> T* next_block(const T* block) {
+    auto* h = reinterpret_cast<const MemPoolBlockHeader*>(reinterpret_cast<RTS_UINTPTR>(block) -
+                                                          MEM_POOL_BLOCK_HEADER_SIZE);
+    return block_after<T>(h->Next);
+}
+inline ComponentNode* first_node() {
+    return first_block<ComponentNode>(g.componentPool);
+}
+inline ComponentNode* next_of(const ComponentNode* node) {
+    return next_block(node);
+}
+/* A block of the pool, taken from the free list; the pool grows by `grow` blocks when empty. */
+void* take_block(RTS_HANDLE pool, RTS_SIZE grow);
 
 /* Log line of the manager on the standard logger (component id 1). */
 void log(RTS_UI32 classId, RTS_RESULT errorId, RTS_UI32 infoId, const char* format, ...);

@@ -18,25 +18,8 @@ constexpr const char* kOwner = "CM";
 PF_CM_HOST_LOADER g_loader = nullptr;
 PF_CM_HOST_UNLOADER g_unloader = nullptr;
 
-void append(ComponentNode* node) {
-    ComponentNode** link = &g.head;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = node;
-    ++g.count;
-}
-
-void unlink(ComponentNode* node) {
-    for (ComponentNode** link = &g.head; *link != nullptr; link = &(*link)->next) {
-        if (*link == node) {
-            *link = node->next;
-            --g.count;
-            return;
-        }
-    }
-}
-
 ComponentNode* find_registered(const char* name) {
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (n->rec.state == CM_STATE_REGISTERED && std::strcmp(n->rec.name, name) == 0) return n;
     return nullptr;
 }
@@ -52,23 +35,26 @@ bool copy_name(ComponentRecord& rec) {
 }
 
 void free_node(ComponentNode* node) {
+    MemPoolRemoveUsedBlock(node);
+    --g.count;
     if (node->rec.staticName == 0) SysMemFreeData(kOwner, const_cast<char*>(node->rec.name));
-    SysMemFreeData(kOwner, node);
+    MemPoolPutBlock(node);
 }
 
 /* Takes a record block, copies the template, owns the name when asked; under the pool lock. */
 RTS_RESULT insert_record(const ComponentRecord& tmpl, ComponentNode** ppNode) {
     PoolLock lock;
     if (find_registered(tmpl.name) != nullptr) return RES_DUPLICATE;
-    auto* node = static_cast<ComponentNode*>(SysMemAllocData(kOwner, sizeof(ComponentNode), nullptr));
+    auto* node = static_cast<ComponentNode*>(take_block(g.componentPool, 1));
     if (node == nullptr) return RES_NOMEMORY;
     node->rec = tmpl;
     if ((node->rec.flags & CM_FLAG_LATE_IMPORT) == 0) node->rec.flags |= CM_FLAG_STARTUP_IMPORT;
     if (node->rec.staticName == 0 && !copy_name(node->rec)) {
-        SysMemFreeData(kOwner, node);
+        MemPoolPutBlock(node);
         return RES_NOMEMORY;
     }
-    append(node);
+    MemPoolAppendUsedBlock(node);
+    ++g.count;
     if (ppNode != nullptr) *ppNode = node;
     return RES_OK;
 }
@@ -122,19 +108,19 @@ void log_listing_line(const ComponentRecord& rec) {
 }
 
 ComponentNode* node_of(RTS_HANDLE component) {
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (static_cast<RTS_HANDLE>(&n->rec) == component) return n;
     return nullptr;
 }
 
 ComponentNode* find_by_name(const char* name) {
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (std::strcmp(n->rec.name, name) == 0) return n;
     return nullptr;
 }
 
 bool already_present(const char* name) {
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (counts_as_present(n->rec) && std::strcmp(n->rec.name, name) == 0) return true;
     return false;
 }
@@ -193,8 +179,8 @@ RTS_RESULT call_entry(ComponentNode* node, bool withLogging) {
 RTS_RESULT call_entries(bool withLogging) {
     RTS_RESULT result = RES_OK;
     ComponentNode* next = nullptr;
-    for (ComponentNode* n = g.head; n != nullptr; n = next) {
-        next = n->next;
+    for (ComponentNode* n = first_node(); n != nullptr; n = next) {
+        next = next_of(n);
         if (n->rec.state != CM_STATE_REGISTERED) continue;
         if (n->rec.entry == nullptr) {
             CMUnloadComponent(&n->rec);
@@ -213,7 +199,7 @@ bool flags_match(RTS_UI16 flags, RTS_UI32 mask) {
 
 RTS_RESULT import_pass(RTS_UI32 mask) {
     RTS_RESULT result = RES_OK;
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next) {
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
         ComponentRecord& rec = n->rec;
         if (!flags_match(rec.flags, mask) || rec.importFunctions == nullptr) continue;
         if (rec.importFunctions() != RES_OK) {
@@ -226,21 +212,21 @@ RTS_RESULT import_pass(RTS_UI32 mask) {
 }
 
 void point_classes_at(ComponentRecord* rec) {
-    for (ClassEntry* c = g.classes; c != nullptr; c = c->next)
+    for (ClassEntry* c = first_block<ClassEntry>(g.classPool); c != nullptr; c = next_block(c))
         if (c->cmpId == rec->id) c->owner = rec;
 }
 
+/* Gives every block of a registry back to its pool. */
+template <typename T> void empty_registry(RTS_HANDLE pool) {
+    while (T* entry = first_block<T>(pool)) {
+        MemPoolRemoveUsedBlock(entry);
+        MemPoolPutBlock(entry);
+    }
+}
+
 void free_registries() {
-    while (g.instances != nullptr) {
-        InstanceEntry* next = g.instances->next;
-        SysMemFreeData(kOwner, g.instances);
-        g.instances = next;
-    }
-    while (g.classes != nullptr) {
-        ClassEntry* next = g.classes->next;
-        SysMemFreeData(kOwner, g.classes);
-        g.classes = next;
-    }
+    empty_registry<InstanceEntry>(g.instancePool);
+    empty_registry<ClassEntry>(g.classPool);
     g.classCount = 0;
 }
 
@@ -282,7 +268,6 @@ extern "C" RTS_RESULT CMRemoveComponent(RTS_HANDLE component) {
     PoolLock lock;
     ComponentNode* node = node_of(component);
     if (node == nullptr) return RES_PARAMETER;
-    unlink(node);
     free_node(node);
     return RES_OK;
 }
@@ -375,7 +360,7 @@ extern "C" RTS_HANDLE CMGetComponentByName(const char* name, RTS_RESULT* pResult
 }
 
 extern "C" ComponentRecord* CMGetComponent(RTS_UI32 cmpId) {
-    for (ComponentNode* n = g.head; n != nullptr; n = n->next)
+    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (n->rec.id == cmpId) return &n->rec;
     return nullptr;
 }
@@ -403,19 +388,20 @@ extern "C" int CMGetNumOfComponents(void) {
 
 extern "C" ComponentRecord* CMGetComponentByIndex(int index) {
     if (index < 0 || index >= g.count) return nullptr;
-    ComponentNode* n = g.head;
-    for (int i = 0; i < index && n != nullptr; ++i) n = n->next;
+    ComponentNode* n = first_node();
+    for (int i = 0; i < index && n != nullptr; ++i) n = next_of(n);
     return n != nullptr ? &n->rec : nullptr;
 }
 
 extern "C" ComponentRecord* CMGetFirstComponent(RTS_RESULT* pResult) {
-    if (pResult != nullptr) *pResult = g.head != nullptr ? RES_OK : RES_NO_OBJECT;
-    return g.head != nullptr ? &g.head->rec : nullptr;
+    ComponentNode* head = first_node();
+    if (pResult != nullptr) *pResult = head != nullptr ? RES_OK : RES_NO_OBJECT;
+    return head != nullptr ? &head->rec : nullptr;
 }
 
 extern "C" ComponentRecord* CMGetNextComponent(ComponentRecord* component, RTS_RESULT* pResult) {
     ComponentNode* node = node_of(component);
-    ComponentNode* next = node != nullptr ? node->next : nullptr;
+    ComponentNode* next = node != nullptr ? next_of(node) : nullptr;
     if (pResult != nullptr) *pResult = next != nullptr ? RES_OK : RES_NO_OBJECT;
     return next != nullptr ? &next->rec : nullptr;
 }

@@ -274,6 +274,27 @@ TEST_F(CMApi, ControlLanguageComponentsGetIdsAndRefuseDuplicates) {
     EXPECT_EQ(CMGetExit(), 1u);
 }
 
+TEST_F(CMApi, RegistriesGrowPastTheirStaticAreas) {
+    start();
+    const int before = CMGetNumOfComponents();
+    std::vector<RTS_HANDLE> added;
+    for (int i = 0; i < 60; ++i) {
+        ComponentRecord tmpl{};
+        std::string name = "Extra" + std::to_string(i);
+        tmpl.name = name.c_str();
+        tmpl.state = CM_STATE_REGISTERED;
+        RTS_RESULT r = RES_FAILED;
+        added.push_back(CMAddComponent(&tmpl, &r));
+        ASSERT_EQ(r, RES_OK) << i;
+    }
+    EXPECT_EQ(CMGetNumOfComponents(), before + 60);
+    EXPECT_STREQ(CMGetComponentByIndex(before + 59)->name, "Extra59");
+    for (RTS_UI32 classId = 1; classId <= 25; ++classId)
+        ASSERT_NE(CMRegisterClass(slot(0).id, classId), RTS_INVALID_HANDLE);
+    for (RTS_HANDLE h : added) EXPECT_EQ(CMRemoveComponent(h), RES_OK);
+    EXPECT_EQ(CMGetNumOfComponents(), before);
+}
+
 RTS_RESULT slot_loader(const char* name, RTS_UINTPTR, RTS_HANDLE*, PF_COMPONENT_ENTRY* entry) {
     if (std::string(name) != "Loadable") return RES_NO_OBJECT;
     *entry = testcmp::entry(3);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cmpsettings.h"
+#include "mempool.h"
 #include "test_components.h"
 
 namespace {
@@ -207,6 +208,48 @@ TEST_F(CMHooks, ClassesAndInstances) {
     EXPECT_EQ(CMUnregisterInstance(&object), RES_OK);
     EXPECT_EQ(CMUnregisterInstance(&object), RES_FAILED);
     EXPECT_EQ(CMDeleteInstance(&object), RES_PARAMETER);
+}
+
+// An instance object whose fifth pointer-sized field is its class query.
+struct FakeInstance {
+    void* fields[4];
+    void* (*query)(void* instance, RTS_UI32 classId, RTS_RESULT* pResult);
+    RTS_UI32 supported;
+};
+
+void* fake_query(void* instance, RTS_UI32 classId, RTS_RESULT*) {
+    auto* self = static_cast<FakeInstance*>(instance);
+    return classId == self->supported ? &self->supported : nullptr;
+}
+
+TEST_F(CMHooks, InstanceListHoldsTheInterfacesOfSupportingInstances) {
+    FakeInstance a{{}, fake_query, 0x77}, b{{}, fake_query, 0x88}, c{{}, fake_query, 0x77};
+    for (FakeInstance* f : {&a, &b, &c}) ASSERT_EQ(CMRegisterInstance(0x55, 1, f), RES_OK);
+    RTS_RESULT r = RES_FAILED;
+    RTS_HANDLE pool = MemPoolCreateDynamic("Test", 1, sizeof(void*), &r);
+    ASSERT_EQ(r, RES_OK);
+    EXPECT_EQ(CMGetInstanceList(0x77, pool), RES_OK);
+    std::vector<void*> found;
+    for (void* blk = MemPoolGetFirstBlock(pool, &r); blk != nullptr; blk = MemPoolGetNextBlock(pool, blk, &r))
+        found.push_back(*static_cast<void**>(blk));
+    EXPECT_EQ(found, (std::vector<void*>{&c.supported, &a.supported}));
+    for (void* blk = MemPoolGetFirstBlock(pool, &r); blk != nullptr; blk = MemPoolGetFirstBlock(pool, &r)) {
+        MemPoolRemoveUsedBlock(blk);
+        MemPoolPutBlock(blk);
+    }
+    MemPoolDelete(pool, "Test");
+    for (FakeInstance* f : {&a, &b, &c}) EXPECT_EQ(CMUnregisterInstance(f), RES_OK);
+}
+
+TEST_F(CMHooks, ShutDownLeavesNoPoolLeak) {
+    CMRegisterClass(slot(0).id, 0x99);
+    int object = 0;
+    ASSERT_EQ(CMRegisterInstance(0x99, 1, &object), RES_OK);
+    CMExit();
+    for (const LogEntry& e : testcmp::log_entries())
+        EXPECT_EQ(std::string(e.InfoText).find("Pool leak"), std::string::npos) << e.InfoText;
+    testcmp::reset();
+    ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
 }
 
 } // namespace
