@@ -9,7 +9,9 @@ RTS_BEGIN_C
 
 /* New in-process semaphore; RES_NOMEMORY / RES_FAILED and the invalid handle on failure. */
 RTS_HANDLE SysSemCreate(RTS_RESULT* pResult);
-/* Each takes a handle from SysSemCreate; null or invalid gives RES_PARAMETER. */
+/* Each takes a handle from SysSemCreate; null or invalid gives RES_PARAMETER. With the setting
+ * SysSem.SemEnterDiagnosis on, an enter that must wait logs the waiting and the holding thread,
+ * and again once it got the semaphore. */
 RTS_RESULT SysSemDelete(RTS_HANDLE hSem);
 RTS_RESULT SysSemEnter(RTS_HANDLE hSem);
 RTS_RESULT SysSemLeave(RTS_HANDLE hSem);

@@ -1,14 +1,107 @@
-/* SysTime: monotonic ticks in milliseconds (32-bit, wrapping), microseconds and nanoseconds. */
+/* SysTime: the monotonic tick sources. Owns the choice of the millisecond source (made once,
+ * at the first reading), the wrap guard of a coarse tick count, the scaling of the
+ * high-resolution counter into microseconds and nanoseconds, and the optional self-check that
+ * reports a source going backwards at every communication cycle. */
+#include <atomic>
+
 #include "cm.h"
+#include "cmplog.h"
+#include "cmpsettings.h"
+#include "sys/systime_internal.h"
 #include "sys/systime_os.h"
 #include "systime.h"
 
+namespace systime_internal {
+
+RTS_UI32 guard_tick(RTS_UI32 now, RTS_UI32 last) {
+    if (now >= last) return now;
+    const bool wrapped = last >= 0xFFFF0001u && now < 4096u;
+    return wrapped ? now : last;
+}
+
+RTS_UI64 scale_counter(RTS_UI64 counter, RTS_UI64 frequency, RTS_UI64 perSecond) {
+    if (frequency == 0) return 0;
+    if (perSecond % frequency == 0) return counter * (perSecond / frequency);
+    if (frequency % perSecond == 0) return counter / (frequency / perSecond);
+    const double factor = static_cast<double>(perSecond) / static_cast<double>(frequency);
+    return static_cast<RTS_UI64>(static_cast<double>(counter) * factor);
+}
+
+void report_back_jumps(const Readings& now, Readings& last) {
+    if (static_cast<RTS_I32>(now.ms - last.ms) < 0)
+        LogAdd(nullptr, CMPID_SysTime, LOG_ERROR, 1, 0,
+               "SysTimeGetMs jumps back, this may never happen. Now <%lu>, last <%lu>",
+               static_cast<unsigned long>(now.ms), static_cast<unsigned long>(last.ms));
+    if (static_cast<RTS_I64>(now.us - last.us) < 0)
+        LogAdd(nullptr, CMPID_SysTime, LOG_ERROR, 1, 0,
+               "SysTimeGetUs jumps back, this may never happen. Now <%llu>, last <%llu>",
+               static_cast<unsigned long long>(now.us), static_cast<unsigned long long>(last.us));
+    if (static_cast<RTS_I64>(now.ns - last.ns) < 0)
+        LogAdd(nullptr, CMPID_SysTime, LOG_ERROR, 1, 0,
+               "SysTimeGetNs jumps back, this may never happen. Now <%llu>, last <%llu>",
+               static_cast<unsigned long long>(now.ns), static_cast<unsigned long long>(last.ns));
+    last = now;
+}
+
+} // namespace systime_internal
+
 namespace {
+
+using systime_internal::Readings;
+using systime_os::MsSource;
+
+constexpr RTS_UI64 kMsPerSecond = 1000u;
+constexpr RTS_UI64 kUsPerSecond = 1000000u;
+constexpr RTS_UI64 kNsPerSecond = 1000000000u;
+
+/* Last value the tick-count source gave; only that source uses it. */
+std::atomic<RTS_UI32> g_lastTick{0};
+
+/* The back-jump check: iterations per cycle (read once the system is up) and the readings of
+ * the previous iteration. Hooks come from one thread at a time. */
+RTS_I32 g_checkIterations = 0;
+bool g_haveLast = false;
+Readings g_last{};
+
+MsSource ms_source() {
+    static const MsSource source = systime_os::choose_ms_source();
+    return source;
+}
+
+RTS_UI64 counter_frequency() {
+    static const RTS_UI64 frequency = systime_os::counter_frequency();
+    return frequency;
+}
+
+RTS_UI32 guarded_tick_count() {
+    const RTS_UI32 now = systime_os::tick_count();
+    RTS_UI32 last = g_lastTick.load(std::memory_order_relaxed);
+    for (;;) {
+        const RTS_UI32 value = systime_internal::guard_tick(now, last);
+        if (value == last || g_lastTick.compare_exchange_weak(last, value, std::memory_order_relaxed))
+            return value;
+    }
+}
+
+void check_back_jumps() {
+    for (RTS_I32 i = 0; i < g_checkIterations; ++i) {
+        const Readings now{SysTimeGetMs(), SysTimeGetUs(), SysTimeGetNs()};
+        if (!g_haveLast) {
+            g_last = now;
+            g_haveLast = true;
+            continue;
+        }
+        systime_internal::report_back_jumps(now, g_last);
+    }
+}
 
 const CMExportEntry kExports[] = {
     {reinterpret_cast<RTS_VOID_FCTPTR>(SysTimeGetMs), "SysTimeGetMs", 0, 0},
     {reinterpret_cast<RTS_VOID_FCTPTR>(SysTimeGetUs), "SysTimeGetUs", 0, 0},
     {reinterpret_cast<RTS_VOID_FCTPTR>(SysTimeGetNs), "SysTimeGetNs", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(systimegetms), "systimegetms", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(systimegetus), "systimegetus", 0, 0},
+    {reinterpret_cast<RTS_VOID_FCTPTR>(systimegetns), "systimegetns", 0, 0},
     {nullptr, nullptr, 0, 0},
 };
 
@@ -17,6 +110,17 @@ RTS_RESULT export_functions() {
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    switch (hook) {
+        case CH_INIT_FINISHED:
+            SettgGetIntValue("SysTime", "CheckBackJumpsIterations", &g_checkIterations, 0, 0);
+            g_haveLast = false;
+            break;
+        case CH_COMM_CYCLE:
+            check_back_jumps();
+            break;
+        default:
+            break;
+    }
     return RES_OK;
 }
 
@@ -28,11 +132,46 @@ extern "C" RTS_RESULT SysTime__Entry(ComponentInitRecord* pInit) {
 }
 
 extern "C" RTS_UI32 SysTimeGetMs(void) {
-    return static_cast<RTS_UI32>(systime_os::monotonic_ns() / 1000000u);
+    switch (ms_source()) {
+        case MsSource::MultimediaTimer:
+            return systime_os::multimedia_time();
+        case MsSource::TickCount:
+            return guarded_tick_count();
+        case MsSource::PerformanceCounter:
+            break;
+    }
+    /* Through microseconds, so that the millisecond and microsecond readings agree. */
+    return static_cast<RTS_UI32>(SysTimeGetUs() / kMsPerSecond);
 }
+
 extern "C" RTS_UI64 SysTimeGetUs(void) {
-    return systime_os::monotonic_ns() / 1000u;
+    return systime_internal::scale_counter(systime_os::counter(), counter_frequency(), kUsPerSecond);
 }
+
 extern "C" RTS_UI64 SysTimeGetNs(void) {
-    return systime_os::monotonic_ns();
+    return systime_internal::scale_counter(systime_os::counter(), counter_frequency(), kNsPerSecond);
+}
+
+extern "C" void systimegetms(systimegetms_struct* p) {
+    if (p != nullptr) p->SysTimeGetMs = SysTimeGetMs();
+}
+
+extern "C" void systimegetus(systimegetus_struct* p) {
+    if (p == nullptr) return;
+    if (p->pUs == nullptr) {
+        p->SysTimeGetUs = RES_PARAMETER;
+        return;
+    }
+    *p->pUs = SysTimeGetUs();
+    p->SysTimeGetUs = RES_OK;
+}
+
+extern "C" void systimegetns(systimegetns_struct* p) {
+    if (p == nullptr) return;
+    if (p->pNs == nullptr) {
+        p->SysTimeGetNs = RES_PARAMETER;
+        return;
+    }
+    *p->pNs = SysTimeGetNs();
+    p->SysTimeGetNs = RES_OK;
 }
