@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The demo: builds the program natively and shows what it does today.
+# The demo: builds the program natively and shows what it does today: the console tool's
+# answers to wrong command lines, start and stop of a simulated gateway through scpeer (the
+# POSIX service-control peer), a start that does not finish in time, and the framework demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -17,5 +19,36 @@ run() {
 echo "== Console mode: wrong command lines =="
 run a b c d e
 run foo
+peer=""
+start_peer() {
+  local log
+  log=$(mktemp)
+  "$bin/scpeer" "$@" >"$log" 2>&1 &
+  peer=$!
+  for _ in $(seq 100); do
+    grep -q '^serving' "$log" && break
+    sleep 0.1
+  done
+  echo "(scpeer $* is serving: $(head -n1 "$log"))"
+  rm -f "$log"
+}
+stop_peer() {
+  kill "$peer" && wait "$peer" || true
+  peer=""
+  echo "(scpeer stopped)"
+  echo
+}
+trap '[ -z "$peer" ] || kill "$peer" 2>/dev/null || true' EXIT
+
+echo "== Console mode against scpeer: a gateway that takes 1 s to start and 0.5 s to stop =="
+start_peer --start-delay 1000 --stop-delay 500
+run start
+run stop
+run stop
+stop_peer
+echo "== A gateway that needs 5 s to start, asked to be running within 2 s =="
+start_peer --start-delay 5000
+run start:2
+stop_peer
 echo "== Framework start-up and shut-down with the program's component list =="
 "$bin/framework_demo"

@@ -1,0 +1,186 @@
+/* The cost of one service-control request against a live scpeer, which the benchmark starts
+ * beside itself on a block of its own ("ServiceControl_OmbrelinBench", so it never meets a
+ * real client):
+ * - QueryRequest: one query through SendServiceControlRequest, the program's own client.
+ *   Counters: median and 99th percentile latency next to the protocol's first 10 ms sleep,
+ *   and the client's CPU time (user + system) per request.
+ * - PeerAnswer: how long the peer takes to answer once the handshake word turns 1, seen by a
+ *   client that spins on the block instead of sleeping.
+ * - PeerIdleCpu: the peer's CPU time while no request comes, in percent of one core. */
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <limits.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cm.h"
+#include "service_control.h"
+#include "syssem.h"
+#include "sysshm.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr char kCompany[] = "OmbrelinBench";
+constexpr char kBlockName[] = "ServiceControl_OmbrelinBench";
+constexpr char kService[] = "KELVARO Gateway V3";
+constexpr int kRequests = 500;
+constexpr double kFirstSleepMs = 10.0;
+
+using Clock = std::chrono::steady_clock;
+
+std::string own_dir() {
+    char path[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string text(path, n > 0 ? static_cast<size_t>(n) : 0);
+    return text.substr(0, text.rfind('/'));
+}
+
+/* The framework, the client's semaphore and a running scpeer for the whole program. */
+class LivePeer {
+public:
+    LivePeer() {
+        if (CMInit2(nullptr, StaticComponentList, 1) != RES_OK) return;
+        mutex_ = SysSemProcessCreate("ServiceControlMutexBench", nullptr);
+        service_control::bind(kCompany, mutex_);
+        int out[2];
+        if (pipe(out) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        const std::string program = own_dir() + "/scpeer";
+        std::string service = std::string(kService) + "=running";
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--company"),
+                        const_cast<char*>(kCompany), service.data(), nullptr};
+        const bool spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        char line[128] = {};
+        ready_ =
+            spawned && read(out[0], line, sizeof line - 1) > 0 && std::strstr(line, "serving") != nullptr;
+        close(out[0]);
+    }
+    ~LivePeer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        service_control::bind(kCompany, RTS_INVALID_HANDLE);
+        SysSemProcessDelete(mutex_);
+        CMExit();
+    }
+    bool ready() const { return ready_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    RTS_HANDLE mutex_ = RTS_INVALID_HANDLE;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+LivePeer& live_peer() {
+    static LivePeer peer;
+    return peer;
+}
+
+double percentile(std::vector<double> samples, double p) {
+    std::sort(samples.begin(), samples.end());
+    const size_t index =
+        std::min(samples.size() - 1, static_cast<size_t>(p * static_cast<double>(samples.size())));
+    return samples[index];
+}
+
+double cpu_seconds_self() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+/* Nanoseconds the process has spent on a processor, from the scheduler's own account. */
+double cpu_ns_of(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    double ns = 0;
+    in >> ns;
+    return ns;
+}
+
+void QueryRequest(benchmark::State& state) {
+    if (!live_peer().ready()) return state.SkipWithError("scpeer did not start");
+    std::vector<double> ms;
+    ms.reserve(kRequests);
+    const double cpuBefore = cpu_seconds_self();
+    for (auto _ : state) {
+        RTS_UI32 serviceState = 0;
+        const auto begin = Clock::now();
+        const RTS_RESULT result = SendServiceControlRequest(SERVICE_CONTROL_QUERY, kService, &serviceState);
+        const std::chrono::duration<double> took = Clock::now() - begin;
+        if (result != RES_OK || serviceState != SERVICE_STATE_RUNNING)
+            return state.SkipWithError("bad answer");
+        state.SetIterationTime(took.count());
+        ms.push_back(took.count() * 1000.0);
+    }
+    state.counters["median_ms"] = percentile(ms, 0.5);
+    state.counters["p99_ms"] = percentile(ms, 0.99);
+    state.counters["first_sleep_ms"] = kFirstSleepMs;
+    state.counters["client_cpu_us_per_request"] = (cpu_seconds_self() - cpuBefore) * 1e6 / ms.size();
+}
+BENCHMARK(QueryRequest)->Iterations(kRequests)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void PeerAnswer(benchmark::State& state) {
+    if (!live_peer().ready()) return state.SkipWithError("scpeer did not start");
+    RTS_SIZE size = service_control::kBlockSize;
+    RTS_RESULT result = RES_FAILED;
+    RTS_HANDLE h = SysSharedMemoryOpen(kBlockName, 0, &size, &result);
+    auto* block = static_cast<char*>(SysSharedMemoryGetPointer(h, nullptr));
+    if (block == nullptr) return state.SkipWithError("block not found");
+    std::atomic_ref<RTS_UI32> handshake(*reinterpret_cast<RTS_UI32*>(block));
+    std::atomic_ref<RTS_UI32> command(*reinterpret_cast<RTS_UI32*>(block + service_control::kCommandOffset));
+    std::vector<double> us;
+    us.reserve(kRequests);
+    for (auto _ : state) {
+        command.store(SERVICE_CONTROL_QUERY);
+        std::memcpy(block + service_control::kNameOffset, kService, sizeof kService);
+        const auto begin = Clock::now();
+        handshake.store(service_control::kHandshakePending);
+        while (handshake.load() != service_control::kHandshakeAnswered) std::this_thread::yield();
+        const std::chrono::duration<double> took = Clock::now() - begin;
+        state.SetIterationTime(took.count());
+        us.push_back(took.count() * 1e6);
+    }
+    SysSharedMemoryClose(h);
+    state.counters["median_us"] = percentile(us, 0.5);
+    state.counters["p99_us"] = percentile(us, 0.99);
+    state.counters["max_us"] = percentile(us, 1.0);
+}
+BENCHMARK(PeerAnswer)->Iterations(kRequests)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void PeerIdleCpu(benchmark::State& state) {
+    if (!live_peer().ready()) return state.SkipWithError("scpeer did not start");
+    double percent = 0;
+    for (auto _ : state) {
+        const double before = cpu_ns_of(live_peer().pid());
+        const auto begin = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        const std::chrono::duration<double> wall = Clock::now() - begin;
+        percent = (cpu_ns_of(live_peer().pid()) - before) / (wall.count() * 1e9) * 100.0;
+    }
+    state.counters["peer_idle_cpu_percent"] = percent;
+}
+BENCHMARK(PeerIdleCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace

@@ -1,0 +1,103 @@
+"""Shared helpers of the process-level tests: where the programs are, a lock that keeps two
+runs of these tests on one machine apart (they share the block "ServiceControl_Ombrelin" and
+the semaphore "ServiceControlMutex"), and starting and stopping peers."""
+import fcntl
+import os
+import pathlib
+import select
+import signal
+import subprocess
+import time
+
+import pytest
+
+BLOCK_NAME = "ServiceControl_Ombrelin"
+BLOCK_FILE = pathlib.Path("/dev/shm") / BLOCK_NAME
+PEER_READY_TIMEOUT_S = 10
+
+
+def native_bin_dir():
+    """The native bin folder: GC_BIN_DIR, else build/native/bin of this tree."""
+    root = pathlib.Path(__file__).resolve().parents[2]
+    return pathlib.Path(os.environ.get("GC_BIN_DIR", root / "build" / "native" / "bin"))
+
+
+@pytest.fixture(scope="session", autouse=True)
+def exclusive_machine():
+    """Only one run of the process-level tests at a time on this machine."""
+    with open("/tmp/gatewaycontrol-e2e.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
+
+
+def remove_stale_block():
+    try:
+        BLOCK_FILE.unlink()
+    except FileNotFoundError:
+        pass
+
+
+def read_line(process, timeout_s):
+    """One line of the process's standard output, or None when none came in time."""
+    ready, _, _ = select.select([process.stdout], [], [], timeout_s)
+    return process.stdout.readline() if ready else None
+
+
+class Peer:
+    """A running scpeer; stop() ends it like a service manager would (SIGTERM)."""
+
+    def __init__(self, bin_dir, args):
+        self.process = subprocess.Popen([str(bin_dir / "scpeer"), *args], stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True, bufsize=1)
+        line = read_line(self.process, PEER_READY_TIMEOUT_S)
+        if line != "serving %s\n" % BLOCK_NAME:
+            self.process.kill()
+            raise AssertionError("scpeer did not come up: %r %r" % (line, self.process.stderr.read()))
+
+    def stop(self, sig=signal.SIGTERM):
+        """Ends the peer; returns its exit code and everything it printed after the start."""
+        if self.process.poll() is None:
+            self.process.send_signal(sig)
+        out, err = self.process.communicate(timeout=10)
+        return self.process.returncode, out + err
+
+
+@pytest.fixture
+def bin_dir():
+    path = native_bin_dir()
+    if not (path / "scpeer").exists():
+        pytest.skip("native build not found in %s" % path)
+    return path
+
+
+@pytest.fixture
+def peer(bin_dir):
+    """Starts peers for a test and makes sure none outlives it, nor its block."""
+    remove_stale_block()
+    started = []
+
+    def start(*args):
+        started.append(Peer(bin_dir, [str(a) for a in args]))
+        return started[-1]
+
+    yield start
+    for p in started:
+        if p.process.poll() is None:
+            p.process.kill()
+            p.process.wait()
+    remove_stale_block()
+
+
+def run(argv, timeout_s=60):
+    """Runs a program; returns (exit code, standard output, seconds taken)."""
+    begin = time.monotonic()
+    done = subprocess.run([str(a) for a in argv], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, timeout=timeout_s)
+    return done.returncode, done.stdout, time.monotonic() - begin
+
+
+def parse_single(stdout):
+    """The 'result R state S ms T' line of scclient as a dict of ints."""
+    words = stdout.split()
+    assert words[0::2] == ["result", "state", "ms"], stdout
+    return dict(zip(words[0::2], map(int, words[1::2])))

@@ -1,0 +1,146 @@
+"""The Windows programs under Wine: ServiceControlPeer.exe and GatewayStubService.exe
+installed in Wine's service control manager, GatewayControl.exe starting and stopping the
+stub gateway through the peer, and a smaller load run. Skipped when the Windows build or Wine
+is absent. The tests use a Wine prefix of their own beside the build's bin folder."""
+import os
+import pathlib
+import shutil
+import subprocess
+import time
+
+import pytest
+
+GATEWAY = "KELVARO Gateway V3"
+MIXED = "KeLvAro Gateway V3"
+SECOND = "GatewayStubB"
+SLOW = "GatewaySlow"
+PROGRAMS = ["GatewayControl.exe", "ServiceControlPeer.exe", "GatewayStubService.exe", "scclient.exe",
+            "ipcprobe.exe"]
+
+
+def win_bin_dir():
+    root = pathlib.Path(__file__).resolve().parents[2]
+    return pathlib.Path(os.environ.get("GC_WIN_BIN_DIR", root / "build" / "windows" / "bin"))
+
+
+WINE = shutil.which("wine") or shutil.which("wine64")
+BIN = win_bin_dir()
+pytestmark = pytest.mark.skipif(
+    WINE is None or not all((BIN / p).exists() for p in PROGRAMS),
+    reason="Windows build or Wine not found (%s)" % BIN)
+
+
+class Wine:
+    """Runs the programs of the Windows build in the tests' own prefix."""
+
+    def __init__(self):
+        self.env = dict(os.environ, WINEPREFIX=str(BIN.parent / "e2e-wineprefix"), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+
+    def command(self, program, *args):
+        return [WINE, str(BIN / program), *[str(a) for a in args]]
+
+    def run(self, program, *args, timeout_s=120):
+        begin = time.monotonic()
+        done = subprocess.run(self.command(program, *args), env=self.env, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True, timeout=timeout_s)
+        return done.returncode, done.stdout, time.monotonic() - begin
+
+    def start(self, program, *args):
+        return subprocess.Popen(self.command(program, *args), env=self.env, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
+
+    def query(self, service):
+        """(result, state) of one query through the peer."""
+        _, out, _ = self.run("scclient.exe", "query", service)
+        words = out.split()
+        return (int(words[1]), int(words[3])) if len(words) == 6 else (None, None)
+
+    def wait_for(self, service, state, timeout_s=30):
+        end = time.monotonic() + timeout_s
+        while time.monotonic() < end:
+            if self.query(service) == (0, state):
+                return True
+            time.sleep(0.3)
+        return False
+
+    def install_peer(self):
+        # A first start in a fresh prefix may be reported late by Wine's manager; the query
+        # below is what counts.
+        self.run("ServiceControlPeer.exe", "--install")
+        assert self.wait_for(GATEWAY, 1) or self.wait_for(GATEWAY, 4), "peer did not come up"
+
+
+@pytest.fixture(scope="module")
+def wine():
+    w = Wine()
+    prefix = pathlib.Path(w.env["WINEPREFIX"])
+    subprocess.run(["wineserver", "-k"], env=w.env, stderr=subprocess.DEVNULL)
+    if not prefix.exists():
+        prefix.mkdir(parents=True)
+        subprocess.run([WINE, "wineboot", "-i"], env=w.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        # A new prefix goes on setting itself up in the background; a service installed
+        # meanwhile finds the manager's database locked and never gets its start request.
+        subprocess.run(["wineserver", "-w"], env=w.env, timeout=300)
+    # Wine ends the services of a prefix when its last ordinary process ends: keep one alive.
+    keeper = w.start("ipcprobe.exe", "hold-mutex", "GatewayE2eKeeper", "1800000")
+    assert keeper.stdout.readline() == "held\n"
+    for name in (GATEWAY, SECOND, SLOW):
+        w.run("GatewayStubService.exe", "--uninstall", "--name", name)
+    w.run("ServiceControlPeer.exe", "--uninstall")
+    stubs = [(GATEWAY, 1000, 500), (SECOND, 0, 0), (SLOW, 5000, 0)]
+    for name, start_ms, stop_ms in stubs:
+        code, _, _ = w.run("GatewayStubService.exe", "--install", "--name", name, "--start-delay", start_ms,
+                           "--stop-delay", stop_ms)
+        assert code == 0, name
+    w.install_peer()
+    yield w
+    w.run("ServiceControlPeer.exe", "--uninstall")
+    for name, _, _ in stubs:
+        w.run("GatewayStubService.exe", "--uninstall", "--name", name)
+    keeper.kill()
+    keeper.wait()
+    subprocess.run(["wineserver", "-k"], env=w.env, stderr=subprocess.DEVNULL)
+
+
+def test_console_starts_and_stops_real_service_through_peer(wine):
+    steps = [
+        ("stop", "%s service is already stopped!\n" % MIXED),
+        ("start", "Trying to start %s service ...\n%s service started!\n" % (MIXED, MIXED)),
+        ("start", "%s service is already started!\n" % MIXED),
+        ("stop", "Trying to stop %s service ...\n%s service stopped!\n" % (MIXED, MIXED)),
+    ]
+    for command, text in steps:
+        code, out, _ = wine.run("GatewayControl.exe", command)
+        assert (code, out) == (0, text), command
+    assert wine.query(GATEWAY) == (0, 1)
+
+
+def test_console_fails_when_service_starts_too_slowly(wine):
+    code, out, _ = wine.run("GatewayControl.exe", "start:1", "1", SLOW)
+    assert (code, out) == (1, "Trying to start %s service ...\nFailed to start the %s service within 1s!\n"
+                           % (SLOW, SLOW))
+    assert wine.wait_for(SLOW, 4)
+    wine.run("scclient.exe", "stop", SLOW)
+
+
+def test_concurrent_clients_each_get_the_state_of_their_own_service(wine):
+    wine.run("scclient.exe", "start", GATEWAY)
+    assert wine.wait_for(GATEWAY, 4)
+    clients = [wine.start("scclient.exe", "--count", 25, "--expect-state", state, "query", service)
+               for service, state in [(GATEWAY, 4), (SECOND, 1)] * 2]
+    results = [c.communicate(timeout=300)[0] for c in clients]
+    assert results == ["answers 25 ok 25 wrong 0 failed 0\n"] * 4
+    wine.run("scclient.exe", "stop", GATEWAY)
+    assert wine.wait_for(GATEWAY, 1)
+
+
+def test_console_without_peer_fails_with_exit_code_1(wine):
+    assert wine.run("ServiceControlPeer.exe", "--uninstall")[0] == 0
+    try:
+        code, out, _ = wine.run("GatewayControl.exe", "start:1")
+        assert (code, out) == (1, "Trying to start %s service ...\nFailed to start the %s service within 1s!\n"
+                               % (MIXED, MIXED))
+    finally:
+        wine.install_peer()

@@ -1,0 +1,260 @@
+/* The block handling of both peers: claiming the service-control block, the serving loop and
+ * the answer to one request. Only one peer serves a block at a time; it proves that by holding
+ * the process semaphore "ServiceControlPeer_<company>" for its lifetime, so a block found at
+ * start while that semaphore was free can only be the remains of a peer that died. */
+#include "peer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "cm.h"
+#include "peer_os.h"
+#include "syssem.h"
+#include "sysshm.h"
+
+namespace peer {
+
+namespace {
+
+constexpr RTS_SIZE kBlockSize = 524;
+constexpr RTS_SIZE kHandshakeOffset = 0;
+constexpr RTS_SIZE kCommandOffset = 4;
+constexpr RTS_SIZE kResultOffset = 8;
+constexpr RTS_SIZE kNameOffset = 12;
+constexpr RTS_SIZE kNameArea = 512;
+constexpr RTS_UI32 kPending = 1;
+constexpr RTS_UI32 kCommandStart = 1;
+constexpr RTS_UI32 kCommandStop = 2;
+constexpr RTS_UI32 kCommandQuery = 3;
+/* How long an early answer leaves the client looking at a stale result word. */
+constexpr RTS_UI32 kEarlyAnswerGapUs = 20000;
+
+/* The block is shared with other processes: every word goes through one 32-bit access. */
+std::atomic_ref<RTS_UI32> word_at(void* block, RTS_SIZE offset) {
+    return std::atomic_ref<RTS_UI32>(*reinterpret_cast<RTS_UI32*>(static_cast<char*>(block) + offset));
+}
+
+bool read_number(const char* text, RTS_UI32& out) {
+    if (text == nullptr || *text == '\0') return false;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 0);
+    if (*end != '\0' || value > 0xFFFFFFFFul || *text == '-') return false;
+    out = static_cast<RTS_UI32>(value);
+    return true;
+}
+
+/* The request's result word and state after the backend has carried it out. */
+struct Outcome {
+    RTS_UI32 result;
+    RTS_UI32 state;
+    bool hasState;
+};
+
+Outcome carry_out(Backend& backend, RTS_UI32 command, const char* name) {
+    Outcome outcome{0, 0, false};
+    switch (command) {
+        case kCommandStart:
+            outcome.result = backend.start(name);
+            break;
+        case kCommandStop:
+            outcome.result = backend.stop(name);
+            break;
+        case kCommandQuery:
+            outcome.result = backend.query(name, &outcome.state);
+            outcome.hasState = outcome.result == 0;
+            break;
+        default:
+            outcome.result = kErrorInvalidFunction;
+            break;
+    }
+    return outcome;
+}
+
+Outcome apply_misbehaviour(Outcome outcome, RTS_UI32 command, const Misbehaviour& m) {
+    if (m.forceState && command == kCommandQuery) outcome = Outcome{0, m.forcedState, true};
+    if (m.forceResult) outcome = Outcome{m.forcedResult, 0, false};
+    return outcome;
+}
+
+void write_outcome(void* block, const Outcome& outcome) {
+    word_at(block, kResultOffset).store(outcome.result, std::memory_order_relaxed);
+    if (outcome.hasState) word_at(block, kNameOffset).store(outcome.state, std::memory_order_relaxed);
+}
+
+/* The semaphore that marks the live peer of a block, and the block itself. */
+class Claim {
+public:
+    explicit Claim(const std::string& company)
+        : blockName_("ServiceControl_" + company), mutexName_("ServiceControlPeer_" + company) {}
+    ~Claim() {
+        if (block_ != RTS_INVALID_HANDLE) SysSharedMemoryClose(block_);
+        if (mutex_ != RTS_INVALID_HANDLE) {
+            if (entered_) SysSemProcessLeave(mutex_);
+            SysSemProcessDelete(mutex_);
+        }
+    }
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+
+    /* The block's address once this process serves it, else null (reason on stderr). */
+    void* take() {
+        mutex_ = SysSemProcessCreate(mutexName_.c_str(), nullptr);
+        entered_ = mutex_ != RTS_INVALID_HANDLE && SysSemProcessEnter(mutex_, 0) == RES_OK;
+        if (!entered_) {
+            std::fprintf(stderr, "peer: another peer serves %s\n", blockName_.c_str());
+            return nullptr;
+        }
+        RTS_RESULT result = create_block();
+        if (result == RES_DUPLICATE) {
+            SysSharedMemoryClose(block_);
+            block_ = RTS_INVALID_HANDLE;
+            if (peer_os::remove_stale_block(blockName_.c_str())) {
+                std::fprintf(stderr, "peer: removed %s left by a peer that ended\n", blockName_.c_str());
+                result = create_block();
+            }
+        }
+        /* A block that could not be locked in physical memory serves as well. */
+        if (block_ == RTS_INVALID_HANDLE || (result != RES_OK && result != RES_NOT_LOCKED)) {
+            std::fprintf(stderr, "peer: cannot create %s (result %u)\n", blockName_.c_str(),
+                         static_cast<unsigned>(result));
+            return nullptr;
+        }
+        void* address = SysSharedMemoryGetPointer(block_, nullptr);
+        if (address != nullptr) std::memset(address, 0, kBlockSize);
+        return address;
+    }
+
+    const std::string& block_name() const { return blockName_; }
+
+private:
+    RTS_RESULT create_block() {
+        RTS_SIZE size = kBlockSize;
+        RTS_RESULT result = RES_FAILED;
+        block_ = SysSharedMemoryCreate(blockName_.c_str(), 0, &size, &result);
+        if (block_ != RTS_INVALID_HANDLE && size != kBlockSize) result = RES_BUFFERSIZE;
+        return result;
+    }
+
+    std::string blockName_;
+    std::string mutexName_;
+    RTS_HANDLE mutex_ = RTS_INVALID_HANDLE;
+    RTS_HANDLE block_ = RTS_INVALID_HANDLE;
+    bool entered_ = false;
+};
+
+bool options_valid(const Options& options) {
+    return options.misbehave.answeredMark != kPending && options.pollUs > 0;
+}
+
+int serve_block(Backend& backend, const Options& options, const std::atomic<bool>& stop,
+                void (*onReady)(void*), void* context) {
+    Claim claim(options.company);
+    void* block = claim.take();
+    if (block == nullptr) return 1;
+    std::printf("serving %s\n", claim.block_name().c_str());
+    std::fflush(stdout);
+    if (onReady != nullptr) onReady(context);
+
+    RTS_UI32 requests = 0;
+    while (!stop.load(std::memory_order_relaxed)) {
+        if (!options.misbehave.silent &&
+            word_at(block, kHandshakeOffset).load(std::memory_order_acquire) == kPending) {
+            answer(block, backend, options, ++requests);
+            continue;
+        }
+        peer_os::sleep_us(options.pollUs);
+    }
+    return 0;
+}
+
+} // namespace
+
+const char* const kCommonSwitchHelp =
+    "  --company NAME    serve the block ServiceControl_NAME (default Ombrelin)\n"
+    "  --poll-us N       pause between looks at an idle block, microseconds (default 1000)\n"
+    "  -v, --verbose     print one line per request\n"
+    "test switches (a broken peer on purpose):\n"
+    "  --silent          never answer\n"
+    "  --result N        answer every request with the result word N\n"
+    "  --state N         answer every query with result 0 and the state N\n"
+    "  --handshake N     write N instead of 3 as the answered mark (N must not be 1)\n"
+    "  --answer-early    write the answered mark before the result\n"
+    "  --die-at N        end at once in the middle of the N-th request (1 = the first)\n";
+
+int parse_common_switch(int argc, char** argv, int i, Options& options) {
+    const std::string_view word = argv[i];
+    Misbehaviour& m = options.misbehave;
+    if (word == "-v" || word == "--verbose") return options.verbose = true, 1;
+    if (word == "--silent") return m.silent = true, 1;
+    if (word == "--answer-early") return m.answerEarly = true, 1;
+
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (word == "--company") {
+        if (value == nullptr || *value == '\0') return -1;
+        options.company = value;
+        return 2;
+    }
+    struct NumberSwitch {
+        std::string_view name;
+        RTS_UI32* target;
+        bool* flag;
+    };
+    const NumberSwitch numbers[] = {
+        {"--poll-us", &options.pollUs, nullptr},    {"--result", &m.forcedResult, &m.forceResult},
+        {"--state", &m.forcedState, &m.forceState}, {"--handshake", &m.answeredMark, nullptr},
+        {"--die-at", &m.dieAtRequest, nullptr},
+    };
+    for (const NumberSwitch& s : numbers) {
+        if (word != s.name) continue;
+        if (!read_number(value, *s.target)) return -1;
+        if (s.flag != nullptr) *s.flag = true;
+        return 2;
+    }
+    return 0;
+}
+
+void answer(void* block, Backend& backend, const Options& options, RTS_UI32 requestNumber) {
+    const Misbehaviour& m = options.misbehave;
+    if (m.dieAtRequest == requestNumber) std::_Exit(kDiedExitCode);
+
+    const RTS_UI32 command = word_at(block, kCommandOffset).load(std::memory_order_relaxed);
+    char name[kNameArea];
+    std::memcpy(name, static_cast<const char*>(block) + kNameOffset, kNameArea);
+    const bool terminated = std::memchr(name, '\0', kNameArea) != nullptr;
+    Outcome outcome = terminated ? carry_out(backend, command, name) : Outcome{kErrorInvalidName, 0, false};
+    outcome = apply_misbehaviour(outcome, command, m);
+
+    if (m.answerEarly) {
+        word_at(block, kHandshakeOffset).store(m.answeredMark, std::memory_order_release);
+        peer_os::sleep_us(kEarlyAnswerGapUs);
+        write_outcome(block, outcome);
+    } else {
+        write_outcome(block, outcome);
+        word_at(block, kHandshakeOffset).store(m.answeredMark, std::memory_order_release);
+    }
+    if (options.verbose) {
+        std::printf("request %u \"%.*s\" -> result %u state %u\n", static_cast<unsigned>(command),
+                    terminated ? 64 : 0, name, static_cast<unsigned>(outcome.result),
+                    static_cast<unsigned>(outcome.state));
+        std::fflush(stdout);
+    }
+}
+
+int serve(Backend& backend, const Options& options, const std::atomic<bool>& stop,
+          void (*onReady)(void* context), void* context) {
+    if (!options_valid(options)) {
+        std::fprintf(stderr, "peer: the answered mark must not be 1 and the poll interval not 0\n");
+        return 1;
+    }
+    if (CMInit2(nullptr, StaticComponentList, 1) != RES_OK) {
+        std::fprintf(stderr, "peer: the framework did not start\n");
+        return 1;
+    }
+    const int exitCode = serve_block(backend, options, stop, onReady, context);
+    CMExit();
+    return exitCode;
+}
+
+} // namespace peer

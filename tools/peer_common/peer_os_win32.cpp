@@ -1,0 +1,35 @@
+/* The peers' operating-system calls on Windows: Sleep pauses, the console control handler as
+ * the end request. A named mapping goes away with its last handle, so no block outlives the
+ * processes that use it and there is nothing stale to remove. */
+#include <windows.h>
+
+#include "peer_os.h"
+
+namespace {
+
+std::atomic<bool>* g_stop = nullptr;
+
+BOOL WINAPI on_console_event(DWORD) {
+    if (g_stop == nullptr) return FALSE;
+    g_stop->store(true);
+    return TRUE;
+}
+
+} // namespace
+
+namespace peer_os {
+
+void sleep_us(RTS_UI32 us) {
+    Sleep((us + 999) / 1000);
+}
+
+void stop_on_signals(std::atomic<bool>* stop) {
+    g_stop = stop;
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+bool remove_stale_block(const char*) {
+    return false;
+}
+
+} // namespace peer_os
