@@ -37,8 +37,10 @@ bool lock_try(void* lock) {
     return pthread_mutex_trylock(static_cast<pthread_mutex_t*>(lock)) == 0;
 }
 
+/* Every enter records its holder, so the id is asked of the kernel once per thread. */
 RTS_UI32 current_thread_id() {
-    return static_cast<RTS_UI32>(syscall(SYS_gettid));
+    static thread_local const RTS_UI32 id = static_cast<RTS_UI32>(syscall(SYS_gettid));
+    return id;
 }
 
 bool descriptions_open() {
