@@ -62,6 +62,9 @@ TEST_F(CrossProcess, BlockOfAnotherProcessIsFoundWhileItLives) {
         SysSharedMemoryReadByte(h, 0, data, sizeof data, &r);
         EXPECT_EQ(std::vector<unsigned char>(data, data + 64), std::vector<unsigned char>(64, 0x11));
         EXPECT_EQ(SysSharedMemoryClose(h), RES_OK);
+        RTS_SIZE tooLarge = 8192;
+        EXPECT_EQ(SysSharedMemoryOpen(name_.c_str(), 0, &tooLarge, &r), RTS_INVALID_HANDLE);
+        EXPECT_EQ(r, RES_BUFFERSIZE) << "a smaller block of another program is not handed out";
         EXPECT_EQ(maker.wait(), 0);
     }
     EXPECT_EQ(shmtest::run_probe({"hold-block", name_ + "_ended", "64", "0x22", "0"}), 0);
