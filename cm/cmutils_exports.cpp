@@ -50,6 +50,7 @@ extern "C" const CMExportEntry CMUtlExportTable[] = {
     CMUTL_EXPORT(CMUtlCheckUtf16Encoding),
     CMUTL_EXPORT(CMUtlsnprintf),
     CMUTL_EXPORT(CMUtlvsnprintf),
+    CMUTL_EXPORT(CMUtlGetBuildDate),
     CMUTL_EXPORT(CMUtlsnprintf2),
     CMUTL_EXPORT(CMUtlvsnprintf2),
     CMUTL_EXPORT(CMUtlLtoa),

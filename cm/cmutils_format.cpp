@@ -1,9 +1,11 @@
 /* Utility library, text output: the bounded formatter (the C library's conversions with a
- * result code for a cut output), integer-to-text in any radix from 2 to 36, and the version
- * number in both directions. */
+ * result code for a cut output), integer-to-text in any radix from 2 to 36, the version
+ * number in both directions, and the framework's build date. */
 #include <cstdio>
+#include <cstring>
 
 #include "cmutils.h"
+#include "systimertc.h"
 
 namespace {
 
@@ -81,7 +83,41 @@ bool read_decimal(const char*& p, RTS_UI32& value) {
     return true;
 }
 
+/* The release's build date and time, as the compiler would write them. */
+constexpr const char* kBuildDate = "May 20 2025";
+constexpr const char* kBuildTime = "18:05:16";
+
+/* "Mmm dd yyyy" and "hh:mm:ss" into a date record; false when either cannot be read. */
+bool read_build_texts(const char* date, const char* time, RTS_SYSTIMEDATE& out) {
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    RTS_UI32 month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    for (RTS_UI32 i = 0; i < 12 && month == 0; ++i)
+        if (std::strncmp(date, months[i], 3) == 0) month = i + 1;
+    const char* p = date + 3;
+    const char* t = time;
+    if (month == 0 || !read_decimal(p, day) || !read_decimal(p, year) || !read_decimal(t, hour) ||
+        *t++ != ':' || !read_decimal(t, minute) || *t++ != ':' || !read_decimal(t, second))
+        return false;
+    out = RTS_SYSTIMEDATE{};
+    out.wYear = static_cast<RTS_UI16>(year);
+    out.wMonth = static_cast<RTS_UI16>(month);
+    out.wDay = static_cast<RTS_UI16>(day);
+    out.wHour = static_cast<RTS_UI16>(hour);
+    out.wMinute = static_cast<RTS_UI16>(minute);
+    out.wSecond = static_cast<RTS_UI16>(second);
+    const auto m = static_cast<RTS_I32>(month), d = static_cast<RTS_I32>(day), y = static_cast<RTS_I32>(year);
+    out.wDayOfWeek = static_cast<RTS_UI16>(SysTimeRtcGetDayOfWeek(m, d, y));
+    out.wYday = static_cast<RTS_UI16>(SysTimeRtcGetYDay(m, d, y));
+    return true;
+}
+
 } // namespace
+
+extern "C" RTS_RESULT CMUtlGetBuildDate(RTS_SYSTIMEDATE* pDate) {
+    if (pDate == nullptr) return RES_PARAMETER;
+    return read_build_texts(kBuildDate, kBuildTime, *pDate) ? RES_OK : RES_FAILED;
+}
 
 /* ---- formatter ----------------------------------------------------------------------------- */
 

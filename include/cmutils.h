@@ -10,6 +10,7 @@
 
 #include "cm.h"
 #include "rts_types.h"
+#include "systimertc.h"
 
 RTS_BEGIN_C
 
@@ -133,6 +134,9 @@ RTS_RESULT CMUtlVersionToString(RTS_UI32 version, char* buffer, RTS_SIZE size);
 /* Reads four dotted decimal numbers; the low byte of each, first in the top byte; RES_FAILED
  * for fewer than four, RES_PARAMETER for null. */
 RTS_RESULT CMUtlStringToVersion(const char* text, RTS_UI32* pVersion);
+/* The framework's build date and time ("May 20 2025", "18:05:16") with day of week and day of
+ * year; RES_PARAMETER for null, RES_FAILED when the texts cannot be read. */
+RTS_RESULT CMUtlGetBuildDate(RTS_SYSTIMEDATE* pDate);
 
 /* ---- parameter records of the control-language wrappers: the arguments in order, then the
  * result the wrapper writes ---------------------------------------------------------------- */

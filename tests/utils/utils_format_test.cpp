@@ -328,3 +328,19 @@ TEST(CMUtlExportTable, ListsEachFunctionOnceUnderItsName) {
 }
 
 } // namespace
+
+TEST(CMUtlGetBuildDate, GivesTheReleaseDateWithWeekdayAndDayOfYear) {
+    RTS_SYSTIMEDATE date{};
+    ASSERT_EQ(CMUtlGetBuildDate(&date), RES_OK);
+    // 20 May 2025 was a Tuesday, the 140th day of the year.
+    EXPECT_EQ(date.wYear, 2025);
+    EXPECT_EQ(date.wMonth, 5);
+    EXPECT_EQ(date.wDay, 20);
+    EXPECT_EQ(date.wHour, 18);
+    EXPECT_EQ(date.wMinute, 5);
+    EXPECT_EQ(date.wSecond, 16);
+    EXPECT_EQ(date.wMilliseconds, 0);
+    EXPECT_EQ(date.wDayOfWeek, 2);
+    EXPECT_EQ(date.wYday, 140);
+    EXPECT_EQ(CMUtlGetBuildDate(nullptr), RES_PARAMETER);
+}
