@@ -3,16 +3,16 @@
  * the lock that guards the record lists, the session enumeration used to find blocks of other
  * desktop sessions, and the security of the mappings it creates.
  *
- * Records live on two plain lists under an in-process semaphore: the used list holds the open
- * blocks; a record whose last reference is gone moves to the free list and is reused by the
- * next open. So a handle closed too often is still recognised (and refused with RES_FAILED)
- * instead of pointing into freed memory. The lists stand in for the memory pool that will
- * hold these records once pools are available. */
+ * Records are blocks of the component's record pool: its used list holds the open blocks, and
+ * a record whose last reference is gone goes back to the pool. Every look at the list happens
+ * under an in-process semaphore, so a handle is checked against the used list before it is
+ * touched and a handle closed too often is refused instead of pointing into a released record. */
 #include <cstring>
 
 #include "cm.h"
 #include "cmplog.h"
 #include "cmutils.h"
+#include "mempool.h"
 #include "sys/sysshm_os.h"
 #include "syssem.h"
 #include "sysshm.h"
@@ -33,17 +33,15 @@ struct ShmRecord {
     RTS_I32 references;
     sysshm_os::View view; /* named blocks only */
     bool locked;
-    ShmRecord* next;
 };
 
 RTS_HANDLE g_lock = RTS_INVALID_HANDLE; /* valid from CH_INIT_SYSTEM to CH_EXIT_SYSTEM */
-ShmRecord* g_used = nullptr;
-ShmRecord* g_free = nullptr;
+RTS_HANDLE g_pool = RTS_INVALID_HANDLE; /* the record pool, over the same span */
 bool g_sessions = false;
 bool g_secured = false;
 
 bool initialised() {
-    return g_lock != RTS_INVALID_HANDLE;
+    return g_lock != RTS_INVALID_HANDLE && g_pool != RTS_INVALID_HANDLE;
 }
 bool valid(RTS_HANDLE h) {
     return h != nullptr && h != RTS_INVALID_HANDLE;
@@ -61,49 +59,34 @@ template <typename T> T report(RTS_RESULT* pResult, RTS_RESULT result, T value) 
     return value;
 }
 
-ShmRecord* find_open(const char* name, RTS_UI64 physicalAddress) {
-    for (ShmRecord* r = g_used; r != nullptr; r = r->next) {
-        if (r->physicalAddress == physicalAddress && std::strcmp(r->name, name) == 0) return r;
-    }
+/* The first open record the predicate accepts, walking the used list newest first. */
+template <typename Match> ShmRecord* find_used(Match match) {
+    for (void* b = MemPoolGetFirstBlock(g_pool, nullptr); b != nullptr;
+         b = MemPoolGetNextBlock(g_pool, b, nullptr))
+        if (match(*static_cast<ShmRecord*>(b))) return static_cast<ShmRecord*>(b);
     return nullptr;
 }
 
-bool on_list(const ShmRecord* list, RTS_HANDLE h) {
-    for (; list != nullptr; list = list->next) {
-        if (list == h) return true;
-    }
-    return false;
+ShmRecord* find_open(const char* name, RTS_UI64 physicalAddress) {
+    return find_used([&](const ShmRecord& r) {
+        return r.physicalAddress == physicalAddress && std::strcmp(r.name, name) == 0;
+    });
 }
 
-void unlink_from(ShmRecord** list, ShmRecord* record) {
-    for (ShmRecord** link = list; *link != nullptr; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            return;
-        }
-    }
+bool is_open(RTS_HANDLE h) {
+    return find_used([h](const ShmRecord& r) { return &r == h; }) != nullptr;
 }
 
-void push(ShmRecord** list, ShmRecord* record) {
-    record->next = *list;
-    *list = record;
-}
-
-/* A free record when one is left, else a new one. */
+/* A cleared record from the pool, which grows by one record when none is free. */
 ShmRecord* take_record() {
-    ShmRecord* r = g_free;
-    if (r != nullptr) {
-        g_free = r->next;
-        *r = ShmRecord{};
-        return r;
-    }
-    return static_cast<ShmRecord*>(SysMemAllocData(kOwner, sizeof(ShmRecord), nullptr));
+    auto* r = static_cast<ShmRecord*>(MemPoolGetBlock2(g_pool, 1, kOwner, nullptr));
+    if (r != nullptr) *r = ShmRecord{};
+    return r;
 }
 
 void put_record(ShmRecord* r) {
     if (r->name != nullptr) SysMemFreeData(kOwner, r->name);
-    *r = ShmRecord{};
-    push(&g_free, r);
+    MemPoolPutBlock(r);
 }
 
 char* copy_name(const char* name) {
@@ -201,7 +184,7 @@ RTS_HANDLE new_record(const char* name, RTS_UI64 physicalAddress, RTS_SIZE* pSiz
         put_record(r);
         return report(pResult, result, RTS_INVALID_HANDLE);
     }
-    push(&g_used, r);
+    MemPoolAddUsedBlock(r);
     *pSize = static_cast<RTS_SIZE>(r->size);
     return report(pResult, result, static_cast<RTS_HANDLE>(r));
 }
@@ -230,7 +213,7 @@ RTS_SIZE copy(RTS_HANDLE h, RTS_SIZE offset, unsigned char* data, RTS_SIZE size,
     RTS_RESULT result = data == nullptr ? RES_PARAMETER : precheck(h);
     if (result != RES_OK) return report(pResult, result, RTS_SIZE{0});
     ListGuard guard;
-    if (!on_list(g_used, h)) return report(pResult, RES_PARAMETER, RTS_SIZE{0});
+    if (!is_open(h)) return report(pResult, RES_PARAMETER, RTS_SIZE{0});
     auto* block = static_cast<unsigned char*>(static_cast<ShmRecord*>(h)->address) + offset;
     if (!bytewise) {
         if (direction == Direction::to_block)
@@ -254,11 +237,10 @@ RTS_RESULT close_block(RTS_HANDLE h) {
     if (checked != RES_OK) return checked;
     ListGuard guard;
     auto* r = static_cast<ShmRecord*>(h);
-    if (on_list(g_free, h)) return RES_FAILED; /* closed more often than opened */
-    if (!on_list(g_used, h)) return RES_PARAMETER;
+    if (!is_open(h)) return RES_PARAMETER;
     if (r->references < 1) return RES_FAILED;
     if (--r->references > 0) return RES_OK;
-    unlink_from(&g_used, r);
+    MemPoolRemoveUsedBlock(r);
     const RTS_RESULT result = detach(r);
     put_record(r);
     return result;
@@ -266,19 +248,15 @@ RTS_RESULT close_block(RTS_HANDLE h) {
 
 /* Blocks still open at the end are reported and released like leaked pool blocks. */
 void release_all() {
-    while (g_used != nullptr) {
-        ShmRecord* r = g_used;
-        g_used = r->next;
+    while (auto* r = static_cast<ShmRecord*>(MemPoolGetFirstBlock(g_pool, nullptr))) {
         LogAdd(nullptr, CMPID_SysShm, LOG_WARNING, RES_OK, 0, "SysShm: <name>%s</name> still open at exit",
                r->name);
         detach(r);
+        MemPoolRemoveUsedBlock(r);
         put_record(r);
     }
-    while (g_free != nullptr) {
-        ShmRecord* r = g_free;
-        g_free = r->next;
-        SysMemFreeData(kOwner, r);
-    }
+    MemPoolDelete(g_pool, kOwner);
+    g_pool = RTS_INVALID_HANDLE;
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
@@ -286,8 +264,14 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
         case CH_INIT_SYSTEM:
             if (!initialised()) {
                 RTS_RESULT r = RES_OK;
+                RTS_HANDLE pool = MemPoolCreateDynamic(kOwner, 1, sizeof(ShmRecord), &r);
+                if (pool == RTS_INVALID_HANDLE) return r;
                 RTS_HANDLE lock = SysSemCreate(&r);
-                if (lock == RTS_INVALID_HANDLE) return r;
+                if (lock == RTS_INVALID_HANDLE) {
+                    MemPoolDelete(pool, kOwner);
+                    return r;
+                }
+                g_pool = pool;
                 g_lock = lock;
             }
             g_sessions = sysshm_os::sessions_load();
@@ -397,7 +381,7 @@ extern "C" void* SysSharedMemoryGetPointer(RTS_HANDLE hShm, RTS_RESULT* pResult)
     const RTS_RESULT checked = precheck(hShm);
     if (checked != RES_OK) return report(pResult, checked, static_cast<void*>(nullptr));
     ListGuard guard;
-    if (!on_list(g_used, hShm)) return report(pResult, RES_PARAMETER, static_cast<void*>(nullptr));
+    if (!is_open(hShm)) return report(pResult, RES_PARAMETER, static_cast<void*>(nullptr));
     return report(pResult, RES_OK, static_cast<ShmRecord*>(hShm)->address);
 }
 
