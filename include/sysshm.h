@@ -70,6 +70,34 @@ typedef struct {
 
 /* syssharedmemoryopen opens and, when that gives the invalid handle, creates;
  * syssharedmemoryopen2 only opens. The others forward to the function of the same name. */
+/* The interface object the component makes for class 272: its query (the fifth pointer-sized
+ * field) answers interface 272 with the table below and 0 with the object itself, counting a
+ * reference for every answered query. */
+#define SYSSHM_CLASS_ID 272u
+#define SYSSHM_INTERFACE_ID 272u
+
+typedef struct {
+    RTS_HANDLE (*create)(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize, RTS_RESULT* pResult);
+    RTS_RESULT (*remove)(RTS_HANDLE hShm);
+    RTS_HANDLE (*open)(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize, RTS_RESULT* pResult);
+    RTS_RESULT (*close)(RTS_HANDLE hShm);
+    void* (*getPointer)(RTS_HANDLE hShm, RTS_RESULT* pResult);
+    RTS_SIZE (*read)
+    (RTS_HANDLE hShm, RTS_SIZE offset, unsigned char* pData, RTS_SIZE size, RTS_RESULT* pResult);
+    RTS_SIZE (*readByte)
+    (RTS_HANDLE hShm, RTS_SIZE offset, unsigned char* pData, RTS_SIZE size, RTS_RESULT* pResult);
+    RTS_SIZE (*write)
+    (RTS_HANDLE hShm, RTS_SIZE offset, const unsigned char* pData, RTS_SIZE size, RTS_RESULT* pResult);
+    RTS_SIZE (*writeByte)
+    (RTS_HANDLE hShm, RTS_SIZE offset, const unsigned char* pData, RTS_SIZE size, RTS_RESULT* pResult);
+} SysShmInterface;
+
+typedef struct {
+    void* reserved[4];
+    void* (*QueryInterface)(void* object, RTS_UI32 interfaceId, RTS_RESULT* pResult);
+    RTS_I32 references;
+} SysShmObject;
+
 void syssharedmemoryopen(SysShmOpenParams* p);
 void syssharedmemoryopen2(SysShmOpenParams* p);
 void syssharedmemorycreate(SysShmOpenParams* p);

@@ -331,11 +331,43 @@ RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_SysShm);
 }
 
+const SysShmInterface kInterface = {
+    SysSharedMemoryCreate,   SysSharedMemoryDelete,     SysSharedMemoryOpen,
+    SysSharedMemoryClose,    SysSharedMemoryGetPointer, SysSharedMemoryRead,
+    SysSharedMemoryReadByte, SysSharedMemoryWrite,      SysSharedMemoryWriteByte,
+};
+
+/* Interface 22 (the log backend of the shared-memory log) comes with that backend. */
+void* query_interface(void* object, RTS_UI32 interfaceId, RTS_RESULT* pResult) {
+    auto* self = static_cast<SysShmObject*>(object);
+    void* answer = interfaceId == SYSSHM_INTERFACE_ID ? const_cast<SysShmInterface*>(&kInterface)
+                   : interfaceId == 0                 ? object
+                                                      : nullptr;
+    if (answer != nullptr) ++self->references;
+    return report(pResult, answer != nullptr ? RES_OK : RES_NOTSUPPORTED, answer);
+}
+
+void* create_instance(RTS_UI32 classId) {
+    if (classId != SYSSHM_CLASS_ID) return nullptr;
+    auto* object = static_cast<SysShmObject*>(SysMemAllocData(kOwner, sizeof(SysShmObject), nullptr));
+    if (object != nullptr) object->QueryInterface = query_interface;
+    return object;
+}
+
+RTS_RESULT delete_instance(void* instance) {
+    return SysMemFreeData(kOwner, instance);
+}
+
 } // namespace
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(pInit, CMPID_SysShm, export_functions, nullptr, CMComponentVersion,
-                            hook_function);
+    RTS_RESULT r =
+        CMFillInitRecord(pInit, CMPID_SysShm, export_functions, nullptr, CMComponentVersion, hook_function);
+    if (r != RES_OK) return r;
+    pInit->createInstance = create_instance;
+    pInit->deleteInstance = delete_instance;
+    if (pInit->registerClass != nullptr) pInit->registerClass(CMPID_SysShm, SYSSHM_CLASS_ID);
+    return RES_OK;
 }
 
 extern "C" RTS_HANDLE SysSharedMemoryOpen(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize,
