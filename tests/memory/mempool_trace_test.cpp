@@ -1,0 +1,158 @@
+// The lock trace of one pool, with a test component standing in for the trace manager and the
+// task service: registration rules, the depth samples of lock and unlock, the long-hold and
+// unbalanced-unlock log lines, and the packet's end at shut-down.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "cmpsettings.h"
+#include "mempool.h"
+#include "test_components.h"
+
+namespace {
+
+struct TraceLog {
+    std::string packetName;
+    RTS_UI32 bufferSize = 0, flags = 0;
+    std::vector<std::string> records;
+    std::vector<RTS_I32> samples;
+    int deleted = 0;
+    RTS_UINTPTR task = 0x1234;
+} g_trace;
+
+int g_packet = 0;
+
+RTS_HANDLE packet_create(const char* name, RTS_UI32 bufferSize, RTS_UI32 flags, RTS_RESULT* pResult) {
+    g_trace.packetName = name;
+    g_trace.bufferSize = bufferSize;
+    g_trace.flags = flags;
+    if (pResult != nullptr) *pResult = RES_OK;
+    return &g_packet;
+}
+RTS_RESULT packet_delete(RTS_HANDLE) {
+    ++g_trace.deleted;
+    return RES_OK;
+}
+RTS_RESULT packet_get_state(RTS_HANDLE, RTS_UI32* pState) {
+    *pState = MEM_POOL_TRACE_RECORDING;
+    return RES_OK;
+}
+RTS_HANDLE record_add(RTS_HANDLE, const char* name, RTS_RESULT* pResult) {
+    g_trace.records.emplace_back(name);
+    if (pResult != nullptr) *pResult = RES_OK;
+    return reinterpret_cast<RTS_HANDLE>(g_trace.records.size());
+}
+RTS_RESULT record_remove(RTS_HANDLE, RTS_HANDLE) {
+    return RES_OK;
+}
+RTS_RESULT record_update3(RTS_HANDLE, RTS_HANDLE, RTS_I32 value) {
+    g_trace.samples.push_back(value);
+    return RES_OK;
+}
+RTS_HANDLE task_current(RTS_RESULT*) {
+    return reinterpret_cast<RTS_HANDLE>(g_trace.task);
+}
+RTS_RESULT task_info(RTS_HANDLE task, const char** ppName) {
+    *ppName = reinterpret_cast<RTS_UINTPTR>(task) == 0x1234 ? "TestTask" : "OtherTask";
+    return RES_OK;
+}
+
+template <typename F> RTS_VOID_FCTPTR fn(F f) {
+    return reinterpret_cast<RTS_VOID_FCTPTR>(f);
+}
+
+const CMExportEntry kTraceServices[] = {
+    {fn(packet_create), "TraceMgrPacketCreate", 0, 0},
+    {fn(packet_delete), "TraceMgrPacketDelete", 0, 0},
+    {fn(packet_get_state), "TraceMgrPacketGetState", 0, 0},
+    {fn(record_add), "TraceMgrRecordAdd", 0, 0},
+    {fn(record_remove), "TraceMgrRecordRemove", 0, 0},
+    {fn(record_update3), "TraceMgrRecordUpdate3", 0, 0},
+    {fn(task_current), "SysTaskGetCurrent", 0, 0},
+    {fn(task_info), "SysTaskGetInfo", 0, 0},
+    {nullptr, nullptr, 0, 0},
+};
+
+class MemPoolLockTrace : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testcmp::reset();
+        g_trace = TraceLog{};
+        testcmp::slot(0).exports = kTraceServices;
+        SettgSetIntValue("CmpMemPool", "MemPoolLockTrace.Enable", 1, 10);
+        SettgSetStringValue("CmpMemPool", "MemPoolLockTrace.MemPoolName", "Traced", 0);
+        SettgSetIntValue("CmpMemPool", "MemPoolLockTrace.MaxLockTimeMs", 1, 10);
+        ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
+        RTS_RESULT r = RES_FAILED;
+        pool_ = MemPoolCreateDynamic("Test", 2, 16, &r);
+        ASSERT_EQ(r, RES_OK);
+    }
+    void TearDown() override {
+        MemPoolDelete(pool_, "Test");
+        CMExit();
+        for (const char* key :
+             {"MemPoolLockTrace.Enable", "MemPoolLockTrace.MemPoolName", "MemPoolLockTrace.MaxLockTimeMs"})
+            SettgRemoveKey("CmpMemPool", key);
+    }
+    RTS_HANDLE pool_ = RTS_INVALID_HANDLE;
+    // A system component, so the pools find the services when they import at CH_INIT_SYSTEM.
+    const StaticComponent list_[2] = {{"TestTraceServices", testcmp::entry(0), 1}, {nullptr, nullptr, 0}};
+};
+
+TEST_F(MemPoolLockTrace, RegistersOnlyTheConfiguredPoolAndOnce) {
+    EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Other"), RES_ALREADY);
+    EXPECT_TRUE(g_trace.packetName.empty());
+    ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
+    EXPECT_EQ(g_trace.packetName, "MemPoolLock: Traced");
+    EXPECT_EQ(g_trace.bufferSize, 2000u);
+    EXPECT_EQ(g_trace.flags, 0x10020u);
+    EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
+    CMExit();
+    EXPECT_EQ(g_trace.deleted, 1) << "the packet ends at CH_EXIT3";
+    testcmp::reset();
+    ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
+}
+
+TEST_F(MemPoolLockTrace, SamplesDepthAndReportsLongHolds) {
+    ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
+    LogEarlyBufferClear();
+    ASSERT_EQ(MemPoolLock(pool_), RES_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(MemPoolUnlock(pool_), RES_OK);
+    EXPECT_EQ(g_trace.records, std::vector<std::string>{"TestTask"});
+    // Waiting (1), holding (2), released (0).
+    EXPECT_EQ(g_trace.samples, (std::vector<RTS_I32>{1, 2, 0}));
+    auto lines = testcmp::log_entries();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(std::string(lines[0].InfoText).rfind("MemPoolLockTrace Info: Semaphore was hold ", 0), 0u);
+    EXPECT_NE(std::string(lines[0].InfoText).find(" ms by thread TestTask"), std::string::npos);
+    EXPECT_EQ(lines[0].ClassId, LOG_DEBUG);
+}
+
+TEST_F(MemPoolLockTrace, UnlockByAnUnknownTaskIsReported) {
+    ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
+    ASSERT_EQ(MemPoolLock(pool_), RES_OK);
+    LogEarlyBufferClear();
+    g_trace.task = 0x5678;
+    ASSERT_EQ(MemPoolUnlock(pool_), RES_OK);
+    auto lines = testcmp::log_entries();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_STREQ(lines[0].InfoText, "MemPoolLockTrace: Unlock without previous lock");
+    EXPECT_EQ(lines[0].ClassId, LOG_ERROR);
+}
+
+TEST(MemPoolLockTraceWithoutServices, IsNotSupported) {
+    testcmp::reset();
+    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
+    RTS_RESULT r = RES_FAILED;
+    RTS_HANDLE pool = MemPoolCreateDynamic("Test", 1, 16, &r);
+    EXPECT_EQ(MemPoolLockTraceRegister(pool, "Traced"), RES_NOTSUPPORTED);
+    MemPoolDelete(pool, "Test");
+    CMExit();
+}
+
+} // namespace
