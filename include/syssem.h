@@ -25,6 +25,23 @@ RTS_RESULT SysSemProcessDelete(RTS_HANDLE hSem);
 RTS_RESULT SysSemProcessEnter(RTS_HANDLE hSem, RTS_UI32 timeoutMs);
 RTS_RESULT SysSemProcessLeave(RTS_HANDLE hSem);
 
+/* Parameter records of the lower-case process-semaphore wrappers: the arguments in order, then
+ * the result. */
+typedef struct {
+    const char* name;
+    RTS_RESULT* pResult;
+    RTS_HANDLE result;
+} SemProcessCreateParams; /* syssemprocesscreate */
+typedef struct {
+    RTS_HANDLE hSem;
+    RTS_RESULT result;
+} SemProcessHandleParams; /* syssemprocessdelete, syssemprocessleave */
+typedef struct {
+    RTS_HANDLE hSem;
+    RTS_UI32 timeoutMs;
+    RTS_RESULT result;
+} SemProcessEnterParams; /* syssemprocessenter */
+
 RTS_END_C
 
 #endif

@@ -47,22 +47,6 @@ struct OwnedText {
     }
 };
 
-/* Parameter records of the lower-case wrappers: the arguments in order, then the result. */
-struct SemProcessCreateParams {
-    const char* name;
-    RTS_RESULT* pResult;
-    RTS_HANDLE result;
-};
-struct SemProcessHandleParams {
-    RTS_HANDLE hSem;
-    RTS_RESULT result;
-};
-struct SemProcessEnterParams {
-    RTS_HANDLE hSem;
-    RTS_UI32 timeoutMs;
-    RTS_RESULT result;
-};
-
 void syssemprocesscreate(SemProcessCreateParams* p) {
     p->result = SysSemProcessCreate(p->name, p->pResult);
 }
