@@ -170,6 +170,15 @@ typedef struct {
     RTS_UI32 version;     /* 0 matches any */
 } CMExportEntry;
 
+/* An export-table entry for a function under its own name, signature id and version 0. */
+#ifdef __cplusplus
+#define CM_EXPORT(function)                                                                                  \
+    { reinterpret_cast<RTS_VOID_FCTPTR>(function), #function, 0, 0 }
+#else
+#define CM_EXPORT(function)                                                                                  \
+    { (RTS_VOID_FCTPTR)(function), #function, 0, 0 }
+#endif
+
 /* What CMGetAPIToResolve hands an export function while a lookup runs. */
 typedef struct {
     const char* name;

@@ -232,17 +232,13 @@ void* take_dictionary_block() {
     return block;
 }
 
-#define OBJMAN_EXPORT(name)                                                                                  \
-    { reinterpret_cast<RTS_VOID_FCTPTR>(name), #name, 0, 0 }
 const CMExportEntry kExports[] = {
-    OBJMAN_EXPORT(ObjManDictionaryOpen),      OBJMAN_EXPORT(ObjManDictionaryClose),
-    OBJMAN_EXPORT(ObjManDictionaryAddObject), OBJMAN_EXPORT(ObjManDictionaryRemoveObject),
-    OBJMAN_EXPORT(ObjManDictionaryRemoveKey), OBJMAN_EXPORT(ObjManDictionaryClear),
-    OBJMAN_EXPORT(ObjManDictionaryGetSize),   OBJMAN_EXPORT(ObjManDictionaryGetKey),
-    OBJMAN_EXPORT(ObjManDictionaryGetObject), {nullptr, nullptr, 0, 0},
+    CM_EXPORT(ObjManDictionaryOpen),      CM_EXPORT(ObjManDictionaryClose),
+    CM_EXPORT(ObjManDictionaryAddObject), CM_EXPORT(ObjManDictionaryRemoveObject),
+    CM_EXPORT(ObjManDictionaryRemoveKey), CM_EXPORT(ObjManDictionaryClear),
+    CM_EXPORT(ObjManDictionaryGetSize),   CM_EXPORT(ObjManDictionaryGetKey),
+    CM_EXPORT(ObjManDictionaryGetObject), {nullptr, nullptr, 0, 0},
 };
-#undef OBJMAN_EXPORT
-
 RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_CmpObjectMgr);
 }
