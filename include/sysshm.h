@@ -82,13 +82,13 @@ typedef struct {
     RTS_HANDLE (*open)(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize, RTS_RESULT* pResult);
     RTS_RESULT (*close)(RTS_HANDLE hShm);
     void* (*getPointer)(RTS_HANDLE hShm, RTS_RESULT* pResult);
-    RTS_SIZE (*read)
+    RTS_SIZE(*read)
     (RTS_HANDLE hShm, RTS_SIZE offset, unsigned char* pData, RTS_SIZE size, RTS_RESULT* pResult);
-    RTS_SIZE (*readByte)
+    RTS_SIZE(*readByte)
     (RTS_HANDLE hShm, RTS_SIZE offset, unsigned char* pData, RTS_SIZE size, RTS_RESULT* pResult);
-    RTS_SIZE (*write)
+    RTS_SIZE(*write)
     (RTS_HANDLE hShm, RTS_SIZE offset, const unsigned char* pData, RTS_SIZE size, RTS_RESULT* pResult);
-    RTS_SIZE (*writeByte)
+    RTS_SIZE(*writeByte)
     (RTS_HANDLE hShm, RTS_SIZE offset, const unsigned char* pData, RTS_SIZE size, RTS_RESULT* pResult);
 } SysShmInterface;
 
