@@ -2,7 +2,7 @@
 # Installs what the build, the tests and the demo need on a fresh Debian machine (as root).
 set -euo pipefail
 need=()
-for pkg in g++ clang cmake ninja-build googletest libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev \
+for pkg in g++ clang clang-format cmake ninja-build googletest libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev \
            mingw-w64 wine64 xvfb xdotool imagemagick python3-pytest libclang-rt-14-dev valgrind; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done

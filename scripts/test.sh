@@ -4,6 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+echo "=== format ==="
+unformatted=$(git ls-files '*.cpp' '*.h' | while read -r f; do
+  clang-format --dry-run --Werror "$f" >/dev/null 2>&1 || echo "$f"
+done)
+if [ -n "$unformatted" ]; then
+  echo "not formatted with .clang-format:"; echo "$unformatted"; exit 1
+fi
 presets=${PRESETS:-"native native-asan native-tsan windows"}
 status=0
 for preset in $presets; do
