@@ -1,6 +1,7 @@
 // Pools under several threads: blocks taken and given back under the pool's lock are all
 // accounted for afterwards, and lock-free readers never see a block that was given back.
 #include <atomic>
+#include <chrono>
 #include <set>
 #include <thread>
 
@@ -78,6 +79,10 @@ TEST_F(MemPoolThreads, LockFreeReadersNeverSeeAReleasedBlock) {
         }
     };
     std::thread r1(reader), r2(reader);
+    // The writer starts only once the readers are reading, so the two really overlap even where
+    // threads start slowly.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (goodReads.load() < 100 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     for (int round = 0; round < 2000; ++round) {
         void* b = blocks[round % kBlocks];
         const RTS_RESULT removed = MemPoolRemoveUsedBlock_LF(b);
