@@ -8,6 +8,7 @@
 #include <string>
 
 #include "systimertc.h"
+#include "systimertc_test_dates.h"
 #include "test_components.h"
 
 namespace {
@@ -54,18 +55,6 @@ RTS_SYSTIMEDATE date_of(const std::tm& t, RTS_UI16 ms) {
                   got.wDayOfWeek, got.wYday, want.wYear, want.wMonth, want.wDay, want.wHour, want.wMinute,
                   want.wSecond, want.wMilliseconds, want.wDayOfWeek, want.wYday);
     return ::testing::AssertionFailure() << text;
-}
-
-RTS_SYSTIMEDATE make_date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-    RTS_SYSTIMEDATE date{};
-    date.wYear = static_cast<RTS_UI16>(y);
-    date.wMonth = static_cast<RTS_UI16>(mo);
-    date.wDay = static_cast<RTS_UI16>(d);
-    date.wHour = static_cast<RTS_UI16>(h);
-    date.wMinute = static_cast<RTS_UI16>(mi);
-    date.wSecond = static_cast<RTS_UI16>(s);
-    date.wMilliseconds = static_cast<RTS_UI16>(ms);
-    return date;
 }
 
 TEST(SysTimeRtcConvert, EveryDayOfTheRtcRangeMatchesTheOracleBothWays) {

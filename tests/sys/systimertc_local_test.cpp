@@ -9,6 +9,7 @@
 #include <string>
 
 #include "systimertc.h"
+#include "systimertc_test_dates.h"
 #include "test_components.h"
 
 #ifndef _WIN32
@@ -21,13 +22,7 @@ namespace {
 
 /* Seconds since 1970 of a UTC date, through the component's own (oracle-checked) conversion. */
 RTS_UI32 utc_of(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    RTS_SYSTIMEDATE date{};
-    date.wYear = static_cast<RTS_UI16>(y);
-    date.wMonth = static_cast<RTS_UI16>(mo);
-    date.wDay = static_cast<RTS_UI16>(d);
-    date.wHour = static_cast<RTS_UI16>(h);
-    date.wMinute = static_cast<RTS_UI16>(mi);
-    date.wSecond = static_cast<RTS_UI16>(s);
+    RTS_SYSTIMEDATE date = make_date(y, mo, d, h, mi, s);
     RTS_UI32 value = 0;
     EXPECT_EQ(SysTimeRtcConvertDateToUtc(&date, &value), RES_OK);
     return value;
