@@ -230,10 +230,8 @@ void device_name(char* buffer, RTS_SIZE size) {
     RTS_SIZE length = 100;
     if (imports.SysTargetGetDeviceName != nullptr &&
         imports.SysTargetGetDeviceName(wide, &length) == RES_OK) {
-        RTS_SIZE i = 0;
-        for (; i + 1 < size && i < 100 && wide[i] != 0; ++i)
-            buffer[i] = wide[i] < 0x80 ? static_cast<char>(wide[i]) : '?';
-        buffer[i] = '\0';
+        wide[100] = 0;
+        CMUtlWToStr(wide, buffer, size);
         return;
     }
     CMUtlsnprintf(buffer, size, "%s V3", kProductTitle);

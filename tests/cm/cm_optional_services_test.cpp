@@ -58,7 +58,7 @@ RTS_RESULT out_printf(const char* format, ...) {
 }
 
 RTS_RESULT device_name(RTS_WCHAR* buffer, RTS_SIZE* pLength) {
-    const char16_t name[] = u"Test Device";
+    const char16_t name[] = u"Test D\u00e9vice"; // converted to the single-byte code page
     for (size_t i = 0; i < sizeof name / sizeof name[0]; ++i) buffer[i] = name[i];
     return RES_OK;
 }
@@ -160,7 +160,7 @@ TEST_F(CMOptionalServices, BannerUsesOutputAndTargetDescription) {
     EXPECT_EQ(g_events.printed.front(), '\n');
     auto device = testcmp::log_lines(4);
     ASSERT_EQ(device.size(), 2u);
-    EXPECT_EQ(device[0], "Test Device");
+    EXPECT_EQ(device[0], "Test D\xe9vice");
     EXPECT_EQ(device[1], "OS=Linux, CPU=ARM, Arch=64Bit, Coding=C");
 }
 
