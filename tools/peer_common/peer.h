@@ -47,8 +47,8 @@ struct Misbehaviour {
 
 struct Options {
     std::string company = "Ombrelin"; /* block "ServiceControl_" + company */
-    RTS_UI32 pollUs = 1000;           /* pause between two looks at an idle handshake word */
-    bool verbose = false;             /* one line per request on standard output */
+    RTS_UI32 pollUs = 1900; /* pause between two looks at the handshake word while no client is about */
+    bool verbose = false;   /* one line per request on standard output */
     Misbehaviour misbehave;
 };
 
