@@ -81,15 +81,16 @@ Handle* find(void* handle) {
     return nullptr;
 }
 
+bool held_by_caller(const Handle& h) {
+    return h.depth.load() > 0 && pthread_equal(h.owner.load(), pthread_self());
+}
+
 /* A handle of the named object through which the calling thread holds it, or null. Leave
  * may come through another handle of the same object than enter, as with Windows handles. */
 Handle* entered_by_caller(const char* name) {
     std::lock_guard<std::mutex> guard(g_handles_lock);
     for (Handle* h = g_handles; h != nullptr; h = h->next) {
-        if (h->depth.load() > 0 && pthread_equal(h->owner.load(), pthread_self()) &&
-            std::strcmp(h->name, name) == 0) {
-            return h;
-        }
+        if (held_by_caller(*h) && std::strcmp(h->name, name) == 0) return h;
     }
     return nullptr;
 }
@@ -279,7 +280,7 @@ void* mutex_create(const char* globalName, bool* pExisted) {
 bool mutex_close(void* mutex) {
     if (!unlist(mutex)) return false;
     auto* handle = static_cast<Handle*>(mutex);
-    if (handle->depth.load() > 0 && pthread_equal(handle->owner.load(), pthread_self())) {
+    if (held_by_caller(*handle)) {
         for (int level = handle->depth.exchange(0); level > 0; --level)
             pthread_mutex_unlock(&handle->shared->mutex);
     }
@@ -314,7 +315,8 @@ Outcome mutex_enter(void* mutex, RTS_UI32 timeoutMs) {
 Outcome mutex_leave(void* mutex) {
     Handle* handle = find(mutex);
     if (handle == nullptr) return Outcome::bad_handle;
-    Handle* entered = entered_by_caller(handle->name);
+    /* Nearly always the leave comes through the handle that entered. */
+    Handle* entered = held_by_caller(*handle) ? handle : entered_by_caller(handle->name);
     if (entered == nullptr) return Outcome::not_owner;
     entered->depth.fetch_sub(1);
     pthread_mutex_unlock(&handle->shared->mutex);
