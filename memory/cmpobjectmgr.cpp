@@ -305,26 +305,30 @@ extern "C" RTS_UI32 ObjManDictionaryAddObject(RTS_HANDLE hDictionary, RTS_UINTPT
     return add_object(d, object);
 }
 
-extern "C" RTS_RESULT ObjManDictionaryRemoveObject(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
+namespace {
+
+/* Frees the entry the lookup finds (by object or by key) under the dictionary's lock. */
+template <typename Value>
+RTS_RESULT remove_entry(RTS_HANDLE hDictionary, Value value, Value none,
+                        ObjManEntry* (*lookup)(const ObjManDictionary*, Value, RTS_UI64*)) {
     ObjManDictionary* d = with_table(hDictionary);
-    if (d == nullptr || object == OBJMAN_NO_OBJECT) return RES_PARAMETER;
+    if (d == nullptr || value == none) return RES_PARAMETER;
     DictionaryGuard guard(d);
     RTS_UI64 bucket = 0;
-    ObjManEntry* e = entry_of_object(d, object, &bucket);
+    ObjManEntry* e = lookup(d, value, &bucket);
     if (e == nullptr) return RES_FAILED;
     free_entry(d, bucket, e);
     return RES_OK;
 }
 
+} // namespace
+
+extern "C" RTS_RESULT ObjManDictionaryRemoveObject(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
+    return remove_entry<RTS_UINTPTR>(hDictionary, object, OBJMAN_NO_OBJECT, entry_of_object);
+}
+
 extern "C" RTS_RESULT ObjManDictionaryRemoveKey(RTS_HANDLE hDictionary, RTS_UI32 key) {
-    ObjManDictionary* d = with_table(hDictionary);
-    if (d == nullptr || key == OBJMAN_NO_KEY) return RES_PARAMETER;
-    DictionaryGuard guard(d);
-    RTS_UI64 bucket = 0;
-    ObjManEntry* e = entry_of_key(d, key, &bucket);
-    if (e == nullptr) return RES_FAILED;
-    free_entry(d, bucket, e);
-    return RES_OK;
+    return remove_entry<RTS_UI32>(hDictionary, key, OBJMAN_NO_KEY, entry_of_key);
 }
 
 extern "C" RTS_RESULT ObjManDictionaryClear(RTS_HANDLE hDictionary) {
