@@ -9,9 +9,9 @@
  * an object removes its name when it unmaps it, so a block whose maker has gone is no longer
  * found by name (the processes that still have it mapped keep their view).
  *
- * Locking uses mlock; a refusal because of RLIMIT_MEMLOCK is retried once with the soft limit
- * raised. Physical memory is reached through /dev/mem; without it physical blocks fail. There
- * are no desktop sessions and no access lists beyond the mode. */
+ * Locking uses mlock (unmapping unlocks); a refusal because of RLIMIT_MEMLOCK is retried once
+ * with the soft limit raised. Physical memory is reached through /dev/mem; without it physical blocks fail.
+ * There are no desktop sessions and no access lists beyond the mode. */
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -120,9 +120,9 @@ bool grow_lock_quota(RTS_UI64 size) {
     return setrlimit(RLIMIT_MEMLOCK, &limit) == 0;
 }
 
-void unlock(void* address, RTS_UI64 size) {
-    munlock(address, static_cast<size_t>(size));
-}
+/* A view is unlocked only right before it is unmapped, and munmap releases the lock with the
+ * pages: a separate munlock would cost a system call on every close and change nothing. */
+void unlock(void*, RTS_UI64) {}
 
 bool security_init() {
     return true;
