@@ -218,12 +218,34 @@ def test_second_peer_refuses_block_served_by_live_one(bin_dir, peer):
     assert parse_single(out)["result"] == 0  # the first one still serves
 
 
-@pytest.mark.parametrize("args", [["--handshake", "1"], ["--result"], ["--poll-us", "0"], ["X=paused"],
-                                  ["--bogus"]])
+@pytest.mark.parametrize("args", [["--handshake", "1"], ["--result"], ["--poll-us", "0"], ["--idle-ms", "0"],
+                                  ["X=paused"], ["--bogus"]])
 def test_peer_rejects_bad_command_line(bin_dir, args):
     code, _, _ = run([bin_dir / "scpeer", *args], 10)
     assert code in (1, 2)
     assert not BLOCK_FILE.exists()
+
+
+def voluntary_switches(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("voluntary_ctxt_switches:"):
+                return int(line.split()[1])
+    raise AssertionError("no switch count for %d" % pid)
+
+
+def test_idle_peer_sleeps_until_a_client_opens_the_block(bin_dir, peer):
+    # Looking at the block on its own only once a minute, the peer can answer these requests in
+    # time only because each client's open of the block wakes it.
+    p = peer("--idle-ms", "60000", GATEWAY + "=running", "Second Service")
+    code, out, _ = client(bin_dir, "--count", "20", "--expect-state", "4", "query", GATEWAY)
+    assert (code, out) == (0, "answers 20 ok 20 wrong 0 failed 0\n")
+    code, out, _ = console(bin_dir, "start")  # a state change over several requests
+    assert code == 0 and out.endswith("service is already started!\n")
+    before = voluntary_switches(p.process.pid)
+    time.sleep(1.0)
+    # Asleep between requests: a peer looking every 250 us would have woken thousands of times.
+    assert voluntary_switches(p.process.pid) - before < 20
 
 
 class RawBlock:

@@ -4,7 +4,6 @@
  * start while that semaphore was free can only be the remains of a peer that died. */
 #include "peer.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -146,14 +145,15 @@ private:
     bool entered_ = false;
 };
 
-/* Clients come in spells (the tray asks every 100 ms, the console every 200 ms): for a second
- * after a request the block is watched every millisecond, otherwise just often enough to answer
- * within 2 ms while costing an idle machine little. */
-constexpr auto kBusySpell = std::chrono::seconds(1);
-constexpr RTS_UI32 kBusyPollUs = 1000;
+/* How the peer waits for requests. Every request begins with an open of the block, so where
+ * the system reports opens, an idle peer sleeps until one comes (looking anyway every idleMs,
+ * for a client that keeps the block open across requests) and then looks every pollUs until it
+ * has answered, for at most kOpenSpell. Where opens are not reported it looks every pollUs. */
+using Clock = std::chrono::steady_clock;
+constexpr auto kOpenSpell = std::chrono::milliseconds(500);
 
 bool options_valid(const Options& options) {
-    return options.misbehave.answeredMark != kPending && options.pollUs > 0;
+    return options.misbehave.answeredMark != kPending && options.pollUs > 0 && options.idleMs > 0;
 }
 
 int serve_block(Backend& backend, const Options& options, const std::atomic<bool>& stop,
@@ -161,21 +161,24 @@ int serve_block(Backend& backend, const Options& options, const std::atomic<bool
     Claim claim(options.company);
     void* block = claim.take();
     if (block == nullptr) return 1;
+    peer_os::OpenWatch watch(claim.block_name().c_str());
     std::printf("serving %s\n", claim.block_name().c_str());
     std::fflush(stdout);
     if (onReady != nullptr) onReady(context);
 
+    const Clock::time_point idle = watch.active() ? Clock::time_point::min() : Clock::time_point::max();
+    Clock::time_point lookUntil = idle;
     RTS_UI32 requests = 0;
-    auto lastRequest = std::chrono::steady_clock::now() - kBusySpell;
     while (!stop.load(std::memory_order_relaxed)) {
         if (!options.misbehave.silent &&
             word_at(block, kHandshakeOffset).load(std::memory_order_acquire) == kPending) {
             answer(block, backend, options, ++requests);
-            lastRequest = std::chrono::steady_clock::now();
-            continue;
+            lookUntil = idle;
+        } else if (Clock::now() < lookUntil) {
+            peer_os::sleep_us(options.pollUs);
+        } else if (watch.wait_for_open(options.idleMs)) {
+            lookUntil = Clock::now() + kOpenSpell;
         }
-        const bool busy = std::chrono::steady_clock::now() - lastRequest < kBusySpell;
-        peer_os::sleep_us(busy ? std::min(options.pollUs, kBusyPollUs) : options.pollUs);
     }
     return 0;
 }
@@ -184,8 +187,10 @@ int serve_block(Backend& backend, const Options& options, const std::atomic<bool
 
 const char* const kCommonSwitchHelp =
     "  --company NAME    serve the block ServiceControl_NAME (default Ombrelin)\n"
-    "  --poll-us N       pause between looks at an idle block, microseconds (default 1900;\n"
-    "                    1000 for a second after each request)\n"
+    "  --poll-us N       pause between looks at the block while a client is about,\n"
+    "                    microseconds (default 250; Windows pauses whole milliseconds)\n"
+    "  --idle-ms N       longest sleep while no client is about, where the system tells\n"
+    "                    the peer when its block is opened (default 50)\n"
     "  -v, --verbose     print one line per request\n"
     "test switches (a broken peer on purpose):\n"
     "  --silent          never answer\n"
@@ -214,9 +219,9 @@ int parse_common_switch(int argc, char** argv, int i, Options& options) {
         bool* flag;
     };
     const NumberSwitch numbers[] = {
-        {"--poll-us", &options.pollUs, nullptr},    {"--result", &m.forcedResult, &m.forceResult},
-        {"--state", &m.forcedState, &m.forceState}, {"--handshake", &m.answeredMark, nullptr},
-        {"--die-at", &m.dieAtRequest, nullptr},
+        {"--poll-us", &options.pollUs, nullptr},       {"--idle-ms", &options.idleMs, nullptr},
+        {"--result", &m.forcedResult, &m.forceResult}, {"--state", &m.forcedState, &m.forceState},
+        {"--handshake", &m.answeredMark, nullptr},     {"--die-at", &m.dieAtRequest, nullptr},
     };
     for (const NumberSwitch& s : numbers) {
         if (word != s.name) continue;
@@ -257,7 +262,7 @@ void answer(void* block, Backend& backend, const Options& options, RTS_UI32 requ
 int serve(Backend& backend, const Options& options, const std::atomic<bool>& stop,
           void (*onReady)(void* context), void* context) {
     if (!options_valid(options)) {
-        std::fprintf(stderr, "peer: the answered mark must not be 1 and the poll interval not 0\n");
+        std::fprintf(stderr, "peer: the answered mark must not be 1, the poll and idle times not 0\n");
         return 1;
     }
     if (CMInit2(nullptr, StaticComponentList, 1) != RES_OK) {

@@ -47,8 +47,9 @@ struct Misbehaviour {
 
 struct Options {
     std::string company = "Ombrelin"; /* block "ServiceControl_" + company */
-    RTS_UI32 pollUs = 1900; /* pause between two looks at the handshake word while no client is about */
-    bool verbose = false;   /* one line per request on standard output */
+    RTS_UI32 pollUs = 250; /* pause between two looks at the handshake word while a client is about */
+    RTS_UI32 idleMs = 50;  /* longest sleep of an idle peer that is told when the block is opened */
+    bool verbose = false;  /* one line per request on standard output */
     Misbehaviour misbehave;
 };
 

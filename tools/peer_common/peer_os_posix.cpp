@@ -1,5 +1,7 @@
 /* The peers' operating-system calls on POSIX: nanosleep pauses, SIGINT/SIGTERM as the end
- * request, and shm_unlink for a block whose creator died before it could remove the name. */
+ * request, an inotify watch on the block's object in /dev/shm that reports opens (Linux only;
+ * elsewhere the watch stays inactive), and shm_unlink for a block whose creator died before it
+ * could remove the name. */
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -7,6 +9,11 @@
 #include <string>
 
 #include <sys/mman.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <poll.h>
+#include <sys/inotify.h>
+#endif
 
 #include "peer_os.h"
 
@@ -16,6 +23,12 @@ std::atomic<bool>* g_stop = nullptr;
 
 extern "C" void on_signal(int) {
     if (g_stop != nullptr) g_stop->store(true);
+}
+
+/* The object of a named block is "/" + the part of the name after the first backslash. */
+std::string object_name(const char* name) {
+    const char* backslash = std::strchr(name, '\\');
+    return std::string("/") + (backslash != nullptr ? backslash + 1 : name);
 }
 
 } // namespace
@@ -38,11 +51,44 @@ void stop_on_signals(std::atomic<bool>* stop) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+#ifdef __linux__
+
+OpenWatch::OpenWatch(const char* blockName) {
+    handle_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const std::string path = "/dev/shm" + object_name(blockName);
+    if (handle_ >= 0 && inotify_add_watch(handle_, path.c_str(), IN_OPEN) < 0) {
+        close(handle_);
+        handle_ = -1;
+    }
+}
+
+OpenWatch::~OpenWatch() {
+    if (handle_ >= 0) close(handle_);
+}
+
+bool OpenWatch::wait_for_open(RTS_UI32 timeoutMs) {
+    pollfd watched{handle_, POLLIN, 0};
+    const int timeout = timeoutMs > 0x7FFFFFFFu ? -1 : static_cast<int>(timeoutMs);
+    if (poll(&watched, 1, timeout) <= 0) return false;
+    /* Opens that came together count as one: the events are only drained. */
+    alignas(inotify_event) char events[4096];
+    while (read(handle_, events, sizeof events) > 0) {
+    }
+    return true;
+}
+
+#else
+
+OpenWatch::OpenWatch(const char*) {}
+OpenWatch::~OpenWatch() {}
+bool OpenWatch::wait_for_open(RTS_UI32) {
+    return false;
+}
+
+#endif
+
 bool remove_stale_block(const char* name) {
-    /* The object of a named block is "/" + the part of the name after the first backslash. */
-    const char* backslash = std::strchr(name, '\\');
-    const std::string object = std::string("/") + (backslash != nullptr ? backslash + 1 : name);
-    return shm_unlink(object.c_str()) == 0;
+    return shm_unlink(object_name(name).c_str()) == 0;
 }
 
 } // namespace peer_os

@@ -1,6 +1,8 @@
 /* The peers' operating-system calls on Windows: Sleep pauses, the console control handler as
- * the end request. A named mapping goes away with its last handle, so no block outlives the
- * processes that use it and there is nothing stale to remove. */
+ * the end request. Windows does not tell who opens a file mapping, so the open watch stays
+ * inactive and the peer keeps looking at its block. A named mapping goes away with its last
+ * handle, so no block outlives the processes that use it and there is nothing stale to
+ * remove. */
 #include <windows.h>
 
 #include "peer_os.h"
@@ -26,6 +28,12 @@ void sleep_us(RTS_UI32 us) {
 void stop_on_signals(std::atomic<bool>* stop) {
     g_stop = stop;
     SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+OpenWatch::OpenWatch(const char*) {}
+OpenWatch::~OpenWatch() {}
+bool OpenWatch::wait_for_open(RTS_UI32) {
+    return false;
 }
 
 bool remove_stale_block(const char*) {
