@@ -116,8 +116,12 @@ TEST_F(CMApi, SignatureAndVersionRules) {
         RTS_UI32 sig = c.signature, ver = c.version;
         RTS_VOID_FCTPTR f = nullptr;
         EXPECT_EQ(CMGetAPI3("TestShared", &f, CM_IMPORT_OPTIONAL, &sig, &ver), c.expected) << std::hex << sig;
-        if (c.expected == RES_SIGNATUREMISMATCH) EXPECT_EQ(sig, 0x12345679u);
-        if (c.expected == RES_VERSIONMISMATCH) EXPECT_EQ(ver, 0x03050000u);
+        if (c.expected == RES_SIGNATUREMISMATCH) {
+            EXPECT_EQ(sig, 0x12345679u);
+        }
+        if (c.expected == RES_VERSIONMISMATCH) {
+            EXPECT_EQ(ver, 0x03050000u);
+        }
         EXPECT_EQ(f != nullptr, c.expected == RES_OK);
     }
 }
