@@ -7,7 +7,7 @@
  * - BareRequestFloor: the CPU time of the same system calls made bare, the floor under it.
  * - PeerAnswer: how long the peer takes to answer once the handshake word turns 1, seen by a
  *   client that opens the block for each request as every client does, but spins on the
- *   handshake word instead of sleeping.
+ *   handshake word instead of sleeping; back to back and with pauses between requests.
  * - PeerIdleCpu: the peer's CPU time while no request comes, in percent of one core. */
 #include <benchmark/benchmark.h>
 
@@ -202,7 +202,9 @@ void PeerAnswer(benchmark::State& state) {
     if (!live_peer().ready()) return state.SkipWithError("scpeer did not start");
     std::vector<double> us;
     us.reserve(kRequests);
+    const auto pause = std::chrono::milliseconds(state.range(0));
     for (auto _ : state) {
+        std::this_thread::sleep_for(pause);
         const double took = spin_request();
         if (took < 0) return state.SkipWithError("block not found");
         state.SetIterationTime(took / 1e6);
@@ -212,7 +214,9 @@ void PeerAnswer(benchmark::State& state) {
     state.counters["p99_us"] = percentile(us, 0.99);
     state.counters["max_us"] = percentile(us, 1.0);
 }
-BENCHMARK(PeerAnswer)->Iterations(kRequests)->UseManualTime()->Unit(benchmark::kMicrosecond);
+/* Back to back, and 100 ms apart as the tray asks (the peer has fallen asleep in between). */
+BENCHMARK(PeerAnswer)->Arg(0)->Iterations(kRequests)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(PeerAnswer)->Arg(100)->Iterations(kRequests / 5)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void PeerIdleCpu(benchmark::State& state) {
     if (!live_peer().ready()) return state.SkipWithError("scpeer did not start");
