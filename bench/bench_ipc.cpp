@@ -240,12 +240,14 @@ void BM_ComponentSemEnterLeave(benchmark::State& state) {
 }
 BENCHMARK(BM_ComponentSemEnterLeave);
 
-/* The bare call the process semaphore stands on: a process-shared, robust pthread mutex. */
+/* The bare call the process semaphore stands on: a process-shared, robust, recursive pthread
+ * mutex. */
 void BM_PlatformMutexLockUnlock(benchmark::State& state) {
     pthread_mutexattr_t attr;
     pthread_mutexattr_init(&attr);
     pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
     pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
     pthread_mutex_t mutex;
     pthread_mutex_init(&mutex, &attr);
     pthread_mutexattr_destroy(&attr);

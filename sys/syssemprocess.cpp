@@ -81,9 +81,10 @@ bool g_secured = false;
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
     if (hook == CH_INIT_SYSTEM && !g_secured) {
         g_secured = syssemprocess_os::security_init();
-    } else if (hook == CH_EXIT_SYSTEM && g_secured) {
-        syssemprocess_os::security_exit();
+    } else if (hook == CH_EXIT_SYSTEM) {
+        if (g_secured) syssemprocess_os::security_exit();
         g_secured = false;
+        syssemprocess_os::release_free_handles();
     }
     return RES_OK;
 }

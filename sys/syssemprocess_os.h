@@ -20,6 +20,10 @@ void* mutex_create(const char* globalName, bool* pExisted);
  * the handle is not (or no longer) one of this process's mutexes. */
 bool mutex_close(void* mutex);
 
+/* Gives back what the platform side keeps for handles that were deleted; called at shut-down,
+ * when no other thread uses the component any more. */
+void release_free_handles();
+
 enum class Outcome { ok, timeout, not_owner, bad_handle };
 /* Waits up to timeoutMs (0xFFFFFFFF: no limit): ok, timeout or bad_handle. A mutex left by a
  * holder that ended counts as entered. Recursive for the owning thread. */

@@ -18,14 +18,20 @@
  *   create makes a fresh one; a process that opened the object just before that sees the mark
  *   and opens again by name. A process killed with a handle open never gives it back, so its
  *   object stays; a stale object holds a free or owner-dead mutex, both usable.
+ * - Each handle records the thread that entered through it and how deep, so a leave from a
+ *   thread that does not hold the mutex is refused without touching it. A leave may come
+ *   through another handle of the same object than the enter, as with Windows handles: all
+ *   handles of one object in the process share one mapping.
  * - Deleting a handle releases the levels the calling thread still holds through it: the
  *   thread's robust list points into the mapping, and the next mutex operation would follow
  *   it into unmapped memory.
- * The handle is a small node of this process's list of open mutexes; a handle that is not on
- * the list (deleted already, or never made here) is refused without being touched. */
+ * The handle is a node of this process's handle list. Nodes stay on the list while the
+ * component runs: a deleted handle's node keeps its place with no mutex and is reused by the
+ * next create, so enter and leave check a handle against the list without taking a lock, and
+ * a handle that is not a live node (deleted already, or never made here) is refused without
+ * being touched. The free nodes are released at shut-down. */
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <ctime>
 #include <algorithm>
 #include <cstring>
@@ -59,70 +65,97 @@ struct SharedMutex {
 };
 static_assert(std::atomic<RTS_UI32>::is_always_lock_free, "the state word is shared between processes");
 
-/* One open mutex of this process. */
+/* One node of the handle list. */
 struct Handle {
-    SharedMutex* shared;
-    Handle* next;
+    std::atomic<SharedMutex*> shared; /* null while the node is free */
+    Handle* next;                     /* fixed once the node is on the list */
     char name[kMaxObjectName];
-    /* Levels entered through this handle, and by whom; changed only by the holding thread. */
+    /* Levels entered through this handle, and by whom; written only by the holding thread,
+     * the owner before the depth. */
     std::atomic<int> depth;
-    std::atomic<pthread_t> owner;
+    std::atomic<const void*> owner;
 };
 
-std::mutex g_handles_lock;
-Handle* g_handles = nullptr;
+/* The calling thread's identity for the owner field: the address of a thread-local byte,
+ * cheaper to take than pthread_self on every enter and leave. */
+const void* this_thread() {
+    static thread_local const char identity = 0;
+    return &identity;
+}
 
-/* The handle when it is on the list, else null. */
-Handle* find(void* handle) {
-    std::lock_guard<std::mutex> guard(g_handles_lock);
-    for (Handle* h = g_handles; h != nullptr; h = h->next) {
-        if (h == handle) return h;
+std::mutex g_handles_lock; /* serialises create, delete and the release at shut-down */
+std::atomic<Handle*> g_handles{nullptr};
+
+/* A live handle and its mutex. */
+struct Live {
+    Handle* handle;
+    SharedMutex* shared;
+};
+
+/* The handle with its mutex when it is a live handle of this process, else nulls. Takes no
+ * lock: nodes are only added to the front of the list while the component runs. */
+Live live(void* handle) {
+    for (Handle* h = g_handles.load(std::memory_order_acquire); h != nullptr; h = h->next) {
+        if (h == handle) return Live{h, h->shared.load(std::memory_order_acquire)};
     }
-    return nullptr;
+    return Live{nullptr, nullptr};
 }
 
 bool held_by_caller(const Handle& h) {
-    return h.depth.load() > 0 && pthread_equal(h.owner.load(), pthread_self());
+    return h.depth.load(std::memory_order_acquire) > 0 &&
+           h.owner.load(std::memory_order_relaxed) == this_thread();
 }
 
-/* A handle of the named object through which the calling thread holds it, or null. Leave
- * may come through another handle of the same object than enter, as with Windows handles. */
+/* Counts a level the calling thread has just entered through the handle. Levels counted for
+ * another thread are gone by then: that thread left them, or it ended holding the mutex. */
+void count_level(Handle& h) {
+    const bool again = h.owner.load(std::memory_order_relaxed) == this_thread();
+    const int depth = again ? h.depth.load(std::memory_order_relaxed) : 0;
+    h.owner.store(this_thread(), std::memory_order_relaxed);
+    h.depth.store(depth + 1, std::memory_order_release);
+}
+
+/* Takes levels off the handle; the calling thread holds them. */
+void drop_levels(Handle& h, int levels) {
+    h.depth.store(h.depth.load(std::memory_order_relaxed) - levels, std::memory_order_release);
+}
+
+/* A live handle of the named object through which the calling thread holds it, or null. */
 Handle* entered_by_caller(const char* name) {
     std::lock_guard<std::mutex> guard(g_handles_lock);
-    for (Handle* h = g_handles; h != nullptr; h = h->next) {
-        if (held_by_caller(*h) && std::strcmp(h->name, name) == 0) return h;
+    for (Handle* h = g_handles.load(std::memory_order_relaxed); h != nullptr; h = h->next) {
+        if (h->shared.load(std::memory_order_relaxed) != nullptr && held_by_caller(*h) &&
+            std::strcmp(h->name, name) == 0)
+            return h;
     }
     return nullptr;
 }
 
-/* The mapping another handle of this process has of the named object, or null. Handles of
- * one object share one mapping, so the mutex has one address in the process. Called with
- * the list lock held. */
+/* The mapping a live handle of this process has of the named object, or null. Handles of one
+ * object share one mapping, so the mutex has one address in the process. Called with the list
+ * lock held, like the two below. */
 SharedMutex* mapped_here(const char* name) {
-    for (Handle* h = g_handles; h != nullptr; h = h->next) {
-        if (std::strcmp(h->name, name) == 0) return h->shared;
+    for (Handle* h = g_handles.load(std::memory_order_relaxed); h != nullptr; h = h->next) {
+        SharedMutex* shared = h->shared.load(std::memory_order_relaxed);
+        if (shared != nullptr && std::strcmp(h->name, name) == 0) return shared;
     }
     return nullptr;
 }
 
-/* Whether a handle still on the list uses the mapping; called with the list lock held. */
-bool shared_by_others(const SharedMutex* shared) {
-    for (Handle* h = g_handles; h != nullptr; h = h->next) {
-        if (h->shared == shared) return true;
+/* Whether a live handle uses the mapping. */
+bool mapped_by_a_handle(const SharedMutex* shared) {
+    for (Handle* h = g_handles.load(std::memory_order_relaxed); h != nullptr; h = h->next) {
+        if (h->shared.load(std::memory_order_relaxed) == shared) return true;
     }
     return false;
 }
 
-/* Takes a handle off the list; false when it is not there. */
-bool unlist(void* handle) {
-    std::lock_guard<std::mutex> guard(g_handles_lock);
-    for (Handle** link = &g_handles; *link != nullptr; link = &(*link)->next) {
-        if (*link == handle) {
-            *link = (*link)->next;
-            return true;
-        }
+/* A free node of the list, or null. */
+Handle* free_node() {
+    for (Handle* h = g_handles.load(std::memory_order_relaxed); h != nullptr; h = h->next) {
+        if (h->shared.load(std::memory_order_relaxed) == nullptr) return h;
     }
-    return false;
+    return nullptr;
 }
 
 bool object_name(const char* globalName, char (&name)[kMaxObjectName]) {
@@ -240,6 +273,20 @@ SharedMutex* map_object(const char* name, bool* pExisted) {
     return nullptr;
 }
 
+/* Maps the named object once per process and counts the new handle on it; null on failure. */
+SharedMutex* attach(const char* name, bool* pExisted) {
+    SharedMutex* shared = mapped_here(name);
+    *pExisted = shared != nullptr;
+    if (shared != nullptr && count_handle(shared)) return shared;
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        shared = map_object(name, pExisted);
+        if (shared == nullptr) return nullptr;
+        if (count_handle(shared)) return shared;
+        munmap(shared, sizeof(SharedMutex));
+    }
+    return nullptr;
+}
+
 } // namespace
 
 namespace syssemprocess_os {
@@ -250,51 +297,62 @@ bool security_init() {
 void security_exit() {}
 
 void* mutex_create(const char* globalName, bool* pExisted) {
-    auto* handle = new (std::nothrow) Handle{};
-    if (handle == nullptr || !object_name(globalName, handle->name)) {
-        delete handle;
-        return nullptr;
-    }
+    char name[kMaxObjectName];
+    if (!object_name(globalName, name)) return nullptr;
     std::lock_guard<std::mutex> guard(g_handles_lock);
-    handle->shared = mapped_here(handle->name);
-    *pExisted = handle->shared != nullptr;
-    if (handle->shared != nullptr && !count_handle(handle->shared)) handle->shared = nullptr;
-    for (int attempt = 0; attempt < kOpenAttempts && handle->shared == nullptr; ++attempt) {
-        SharedMutex* shared = map_object(handle->name, pExisted);
-        if (shared == nullptr) break;
-        if (count_handle(shared)) {
-            handle->shared = shared;
-        } else {
-            munmap(shared, sizeof(SharedMutex));
-        }
-    }
-    if (handle->shared == nullptr) {
-        delete handle;
+    Handle* node = free_node();
+    const bool fresh = node == nullptr;
+    if (fresh) node = new (std::nothrow) Handle{};
+    SharedMutex* shared = node != nullptr ? attach(name, pExisted) : nullptr;
+    if (shared == nullptr) {
+        if (fresh) delete node;
         return nullptr;
     }
-    handle->next = g_handles;
-    g_handles = handle;
-    return handle;
+    std::memcpy(node->name, name, sizeof name);
+    node->depth.store(0, std::memory_order_relaxed);
+    node->shared.store(shared, std::memory_order_release);
+    if (fresh) {
+        node->next = g_handles.load(std::memory_order_relaxed);
+        g_handles.store(node, std::memory_order_release);
+    }
+    return node;
 }
 
 bool mutex_close(void* mutex) {
-    if (!unlist(mutex)) return false;
-    auto* handle = static_cast<Handle*>(mutex);
-    if (held_by_caller(*handle)) {
-        for (int level = handle->depth.exchange(0); level > 0; --level)
-            pthread_mutex_unlock(&handle->shared->mutex);
-    }
-    uncount_handle(handle->shared, handle->name);
     std::lock_guard<std::mutex> guard(g_handles_lock);
-    if (!shared_by_others(handle->shared)) munmap(handle->shared, sizeof(SharedMutex));
-    delete handle;
+    const Live it = live(mutex);
+    if (it.shared == nullptr) return false;
+    it.handle->shared.store(nullptr, std::memory_order_release);
+    if (held_by_caller(*it.handle)) {
+        for (int level = it.handle->depth.load(std::memory_order_relaxed); level > 0; --level)
+            pthread_mutex_unlock(&it.shared->mutex);
+        drop_levels(*it.handle, it.handle->depth.load(std::memory_order_relaxed));
+    }
+    uncount_handle(it.shared, it.handle->name);
+    if (!mapped_by_a_handle(it.shared)) munmap(it.shared, sizeof(SharedMutex));
     return true;
 }
 
+void release_free_handles() {
+    std::lock_guard<std::mutex> guard(g_handles_lock);
+    Handle* kept = nullptr;
+    for (Handle* h = g_handles.load(std::memory_order_relaxed); h != nullptr;) {
+        Handle* next = h->next;
+        if (h->shared.load(std::memory_order_relaxed) == nullptr) {
+            delete h;
+        } else {
+            h->next = kept;
+            kept = h;
+        }
+        h = next;
+    }
+    g_handles.store(kept, std::memory_order_release);
+}
+
 Outcome mutex_enter(void* mutex, RTS_UI32 timeoutMs) {
-    Handle* handle = find(mutex);
-    if (handle == nullptr) return Outcome::bad_handle;
-    pthread_mutex_t* m = &handle->shared->mutex;
+    const Live it = live(mutex);
+    if (it.shared == nullptr) return Outcome::bad_handle;
+    pthread_mutex_t* m = &it.shared->mutex;
     /* The free (or owner-dead) mutex is taken without a timed wait first. */
     int rc = pthread_mutex_trylock(m);
     if (rc == EBUSY && timeoutMs == 0xFFFFFFFFu) {
@@ -305,21 +363,20 @@ Outcome mutex_enter(void* mutex, RTS_UI32 timeoutMs) {
     }
     if (rc == EOWNERDEAD) rc = pthread_mutex_consistent(m);
     if (rc == 0) {
-        handle->owner.store(pthread_self());
-        handle->depth.fetch_add(1);
+        count_level(*it.handle);
         return Outcome::ok;
     }
     return rc == EBUSY || rc == ETIMEDOUT ? Outcome::timeout : Outcome::bad_handle;
 }
 
 Outcome mutex_leave(void* mutex) {
-    Handle* handle = find(mutex);
-    if (handle == nullptr) return Outcome::bad_handle;
+    const Live it = live(mutex);
+    if (it.shared == nullptr) return Outcome::bad_handle;
     /* Nearly always the leave comes through the handle that entered. */
-    Handle* entered = held_by_caller(*handle) ? handle : entered_by_caller(handle->name);
+    Handle* entered = held_by_caller(*it.handle) ? it.handle : entered_by_caller(it.handle->name);
     if (entered == nullptr) return Outcome::not_owner;
-    entered->depth.fetch_sub(1);
-    pthread_mutex_unlock(&handle->shared->mutex);
+    drop_levels(*entered, 1);
+    pthread_mutex_unlock(&it.shared->mutex);
     return Outcome::ok;
 }
 

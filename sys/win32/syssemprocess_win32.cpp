@@ -62,6 +62,9 @@ bool mutex_close(void* mutex) {
     return CloseHandle(mutex) != 0;
 }
 
+/* The handles are the system's own; nothing is kept for deleted ones. */
+void release_free_handles() {}
+
 Outcome mutex_enter(void* mutex, RTS_UI32 timeoutMs) {
     switch (WaitForSingleObject(mutex, timeoutMs == 0xFFFFFFFFu ? INFINITE : timeoutMs)) {
         case WAIT_OBJECT_0:

@@ -106,6 +106,20 @@ TEST_F(SysSemProcessMutex, HeldElsewhereTimesOutAndLeaveIsRefused) {
     EXPECT_EQ(SysSemProcessLeave(sem_), RES_FAILED) << "only the owner may leave";
 }
 
+TEST_F(SysSemProcessMutex, ThreadEndingWhileHoldingLeavesTheMutexToTheNext) {
+    std::thread([&] {
+        ASSERT_EQ(SysSemProcessEnter(sem_, 0), RES_OK);
+        ASSERT_EQ(SysSemProcessEnter(sem_, 0), RES_OK);
+    }).join();
+    ASSERT_EQ(SysSemProcessEnter(sem_, 0), RES_OK) << "abandoned counts as entered";
+    EXPECT_EQ(SysSemProcessLeave(sem_), RES_OK);
+    EXPECT_EQ(SysSemProcessLeave(sem_), RES_FAILED) << "the ended thread's levels are not ours";
+    std::thread([&] {
+        EXPECT_EQ(SysSemProcessEnter(sem_, 0), RES_OK) << "free after one leave";
+        EXPECT_EQ(SysSemProcessLeave(sem_), RES_OK);
+    }).join();
+}
+
 TEST_F(SysSemProcessMutex, UnlimitedWaitEndsWhenTheOwnerLeaves) {
     std::atomic<bool> released{false};
     std::atomic<bool> held{false};
