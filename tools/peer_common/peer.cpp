@@ -148,9 +148,13 @@ private:
 /* How the peer waits for requests. Every request begins with an open of the block, so where
  * the system reports opens, an idle peer sleeps until one comes (looking anyway every idleMs,
  * for a client that keeps the block open across requests) and then looks every pollUs until it
- * has answered, for at most kOpenSpell. Where opens are not reported it looks every pollUs. */
+ * has answered, for at most kOpenSpell. Where opens are not reported, clients still come in
+ * spells (the tray asks every 100 ms, the console every 200 ms): the peer looks every pollUs
+ * for kBusySpell after a request and every kBlindIdlePauseUs otherwise. */
 using Clock = std::chrono::steady_clock;
 constexpr auto kOpenSpell = std::chrono::milliseconds(500);
+constexpr auto kBusySpell = std::chrono::seconds(1);
+constexpr RTS_UI32 kBlindIdlePauseUs = 2000;
 
 bool options_valid(const Options& options) {
     return options.misbehave.answeredMark != kPending && options.pollUs > 0 && options.idleMs > 0;
@@ -166,16 +170,17 @@ int serve_block(Backend& backend, const Options& options, const std::atomic<bool
     std::fflush(stdout);
     if (onReady != nullptr) onReady(context);
 
-    const Clock::time_point idle = watch.active() ? Clock::time_point::min() : Clock::time_point::max();
-    Clock::time_point lookUntil = idle;
+    Clock::time_point lookUntil = Clock::time_point::min();
     RTS_UI32 requests = 0;
     while (!stop.load(std::memory_order_relaxed)) {
         if (!options.misbehave.silent &&
             word_at(block, kHandshakeOffset).load(std::memory_order_acquire) == kPending) {
             answer(block, backend, options, ++requests);
-            lookUntil = idle;
+            lookUntil = watch.active() ? Clock::time_point::min() : Clock::now() + kBusySpell;
         } else if (Clock::now() < lookUntil) {
             peer_os::sleep_us(options.pollUs);
+        } else if (!watch.active()) {
+            peer_os::sleep_us(kBlindIdlePauseUs);
         } else if (watch.wait_for_open(options.idleMs)) {
             lookUntil = Clock::now() + kOpenSpell;
         }
