@@ -7,7 +7,11 @@
 #include <cstring>
 #include <vector>
 
+#include "cmplog.h"
 #include "syscpu.h"
+#include "test_components.h"
+
+extern "C" RTS_RESULT SysCpuHandling__Entry(ComponentInitRecord* pInit);
 
 namespace {
 
@@ -81,6 +85,55 @@ TEST(SysCpuGetCallstackEntry, RejectsMissingFramesAndReportsUnreadableOnes) {
     ASSERT_EQ(SysCpuGetCallstackEntry2(2, &bp, &address), RES_OK);
     EXPECT_EQ(bp, 0x1234u);
     EXPECT_EQ(address, reinterpret_cast<void*>(0x5678));
+}
+
+/* With an application component present, the walk out of application code starts at the frame
+ * that called into it: the marker on the stack is followed by that frame's pointer. */
+class SysCpuApplicationWalk : public ::testing::Test {
+protected:
+    static RTS_RESULT application_by_area(void*, RTS_HANDLE*) { return RES_OK; }
+
+    void SetUp() override {
+        testcmp::reset();
+        testcmp::slot(0).exports = kApplication;
+        ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
+        LogEarlyBufferClear();
+    }
+    void TearDown() override { CMExit(); }
+
+    const CMExportEntry kApplication[2] = {
+        {reinterpret_cast<RTS_VOID_FCTPTR>(application_by_area), "AppGetApplicationByAreaAddress", 0, 0},
+        {nullptr, nullptr, 0, 0},
+    };
+    const StaticComponent list_[3] = {{"TestApplication", testcmp::entry(0), 1},
+                                      {"SysCpuHandling", SysCpuHandling__Entry, 0},
+                                      {nullptr, nullptr, 0}};
+    /* the stack below the call into application code: a few words, the marker, the frame */
+    RTS_UI64 frame_[2] = {0x1234, 0x5678};
+    RTS_UI64 stack_[8] = {1, 2, 3, SYSCPU_STACK_MARKER, reinterpret_cast<RTS_UINTPTR>(frame_), 0, 0, 0};
+};
+
+TEST_F(SysCpuApplicationWalk, ContinuesAtTheFrameThatCalledTheApplication) {
+    RTS_UINTPTR bp = reinterpret_cast<RTS_UINTPTR>(stack_);
+    void* address = nullptr;
+    ASSERT_EQ(SysCpuGetCallstackEntry3(&bp, &address), RES_OK);
+    EXPECT_EQ(bp, 0x1234u);
+    EXPECT_EQ(address, reinterpret_cast<void*>(0x5678));
+    EXPECT_EQ(LogEarlyBufferCount(), 0);
+}
+
+TEST_F(SysCpuApplicationWalk, MarkerWithoutFrameFailsWithTheLogLine) {
+    stack_[4] = 0;
+    RTS_UINTPTR bp = reinterpret_cast<RTS_UINTPTR>(stack_);
+    void* address = nullptr;
+    EXPECT_EQ(SysCpuGetCallstackEntry3(&bp, &address), RES_FAILED);
+    EXPECT_EQ(bp, reinterpret_cast<RTS_UINTPTR>(stack_));
+    ASSERT_EQ(LogEarlyBufferCount(), 1);
+    LogEntry entry{};
+    ASSERT_EQ(LogEarlyBufferGet(0, &entry), RES_OK);
+    EXPECT_EQ(entry.CmpId, 0x101u);
+    EXPECT_EQ(entry.ClassId, LOG_ERROR);
+    EXPECT_STREQ(entry.InfoText, "Unable to retrieve context for task in external call.");
 }
 
 TEST(SysCpuSearchOnStack, FindsTheFirstOccurrenceUpwards) {
