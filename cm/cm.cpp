@@ -6,12 +6,15 @@
 #include <initializer_list>
 #include <thread>
 
+#include "cm/rts_common.h"
 #include "cm/cm_internal.h"
 #include "cmplog.h"
 #include "cmpsettings.h"
 #include "cmutils.h"
 #include "syssem.h"
 #include "systime.h"
+
+using rts::valid_handle;
 
 extern "C" RTS_RESULT CM__Entry(ComponentInitRecord* pInit);
 
@@ -65,9 +68,6 @@ bool stands_for(const char* entryName, const char* coreName) {
 bool begins_with(const char* s, const char* prefix) {
     return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
 }
-bool is_valid_module(RTS_HANDLE h) {
-    return h != nullptr && h != RTS_INVALID_HANDLE;
-}
 bool listed(const StaticComponent& e) {
     return e.name != nullptr && e.name[0] != '\0';
 }
@@ -99,7 +99,7 @@ RTS_RESULT register_core(const StaticComponent* list) {
                 keep_first_failure(result, r);
                 continue;
             }
-            if (is_valid_module(module)) flags = CM_FLAG_DYNAMIC | CM_FLAG_SYSTEM;
+            if (valid_handle(module)) flags = CM_FLAG_DYNAMIC | CM_FLAG_SYSTEM;
         }
         create_record(*core, entry, module, flags, 1, nullptr);
     }
@@ -124,7 +124,7 @@ RTS_RESULT register_list(const StaticComponent* list, bool systemPass) {
                 keep_first_failure(result, r);
                 continue;
             }
-            flags = is_valid_module(module) ? CM_FLAG_DYNAMIC : CM_FLAG_STATIC;
+            flags = valid_handle(module) ? CM_FLAG_DYNAMIC : CM_FLAG_STATIC;
             if (e->flags != 0 || begins_with(e->name, "Sys")) flags |= CM_FLAG_SYSTEM;
         }
         if (std::strcmp(e->name, "CmpMemGC") == 0) flags |= CM_FLAG_SYSTEM;

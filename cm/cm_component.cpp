@@ -4,11 +4,14 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "cm/rts_common.h"
 #include "cm/cm_internal.h"
 #include "cmplog.h"
 #include "cmhash.h"
 #include "cmutils.h"
 #include "cmutils_guid.h"
+
+using rts::set_result;
 
 using namespace cm;
 
@@ -18,10 +21,6 @@ constexpr RTS_UI32 kWrapperVersion = 0x03051100u;
 
 template <typename F> RTS_VOID_FCTPTR fn(F f) {
     return reinterpret_cast<RTS_VOID_FCTPTR>(f);
-}
-
-void set_result(RTS_RESULT* pResult, RTS_RESULT r) {
-    if (pResult != nullptr) *pResult = r;
 }
 
 bool null_handle(RTS_HANDLE h) {

@@ -1,11 +1,14 @@
 /* Hook delivery: the hook table, forward and reverse delivery with the resume cursor, masked
  * delivery, broadcasts, the extra communication cycle, hook and option queries, classes and
  * instances, and the manager's locks. */
+#include "cm/rts_common.h"
 #include "cm/cm_internal.h"
 #include "cmplog.h"
 #include "syssem.h"
 #include "sysmem.h"
 #include "systime.h"
+
+using rts::valid_handle;
 
 namespace cm {
 
@@ -145,10 +148,6 @@ ClassEntry* find_class(RTS_UI32 classId) {
     for (ClassEntry* c = first_block<ClassEntry>(g.classPool); c != nullptr; c = next_block(c))
         if (c->classId == classId) return c;
     return nullptr;
-}
-
-bool valid_lock(RTS_HANDLE lock) {
-    return lock != nullptr && lock != RTS_INVALID_HANDLE;
 }
 
 } // namespace
@@ -439,15 +438,15 @@ extern "C" RTS_HANDLE CMLockCreate(RTS_RESULT* pResult) {
 }
 
 extern "C" RTS_RESULT CMLockDelete(RTS_HANDLE lock) {
-    return valid_lock(lock) ? SysSemDelete(lock) : RES_OK;
+    return valid_handle(lock) ? SysSemDelete(lock) : RES_OK;
 }
 
 extern "C" RTS_RESULT CMLockEnter(RTS_HANDLE lock) {
     if (!g.lockingOn) return RES_NOTINITIALIZED;
-    return valid_lock(lock) ? SysSemEnter(lock) : RES_NOTSUPPORTED;
+    return valid_handle(lock) ? SysSemEnter(lock) : RES_NOTSUPPORTED;
 }
 
 extern "C" RTS_RESULT CMLockLeave(RTS_HANDLE lock) {
     if (!g.lockingOn) return RES_NOTINITIALIZED;
-    return valid_lock(lock) ? SysSemLeave(lock) : RES_NOTSUPPORTED;
+    return valid_handle(lock) ? SysSemLeave(lock) : RES_NOTSUPPORTED;
 }

@@ -4,8 +4,11 @@
 #include <atomic>
 #include <cstring>
 
+#include "cm/rts_common.h"
 #include "cmhash.h"
 #include "sysmem.h"
+
+using rts::set_result;
 
 namespace {
 
@@ -57,10 +60,6 @@ private:
     PF_INTERRUPTS enable_ = nullptr;
     RTS_HANDLE lock_ = RTS_INVALID_HANDLE;
 };
-
-void set_result(RTS_RESULT* pResult, RTS_RESULT result) {
-    if (pResult != nullptr) *pResult = result;
-}
 
 bool usable(const CMUtlHashTable* table) {
     return table != nullptr && table->bucketCount != 0 && table->buckets != nullptr;

@@ -4,14 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cm/rts_common.h"
 #include "cmutils.h"
 #include "systimertc.h"
 
-namespace {
+using rts::set_result;
 
-void set_result(RTS_RESULT* pResult, RTS_RESULT value) {
-    if (pResult != nullptr) *pResult = value;
-}
+namespace {
 
 /* Formats into a buffer that is known to be usable; answers the full output's length, -1 when
  * the C library reports an error. The buffer is terminated in either case. */

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "cm/rts_common.h"
 #include "cm.h"
 #include "cmplog.h"
 #include "cmpsettings.h"
@@ -20,6 +21,9 @@
 #include "syssem.h"
 #include "sysmem.h"
 #include "systime.h"
+
+using rts::report;
+using rts::valid_handle;
 
 static_assert(sizeof(PoolControlBlock) == MEM_POOL_CONTROL_BLOCK_SIZE);
 static_assert(sizeof(MemPoolBlockHeader) == MEM_POOL_BLOCK_HEADER_SIZE);
@@ -87,22 +91,13 @@ template <class T> void store(T& field, T value) {
     std::atomic_ref<T>(field).store(value, std::memory_order_release);
 }
 
-template <class T> T report(RTS_RESULT* pResult, RTS_RESULT result, T value) {
-    if (pResult != nullptr) *pResult = result;
-    return value;
-}
-
-bool is_handle(RTS_HANDLE h) {
-    return h != nullptr && h != RTS_INVALID_HANDLE;
-}
-
 RTS_UINTPTR round_up(RTS_UINTPTR value, RTS_UINTPTR to) {
     return (value + to - 1) & ~(to - 1);
 }
 
 /* The control block behind a handle, or null when the handle is not a live pool. */
 PoolControlBlock* pool_of(RTS_HANDLE h) {
-    if (!is_handle(h)) return nullptr;
+    if (!valid_handle(h)) return nullptr;
     auto* p = static_cast<PoolControlBlock*>(h);
     return (load(p->Flags) & kSignatureMask) == kSignature ? p : nullptr;
 }
@@ -127,7 +122,7 @@ PoolControlBlock* list_pool(void* pBlock, RTS_HANDLE hPool) {
 }
 
 bool has_lock(const RTS_HANDLE lock) {
-    return is_handle(lock);
+    return valid_handle(lock);
 }
 
 const char* text(const char* s) {
@@ -472,7 +467,7 @@ RTS_RESULT remove_lf(PoolControlBlock* list, MemPoolBlockHeader* h) {
 
 MemPoolHashTable* table_of(RTS_HANDLE hTable) {
     PoolControlBlock* tables = pool_of(g_tablePool);
-    if (!is_handle(hTable) || tables == nullptr || owner_of(hTable) != tables) return nullptr;
+    if (!valid_handle(hTable) || tables == nullptr || owner_of(hTable) != tables) return nullptr;
     if ((load(header_of(hTable)->Flags) & MEM_POOL_BLOCK_FREE) != 0) return nullptr;
     auto* t = static_cast<MemPoolHashTable*>(hTable);
     return t->Table.bucketCount != 0 ? t : nullptr;
@@ -969,7 +964,7 @@ extern "C" RTS_RESULT MemPoolLockTraceRegister(RTS_HANDLE hPool, const char* poo
     char packetName[kTraceNameSize + 16];
     CMUtlsnprintf(packetName, sizeof packetName, "MemPoolLock: %s", poolName);
     RTS_HANDLE packet = packetCreate(packetName, kTraceBufferSize, kTracePacketFlags, nullptr);
-    if (!is_handle(packet)) return RES_FAILED;
+    if (!valid_handle(packet)) return RES_FAILED;
     auto* threads =
         static_cast<TraceThread*>(SysMemAllocData(kOwner, sizeof(TraceThread) * kTraceThreads, nullptr));
     auto* records =

@@ -7,10 +7,13 @@
  * by one thread at a time, and not while other threads work on dictionaries. */
 #include <cstring>
 
+#include "cm/rts_common.h"
 #include "cm.h"
 #include "mempool.h"
 #include "objmgr.h"
 #include "sysmem.h"
+
+using rts::valid_handle;
 
 static_assert(sizeof(ObjManEntry) == 24);
 
@@ -24,13 +27,9 @@ constexpr RTS_UI64 kMaxBits = 31;
 RTS_HANDLE g_dictionaryPool = RTS_INVALID_HANDLE;
 ObjManDictionary* g_open = nullptr; /* newest first */
 
-bool is_handle(RTS_HANDLE h) {
-    return h != nullptr && h != RTS_INVALID_HANDLE;
-}
-
 /* An open dictionary behind a handle, or null. */
 ObjManDictionary* open_dictionary(RTS_HANDLE h) {
-    if (g_dictionaryPool == RTS_INVALID_HANDLE || !is_handle(h)) return nullptr;
+    if (g_dictionaryPool == RTS_INVALID_HANDLE || !valid_handle(h)) return nullptr;
     for (ObjManDictionary* d = g_open; d != nullptr; d = d->Next) {
         if (d == h) return d;
     }
@@ -77,7 +76,7 @@ RTS_UI64 bit_length(RTS_UI64 n) {
 class DictionaryGuard {
 public:
     explicit DictionaryGuard(const ObjManDictionary* d)
-        : lock_(d->Lock), locked_(is_handle(lock_) && CMLockEnter(lock_) == RES_OK) {}
+        : lock_(d->Lock), locked_(valid_handle(lock_) && CMLockEnter(lock_) == RES_OK) {}
     ~DictionaryGuard() {
         if (locked_) CMLockLeave(lock_);
     }
@@ -220,7 +219,7 @@ void unlink_open(ObjManDictionary* d) {
 
 void close_dictionary(ObjManDictionary* d) {
     drop_table(d);
-    if (is_handle(d->Lock)) CMLockDelete(d->Lock);
+    if (valid_handle(d->Lock)) CMLockDelete(d->Lock);
     unlink_open(d);
     MemPoolPutBlock(d);
 }
@@ -271,7 +270,7 @@ extern "C" RTS_HANDLE ObjManDictionaryOpen(RTS_I32 id, RTS_UI64 expectedCount, R
     RTS_HANDLE lock = RTS_INVALID_HANDLE;
     if (withLock) {
         lock = CMLockCreate(nullptr);
-        if (!is_handle(lock)) {
+        if (!valid_handle(lock)) {
             MemPoolPutBlock(d);
             return RTS_INVALID_HANDLE;
         }
@@ -281,7 +280,7 @@ extern "C" RTS_HANDLE ObjManDictionaryOpen(RTS_I32 id, RTS_UI64 expectedCount, R
     d->Lock = lock;
     d->EntryPool = RTS_INVALID_HANDLE;
     if (!build_table(d, expectedCount)) {
-        if (is_handle(lock)) CMLockDelete(lock);
+        if (valid_handle(lock)) CMLockDelete(lock);
         MemPoolPutBlock(d);
         return RTS_INVALID_HANDLE;
     }
@@ -291,7 +290,7 @@ extern "C" RTS_HANDLE ObjManDictionaryOpen(RTS_I32 id, RTS_UI64 expectedCount, R
 }
 
 extern "C" RTS_RESULT ObjManDictionaryClose(RTS_HANDLE hDictionary) {
-    if (g_dictionaryPool == RTS_INVALID_HANDLE || !is_handle(hDictionary)) return RES_PARAMETER;
+    if (g_dictionaryPool == RTS_INVALID_HANDLE || !valid_handle(hDictionary)) return RES_PARAMETER;
     ObjManDictionary* d = open_dictionary(hDictionary);
     if (d == nullptr) return RES_FAILED;
     close_dictionary(d);

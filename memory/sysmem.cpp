@@ -7,11 +7,14 @@
 #include <cstring>
 #include <mutex>
 
+#include "cm/rts_common.h"
 #include "cm.h"
 #include "cmpsettings.h"
 #include "memory/sysmem_os.h"
 #include "sysmem.h"
 #include "sysshm.h"
+
+using rts::report;
 
 namespace {
 
@@ -65,11 +68,6 @@ void* unregister_block(const char* owner, void* address, RTS_RESULT* pResult) {
     *pResult = RES_OK;
     PF_MEMGC_REMOVE remove = g_tracker.remove.load();
     return remove != nullptr ? remove(owner, address, pResult) : address;
-}
-
-template <class T> T report(RTS_RESULT* pResult, RTS_RESULT result, T value) {
-    if (pResult != nullptr) *pResult = result;
-    return value;
 }
 
 /* ---- code memory and areas ---------------------------------------------------------------- */

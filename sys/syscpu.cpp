@@ -8,11 +8,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "cm/rts_common.h"
 #include "cm.h"
 #include "cmplog.h"
 #include "sys/syscpu_os.h"
 #include "syscpu.h"
 #include "sysmem.h"
+
+using rts::set_result;
 
 namespace {
 
@@ -59,10 +62,6 @@ RTS_VOID_FCTPTR g_imports[kImportCount] = {};
 /* Parameter blocks up to this size are copied into the caller's stack frame; larger ones into a
  * heap block, which behaves the same for the called function. */
 constexpr RTS_SIZE kStackAreaSize = 4096;
-
-void set_result(RTS_RESULT* pResult, RTS_RESULT result) {
-    if (pResult != nullptr) *pResult = result;
-}
 
 bool is_aligned(const void* address, RTS_SIZE alignment) {
     return reinterpret_cast<RTS_UINTPTR>(address) % alignment == 0;

@@ -6,12 +6,15 @@
 #include <cstddef>
 #include <new>
 
+#include "cm/rts_common.h"
 #include "cm.h"
 #include "cmplog.h"
 #include "cmpsettings.h"
 #include "sys/syssem_os.h"
 #include "syssem.h"
 #include "sysmem.h"
+
+using rts::valid_handle;
 
 namespace {
 
@@ -29,10 +32,6 @@ constexpr RTS_SIZE kLockOffset = (sizeof(SemRecord) + alignof(std::max_align_t) 
 
 /* Decided at CH_INIT2 and dropped at CH_EXIT; read by every enter. */
 std::atomic<bool> g_diagnosis{false};
-
-bool valid(RTS_HANDLE h) {
-    return h != nullptr && h != RTS_INVALID_HANDLE;
-}
 
 SemRecord* record_of(RTS_HANDLE h) {
     return static_cast<SemRecord*>(h);
@@ -167,7 +166,7 @@ extern "C" RTS_HANDLE SysSemCreate(RTS_RESULT* pResult) {
 }
 
 extern "C" RTS_RESULT SysSemDelete(RTS_HANDLE hSem) {
-    if (!valid(hSem)) return RES_PARAMETER;
+    if (!valid_handle(hSem)) return RES_PARAMETER;
     syssem_os::lock_destroy(lock_of(hSem));
     record_of(hSem)->~SemRecord();
     SysMemFreeData(kOwner, hSem);
@@ -175,7 +174,7 @@ extern "C" RTS_RESULT SysSemDelete(RTS_HANDLE hSem) {
 }
 
 extern "C" RTS_RESULT SysSemEnter(RTS_HANDLE hSem) {
-    if (!valid(hSem)) return RES_PARAMETER;
+    if (!valid_handle(hSem)) return RES_PARAMETER;
     if (g_diagnosis.load(std::memory_order_relaxed)) {
         enter_with_diagnosis(hSem);
         return RES_OK;
@@ -186,14 +185,14 @@ extern "C" RTS_RESULT SysSemEnter(RTS_HANDLE hSem) {
 }
 
 extern "C" RTS_RESULT SysSemLeave(RTS_HANDLE hSem) {
-    if (!valid(hSem)) return RES_PARAMETER;
+    if (!valid_handle(hSem)) return RES_PARAMETER;
     note_leaving(record_of(hSem));
     syssem_os::lock_leave(lock_of(hSem));
     return RES_OK;
 }
 
 extern "C" RTS_RESULT SysSemTry(RTS_HANDLE hSem) {
-    if (!valid(hSem)) return RES_PARAMETER;
+    if (!valid_handle(hSem)) return RES_PARAMETER;
     if (!syssem_os::lock_try(lock_of(hSem))) return RES_FAILED;
     note_taken(record_of(hSem));
     return RES_OK;

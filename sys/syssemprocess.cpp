@@ -4,20 +4,19 @@
  * at CH_INIT_SYSTEM and released at CH_EXIT_SYSTEM. */
 #include <cstring>
 
+#include "cm/rts_common.h"
 #include "cm.h"
 #include "sys/syssemprocess_os.h"
 #include "syssem.h"
 #include "sysmem.h"
+
+using rts::valid_handle;
 
 namespace {
 
 constexpr const char* kOwner = "SysSemProcess";
 constexpr const char kGlobalPrefix[] = "Global\\";
 constexpr RTS_SIZE kGlobalPrefixLength = sizeof kGlobalPrefix - 1;
-
-bool valid(RTS_HANDLE h) {
-    return h != nullptr && h != RTS_INVALID_HANDLE;
-}
 
 /* A handle that is not a live mutex of this process is bad input like the invalid handle; a
  * leave from a thread that does not hold the mutex is refused. */
@@ -115,16 +114,16 @@ extern "C" RTS_HANDLE SysSemProcessCreate(const char* name, RTS_RESULT* pResult)
 }
 
 extern "C" RTS_RESULT SysSemProcessDelete(RTS_HANDLE hSem) {
-    if (!valid(hSem)) return RES_PARAMETER;
+    if (!valid_handle(hSem)) return RES_PARAMETER;
     return syssemprocess_os::mutex_close(hSem) ? RES_OK : RES_PARAMETER;
 }
 
 extern "C" RTS_RESULT SysSemProcessEnter(RTS_HANDLE hSem, RTS_UI32 timeoutMs) {
-    if (!valid(hSem)) return RES_PARAMETER;
+    if (!valid_handle(hSem)) return RES_PARAMETER;
     return to_result(syssemprocess_os::mutex_enter(hSem, timeoutMs));
 }
 
 extern "C" RTS_RESULT SysSemProcessLeave(RTS_HANDLE hSem) {
-    if (!valid(hSem)) return RES_PARAMETER;
+    if (!valid_handle(hSem)) return RES_PARAMETER;
     return to_result(syssemprocess_os::mutex_leave(hSem));
 }

@@ -9,6 +9,7 @@
  * touched and a handle closed too often is refused instead of pointing into a released record. */
 #include <cstring>
 
+#include "cm/rts_common.h"
 #include "cm.h"
 #include "cmplog.h"
 #include "cmutils.h"
@@ -17,6 +18,9 @@
 #include "syssem.h"
 #include "sysshm.h"
 #include "sysmem.h"
+
+using rts::report;
+using rts::valid_handle;
 
 namespace {
 
@@ -43,21 +47,12 @@ bool g_secured = false;
 bool initialised() {
     return g_lock != RTS_INVALID_HANDLE && g_pool != RTS_INVALID_HANDLE;
 }
-bool valid(RTS_HANDLE h) {
-    return h != nullptr && h != RTS_INVALID_HANDLE;
-}
-
 struct ListGuard {
     ListGuard() { SysSemEnter(g_lock); }
     ~ListGuard() { SysSemLeave(g_lock); }
     ListGuard(const ListGuard&) = delete;
     ListGuard& operator=(const ListGuard&) = delete;
 };
-
-template <typename T> T report(RTS_RESULT* pResult, RTS_RESULT result, T value) {
-    if (pResult != nullptr) *pResult = result;
-    return value;
-}
 
 /* The first open record the predicate accepts, walking the used list newest first. */
 template <typename Match> ShmRecord* find_used(Match match) {
@@ -200,7 +195,7 @@ RTS_RESULT detach(ShmRecord* r) {
 
 /* What is wrong with a handle before the lists are looked at: RES_OK when nothing is. */
 RTS_RESULT precheck(RTS_HANDLE h) {
-    if (!valid(h)) return RES_PARAMETER;
+    if (!valid_handle(h)) return RES_PARAMETER;
     return initialised() ? RES_OK : RES_NOTINITIALIZED;
 }
 
