@@ -1,5 +1,6 @@
-/* Helpers every unit of the framework shares: the test for a usable handle and the way a
- * function reports its result through the optional result pointer of its caller. */
+/* Helpers every unit of the framework shares: the test for a usable handle, the way a function
+ * reports its result through the optional result pointer of its caller, and the one log line
+ * that keeps the operating system's error when a call through a platform seam fails. */
 #ifndef RTS_COMMON_H
 #define RTS_COMMON_H
 
@@ -23,6 +24,16 @@ template <typename T> T report(RTS_RESULT* pResult, RTS_RESULT result, T value) 
     set_result(pResult, result);
     return value;
 }
+
+/* The operating system's own error code as a platform seam hands it back: errno on POSIX,
+ * GetLastError() on Windows. 0 means the call succeeded. */
+using OsError = RTS_UI32;
+constexpr OsError kOsOk = 0;
+
+/* Logs a failed operating-system call once, at LOG_DEBUG on the standard logger under the
+ * component's id, with the call's name, the object it concerned (null when none) and the OS
+ * code, which is also the entry's error id. Returns the code, so a caller can log and go on. */
+OsError log_os_error(RTS_UI32 cmpId, const char* call, const char* object, OsError error);
 
 } // namespace rts
 
