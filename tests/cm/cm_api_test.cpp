@@ -61,9 +61,9 @@ TEST_F(CMApi, MissingNameFailsAndLogsUnlessOptional) {
     RTS_VOID_FCTPTR f = reinterpret_cast<RTS_VOID_FCTPTR>(one);
     EXPECT_EQ(CMGetAPI("x", &f, 0), RES_FAILED);
     EXPECT_EQ(f, nullptr);
-    EXPECT_EQ(testcmp::log_lines(22), std::vector<std::string>{"Failed to resolve <name>x</name>"});
+    EXPECT_EQ(testlog::lines(22), std::vector<std::string>{"Failed to resolve <name>x</name>"});
     EXPECT_EQ(CMGetAPI2("x", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_FAILED);
-    EXPECT_EQ(testcmp::log_lines(22).size(), 1u);
+    EXPECT_EQ(testlog::lines(22).size(), 1u);
 }
 
 TEST_F(CMApi, NamesOfSixtyFourCharactersAreRefusedWithoutLog) {
@@ -71,7 +71,7 @@ TEST_F(CMApi, NamesOfSixtyFourCharactersAreRefusedWithoutLog) {
     RTS_VOID_FCTPTR f;
     EXPECT_EQ(CMGetAPI(std::string(63, 'a').c_str(), &f, 0), RES_FAILED);
     EXPECT_EQ(CMGetAPI(std::string(64, 'a').c_str(), &f, 0), RES_BUFFERSIZE);
-    EXPECT_EQ(testcmp::log_lines(22).size(), 1u);
+    EXPECT_EQ(testlog::lines(22).size(), 1u);
     EXPECT_EQ(CMGetAPI(nullptr, &f, 0), RES_PARAMETER);
 }
 
@@ -248,7 +248,7 @@ TEST_F(CMApi, ControlLanguageComponentsGetIdsAndRefuseDuplicates) {
     char listing[96];
     std::snprintf(listing, sizeof listing, "IEC|Dynamic: <cmp>IecA</cmp>, <id>0x%08x</id> <ver>1.2.3.4</ver>",
                   static_cast<unsigned>(id));
-    EXPECT_EQ(testcmp::log_lines(10).back(), listing);
+    EXPECT_EQ(testlog::lines(10).back(), listing);
     RTS_UI32 again = 0;
     CMAddComponent2Params dup2{"IecA", 0, &again, &r, nullptr};
     call_wrapper("CMADDCOMPONENT2", &dup2);
@@ -266,7 +266,7 @@ TEST_F(CMApi, ControlLanguageComponentsGetIdsAndRefuseDuplicates) {
     CMComponentParams remove{add2.component, 99};
     call_wrapper("cmremovecomponent", &remove);
     EXPECT_EQ(remove.result, RES_OK);
-    EXPECT_EQ(testcmp::log_lines(10).back().rfind("[UNLOADED] IEC|Dynamic: <cmp>IecA</cmp>", 0), 0u);
+    EXPECT_EQ(testlog::lines(10).back().rfind("[UNLOADED] IEC|Dynamic: <cmp>IecA</cmp>", 0), 0u);
     CMComponentParams none{nullptr, 99};
     call_wrapper("cminitcomponent", &none);
     EXPECT_EQ(none.result, RES_PARAMETER);

@@ -88,10 +88,10 @@ TEST_F(CMHooks, FailedInitHookIsCountedLoggedAndSwitchesSafeMode) {
         return hook == CH_INIT3 ? RES_FAILED : RES_OK;
     };
     EXPECT_EQ(CMCallHook(CH_INIT3, 0, nullptr, 0), RES_OK);
-    EXPECT_EQ(testcmp::log_lines(78),
+    EXPECT_EQ(testlog::lines(78),
               std::vector<std::string>{"Error: Component <cmp>TestCmp1</cmp> init (4) failed"});
-    ASSERT_EQ(testcmp::log_lines(69).size(), 1u);
-    EXPECT_EQ(testcmp::log_lines(69)[0],
+    ASSERT_EQ(testlog::lines(69).size(), 1u);
+    EXPECT_EQ(testlog::lines(69)[0],
               "Switch to safe mode! Initiator: <cmp>CM</cmp>, <id>0x00000001</id>");
     // Every component saw CH_SAFEMODE with the hook that was current.
     EXPECT_EQ(testcmp::hooks_of(0).back(), CH_SAFEMODE);
@@ -246,7 +246,7 @@ TEST_F(CMHooks, ShutDownLeavesNoPoolLeak) {
     int object = 0;
     ASSERT_EQ(CMRegisterInstance(0x99, 1, &object), RES_OK);
     CMExit();
-    for (const LogEntry& e : testcmp::log_entries())
+    for (const LogEntry& e : testlog::entries())
         EXPECT_EQ(std::string(e.InfoText).find("Pool leak"), std::string::npos) << e.InfoText;
     testcmp::reset();
     ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);

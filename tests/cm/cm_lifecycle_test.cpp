@@ -96,7 +96,7 @@ TEST_F(CMLifecycle, ManagerLoggingAndPoolsAreUnloadedLastAfterGarbageMemory) {
 TEST_F(CMLifecycle, LogHoldsListingInFourGroupsAndBanner) {
     auto list = program_list_with({0});
     ASSERT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
-    auto listing = testcmp::log_lines(10);
+    auto listing = testlog::lines(10);
     ASSERT_EQ(listing.size(), 16u);
     // Core and system components first (static|system), then the static non-system ones.
     EXPECT_EQ(listing[0], "System: <cmp>CM</cmp>, <id>0x00000001</id> <ver>3.5.21.10</ver>");
@@ -104,19 +104,19 @@ TEST_F(CMLifecycle, LogHoldsListingInFourGroupsAndBanner) {
     EXPECT_EQ(listing[13], "<cmp>CmpChecksum</cmp>, <id>0x0000000b</id> <ver>3.5.21.10</ver>");
     EXPECT_EQ(listing[15], "<cmp>TestCmp0</cmp>, <id>0x00007000</id> <ver>3.5.21.10</ver>");
     for (size_t i = 0; i < 11; ++i) EXPECT_EQ(listing[i].rfind("System: ", 0), 0u) << listing[i];
-    auto rules = testcmp::log_lines(0);
+    auto rules = testlog::lines(0);
     ASSERT_EQ(rules.size(), 2u);
     EXPECT_EQ(rules[0], std::string(73, '='));
-    auto device = testcmp::log_lines(4);
+    auto device = testlog::lines(4);
     ASSERT_EQ(device.size(), 2u);
     EXPECT_EQ(device[0], "KELVARO Control V3");
     EXPECT_EQ(device[1], "OS=---, CPU=---, Arch=64Bit, Coding=C");
-    EXPECT_EQ(testcmp::log_lines(6),
+    EXPECT_EQ(testlog::lines(6),
               std::vector<std::string>{"<version>3.5.21.10</version> <builddate>May 20 2025</builddate>"});
-    EXPECT_EQ(testcmp::log_lines(34), std::vector<std::string>{"KELVARO Control ready"});
+    EXPECT_EQ(testlog::lines(34), std::vector<std::string>{"KELVARO Control ready"});
     CMExit();
-    EXPECT_EQ(testcmp::log_lines(35), std::vector<std::string>{"KELVARO Control shutdown..."});
-    EXPECT_EQ(testcmp::log_lines(36), std::vector<std::string>{"KELVARO Control shutdown done"});
+    EXPECT_EQ(testlog::lines(35), std::vector<std::string>{"KELVARO Control shutdown..."});
+    EXPECT_EQ(testlog::lines(36), std::vector<std::string>{"KELVARO Control shutdown done"});
 }
 
 TEST_F(CMLifecycle, ListsWithoutComponentsRegisterOnlyTheCore) {
@@ -161,8 +161,8 @@ TEST_F(CMLifecycle, FailedEntryDisablesWithoutCountingAsFailedInit) {
     const StaticComponent list[] = {{"TestCmp0", testcmp::entry(0), 0}, {nullptr, nullptr, 0}};
     EXPECT_EQ(CMInit2(nullptr, list, 1), RES_FAILED);
     EXPECT_TRUE(testcmp::hooks_of(0).empty());
-    EXPECT_TRUE(testcmp::log_lines(78).empty());
-    EXPECT_TRUE(testcmp::log_lines(69).empty());
+    EXPECT_TRUE(testlog::lines(78).empty());
+    EXPECT_TRUE(testlog::lines(69).empty());
     EXPECT_EQ(CMGetComponentByIndex(CMGetNumOfComponents() - 1)->state, CM_STATE_DISABLED);
 }
 
@@ -190,16 +190,16 @@ TEST_F(CMLifecycle, FailedImportDisablesLogsEveryInitHookAndSwitchesSafeModeOnce
         for (long hook : c.failedHooks)
             expected.push_back("Error: Component <cmp>TestCmp0</cmp> init (" + std::to_string(hook) +
                                ") failed");
-        EXPECT_EQ(testcmp::log_lines(78), expected);
-        EXPECT_EQ(testcmp::log_lines(69).size(), 1u);
-        EXPECT_EQ(testcmp::log_lines(22).front(), "Import function(s) failed of <name>TestCmp0</name>");
+        EXPECT_EQ(testlog::lines(78), expected);
+        EXPECT_EQ(testlog::lines(69).size(), 1u);
+        EXPECT_EQ(testlog::lines(22).front(), "Import function(s) failed of <name>TestCmp0</name>");
         bool listedDisabled = false;
-        for (const std::string& line : testcmp::log_lines(10))
+        for (const std::string& line : testlog::lines(10))
             listedDisabled |=
                 line == "[DISABLED] System: <cmp>TestCmp0</cmp>, <id>0x00007000</id> <ver>3.5.21.10</ver>";
         EXPECT_EQ(listedDisabled, c.listedDisabled);
         EXPECT_EQ(CMSetSafeMode(1, 5), RES_ALREADY);
-        EXPECT_EQ(testcmp::log_lines(69).size(), 1u);
+        EXPECT_EQ(testlog::lines(69).size(), 1u);
         CMExit();
     }
 }
@@ -233,7 +233,7 @@ TEST_F(CMLifecycle, ComponentsFromSettingsSkipFirstTwoGapsAndStopAtLaterGap) {
 TEST_F(CMLifecycle, UnknownComponentFromSettingsIsLoggedAndOthersStart) {
     SettgSetStringValue("ComponentManager", "Component.0", "Nowhere", 0);
     EXPECT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
-    EXPECT_EQ(testcmp::log_lines(12),
+    EXPECT_EQ(testlog::lines(12),
               std::vector<std::string>{"*** Error: Component <cmp>Nowhere</cmp> NOT loaded"});
     EXPECT_EQ(CMGetNumOfComponents(), 15);
 }
@@ -275,15 +275,15 @@ TEST_F(CMLifecycle, StopBeforeInitEndLetsCallerFinish) {
 
 TEST_F(CMLifecycle, MissingConfigurationFailsUnlessOptional) {
     EXPECT_EQ(CMInit2(nullptr, StaticComponentList, 0), RES_FAILED);
-    EXPECT_EQ(testcmp::log_lines(3),
+    EXPECT_EQ(testlog::lines(3),
               std::vector<std::string>{"Cannot find configuration <file>KELVAROControl</file>"});
     CMExit();
     testcmp::reset();
     EXPECT_EQ(CMInit2("Other.cfg", StaticComponentList, 1), RES_OK);
-    EXPECT_TRUE(testcmp::log_lines(3).empty());
+    EXPECT_TRUE(testlog::lines(3).empty());
     CMExit();
     EXPECT_EQ(CMInit2("GWClient.cfg", StaticComponentList, 0), RES_NO_OBJECT);
-    EXPECT_TRUE(testcmp::log_lines(3).empty());
+    EXPECT_TRUE(testlog::lines(3).empty());
 }
 
 TEST_F(CMLifecycle, PendingHookMakesStartupPending) {
@@ -310,9 +310,9 @@ TEST_F(CMLifecycle, FailingSelfCheckStopsStartUp) {
     auto list = program_list_with({0});
     EXPECT_EQ(CMInit2(nullptr, list.data(), 1), RES_FAILED);
     cmchecks::set_atomic_add(nullptr);
-    EXPECT_EQ(testcmp::log_lines(2),
+    EXPECT_EQ(testlog::lines(2),
               std::vector<std::string>{"RtsBasicChecks failed. Cannot start the runtime system"});
-    EXPECT_EQ(testcmp::log_lines(84),
+    EXPECT_EQ(testlog::lines(84),
               std::vector<std::string>{"<cmp>CMBasicChecks</cmp>: SysCpuAtomicAdd failed (0)"});
     // Nothing started: the ordinary component was never registered, no hook was delivered.
     EXPECT_EQ(slot(0).entryCalls, 0);

@@ -158,7 +158,7 @@ TEST_F(CMOptionalServices, OperationDisablingAsksTheListeners) {
 TEST_F(CMOptionalServices, BannerUsesOutputAndTargetDescription) {
     EXPECT_NE(g_events.printed.find("_/"), std::string::npos);
     EXPECT_EQ(g_events.printed.front(), '\n');
-    auto device = testcmp::log_lines(4);
+    auto device = testlog::lines(4);
     ASSERT_EQ(device.size(), 2u);
     EXPECT_EQ(device[0], "Test D\xe9vice");
     EXPECT_EQ(device[1], "OS=Linux, CPU=ARM, Arch=64Bit, Coding=C");
@@ -186,7 +186,7 @@ TEST(CMWithoutServices, OptionalFeaturesAreReportedUnsupported) {
     EXPECT_EQ(CMIsOptionSupported(CM_INIT_NO_CONFIG_REQUIRED), RES_OK);
     EXPECT_EQ(CMDebugOut("x"), RES_NOTSUPPORTED);
     // Optional imports never log a failed lookup.
-    EXPECT_TRUE(testcmp::log_lines(22).empty());
+    EXPECT_TRUE(testlog::lines(22).empty());
     CMExit();
 }
 

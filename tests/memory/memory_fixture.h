@@ -13,19 +13,13 @@
 
 #include "cm.h"
 #include "cmplog.h"
+#include "framework_fixture.h"
+#include "log_reader.h"
 #include "mempool.h"
 
 namespace memtest {
 
-// Starts the program's components for each test and stops them afterwards.
-class Framework : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
-        LogEarlyBufferClear();
-    }
-    void TearDown() override { CMExit(); }
-};
+using Framework = testfw::Framework;
 
 inline PoolControlBlock* pcb(RTS_HANDLE pool) {
     return static_cast<PoolControlBlock*>(pool);
@@ -58,20 +52,6 @@ inline bool filled_with(const void* block, RTS_SIZE size, unsigned char value) {
     for (RTS_SIZE i = 0; i < size; ++i)
         if (bytes[i] != value) return false;
     return true;
-}
-
-// Texts of the log entries collected since the last clear.
-inline std::vector<std::string> log_texts() {
-    std::vector<std::string> texts;
-    LogEntry entry;
-    for (int i = 0; LogEarlyBufferGet(i, &entry) == RES_OK; ++i) texts.emplace_back(entry.InfoText);
-    return texts;
-}
-
-inline int count_prefix(const std::vector<std::string>& texts, const std::string& prefix) {
-    int n = 0;
-    for (const auto& t : texts) n += t.rfind(prefix, 0) == 0 ? 1 : 0;
-    return n;
 }
 
 } // namespace memtest

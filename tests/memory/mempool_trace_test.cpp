@@ -126,7 +126,7 @@ TEST_F(MemPoolLockTrace, SamplesDepthAndReportsLongHolds) {
     EXPECT_EQ(g_trace.records, std::vector<std::string>{"TestTask"});
     // Waiting (1), holding (2), released (0).
     EXPECT_EQ(g_trace.samples, (std::vector<RTS_I32>{1, 2, 0}));
-    auto lines = testcmp::log_entries();
+    auto lines = testlog::entries();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(std::string(lines[0].InfoText).rfind("MemPoolLockTrace Info: Semaphore was hold ", 0), 0u);
     EXPECT_NE(std::string(lines[0].InfoText).find(" ms by thread TestTask"), std::string::npos);
@@ -139,7 +139,7 @@ TEST_F(MemPoolLockTrace, UnlockByAnUnknownTaskIsReported) {
     LogEarlyBufferClear();
     g_trace.task = 0x5678;
     ASSERT_EQ(MemPoolUnlock(pool_), RES_OK);
-    auto lines = testcmp::log_entries();
+    auto lines = testlog::entries();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_STREQ(lines[0].InfoText, "MemPoolLockTrace: Unlock without previous lock");
     EXPECT_EQ(lines[0].ClassId, LOG_ERROR);

@@ -80,18 +80,4 @@ void reset() {
     LogEarlyBufferClear();
 }
 
-std::vector<LogEntry> log_entries() {
-    std::vector<LogEntry> out;
-    LogEntry e;
-    for (int i = 0; LogEarlyBufferGet(i, &e) == RES_OK; ++i) out.push_back(e);
-    return out;
-}
-
-std::vector<std::string> log_lines(RTS_UI32 infoId, bool cmOnly) {
-    std::vector<std::string> out;
-    for (const LogEntry& e : log_entries())
-        if (e.InfoId == infoId && (!cmOnly || e.CmpId == CMPID_CM)) out.emplace_back(e.InfoText);
-    return out;
-}
-
 } // namespace testcmp

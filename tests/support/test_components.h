@@ -9,6 +9,7 @@
 
 #include "cm.h"
 #include "cmplog.h"
+#include "log_reader.h"
 
 namespace testcmp {
 
@@ -41,9 +42,5 @@ std::vector<Call>& calls();
 // Hooks delivered to one slot, in order, leaving out the broadcasts a test does not ask for.
 std::vector<RTS_UI32> hooks_of(int n, bool withBroadcasts = false);
 void reset();
-
-// Early-buffer log lines with the given info id (component 1 only when cmpOnly is set).
-std::vector<std::string> log_lines(RTS_UI32 infoId, bool cmOnly = true);
-std::vector<LogEntry> log_entries();
 
 } // namespace testcmp

@@ -52,7 +52,7 @@ bool name_thread(const char* name) {
 
 std::vector<std::string> sem_log() {
     std::vector<std::string> out;
-    for (const LogEntry& e : testcmp::log_entries())
+    for (const LogEntry& e : testlog::entries())
         if (e.CmpId == CMPID_SysSem) out.emplace_back(e.InfoText);
     return out;
 }
@@ -216,7 +216,7 @@ TEST_F(SysSemDiagnosis, WaitOnAHeldSemaphoreLogsBothThreadsAndTheEndOfTheWait) {
                             "> [tid:" + std::to_string(holderId) + "]");
     EXPECT_EQ(lines[1], "ERROR: SysSemEnter: [Sem:" + std::string(handle) + "] <" + waiter +
                             "> [tid:" + std::to_string(waiterId) + "] lock finished");
-    for (const LogEntry& e : testcmp::log_entries()) EXPECT_EQ(e.ClassId, LOG_DEBUG);
+    for (const LogEntry& e : testlog::entries()) EXPECT_EQ(e.ClassId, LOG_DEBUG);
 }
 
 TEST_F(SysSemDiagnosis, UncontendedEnterLogsNothing) {

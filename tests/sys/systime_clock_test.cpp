@@ -18,7 +18,7 @@ namespace {
 
 std::vector<std::string> systime_log() {
     std::vector<std::string> out;
-    for (const LogEntry& e : testcmp::log_entries())
+    for (const LogEntry& e : testlog::entries())
         if (e.CmpId == CMPID_SysTime) out.emplace_back(e.InfoText);
     return out;
 }

@@ -185,10 +185,10 @@ TEST(SysTimeRtcConvert, DatePastTheRtcRangeOverflowsAndIsLogged) {
     const RTS_SYSTIMEDATE lastSecond = make_date(2106, 2, 7, 6, 28, 15);
     ASSERT_EQ(SysTimeRtcConvertDateToUtc(&lastSecond, &rtc), RES_OK);
     EXPECT_EQ(rtc, 0xFFFFFFFFu);
-    EXPECT_TRUE(testcmp::log_entries().empty());
+    EXPECT_TRUE(testlog::entries().empty());
     const RTS_SYSTIMEDATE pastIt = make_date(2106, 2, 7, 6, 28, 16);
     EXPECT_EQ(SysTimeRtcConvertDateToUtc(&pastIt, &rtc), RES_OVERFLOW);
-    const auto entries = testcmp::log_entries();
+    const auto entries = testlog::entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_STREQ(entries[0].InfoText, "ERROR: Casting UI64 to UI32. Max value: 0xFFFFFFFF, got: 0x100000000");
     EXPECT_EQ(entries[0].CmpId, CMPID_SysTimeRtc);

@@ -267,7 +267,7 @@ TEST_F(SysTimeRtcZone, CurrentZoneGivesOffsetFlagAndName) {
     EXPECT_EQ(tz.iOffsetSeconds, 19800);
     EXPECT_EQ(tz.bDaylightSaving, 0);
     EXPECT_STREQ(tz.szName, "IST-5:30");
-    const auto entries = testcmp::log_entries();
+    const auto entries = testlog::entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_STREQ(entries[0].InfoText, "Couldn't map Windows time zone \"IST-5:30\" to IANA time zone");
 
@@ -281,7 +281,7 @@ TEST_F(SysTimeRtcZone, CurrentZoneGivesOffsetFlagAndName) {
             EXPECT_TRUE(tz.iOffsetSeconds == 3600 || tz.iOffsetSeconds == 7200) << zone;
             EXPECT_EQ(tz.bDaylightSaving, tz.iOffsetSeconds == 7200 ? 1 : 0) << zone;
         }
-        EXPECT_TRUE(testcmp::log_entries().empty());
+        EXPECT_TRUE(testlog::entries().empty());
     }
     EXPECT_EQ(SysTimeRtcGetTimezone2(nullptr), RES_PARAMETER);
 }
