@@ -1,154 +1,123 @@
-// The manager with optional services present: a test component exports an event service, an
-// output function and a target description, so the steps that need them run and are checked.
+// The manager with optional services present: test components export an event service, an
+// output function, a target description and a task service, so the steps that need them run:
+// the nine events, the banner, the target resolver, the communication cycle on its own task and
+// hook ranges on the hooks task.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "framework_fixture.h"
 #include "test_components.h"
+#include "test_task_service.h"
 
 namespace {
 
 using testcmp::slot;
+using Ids = std::vector<RTS_UI32>;
 
 struct EventLog {
-    std::vector<RTS_UI32> created;
-    std::vector<RTS_UI32> posted;
+    Ids created, posted;
     int deleted = 0;
-    int moreCycles = 0;
-    std::string printed;
-    bool answerDisable = false;
+    int moreCycles = 0;   // how often listeners of 0x00010007 ask for one more cycle
+    bool answers = false; // listeners of 0x00010006 disable operation 7
+    std::string banner;
 } g_events;
 
-RTS_HANDLE event_create(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult) {
-    g_events.created.push_back(eventId);
-    if (pResult != nullptr) *pResult = RES_OK;
-    return reinterpret_cast<RTS_HANDLE>(static_cast<RTS_UINTPTR>(eventId));
+RTS_UI32 id_of(RTS_HANDLE event) {
+    return static_cast<RTS_UI32>(reinterpret_cast<RTS_UINTPTR>(event));
 }
 
-RTS_RESULT event_post2(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI32 version, void* pParam) {
-    const auto id = static_cast<RTS_UI32>(reinterpret_cast<RTS_UINTPTR>(hEvent));
-    g_events.posted.push_back(id);
-    if (id == 0x00010007u && g_events.moreCycles > 0) {
-        --g_events.moreCycles;
-        *static_cast<RTS_UI32*>(pParam) = 1;
+// The fakes carry the names they are exported under; an event's handle is its id.
+struct Fake {
+    static RTS_RESULT EventDelete(RTS_HANDLE) { return ++g_events.deleted, RES_OK; }
+    static RTS_RESULT SysOutPrintf(const char* format, ...) { return g_events.banner = format, RES_OK; }
+    static RTS_RESULT SysTargetGetOperatingSystemId(RTS_UI32* id) { return *id = 5, RES_OK; }
+    static RTS_RESULT SysTargetGetProcessorId(RTS_UI32* id) { return *id = 2, RES_OK; }
+    static RTS_RESULT RefusedButExported() { return 42; }
+
+    static RTS_HANDLE EventCreate(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult) {
+        g_events.created.push_back(eventId);
+        if (pResult != nullptr) *pResult = RES_OK;
+        return reinterpret_cast<RTS_HANDLE>(static_cast<RTS_UINTPTR>(eventId));
     }
-    if (id == 0x00010006u && g_events.answerDisable) {
-        auto* query = static_cast<RTS_UI32*>(pParam); // operation, parameter, disabled, handled
-        query[2] = query[0] == 7 ? 1 : 0;
-        query[3] = 1;
-    }
-    return RES_OK;
-}
-
-RTS_RESULT event_delete(RTS_HANDLE) {
-    ++g_events.deleted;
-    return RES_OK;
-}
-
-RTS_RESULT out_printf(const char* format, ...) {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    g_events.printed += text;
-    return RES_OK;
-}
-
-RTS_RESULT device_name(RTS_WCHAR* buffer, RTS_SIZE* pLength) {
-    const char16_t name[] = u"Test D\u00e9vice"; // converted to the single-byte code page
-    for (size_t i = 0; i < sizeof name / sizeof name[0]; ++i) buffer[i] = name[i];
-    return RES_OK;
-}
-
-RTS_RESULT os_id(RTS_UI32* id) {
-    *id = 5;
-    return RES_OK;
-}
-
-RTS_RESULT cpu_id(RTS_UI32* id) {
-    *id = 2;
-    return RES_OK;
-}
-
-RTS_RESULT resolved_function() {
-    return 42;
-}
-
-// Answers lookups of "Resolved*" itself and refuses "Refused*"; everything else is left alone.
-RTS_RESULT resolver(CMApiToResolve* info, RTS_VOID_FCTPTR* ppFunction) {
-    std::string name(info->name);
-    if (name.rfind("Resolved", 0) == 0) {
-        *ppFunction = reinterpret_cast<RTS_VOID_FCTPTR>(resolved_function);
+    static RTS_RESULT EventPost2(RTS_HANDLE event, RTS_UI32 paramId, RTS_UI32 version, void* pParam) {
+        auto* fields = static_cast<RTS_UI32*>(pParam);
+        g_events.posted.push_back(id_of(event));
+        if (id_of(event) == 0x00010007u && g_events.moreCycles > 0) fields[0] = g_events.moreCycles--;
+        if (id_of(event) == 0x00010006u && g_events.answers) { // operation, parameter, disabled, handled
+            fields[2] = fields[0] == 7 ? 1 : 0;
+            fields[3] = 1;
+        }
         return RES_OK;
     }
-    return name.rfind("Refused", 0) == 0 ? RES_NOTSUPPORTED : RES_FAILED;
-}
+    static RTS_RESULT SysTargetGetDeviceName(RTS_WCHAR* buffer, RTS_SIZE* pLength) {
+        const char16_t name[] = u"Test D\u00e9vice"; // converted to the single-byte code page
+        std::copy(std::begin(name), std::end(name), buffer);
+        return RES_OK;
+    }
+    // Answers lookups of "Resolved*" itself and refuses "Refused*"; leaves the others alone.
+    static RTS_RESULT SysTargetGetAPI(CMApiToResolve* info, RTS_VOID_FCTPTR* ppFunction) {
+        std::string name(info->name);
+        if (name.rfind("Refused", 0) == 0) return RES_NOTSUPPORTED;
+        if (name.rfind("Resolved", 0) != 0) return RES_FAILED;
+        *ppFunction = reinterpret_cast<RTS_VOID_FCTPTR>(RefusedButExported);
+        return RES_OK;
+    }
+};
 
-template <typename F> RTS_VOID_FCTPTR fn(F f) {
-    return reinterpret_cast<RTS_VOID_FCTPTR>(f);
+template <typename F> CMExportEntry service(F function, const char* name) {
+    return {reinterpret_cast<RTS_VOID_FCTPTR>(function), name, 0, 0};
 }
 
 const CMExportEntry kServices[] = {
-    {fn(event_create), "EventCreate", 0, 0},
-    {fn(event_post2), "EventPost2", 0, 0},
-    {fn(event_delete), "EventDelete", 0, 0},
-    {fn(out_printf), "SysOutPrintf", 0, 0},
-    {fn(device_name), "SysTargetGetDeviceName", 0, 0},
-    {fn(os_id), "SysTargetGetOperatingSystemId", 0, 0},
-    {fn(cpu_id), "SysTargetGetProcessorId", 0, 0},
-    {fn(resolver), "SysTargetGetAPI", 0, 0},
-    {fn(resolved_function), "RefusedButExported", 0, 0},
+    service(Fake::EventCreate, "EventCreate"),
+    service(Fake::EventPost2, "EventPost2"),
+    service(Fake::EventDelete, "EventDelete"),
+    service(Fake::SysOutPrintf, "SysOutPrintf"),
+    service(Fake::SysTargetGetDeviceName, "SysTargetGetDeviceName"),
+    service(Fake::SysTargetGetOperatingSystemId, "SysTargetGetOperatingSystemId"),
+    service(Fake::SysTargetGetProcessorId, "SysTargetGetProcessorId"),
+    service(Fake::SysTargetGetAPI, "SysTargetGetAPI"),
+    service(Fake::RefusedButExported, "RefusedButExported"),
     {nullptr, nullptr, 0, 0},
 };
 
-class CMOptionalServices : public ::testing::Test {
+class CMOptionalServices : public testcmp::Test {
 protected:
     void SetUp() override {
-        testcmp::reset();
+        testcmp::Test::SetUp();
         g_events = EventLog{};
         slot(0).exports = kServices;
-        ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
+        slot(0).system = true; // registered before the manager imports
+        auto list = testcmp::list({0, 1});
+        ASSERT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
     }
-    void TearDown() override {
-        if (CMGetNumOfComponents() > 0) CMExit();
-    }
-    // A system component, so it is registered before the manager imports.
-    const StaticComponent list_[3] = {
-        {"TestServices", testcmp::entry(0), 1}, {"TestCmp1", testcmp::entry(1), 0}, {nullptr, nullptr, 0}};
 };
 
-TEST_F(CMOptionalServices, NineEventsAreCreatedAndDeleted) {
-    std::vector<RTS_UI32> expected;
-    for (RTS_UI32 id = 0x00010001u; id <= 0x00010009u; ++id) expected.push_back(id);
-    EXPECT_EQ(g_events.created, expected);
-    CMExit();
-    EXPECT_EQ(g_events.deleted, 9);
-}
-
-TEST_F(CMOptionalServices, ExitPostsEventsAroundTheExitHooksAndDrainsCycles) {
+TEST_F(CMOptionalServices, NineEventsAreCreatedPostedAroundTheExitHooksAndDeleted) {
+    EXPECT_EQ(g_events.created, (Ids{0x00010001u, 0x00010002u, 0x00010003u, 0x00010004u, 0x00010005u,
+                                     0x00010006u, 0x00010007u, 0x00010008u, 0x00010009u}));
     g_events.moreCycles = 2;
     testcmp::calls().clear();
     CMExit();
-    std::vector<RTS_UI32> posted;
-    for (RTS_UI32 id : g_events.posted)
-        if (id != 0x00010007u) posted.push_back(id);
-    EXPECT_EQ(posted,
-              (std::vector<RTS_UI32>{0x00010001u, 0x00010002u, 0x00010003u, 0x00010004u, 0x00010005u}));
-    const std::vector<RTS_UI32> hooks = testcmp::hooks_of(1);
-    ASSERT_GE(hooks.size(), 3u);
-    EXPECT_EQ(hooks[0], CH_COMM_CYCLE);
-    EXPECT_EQ(hooks[1], CH_COMM_CYCLE);
-    EXPECT_EQ(hooks[2], CH_EXIT_COMM);
+    EXPECT_EQ(g_events.deleted, 9);
+    EXPECT_EQ(g_events.posted, (Ids{0x00010001u, 0x00010002u, 0x00010007u, 0x00010007u, 0x00010007u,
+                                    0x00010003u, 0x00010004u, 0x00010005u}));
+    const Ids hooks = testcmp::hooks_of(1);
+    EXPECT_EQ(Ids(hooks.begin(), hooks.begin() + 3), (Ids{CH_COMM_CYCLE, CH_COMM_CYCLE, CH_EXIT_COMM}));
 }
 
 TEST_F(CMOptionalServices, OperationDisablingAsksTheListeners) {
     RTS_UI32 disabled = 5;
     EXPECT_EQ(CMIsOperationDisabled(7, 0, &disabled), RES_FAILED);
     EXPECT_EQ(disabled, 0u);
-    g_events.answerDisable = true;
+    g_events.answers = true;
     EXPECT_EQ(CMIsOperationDisabled(7, 0, &disabled), RES_OK);
     EXPECT_EQ(disabled, 1u);
     EXPECT_EQ(CMIsOperationDisabled(8, 0, &disabled), RES_OK);
@@ -156,38 +125,97 @@ TEST_F(CMOptionalServices, OperationDisablingAsksTheListeners) {
 }
 
 TEST_F(CMOptionalServices, BannerUsesOutputAndTargetDescription) {
-    EXPECT_NE(g_events.printed.find("_/"), std::string::npos);
-    EXPECT_EQ(g_events.printed.front(), '\n');
-    auto device = testlog::lines(4);
-    ASSERT_EQ(device.size(), 2u);
-    EXPECT_EQ(device[0], "Test D\xe9vice");
-    EXPECT_EQ(device[1], "OS=Linux, CPU=ARM, Arch=64Bit, Coding=C");
+    EXPECT_EQ(g_events.banner.rfind("\n  _/", 0), 0u);
+    EXPECT_EQ(testlog::lines(4),
+              (std::vector<std::string>{"Test D\xe9vice", "OS=Linux, CPU=ARM, Arch=64Bit, Coding=C"}));
 }
 
 TEST_F(CMOptionalServices, TargetResolverAnswersControlLanguageLookupsFirst) {
+    constexpr int kControlLanguage = CM_IMPORT_CASE_INSENSITIVE | CM_IMPORT_OPTIONAL;
     RTS_VOID_FCTPTR f = nullptr;
-    EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, CM_IMPORT_CASE_INSENSITIVE | CM_IMPORT_OPTIONAL, 0, 0),
-              RES_OK);
-    EXPECT_EQ(f, reinterpret_cast<RTS_VOID_FCTPTR>(resolved_function));
-    EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, CM_IMPORT_CASE_INSENSITIVE | CM_IMPORT_OPTIONAL, 0, 0),
-              RES_NOTSUPPORTED);
+    EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, kControlLanguage, 0, 0), RES_OK);
+    EXPECT_EQ(f, reinterpret_cast<RTS_VOID_FCTPTR>(Fake::RefusedButExported));
+    EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, kControlLanguage, 0, 0), RES_NOTSUPPORTED);
     EXPECT_EQ(f, nullptr);
-    // Without the control-language option the ordinary search finds the export.
+    // Without the control-language option the ordinary search runs.
     EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_OK);
     EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_FAILED);
 }
 
-TEST(CMWithoutServices, OptionalFeaturesAreReportedUnsupported) {
-    testcmp::reset();
-    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
+using CMWithoutServices = testfw::Framework;
+
+TEST_F(CMWithoutServices, OptionalFeaturesAreReportedUnsupported) {
     RTS_UI32 disabled = 3;
     EXPECT_EQ(CMIsOperationDisabled(1, 0, &disabled), RES_NOTSUPPORTED);
     EXPECT_EQ(CMIsOptionSupported(CM_INIT_COMM_CYCLE_TASK), RES_NOTSUPPORTED);
     EXPECT_EQ(CMIsOptionSupported(CM_INIT_NO_CONFIG_REQUIRED), RES_OK);
     EXPECT_EQ(CMDebugOut("x"), RES_NOTSUPPORTED);
-    // Optional imports never log a failed lookup.
-    EXPECT_TRUE(testlog::lines(22).empty());
+}
+
+class CMTasks : public testcmp::Test {
+protected:
+    void SetUp() override {
+        testcmp::Test::SetUp();
+        slot(0).exports = testtask::exports();
+        slot(0).system = true; // registered before the manager imports
+        slot(1).onHook = [this](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+            std::lock_guard<std::mutex> guard(lock_);
+            seen_.emplace_back(hook, std::this_thread::get_id());
+            cycles_ += hook == CH_COMM_CYCLE ? 1 : 0;
+            return RES_OK;
+        };
+    }
+    void TearDown() override {
+        testcmp::Test::TearDown();
+        EXPECT_EQ(testtask::live_tasks(), 0);
+    }
+    Ids hooks_on(bool mainThread) {
+        std::lock_guard<std::mutex> guard(lock_);
+        Ids out;
+        for (auto& [hook, id] : seen_)
+            if ((id == main_) == mainThread && hook != CH_ON_IMPORT_RELEASE) out.push_back(hook);
+        return out;
+    }
+    std::mutex lock_;
+    std::vector<std::pair<RTS_UI32, std::thread::id>> seen_;
+    std::atomic<int> cycles_{0};
+    const std::thread::id main_ = std::this_thread::get_id();
+};
+
+TEST_F(CMTasks, CommCycleRunsOnItsTaskAndStopsBeforeExitHooks) {
+    start({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_COMM_CYCLE_TASK);
+    EXPECT_EQ(CMIsOptionSupported(CM_INIT_COMM_CYCLE_TASK), RES_OK);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (cycles_.load() < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_GE(cycles_.load(), 3);
     CMExit();
+    Ids onTask = hooks_on(false);
+    EXPECT_EQ(onTask, Ids(onTask.size(), CH_COMM_CYCLE));
+    Ids onMain = hooks_on(true);
+    EXPECT_EQ(std::count(onMain.begin(), onMain.end(), CH_COMM_CYCLE), 0);
+    EXPECT_EQ(onMain.back(), CH_EXIT_SYSTEM);
+}
+
+TEST_F(CMTasks, HookRangesRunOnTheIdsTaskInOrder) {
+    auto list = testcmp::list({0, 1});
+    ASSERT_EQ(CMInit3(nullptr, list.data(),
+                      CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK | CM_INIT_EXIT_ON_TASK),
+              RES_OK);
+    CMExit();
+    EXPECT_EQ(hooks_on(true), (Ids{CH_INIT_SYSTEM, CH_INIT_SYSTEM2, CH_EXIT_SYSTEM2, CH_EXIT_SYSTEM}));
+    EXPECT_EQ(hooks_on(false),
+              (Ids{CH_INIT, CH_POST_INIT, CH_PRE_INIT2, CH_INIT2, CH_PRE_INIT3, CH_INIT3,
+                   CH_INIT_SYSTEM_TASKS, CH_INIT_TASKS, CH_INIT_COMM, CH_INIT_FINISHED, CH_EXIT_COMM,
+                   CH_EXIT_TASKS, CH_EXIT_SYSTEM_TASKS, CH_EXIT3, CH_EXIT2, CH_EXIT}));
+}
+
+TEST_F(CMTasks, TaskOptionsNeedTheService) {
+    slot(0).exports = nullptr;
+    start({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_COMM_CYCLE_TASK | CM_INIT_HOOKS_ON_TASK);
+    EXPECT_EQ(CMIsOptionSupported(CM_INIT_COMM_CYCLE_TASK), RES_NOTSUPPORTED);
+    CMExit();
+    EXPECT_TRUE(hooks_on(false).empty());
 }
 
 } // namespace
