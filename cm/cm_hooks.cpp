@@ -77,13 +77,6 @@ RTS_RESULT visit(ComponentRecord& rec, RTS_UI32 hook, RTS_UINTPTR param1, RTS_UI
     return call_hook_on(rec, hook, param1, param2);
 }
 
-ComponentNode* predecessor(ComponentNode* node) {
-    PoolLock lock;
-    ComponentNode* prev = nullptr;
-    for (ComponentNode* n = first_node(); n != nullptr && n != node; n = next_of(n)) prev = n;
-    return prev;
-}
-
 ComponentNode* tail() {
     ComponentNode* last = first_node();
     while (last != nullptr && next_of(last) != nullptr) last = next_of(last);
@@ -94,7 +87,8 @@ RTS_RESULT deliver_forward(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCurs
     const bool useCursor = pCursor != nullptr && !instance_hook(hook);
     RTS_UINTPTR resume = useCursor ? *pCursor : 0;
     bool pending = false;
-    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
+    ListWalk walk(first_node(), next_of);
+    while (ComponentNode* n = walk.next()) {
         if (resume != 0) {
             if (reinterpret_cast<RTS_UINTPTR>(&n->rec) == resume) resume = 0;
             continue;
@@ -106,7 +100,7 @@ RTS_RESULT deliver_forward(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCurs
         else if (is_stop_result(r)) {
             finish_delivery(hook);
             return r;
-        } else if (r != RES_OK)
+        } else if (r != RES_OK && walk.listed())
             count_failed_init(n->rec, hook);
     }
     finish_delivery(hook);
@@ -116,21 +110,22 @@ RTS_RESULT deliver_forward(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCurs
 RTS_RESULT deliver_reverse(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCursor) {
     const bool useCursor = pCursor != nullptr && !instance_hook(hook);
     ComponentNode* last = tail();
-    ComponentNode* n = last;
+    ComponentNode* start = last;
     if (useCursor && *pCursor != 0) {
         ComponentNode* resume = node_of(reinterpret_cast<RTS_HANDLE>(*pCursor));
-        n = resume != nullptr ? predecessor(resume) : nullptr;
+        start = resume != nullptr ? previous_of(resume) : nullptr;
     }
     bool pending = false;
     RTS_RESULT stop = RES_OK;
-    for (; n != nullptr; n = predecessor(n)) {
+    ListWalk walk(start, previous_of);
+    while (ComponentNode* n = walk.next()) {
         if (useCursor) *pCursor = reinterpret_cast<RTS_UINTPTR>(&n->rec);
         RTS_RESULT r = visit(n->rec, hook, param1, reinterpret_cast<RTS_UINTPTR>(pCursor));
         if (r == RES_PENDING)
             pending = true;
         else if (n == last && is_stop_result(r))
             stop = r;
-        else if (r != RES_OK)
+        else if (r != RES_OK && walk.listed())
             count_failed_init(n->rec, hook);
     }
     finish_delivery(hook);
@@ -186,7 +181,8 @@ RTS_RESULT startup_pass(RTS_UI32 hook) {
     call_host(hook, 0, 0);
     g.currentHook = hook;
     RTS_RESULT result = RES_OK;
-    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
+    ListWalk walk(first_node(), next_of);
+    while (ComponentNode* n = walk.next()) {
         ComponentRecord& rec = n->rec;
         if (rec.hookFunction == nullptr) continue;
         if (!eligible(rec, hook)) {
@@ -199,7 +195,7 @@ RTS_RESULT startup_pass(RTS_UI32 hook) {
         else if (is_stop_result(r)) {
             result = r;
             break;
-        } else if (r != RES_OK)
+        } else if (r != RES_OK && walk.listed())
             count_failed_init(rec, hook);
     }
     g.lastHook = hook;
@@ -210,7 +206,8 @@ RTS_RESULT startup_pass(RTS_UI32 hook) {
 RTS_RESULT broadcast(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
     call_host(hook, param1, param2);
     RTS_RESULT result = RES_OK;
-    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
+    ListWalk walk(first_node(), next_of);
+    while (ComponentNode* n = walk.next()) {
         if (!eligible(n->rec, hook)) continue;
         RTS_RESULT r = n->rec.hookFunction(hook, param1, param2);
         if (is_stop_result(r)) {
@@ -251,7 +248,8 @@ extern "C" RTS_RESULT CMCallHook2(RTS_UI32 mask, RTS_UI32 hook, RTS_UINTPTR para
     if (!g.pools) return RES_FAILED;
     call_host(hook, param1, param2);
     RTS_RESULT result = RES_OK;
-    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
+    ListWalk walk(first_node(), next_of);
+    while (ComponentNode* n = walk.next()) {
         ComponentRecord& rec = n->rec;
         if (!flags_match(rec.flags, mask)) continue;
         RTS_RESULT r = eligible(rec, hook) ? rec.hookFunction(hook, param1, param2) : RES_FAILED;
@@ -261,7 +259,7 @@ extern "C" RTS_RESULT CMCallHook2(RTS_UI32 mask, RTS_UI32 hook, RTS_UINTPTR para
             continue;
         }
         result = RES_FAILED;
-        count_failed_init(rec, hook);
+        if (walk.listed()) count_failed_init(rec, hook);
     }
     if (is_init_hook(hook) && g.failedInit > 0) CMSetSafeMode(1, 1);
     return result;

@@ -87,6 +87,7 @@ struct Manager {
     RTS_I32 minimalCommCycleInterval;
     RTS_I32 commCycleInterval;
     RTS_HANDLE events[kEventCount];
+    RTS_UI32 listChanges; /* counts additions to and removals from the component list */
 };
 
 extern Manager g;
@@ -126,6 +127,27 @@ inline ComponentNode* first_node() {
 inline ComponentNode* next_of(const ComponentNode* node) {
     return next_block(node);
 }
+/* The listed node before this one (walked from the head under the pool lock), or null. */
+ComponentNode* previous_of(const ComponentNode* node);
+
+/* A walk over the component list while the components' hooks run. A hook may add or remove
+ * components, its own included, so the neighbour of each node is taken before its hook runs
+ * and taken again afterwards when the list changed meanwhile. */
+class ListWalk {
+public:
+    using Step = ComponentNode* (*)(const ComponentNode*);
+    ListWalk(ComponentNode* first, Step step) : neighbour_(first), step_(step) {}
+    /* The next node to visit, or null at the end. */
+    ComponentNode* next();
+    /* Whether the node returned last is still listed after its hook. */
+    bool listed() const;
+
+private:
+    ComponentNode* node_ = nullptr;
+    ComponentNode* neighbour_;
+    Step step_;
+    RTS_UI32 changes_ = 0;
+};
 /* A block of the pool, taken from the free list; the pool grows by `grow` blocks when empty. */
 void* take_block(RTS_HANDLE pool, RTS_SIZE grow);
 

@@ -37,6 +37,7 @@ bool copy_name(ComponentRecord& rec) {
 void free_node(ComponentNode* node) {
     MemPoolRemoveUsedBlock(node);
     --g.count;
+    ++g.listChanges;
     if (node->rec.staticName == 0) SysMemFreeData(kOwner, const_cast<char*>(node->rec.name));
     MemPoolPutBlock(node);
 }
@@ -55,6 +56,7 @@ RTS_RESULT insert_record(const ComponentRecord& tmpl, ComponentNode** ppNode) {
     }
     MemPoolAppendUsedBlock(node);
     ++g.count;
+    ++g.listChanges;
     if (ppNode != nullptr) *ppNode = node;
     return RES_OK;
 }
@@ -105,6 +107,27 @@ void log_listing_line(const ComponentRecord& rec) {
     char prefix[40];
     log_version_line(10, "%s<cmp>%s</cmp>, <id>0x%08x</id> <ver>%d.%d.%d.%d</ver>",
                      listing_prefix(rec, prefix, sizeof prefix), rec);
+}
+
+ComponentNode* previous_of(const ComponentNode* node) {
+    PoolLock lock;
+    ComponentNode* previous = nullptr;
+    for (ComponentNode* n = first_node(); n != nullptr && n != node; n = next_of(n)) previous = n;
+    return previous;
+}
+
+ComponentNode* ListWalk::next() {
+    if (node_ != nullptr && !listed())
+        node_ = neighbour_ != nullptr && node_of(&neighbour_->rec) == nullptr ? nullptr : neighbour_;
+    else
+        node_ = node_ != nullptr && changes_ != g.listChanges ? step_(node_) : neighbour_;
+    if (node_ != nullptr) neighbour_ = step_(node_);
+    changes_ = g.listChanges;
+    return node_;
+}
+
+bool ListWalk::listed() const {
+    return changes_ == g.listChanges || node_of(&node_->rec) != nullptr;
 }
 
 ComponentNode* node_of(RTS_HANDLE component) {

@@ -64,7 +64,8 @@ void comm_cycle_step() {
     g.lastCommCycle = SysTimeGetMs();
     call_host(CH_COMM_CYCLE, 0, reinterpret_cast<RTS_UINTPTR>(&cursor));
     g.currentHook = CH_COMM_CYCLE;
-    for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n)) {
+    ListWalk walk(first_node(), next_of);
+    while (ComponentNode* n = walk.next()) {
         if (!eligible(n->rec, CH_COMM_CYCLE)) continue;
         cursor = reinterpret_cast<RTS_UINTPTR>(&n->rec);
         if (is_stop_result(n->rec.hookFunction(CH_COMM_CYCLE, 0, reinterpret_cast<RTS_UINTPTR>(&cursor))))

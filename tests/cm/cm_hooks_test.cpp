@@ -59,6 +59,49 @@ TEST_F(CMHooks, DeliveryFollowsCursorPendingAndStopRules) {
     }
 }
 
+TEST_F(CMHooks, HookThatRemovesComponentsKeepsTheWalkOnTheList) {
+    using Deliver = void (*)();
+    struct Case {
+        const char* label;
+        Deliver deliver; // null: the start-up delivers the hook
+        RTS_UI32 hook;
+        int removed; // the slot TestCmp1 removes when it gets the hook
+        std::vector<int> called;
+    };
+    const Case cases[] = {
+        {"forward, itself", [] { CMCallHook(kTestHook, 0, nullptr, 0); }, kTestHook, 1, {0, 1, 2}},
+        {"forward, the next", [] { CMCallHook(kTestHook, 0, nullptr, 0); }, kTestHook, 2, {0, 1}},
+        {"reverse, itself", [] { CMCallHook(kTestHook, 0, nullptr, 1); }, kTestHook, 1, {2, 1, 0}},
+        {"reverse, the next", [] { CMCallHook(kTestHook, 0, nullptr, 1); }, kTestHook, 0, {2, 1}},
+        {"masked, itself", [] { CMCallHook2(0, kTestHook, 0, 0); }, kTestHook, 1, {0, 1, 2}},
+        {"start-up pass, itself", nullptr, CH_INIT_SYSTEM2, 1, {0, 1, 2}},
+        {"broadcast, itself",
+         [] {
+             ComponentRecord victim{.name = "Victim", .state = CM_STATE_REGISTERED};
+             CMUnloadComponent(CMAddComponent(&victim, nullptr));
+         },
+         CH_ON_IMPORT_RELEASE,
+         1,
+         {0, 1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        CMExit();
+        testcmp::reset();
+        slot(1).onHook = [&c](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+            if (hook == c.hook) CMRemoveComponent(testcmp::record(c.removed));
+            return RES_OK;
+        };
+        auto list = testcmp::list({0, 1, 2});
+        CMInit2(nullptr, list.data(), 1);
+        if (c.deliver != nullptr) testcmp::calls().clear(), c.deliver();
+        std::vector<int> called;
+        for (const testcmp::Call& call : testcmp::calls())
+            if (call.hook == c.hook) called.push_back(call.slot);
+        EXPECT_EQ(called, c.called);
+    }
+}
+
 TEST_F(CMHooks, FailedInitHookIsCountedLoggedAndSwitchesSafeMode) {
     slot(1).onHook = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
         return hook == CH_INIT3 ? RES_FAILED : RES_OK;
