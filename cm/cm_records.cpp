@@ -91,12 +91,10 @@ void log_version_line(RTS_UI32 infoId, const char* format, const char* prefix, c
         (rec.version >> 16) & 0xFF, (rec.version >> 8) & 0xFF, rec.version & 0xFF);
 }
 
-/* Delivers one hook to one component when it is in a state that takes hooks. */
+/* Delivers one hook to one component when it takes hooks; keeps the first failing result. */
 RTS_RESULT deliver_to(ComponentNode* node, RTS_UI32 hook, RTS_UINTPTR param1, RTS_RESULT first) {
     ComponentRecord& rec = node->rec;
-    if (rec.state != CM_STATE_REGISTERED && rec.state != CM_STATE_INITIALIZED &&
-        rec.state != CM_STATE_RUNNING)
-        return first;
+    if (!eligible(rec, hook)) return first;
     RTS_RESULT r = call_hook_on(rec, hook, param1, 0);
     return first == RES_OK ? r : first;
 }

@@ -156,10 +156,15 @@ TEST_F(CMApi, RunTimeCallsRefuseBadHandlesAndStates) {
     EXPECT_EQ(added->flags, CM_FLAG_STARTUP_IMPORT);
     EXPECT_EQ(CMAddComponent(&tmpl, &r), RTS_INVALID_HANDLE);
     EXPECT_EQ(r, RES_DUPLICATE);
-    ASSERT_EQ(CMRemoveComponent(added), RES_OK);
     RTS_UI32 id;
     ComponentRecord* running = testcmp::record(0);
+    ComponentRecord off{.name = "Off", .state = CM_STATE_DISABLED}; // an entry that failed: no functions
+    RTS_HANDLE disabled = CMAddComponent(&off, nullptr);
     const std::pair<RTS_RESULT, RTS_RESULT> cases[] = {
+        {CMInitComponent(added), RES_OK}, // without a hook function: nothing to deliver
+        {CMExitComponent(added), RES_OK},
+        {CMExitComponent(disabled), RES_OK},
+        {CMRemoveComponent(added), RES_OK},
         {CMRemoveComponent(added), RES_PARAMETER},
         {CMRemoveComponent(RTS_INVALID_HANDLE), RES_PARAMETER},
         {CMInitComponent(RTS_INVALID_HANDLE), RES_PARAMETER},
