@@ -168,6 +168,8 @@ RTS_RESULT call_entry(ComponentNode* node, bool withLogging);
 RTS_RESULT import_pass(RTS_UI32 mask);
 bool flags_match(RTS_UI16 flags, RTS_UI32 mask);
 void log_listing_line(const ComponentRecord& rec);
+/* Classes belong to the first listed record of their component id: a record that is not
+ * listed, or shares its id with an earlier one, takes none. */
 void point_classes_at(ComponentRecord* rec);
 void free_registries();
 RTS_RESULT host_load(const char* name, RTS_HANDLE* pModule, PF_COMPONENT_ENTRY* pEntry);

@@ -34,10 +34,17 @@ bool copy_name(ComponentRecord& rec) {
     return true;
 }
 
+/* The classes of a record that leaves the list pass to the next record of their id, if any. */
+void hand_on_classes(const ComponentRecord* rec) {
+    for (ClassEntry* c = first_block<ClassEntry>(g.classPool); c != nullptr; c = next_block(c))
+        if (c->owner == rec) c->owner = CMGetComponent(c->cmpId);
+}
+
 void free_node(ComponentNode* node) {
     MemPoolRemoveUsedBlock(node);
     --g.count;
     ++g.listChanges;
+    hand_on_classes(&node->rec);
     if (node->rec.staticName == 0) SysMemFreeData(kOwner, const_cast<char*>(node->rec.name));
     MemPoolPutBlock(node);
 }
@@ -233,6 +240,7 @@ RTS_RESULT import_pass(RTS_UI32 mask) {
 }
 
 void point_classes_at(ComponentRecord* rec) {
+    if (CMGetComponent(rec->id) != rec) return;
     for (ClassEntry* c = first_block<ClassEntry>(g.classPool); c != nullptr; c = next_block(c))
         if (c->cmpId == rec->id) c->owner = rec;
 }
@@ -315,7 +323,9 @@ extern "C" RTS_HANDLE CMLoadComponent3(const char* name, RTS_UINTPTR reserved, R
     if (rec.importFunctions != nullptr && (r = rec.importFunctions()) != RES_OK)
         return handle_result(nullptr, r, pResult);
     broadcast(CH_ON_LOAD_COMPONENT, reinterpret_cast<RTS_UINTPTR>(name), 0);
-    return CMAddComponent(&rec, pResult);
+    RTS_HANDLE added = CMAddComponent(&rec, pResult);
+    if (added != RTS_INVALID_HANDLE) point_classes_at(static_cast<ComponentRecord*>(added));
+    return added;
 }
 
 extern "C" RTS_HANDLE CMLoadComponent(const char* name, RTS_RESULT* pResult) {

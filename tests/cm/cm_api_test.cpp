@@ -234,6 +234,10 @@ TEST_F(CMApi, RegistriesGrowPastTheirStaticAreas) {
 }
 
 TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
+    // Classes follow the first listed component of their id, from loading to unloading.
+    slot(0).onEntry = [](ComponentInitRecord* init) { init->registerClass(0x7000, 0x30); };
+    slot(3).onEntry = [](ComponentInitRecord* init) { init->registerClass(0x7003, 0x33); };
+    slot(4).id = 0x7000;
     start({0});
     CMSetHostLoader(testcmp::loader, nullptr);
     RTS_RESULT r;
@@ -244,6 +248,7 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     auto* rec = static_cast<ComponentRecord*>(h);
     EXPECT_EQ(rec->flags & CM_FLAG_DYNAMIC, CM_FLAG_DYNAMIC);
     EXPECT_EQ(CMLoadComponent("TestCmp3", &r), h);
+    EXPECT_EQ(CMCreateInstance(0x33), testcmp::instance_of(3));
     EXPECT_EQ(testcmp::hooks_of(0, true), std::vector<RTS_UI32>{CH_ON_LOAD_COMPONENT});
     testcmp::calls().clear();
     EXPECT_EQ(CMInitComponent(h), RES_OK);
@@ -257,6 +262,9 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
                                                            CH_EXIT3, CH_EXIT2, CH_EXIT}));
     EXPECT_EQ(CMUnloadComponent(h), RES_OK);
     EXPECT_EQ(testcmp::record(3), nullptr);
+    EXPECT_EQ(CMCreateInstance(0x33), nullptr);
+    EXPECT_EQ(CMInitComponent(CMLoadComponent("TestCmp4", &r)), RES_OK); // the id of TestCmp0
+    EXPECT_EQ(CMCreateInstance(0x30), testcmp::instance_of(0));
 }
 
 } // namespace
