@@ -509,6 +509,7 @@ extern "C" RTS_RESULT CMExit(void) {
     unload_group(CM_FLAG_DYNAMIC | CM_FLAG_SYSTEM, CM_FLAG_DYNAMIC, false);
     unload_group(CM_FLAG_STATIC | CM_FLAG_SYSTEM, CM_FLAG_STATIC, false);
     unload_group(CM_FLAG_SYSTEM, CM_FLAG_SYSTEM, false);
+    unload_group(0, 0, false); // records added as neither static, dynamic nor system
     free_registries();
     for (RTS_HANDLE pool : {g.componentPool, g.classPool, g.instancePool}) MemPoolCleanup(pool, "CM", 1);
     deliver_exit_rows(hook_row(CH_EXIT_GARBAGEMEMORY), 1);

@@ -40,14 +40,19 @@ TEST_F(CMLifecycle, WholeRunDeliversEveryHookInOrderAndUnloadsInGroups) {
     auto list = testcmp::list({0, 1}, true);
     ASSERT_EQ(CMInit4(nullptr, list.data(), 1, record_releases, reinterpret_cast<RTS_UINTPTR>(&released)),
               RES_OK);
+    ComponentRecord flagless{.name = "Flagless", .state = CM_STATE_REGISTERED}; // neither static nor dynamic
+    ASSERT_NE(CMAddComponent(&flagless, nullptr), RTS_INVALID_HANDLE);
     EXPECT_EQ(CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0), RES_OK);
     EXPECT_EQ(CMExit(), RES_OK);
     EXPECT_EQ(testcmp::hooks_of(0), kWholeRun);
     EXPECT_EQ(testcmp::hooks_of(2), std::vector<RTS_UI32>(kWholeRun.begin(), kWholeRun.end() - 1));
-    EXPECT_EQ(released,
-              (Strings{"TestCmp2", "CmpChecksum", "CmpObjectMgr", "TestCmp1", "CmpSettings", "SysFile",
-                       "SysExcept", "SysSem", "SysSemProcess", "SysShm", "SysTime", "SysTimeRtc", "|", "CM",
-                       "CmpMemPool", "CmpLog", "SysCpuHandling", "SysMem", "TestCmp0"}));
+    EXPECT_EQ(released, (Strings{"TestCmp2",   "CmpChecksum", "CmpObjectMgr",
+                                 "TestCmp1",   "CmpSettings", "SysFile",
+                                 "SysExcept",  "SysSem",      "SysSemProcess",
+                                 "SysShm",     "SysTime",     "SysTimeRtc",
+                                 "Flagless",   "|",           "CM",
+                                 "CmpMemPool", "CmpLog",      "SysCpuHandling",
+                                 "SysMem",     "TestCmp0"}));
     EXPECT_EQ(CMGetNumOfComponents(), 0);
 }
 
