@@ -1,6 +1,7 @@
 /* Component manager start-up and shut-down: registering the core and listed components,
  * entry and import passes, the init and exit hook sequences, configuration discovery, the
  * component listing and banner, safe mode and unloading in groups. */
+#include <cassert>
 #include <chrono>
 #include <cstring>
 #include <initializer_list>
@@ -450,8 +451,9 @@ extern "C" RTS_RESULT CMInitEnd(void) {
 namespace cm {
 
 RTS_RESULT deliver_init_rows(int firstRow, int count) {
+    assert(is_table_range(firstRow, count));
     RTS_RESULT result = RES_OK;
-    for (int row = firstRow; row < firstRow + count && row < hook_table_rows(); ++row) {
+    for (int row = firstRow; row < firstRow + count; ++row) {
         RTS_UI32 hook = hook_at_row(row);
         RTS_UINTPTR param1 = hook == CH_INIT ? reinterpret_cast<RTS_UINTPTR>(&g.haltFlag) : 0;
         RTS_RESULT r = CMCallHook(hook, param1, nullptr, 0);
@@ -461,8 +463,9 @@ RTS_RESULT deliver_init_rows(int firstRow, int count) {
 }
 
 RTS_RESULT deliver_exit_rows(int firstRow, int count) {
+    assert(is_table_range(firstRow, count));
     RTS_RESULT result = RES_OK;
-    for (int row = firstRow; row < firstRow + count && row < hook_table_rows(); ++row) {
+    for (int row = firstRow; row < firstRow + count; ++row) {
         RTS_UI32 hook = hook_at_row(row);
         before_exit_row(hook);
         RTS_RESULT r = deliver_exit_row(hook);
@@ -474,6 +477,8 @@ RTS_RESULT deliver_exit_rows(int firstRow, int count) {
 } // namespace cm
 
 extern "C" RTS_RESULT CMInitSequence(int firstRow, int count) {
+    if (count <= 0) return RES_OK;
+    if (!is_table_range(firstRow, count)) return RES_PARAMETER;
     if ((g.initFlags & CM_INIT_HOOKS_ON_TASK) != 0 && imports.tasksAndEvents)
         return run_range_on_hooks_task(firstRow, count, false);
     return deliver_init_rows(firstRow, count);
@@ -484,6 +489,7 @@ extern "C" RTS_RESULT CMExitSequence(int firstRow, int count) {
         post_event(0, nullptr);
         return RES_OK;
     }
+    if (!is_table_range(firstRow, count)) return RES_PARAMETER;
     if ((g.initFlags & CM_INIT_EXIT_ON_TASK) != 0 && imports.tasksAndEvents)
         return run_range_on_hooks_task(firstRow, count, true);
     return deliver_exit_rows(firstRow, count);

@@ -1,6 +1,8 @@
 /* Hook delivery: the hook table, forward and reverse delivery with the resume cursor, masked
  * delivery, broadcasts, the extra communication cycle, hook and option queries, classes and
  * instances, and the manager's locks. */
+#include <cassert>
+
 #include "cm/rts_common.h"
 #include "cm/cm_internal.h"
 #include "cmplog.h"
@@ -226,10 +228,12 @@ int hook_row(RTS_UI32 hook) {
 }
 
 RTS_UI32 hook_at_row(int row) {
-    return row >= 0 && row < kHookRows ? kHookTable[row].hook : 0;
+    assert(is_table_range(row, 1));
+    return kHookTable[row].hook;
 }
-int hook_table_rows() {
-    return kHookRows;
+
+bool is_table_range(int firstRow, int count) {
+    return firstRow >= 0 && count >= 0 && count <= kHookRows - firstRow;
 }
 
 } // namespace cm

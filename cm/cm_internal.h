@@ -186,7 +186,8 @@ RTS_RESULT broadcast(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2);
 RTS_RESULT call_hook_on(ComponentRecord& rec, RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2);
 int hook_row(RTS_UI32 hook);
 RTS_UI32 hook_at_row(int row);
-int hook_table_rows();
+/* Whether rows firstRow .. firstRow + count - 1 all lie in the hook table. */
+bool is_table_range(int firstRow, int count);
 void post_event(int index, void* param);
 
 /* ---- tasks (only with an optional task service) ---- */

@@ -214,7 +214,9 @@ RTS_RESULT CMInit3(const char* cfgFile, const StaticComponent* staticList, RTS_U
 RTS_RESULT CMInit4(const char* cfgFile, const StaticComponent* staticList, RTS_UI32 flags,
                    PF_HOST_CALLBACK hostCallback, RTS_UINTPTR userParam);
 RTS_RESULT CMInitEnd(void);
-/* Deliver a range of the hook table (first row, row count) in init or exit direction. */
+/* Deliver a range of the hook table (first row, row count) in init or exit direction. An empty
+ * range delivers nothing (the exit direction posts its shut-down event); a range that leaves the
+ * table gives RES_PARAMETER and delivers nothing. */
 RTS_RESULT CMInitSequence(int firstRow, int count);
 RTS_RESULT CMExitSequence(int firstRow, int count);
 /* Exit hooks, unload every component, release the pools. Always RES_OK. */

@@ -149,6 +149,15 @@ TEST_F(CMHooks, ExitRowsRepeatWhilePending) {
     EXPECT_EQ(rounds, 3);
 }
 
+TEST_F(CMHooks, SequencesRefuseRangesOutsideTheHookTable) {
+    for (auto [first, count] : {std::pair{-1, 1}, {-5, 3}, {34, 1}, {30, 10}}) {
+        EXPECT_EQ(CMInitSequence(first, count), RES_PARAMETER) << first;
+        EXPECT_EQ(CMExitSequence(first, count), RES_PARAMETER) << first;
+    }
+    EXPECT_EQ(CMInitSequence(-1, 0), RES_OK); // an empty range delivers nothing
+    EXPECT_TRUE(testcmp::calls().empty());
+}
+
 TEST_F(CMHooks, HookQueries) {
     RTS_RESULT r = RES_OK;
     EXPECT_EQ(CMGetHookName(9999, &r), nullptr);
