@@ -1,6 +1,7 @@
 /* Component manager start-up and shut-down: registering the core and listed components,
  * entry and import passes, the init and exit hook sequences, configuration discovery, the
  * component listing and banner, safe mode and unloading in groups. */
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <cstring>
@@ -49,8 +50,13 @@ namespace {
 constexpr const char* kProductTitle = "KELVARO Control";
 constexpr const char* kCoreList[] = {"CM", "CmpMemPool", "CmpLog", "CmpSettings", "SysFile", nullptr};
 constexpr RTS_UI32 kKeptIds[] = {0x1, 0x13, 0x1E, 0x1F, 0x101, 0x108, 0x10B};
-constexpr RTS_UI32 kMaxCommCycleInterval = 10000;
+constexpr RTS_I32 kMaxCommCycleInterval = 10000;
+/* An interval of 0 would make the communication cycle task spin. */
+constexpr RTS_I32 kMinCommCycleInterval = 1;
 constexpr RTS_UI32 kExitPendingLimitMs = 10000;
+/* A component that answers an exit hook with RES_PENDING is asked again after this pause, so a
+ * slow one does not keep a processor busy for the whole limit. */
+constexpr auto kExitPendingPause = std::chrono::milliseconds(10);
 
 /* Event parameter through which listeners of the cycle-request event ask for more cycles. */
 struct MoreCyclesParam {
@@ -166,6 +172,7 @@ RTS_RESULT read_manager_settings() {
     keep_first_failure(result, read_setting("OverloadableFunctions", &g.overloadableFunctions, 1));
     keep_first_failure(result,
                        read_setting("MinimalCommCycleHookInterval", &g.minimalCommCycleInterval, 250));
+    g.minimalCommCycleInterval = std::max(g.minimalCommCycleInterval, 0); // negative: no minimum
     return result;
 }
 
@@ -260,7 +267,7 @@ RTS_RESULT deliver_exit_row(RTS_UI32 hook) {
     RTS_RESULT r;
     while ((r = CMCallHook(hook, 0, nullptr, 0)) == RES_PENDING &&
            SysTimeGetMs() - start < kExitPendingLimitMs)
-        std::this_thread::yield();
+        std::this_thread::sleep_for(kExitPendingPause);
     return r;
 }
 
@@ -438,8 +445,7 @@ extern "C" RTS_RESULT CMInitEnd(void) {
         if (n->rec.state == CM_STATE_INITIALIZED) n->rec.state = CM_STATE_RUNNING;
     RTS_I32 interval = 10;
     SettgGetIntValue("CM", "CommCycleInterval", &interval, 10, 0);
-    g.commCycleInterval =
-        static_cast<RTS_UI32>(interval) > kMaxCommCycleInterval ? kMaxCommCycleInterval : interval;
+    g.commCycleInterval = std::clamp(interval, kMinCommCycleInterval, kMaxCommCycleInterval);
     g.lastCommCycle = SysTimeGetMs();
     if ((g.initFlags & CM_INIT_COMM_CYCLE_TASK) != 0 && imports.tasksAndEvents) start_comm_cycle_task();
     log(LOG_INFO, 0, 34, "%s ready", kProductTitle);

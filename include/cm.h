@@ -213,13 +213,17 @@ RTS_RESULT CMInit2(const char* cfgFile, const StaticComponent* staticList, int n
 RTS_RESULT CMInit3(const char* cfgFile, const StaticComponent* staticList, RTS_UI32 flags);
 RTS_RESULT CMInit4(const char* cfgFile, const StaticComponent* staticList, RTS_UI32 flags,
                    PF_HOST_CALLBACK hostCallback, RTS_UINTPTR userParam);
+/* Reads "CommCycleInterval" (section "CM") for the communication cycle task, kept within 1 and
+ * 10000 ms: 0 or less would make the task spin. */
 RTS_RESULT CMInitEnd(void);
 /* Deliver a range of the hook table (first row, row count) in init or exit direction. An empty
  * range delivers nothing (the exit direction posts its shut-down event); a range that leaves the
  * table gives RES_PARAMETER and delivers nothing. */
 RTS_RESULT CMInitSequence(int firstRow, int count);
 RTS_RESULT CMExitSequence(int firstRow, int count);
-/* Exit hooks, unload every component, release the pools. Always RES_OK. */
+/* Exit hooks, unload every component, release the pools. Always RES_OK. An exit hook answered
+ * with RES_PENDING is delivered again after a pause of 10 ms, for at most 10 s from the first
+ * delivery. */
 RTS_RESULT CMExit(void);
 void CMSetExit(void);
 RTS_UI32 CMGetExit(void);
@@ -263,6 +267,8 @@ RTS_RESULT CMGetCoreVersion(RTS_UI32* pVersion);
 /* ---- hooks ------------------------------------------------------------------------------- */
 RTS_RESULT CMCallHook(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCursor, int reverse);
 RTS_RESULT CMCallHook2(RTS_UI32 mask, RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2);
+/* Delivers only when "MinimalCommCycleHookInterval" ms have passed since the last cycle began;
+ * a negative setting counts as 0. */
 RTS_RESULT CMCallExtraCommCycleHook(RTS_UINTPTR param1, RTS_UINTPTR* pCursor);
 RTS_UI32 CMGetCurrentHook(void);
 RTS_UI32 CMGetLastCommCycle(void);

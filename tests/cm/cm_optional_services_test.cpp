@@ -156,6 +156,7 @@ class CMTasks : public testcmp::Test {
 protected:
     void SetUp() override {
         testcmp::Test::SetUp();
+        testtask::reset();
         slot(0).exports = testtask::exports();
         slot(0).system = true; // registered before the manager imports
         slot(1).onHook = [this](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
@@ -197,7 +198,20 @@ TEST_F(CMTasks, CommCycleRunsOnItsTaskAndStopsBeforeExitHooks) {
     EXPECT_EQ(onMain.back(), CH_EXIT_SYSTEM);
 }
 
-TEST_F(CMTasks, HookRangesRunOnTheIdsTaskInOrder) {
+TEST_F(CMTasks, CommCycleSleepsBetweenOneAndTenThousandMs) {
+    for (auto [setting, slept] : {std::pair{"0", 1u}, {"-5", 1u}, {"20000", 10000u}, {"7", 7u}}) {
+        testcmp::set("CM", "CommCycleInterval", setting);
+        start({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_COMM_CYCLE_TASK);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (testtask::last_sleep_ms() == testtask::kNoSleep && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(testtask::last_sleep_ms(), slept) << setting;
+        CMExit();
+        testtask::reset();
+    }
+}
+
+TEST_F(CMTasks, HookRangesRunOnTheHooksTaskInOrder) {
     auto list = testcmp::list({0, 1});
     ASSERT_EQ(CMInit3(nullptr, list.data(),
                       CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK | CM_INIT_EXIT_ON_TASK),

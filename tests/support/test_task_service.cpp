@@ -32,6 +32,7 @@ struct Event {
 };
 
 std::atomic<int> g_live{0};
+std::atomic<RTS_UI32> g_lastSleep{kNoSleep};
 
 Task* task_of(RTS_HANDLE h) {
     return static_cast<Task*>(h);
@@ -75,6 +76,7 @@ RTS_RESULT task_end(RTS_HANDLE, RTS_UINTPTR) {
 }
 
 RTS_RESULT task_wait_sleep(RTS_HANDLE h, RTS_UI32 ms) {
+    g_lastSleep = ms;
     Task* t = task_of(h);
     std::unique_lock<std::mutex> guard(t->lock);
     t->wake.wait_for(guard, std::chrono::milliseconds(ms),
@@ -153,6 +155,12 @@ const CMExportEntry* exports() {
 }
 int live_tasks() {
     return g_live.load();
+}
+RTS_UI32 last_sleep_ms() {
+    return g_lastSleep.load();
+}
+void reset() {
+    g_lastSleep = kNoSleep;
 }
 
 } // namespace testtask

@@ -10,5 +10,9 @@ namespace testtask {
 const CMExportEntry* exports();
 // Tasks created and not yet ended.
 int live_tasks();
+// The milliseconds of the last SysTaskWaitSleep, kNoSleep when none came since reset().
+constexpr RTS_UI32 kNoSleep = 0xFFFFFFFFu;
+RTS_UI32 last_sleep_ms();
+void reset();
 
 } // namespace testtask
