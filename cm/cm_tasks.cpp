@@ -14,6 +14,9 @@ constexpr RTS_UI32 kTaskPriority = 128;
 constexpr RTS_UI32 kRangeWaitMs = 300000;
 constexpr RTS_UI32 kTaskEndTimeoutMs = 1000;
 
+/* The range fields belong to the caller until it posts a range and to the task until the task
+ * has finished it: a caller whose wait timed out must not post the next range over a range the
+ * task is still delivering. Ranges are numbered; the task reports the number it finished. */
 struct HooksTask {
     RTS_HANDLE task = nullptr;
     RTS_HANDLE work = nullptr; /* set by the caller when a range is posted */
@@ -22,6 +25,8 @@ struct HooksTask {
     int count = 0;
     bool exitDirection = false;
     RTS_RESULT result = RES_OK;
+    std::atomic<RTS_UI32> posted{0};
+    std::atomic<RTS_UI32> finished{0};
 };
 
 HooksTask g_hooks;
@@ -35,8 +40,11 @@ void hooks_task(SysTaskInfo* info) {
     imports.SysTaskEnter(info->hTask);
     while (!exit_requested(info)) {
         if (imports.SysEventWait(g_hooks.work, kRangeWaitMs) != RES_OK || exit_requested(info)) continue;
+        const RTS_UI32 range = g_hooks.posted.load(std::memory_order_acquire);
+        if (range == g_hooks.finished.load(std::memory_order_relaxed)) continue;
         g_hooks.result = g_hooks.exitDirection ? deliver_exit_rows(g_hooks.firstRow, g_hooks.count)
                                                : deliver_init_rows(g_hooks.firstRow, g_hooks.count);
+        g_hooks.finished.store(range, std::memory_order_release);
         imports.SysEventSet(g_hooks.done);
     }
     imports.SysTaskLeave(info->hTask);
@@ -44,6 +52,8 @@ void hooks_task(SysTaskInfo* info) {
 }
 
 bool create_hooks_task() {
+    g_hooks.posted = 0;
+    g_hooks.finished = 0;
     g_hooks.work = imports.SysEventCreate(nullptr, nullptr);
     g_hooks.done = imports.SysEventCreate(nullptr, nullptr);
     if (g_hooks.work != RTS_INVALID_HANDLE && g_hooks.done != RTS_INVALID_HANDLE) {
@@ -84,6 +94,14 @@ void comm_cycle_task(SysTaskInfo* info) {
     imports.SysTaskEnd(info->hTask, 0);
 }
 
+/* Waits until the task has finished the numbered range; false when a wait times out. A signal
+ * left over from a range whose caller gave up is passed over. */
+bool wait_for_range(RTS_UI32 range) {
+    while (g_hooks.finished.load(std::memory_order_acquire) != range)
+        if (imports.SysEventWait(g_hooks.done, kRangeWaitMs) != RES_OK) return false;
+    return true;
+}
+
 void delete_event(RTS_HANDLE& event) {
     if (event != nullptr && event != RTS_INVALID_HANDLE) imports.SysEventDelete(event);
     event = nullptr;
@@ -94,21 +112,25 @@ void delete_event(RTS_HANDLE& event) {
 RTS_RESULT run_range_on_hooks_task(int firstRow, int count, bool exitDirection) {
     if (g_hooks.task == nullptr && !create_hooks_task())
         return exitDirection ? deliver_exit_rows(firstRow, count) : deliver_init_rows(firstRow, count);
+    if (!wait_for_range(g_hooks.posted.load(std::memory_order_relaxed))) return RES_BUSY;
     g_hooks.firstRow = firstRow;
     g_hooks.count = count;
     g_hooks.exitDirection = exitDirection;
+    const RTS_UI32 range = g_hooks.posted.load(std::memory_order_relaxed) + 1;
+    g_hooks.posted.store(range, std::memory_order_release);
     imports.SysEventSet(g_hooks.work);
-    if (imports.SysEventWait(g_hooks.done, kRangeWaitMs) != RES_OK) return RES_TIMEOUT;
-    return g_hooks.result;
+    return wait_for_range(range) ? g_hooks.result : RES_TIMEOUT;
 }
 
 void stop_hooks_task() {
+    bool ended = true;
     if (g_hooks.task != nullptr) {
         imports.SysTaskSetExit(g_hooks.task);
         imports.SysEventSet(g_hooks.work);
-        imports.SysTaskExit(g_hooks.task, kTaskEndTimeoutMs);
+        ended = imports.SysTaskExit(g_hooks.task, kTaskEndTimeoutMs) == RES_OK;
         g_hooks.task = nullptr;
     }
+    if (!ended) return; // a task still in a range keeps its events rather than signal freed ones
     delete_event(g_hooks.work);
     delete_event(g_hooks.done);
 }

@@ -218,7 +218,8 @@ RTS_RESULT CMInit4(const char* cfgFile, const StaticComponent* staticList, RTS_U
 RTS_RESULT CMInitEnd(void);
 /* Deliver a range of the hook table (first row, row count) in init or exit direction. An empty
  * range delivers nothing (the exit direction posts its shut-down event); a range that leaves the
- * table gives RES_PARAMETER and delivers nothing. */
+ * table gives RES_PARAMETER and delivers nothing. On the hooks task a range not finished within
+ * 300000 ms gives RES_TIMEOUT, and while it still runs the next range is not posted: RES_BUSY. */
 RTS_RESULT CMInitSequence(int firstRow, int count);
 RTS_RESULT CMExitSequence(int firstRow, int count);
 /* Exit hooks, unload every component, release the pools. Always RES_OK. An exit hook answered

@@ -224,6 +224,23 @@ TEST_F(CMTasks, HookRangesRunOnTheHooksTaskInOrder) {
                    CH_EXIT_TASKS, CH_EXIT_SYSTEM_TASKS, CH_EXIT3, CH_EXIT2, CH_EXIT}));
 }
 
+TEST_F(CMTasks, RangeThatTimesOutHoldsBackTheNextUntilItEnds) {
+    start({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK);
+    std::atomic<bool> release{false};
+    slot(1).onHook = [&release](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        while (hook == CH_INIT2 && !release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return RES_OK;
+    };
+    constexpr int kInit2Row = 5, kInit3Row = 7;
+    testtask::set_wait_limit_ms(20);
+    EXPECT_EQ(CMInitSequence(kInit2Row, 1), RES_TIMEOUT);
+    EXPECT_EQ(CMInitSequence(kInit3Row, 1), RES_BUSY); // nothing posted while CH_INIT2 runs
+    release = true;
+    testtask::set_wait_limit_ms(0);
+    EXPECT_EQ(CMInitSequence(kInit3Row, 1), RES_OK);
+    EXPECT_EQ(testcmp::hooks_of(1), (Ids{CH_INIT2, CH_INIT3}));
+}
+
 TEST_F(CMTasks, TaskOptionsNeedTheService) {
     slot(0).exports = nullptr;
     start({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_COMM_CYCLE_TASK | CM_INIT_HOOKS_ON_TASK);

@@ -33,6 +33,7 @@ struct Event {
 
 std::atomic<int> g_live{0};
 std::atomic<RTS_UI32> g_lastSleep{kNoSleep};
+std::atomic<RTS_UI32> g_waitLimit{0};
 
 Task* task_of(RTS_HANDLE h) {
     return static_cast<Task*>(h);
@@ -118,6 +119,8 @@ RTS_RESULT event_set(RTS_HANDLE h) {
 RTS_RESULT event_wait(RTS_HANDLE h, RTS_UI32 ms) {
     Event* e = event_of(h);
     std::unique_lock<std::mutex> guard(e->lock);
+    const RTS_UI32 limit = g_waitLimit.load();
+    if (limit != 0 && limit < ms) ms = limit;
     if (!e->wake.wait_for(guard, std::chrono::milliseconds(ms), [e] { return e->set; })) return RES_TIMEOUT;
     e->set = false;
     return RES_OK;
@@ -159,8 +162,12 @@ int live_tasks() {
 RTS_UI32 last_sleep_ms() {
     return g_lastSleep.load();
 }
+void set_wait_limit_ms(RTS_UI32 ms) {
+    g_waitLimit = ms;
+}
 void reset() {
     g_lastSleep = kNoSleep;
+    g_waitLimit = 0;
 }
 
 } // namespace testtask

@@ -13,6 +13,8 @@ int live_tasks();
 // The milliseconds of the last SysTaskWaitSleep, kNoSleep when none came since reset().
 constexpr RTS_UI32 kNoSleep = 0xFFFFFFFFu;
 RTS_UI32 last_sleep_ms();
+// Event waits give up after at most this many milliseconds (0: as asked), as if they had waited.
+void set_wait_limit_ms(RTS_UI32 ms);
 void reset();
 
 } // namespace testtask
