@@ -303,10 +303,16 @@ void before_exit_row(RTS_UI32 hook) {
     }
 }
 
-void create_events() {
-    if (imports.EventCreate == nullptr) return;
-    for (int i = 0; i < kEventCount; ++i)
-        g.events[i] = imports.EventCreate(kFirstEventId + i, CMPID_CM, nullptr);
+/* Creates the manager's events; the first failure is the result, a failed event stays unset. */
+RTS_RESULT create_events() {
+    RTS_RESULT result = RES_OK;
+    for (int i = 0; i < kEventCount && imports.EventCreate != nullptr; ++i) {
+        RTS_RESULT r = RES_OK;
+        RTS_HANDLE event = imports.EventCreate(kFirstEventId + i, CMPID_CM, &r);
+        g.events[i] = r == RES_OK ? event : RTS_INVALID_HANDLE;
+        keep_first_failure(result, r);
+    }
+    return result;
 }
 
 void delete_events() {
@@ -411,8 +417,8 @@ extern "C" RTS_RESULT CMInit3(const char* cfgFile, const StaticComponent* static
     log_listing();
     C = import_pass(CM_FLAG_STARTUP_IMPORT | CM_FLAG_LATE_IMPORT);
     if (C != RES_OK) CMSetSafeMode(1, C);
-    keep_first_failure(R, CMInitSequence(hook_row(CH_INIT), 1));
-    create_events();
+    CMInitSequence(hook_row(CH_INIT), 1); // not part of the result: CH_INIT stops with the halt flag
+    keep_first_failure(R, create_events());
     if (g.haltFlag == 0 && (flags & CM_INIT_STOP_BEFORE_INIT_END) == 0) keep_first_failure(R, CMInitEnd());
     return C != RES_OK ? C : R;
 }

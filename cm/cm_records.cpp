@@ -181,10 +181,10 @@ RTS_RESULT call_entry(ComponentNode* node, bool withLogging) {
     init.registerApi2 = CMRegisterAPI2;
     init.getApi2 = CMGetAPI2;
     init.deleteInstance2 = CMDeleteInstance2;
-    if (rec.entry(&init) != RES_OK) {
+    if (RTS_RESULT r = rec.entry(&init); r != RES_OK) {
         rec.state = CM_STATE_DISABLED;
         if (withLogging) log(LOG_ERROR, 1, 16, "Init function failed of <cmp>%s</cmp>", rec.name);
-        return RES_FAILED;
+        return r;
     }
     rec.id = init.cmpId;
     rec.exportFunctions = init.exportFunctions;
@@ -374,13 +374,16 @@ extern "C" RTS_RESULT CMUnloadComponent(RTS_HANDLE component) {
     if (component == RTS_INVALID_HANDLE || node == nullptr) return RES_PARAMETER;
     ComponentRecord& rec = node->rec;
     if (rec.state != CM_STATE_REGISTERED) return RES_FAILED;
+    // Whether the system is in its communication cycle is asked before the broadcast, which
+    // makes CH_ON_IMPORT_RELEASE the last hook.
+    const bool inCommCycle = g.lastHook == CH_COMM_CYCLE;
     broadcast(CH_ON_IMPORT_RELEASE, reinterpret_cast<RTS_UINTPTR>(rec.name), 0);
     if ((rec.flags & CM_FLAG_DYNAMIC) != 0) {
         host_unload(rec.name, rec.moduleHandle);
         rec.moduleHandle = RTS_INVALID_HANDLE;
     }
     rec.state = CM_STATE_UNLOADED;
-    if (g.lastHook == CH_COMM_CYCLE) log_listing_line(rec);
+    if (inCommCycle) log_listing_line(rec);
     return CMRemoveComponent(component);
 }
 

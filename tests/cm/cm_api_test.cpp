@@ -243,6 +243,10 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     RTS_RESULT r;
     EXPECT_EQ(CMLoadComponent("Missing", &r), RTS_INVALID_HANDLE);
     EXPECT_EQ(r, RES_FAILED);
+    slot(5).entryResult = RES_NOMEMORY;
+    EXPECT_EQ(CMLoadComponent("TestCmp5", &r), RTS_INVALID_HANDLE);
+    EXPECT_EQ(r, RES_NOMEMORY);
+    EXPECT_EQ(testlog::lines(16), Strings{"Init function failed of <cmp>TestCmp5</cmp>"});
     RTS_HANDLE h = CMLoadComponent("TestCmp3", &r);
     ASSERT_EQ(r, RES_OK);
     auto* rec = static_cast<ComponentRecord*>(h);
@@ -260,7 +264,11 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     EXPECT_EQ(CMExitComponent(h), RES_OK);
     EXPECT_EQ(testcmp::hooks_of(3), (std::vector<RTS_UI32>{CH_EXIT_COMM, CH_EXIT_TASKS, CH_EXIT_SYSTEM_TASKS,
                                                            CH_EXIT3, CH_EXIT2, CH_EXIT}));
+    EXPECT_EQ(CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0), RES_OK); // from now on the system is in its cycle
+    LogEarlyBufferClear();
     EXPECT_EQ(CMUnloadComponent(h), RES_OK);
+    EXPECT_EQ(testlog::lines(10),
+              Strings{"[UNLOADED] Dynamic: <cmp>TestCmp3</cmp>, <id>0x00007003</id> <ver>3.5.21.10</ver>"});
     EXPECT_EQ(testcmp::record(3), nullptr);
     EXPECT_EQ(CMCreateInstance(0x33), nullptr);
     EXPECT_EQ(CMInitComponent(CMLoadComponent("TestCmp4", &r)), RES_OK); // the id of TestCmp0

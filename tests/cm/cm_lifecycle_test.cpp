@@ -95,6 +95,11 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
             return hook == CH_INIT_SYSTEM2 ? RES_PENDING : RES_OK;
         };
     };
+    const Setup pending_init = [] {
+        slot(0).onHook = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+            return hook == CH_INIT ? RES_PENDING : RES_OK;
+        };
+    };
     const Setup failing_check = [] { cmchecks::set_atomic_add(add_returning_old); };
     const Setup settings_with_gaps = [] { // Component.0 and .2 missing: .1 is read, .3 is not
         testcmp::set("ComponentManager", "Component.1", "Nowhere");
@@ -124,6 +129,7 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
         {"unknown name without entry", kUnknown, nullptr, 1, nullptr, RES_OK, 6, 1, true},
         {"failing entry", kSlot, nullptr, 1, failing_entry, RES_FAILED, 6, 1, false},
         {"pending start-up pass", kSlot, nullptr, 1, pending_init_system2, RES_PENDING, 6, 1, true},
+        {"pending CH_INIT is no start-up result", kSlot, nullptr, 1, pending_init, RES_OK, 6, 1, true},
         {"failing self check", kSlot, nullptr, 1, failing_check, RES_FAILED, 5, 0, false, 2, kChecks},
         {"no file, none found", kSlot, nullptr, 0, nullptr, RES_FAILED, 6, 1, true, 3, kNoDefault},
         {"file not found", kSlot, "Other.cfg", 0, nullptr, RES_FAILED, 6, 1, true, 3, kNoOther},

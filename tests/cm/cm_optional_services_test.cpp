@@ -26,6 +26,7 @@ struct EventLog {
     int deleted = 0;
     int moreCycles = 0;   // how often listeners of 0x00010007 ask for one more cycle
     bool answers = false; // listeners of 0x00010006 disable operation 7
+    RTS_RESULT createResult = RES_OK;
     std::string banner;
 } g_events;
 
@@ -43,7 +44,7 @@ struct Fake {
 
     static RTS_HANDLE EventCreate(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult) {
         g_events.created.push_back(eventId);
-        if (pResult != nullptr) *pResult = RES_OK;
+        if (pResult != nullptr) *pResult = g_events.createResult;
         return reinterpret_cast<RTS_HANDLE>(static_cast<RTS_UINTPTR>(eventId));
     }
     static RTS_RESULT EventPost2(RTS_HANDLE event, RTS_UI32 paramId, RTS_UI32 version, void* pParam) {
@@ -111,6 +112,13 @@ TEST_F(CMOptionalServices, NineEventsAreCreatedPostedAroundTheExitHooksAndDelete
                                     0x00010003u, 0x00010004u, 0x00010005u}));
     const Ids hooks = testcmp::hooks_of(1);
     EXPECT_EQ(Ids(hooks.begin(), hooks.begin() + 3), (Ids{CH_COMM_CYCLE, CH_COMM_CYCLE, CH_EXIT_COMM}));
+}
+
+TEST_F(CMOptionalServices, FailingEventCreationIsTheStartUpResult) {
+    CMExit();
+    g_events.createResult = RES_NOMEMORY;
+    auto list = testcmp::list({0, 1});
+    EXPECT_EQ(CMInit2(nullptr, list.data(), 1), RES_NOMEMORY);
 }
 
 TEST_F(CMOptionalServices, OperationDisablingAsksTheListeners) {
