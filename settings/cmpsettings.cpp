@@ -48,6 +48,13 @@ const CMExportEntry kExports[] = {
     {nullptr, nullptr, 0, 0},
 };
 
+/* The settings component's own release, not the framework's. */
+constexpr RTS_UI32 kVersion = 0x03051500u;
+
+RTS_UI32 get_version() {
+    return kVersion;
+}
+
 RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_CmpSettings);
 }
@@ -59,8 +66,7 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 } // namespace
 
 extern "C" RTS_RESULT CmpSettings__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(pInit, CMPID_CmpSettings, export_functions, nullptr, CMComponentVersion,
-                            hook_function);
+    return CMFillInitRecord(pInit, CMPID_CmpSettings, export_functions, nullptr, get_version, hook_function);
 }
 
 extern "C" RTS_RESULT SettgSetDatabaseName(const char* fileName) {

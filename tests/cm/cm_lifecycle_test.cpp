@@ -65,6 +65,7 @@ TEST_F(CMLifecycle, LogHoldsListingInFourGroupsAndBanner) {
     ASSERT_EQ(listing.size(), 17u);
     for (size_t i = 0; i < 14; ++i) EXPECT_EQ(listing[i].rfind(i < 13 ? "System: " : "<cmp>", 0), 0u) << i;
     EXPECT_EQ(listing[0], "System: <cmp>CM</cmp>, <id>0x00000001</id> <ver>3.5.21.10</ver>");
+    EXPECT_EQ(listing[3], "System: <cmp>CmpSettings</cmp>, <id>0x0000001a</id> <ver>3.5.21.0</ver>");
     EXPECT_EQ(listing[15], "<cmp>TestCmp0</cmp>, <id>0x00007000</id> <ver>3.5.21.10</ver>");
     EXPECT_EQ(listing[16], "Dynamic: <cmp>TestCmp1</cmp>, <id>0x00007001</id> <ver>3.5.21.10</ver>");
     EXPECT_EQ(testlog::lines(0), Strings(2, std::string(73, '=')));
