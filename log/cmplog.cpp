@@ -35,8 +35,8 @@ RTS_RESULT add_early(RTS_UI32 cmpId, RTS_UI32 classId, RTS_RESULT errorId, RTS_U
 }
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(LogAdd), "LogAdd", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(LogAddArg), "LogAddArg", 0, 0},
+    CM_EXPORT(LogAdd),
+    CM_EXPORT(LogAddArg),
     {nullptr, nullptr, 0, 0},
 };
 

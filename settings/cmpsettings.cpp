@@ -39,12 +39,8 @@ RTS_I32 parse_int(const std::string& text) {
 }
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SettgSetDatabaseName), "SettgSetDatabaseName", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SettgGetIntValue), "SettgGetIntValue", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SettgGetStringValue), "SettgGetStringValue", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SettgSetIntValue), "SettgSetIntValue", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SettgSetStringValue), "SettgSetStringValue", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SettgRemoveKey), "SettgRemoveKey", 0, 0},
+    CM_EXPORT(SettgSetDatabaseName), CM_EXPORT(SettgGetIntValue),    CM_EXPORT(SettgGetStringValue),
+    CM_EXPORT(SettgSetIntValue),     CM_EXPORT(SettgSetStringValue), CM_EXPORT(SettgRemoveKey),
     {nullptr, nullptr, 0, 0},
 };
 
