@@ -54,6 +54,8 @@ constexpr RTS_I32 kMaxCommCycleInterval = 10000;
 /* An interval of 0 would make the communication cycle task spin. */
 constexpr RTS_I32 kMinCommCycleInterval = 1;
 constexpr RTS_UI32 kExitPendingLimitMs = 10000;
+constexpr RTS_UI32 kMoreCyclesLimitMs = 32000;
+constexpr auto kMoreCyclesPause = std::chrono::milliseconds(10);
 /* A component that answers an exit hook with RES_PENDING is asked again after this pause, so a
  * slow one does not keep a processor busy for the whole limit. */
 constexpr auto kExitPendingPause = std::chrono::milliseconds(10);
@@ -276,27 +278,27 @@ void drain_comm_cycles() {
     RTS_UI32 start = SysTimeGetMs();
     for (;;) {
         MoreCyclesParam more{0};
-        post_event(6, &more);
-        if (more.moreCycles == 0 || SysTimeGetMs() - start >= 32000) return;
+        post_event(kEventMoreCycles, &more);
+        if (more.moreCycles == 0 || SysTimeGetMs() - start >= kMoreCyclesLimitMs) return;
         CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(kMoreCyclesPause);
     }
 }
 
 void before_exit_row(RTS_UI32 hook) {
     switch (hook) {
         case CH_EXIT_COMM:
-            post_event(1, nullptr);
+            post_event(kEventExitComm, nullptr);
             drain_comm_cycles();
             break;
         case CH_EXIT_TASKS:
-            post_event(2, nullptr);
+            post_event(kEventExitTasks, nullptr);
             break;
         case CH_EXIT3:
-            post_event(3, nullptr);
+            post_event(kEventExit3, nullptr);
             break;
         case CH_EXIT2:
-            post_event(4, nullptr);
+            post_event(kEventExit2, nullptr);
             break;
         default:
             break;
@@ -320,6 +322,13 @@ void delete_events() {
         if (imports.EventDelete != nullptr && e != RTS_INVALID_HANDLE) imports.EventDelete(e);
         e = RTS_INVALID_HANDLE;
     }
+}
+
+/* The row of a hook the manager delivers itself: every such hook has one. */
+int row_of(RTS_UI32 hook) {
+    const int row = hook_row(hook);
+    assert(row >= 0);
+    return row;
 }
 
 bool is_kept(RTS_UI32 id) {
@@ -375,9 +384,10 @@ void reset_globals() {
 
 } // namespace
 
-void post_event(int index, void* param) {
-    if (imports.EventPost2 != nullptr && g.events[index] != RTS_INVALID_HANDLE)
-        imports.EventPost2(g.events[index], 1, 2, param);
+void post_event(ManagerEvent event, void* param) {
+    assert(event >= 0 && event < kEventCount);
+    if (imports.EventPost2 != nullptr && g.events[event] != RTS_INVALID_HANDLE)
+        imports.EventPost2(g.events[event], 1, 2, param);
 }
 
 } // namespace cm
@@ -417,7 +427,7 @@ extern "C" RTS_RESULT CMInit3(const char* cfgFile, const StaticComponent* static
     log_listing();
     C = import_pass(CM_FLAG_STARTUP_IMPORT | CM_FLAG_LATE_IMPORT);
     if (C != RES_OK) CMSetSafeMode(1, C);
-    CMInitSequence(hook_row(CH_INIT), 1); // not part of the result: CH_INIT stops with the halt flag
+    CMInitSequence(row_of(CH_INIT), 1); // not part of the result: CH_INIT stops with the halt flag
     keep_first_failure(R, create_events());
     if (g.haltFlag == 0 && (flags & CM_INIT_STOP_BEFORE_INIT_END) == 0) keep_first_failure(R, CMInitEnd());
     return C != RES_OK ? C : R;
@@ -444,9 +454,9 @@ extern "C" RTS_RESULT CMInitEnd(void) {
     if (g.initEndDone || g.lastHook >= CH_POST_INIT) return RES_DUPLICATE;
     g.inInitEnd = true;
     for_each_pool(MemPoolCreateSyncObject);
-    CMInitSequence(hook_row(CH_POST_INIT), hook_row(CH_INIT_SYSTEM_TASKS) - hook_row(CH_POST_INIT));
+    CMInitSequence(row_of(CH_POST_INIT), row_of(CH_INIT_SYSTEM_TASKS) - row_of(CH_POST_INIT));
     log_banner();
-    CMInitSequence(hook_row(CH_INIT_SYSTEM_TASKS), hook_row(CH_COMM_CYCLE) - hook_row(CH_INIT_SYSTEM_TASKS));
+    CMInitSequence(row_of(CH_INIT_SYSTEM_TASKS), row_of(CH_COMM_CYCLE) - row_of(CH_INIT_SYSTEM_TASKS));
     for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (n->rec.state == CM_STATE_INITIALIZED) n->rec.state = CM_STATE_RUNNING;
     RTS_I32 interval = 10;
@@ -498,7 +508,7 @@ extern "C" RTS_RESULT CMInitSequence(int firstRow, int count) {
 
 extern "C" RTS_RESULT CMExitSequence(int firstRow, int count) {
     if (count <= 0) {
-        post_event(0, nullptr);
+        post_event(kEventShutdown, nullptr);
         return RES_OK;
     }
     if (!is_table_range(firstRow, count)) return RES_PARAMETER;
@@ -512,15 +522,15 @@ extern "C" RTS_RESULT CMExit(void) {
     CMExitSequence(0, 0);
     stop_comm_cycle_task();
     if (g.initEndDone) {
-        CMExitSequence(hook_row(CH_EXIT_COMM), 3);
+        CMExitSequence(row_of(CH_EXIT_COMM), 3);
         for_each_pool(MemPoolDeleteSyncObject);
     }
-    CMExitSequence(hook_row(CH_EXIT3), 2);
+    CMExitSequence(row_of(CH_EXIT3), 2);
     delete_events();
-    CMExitSequence(hook_row(CH_EXIT), 1);
+    CMExitSequence(row_of(CH_EXIT), 1);
     log(LOG_INFO, 0, 36, "%s shutdown done", kProductTitle);
     stop_hooks_task();
-    deliver_exit_rows(hook_row(CH_EXIT_SYSTEM2), 2);
+    deliver_exit_rows(row_of(CH_EXIT_SYSTEM2), 2);
     for (ComponentNode* n = first_node(); n != nullptr; n = next_of(n))
         if (n->rec.state >= CM_STATE_DISABLED && n->rec.state <= CM_STATE_RUNNING)
             n->rec.state = CM_STATE_REGISTERED;
@@ -530,7 +540,7 @@ extern "C" RTS_RESULT CMExit(void) {
     unload_group(0, 0, false); // records added as neither static, dynamic nor system
     free_registries();
     for (RTS_HANDLE pool : {g.componentPool, g.classPool, g.instancePool}) MemPoolCleanup(pool, "CM", 1);
-    deliver_exit_rows(hook_row(CH_EXIT_GARBAGEMEMORY), 1);
+    deliver_exit_rows(row_of(CH_EXIT_GARBAGEMEMORY), 1);
     unload_group(0, 0, true);
     g.pools = false;
     g.componentPool = g.classPool = g.instancePool = RTS_INVALID_HANDLE;

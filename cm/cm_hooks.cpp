@@ -18,47 +18,51 @@ namespace {
 
 constexpr RTS_SIZE kClassPoolGrowth = 10;
 
+#define CM_HOOK_ROW(hook)                                                                                    \
+    { hook, #hook }
 constexpr CMHookEntry kHookTable[] = {
-    {CH_INIT_SYSTEM, "CH_INIT_SYSTEM"},
-    {CH_INIT_SYSTEM2, "CH_INIT_SYSTEM2"},
-    {CH_INIT, "CH_INIT"},
-    {CH_POST_INIT, "CH_POST_INIT"},
-    {CH_PRE_INIT2, "CH_PRE_INIT2"},
-    {CH_INIT2, "CH_INIT2"},
-    {CH_PRE_INIT3, "CH_PRE_INIT3"},
-    {CH_INIT3, "CH_INIT3"},
-    {CH_INIT_SYSTEM_TASKS, "CH_INIT_SYSTEM_TASKS"},
-    {CH_INIT_TASKS, "CH_INIT_TASKS"},
-    {CH_INIT_COMM, "CH_INIT_COMM"},
-    {CH_INIT_FINISHED, "CH_INIT_FINISHED"},
-    {CH_COMM_CYCLE, "CH_COMM_CYCLE"},
-    {CH_EXIT_COMM, "CH_EXIT_COMM"},
-    {CH_EXIT_TASKS, "CH_EXIT_TASKS"},
-    {CH_EXIT_SYSTEM_TASKS, "CH_EXIT_SYSTEM_TASKS"},
-    {CH_EXIT3, "CH_EXIT3"},
-    {CH_EXIT2, "CH_EXIT2"},
-    {CH_EXIT, "CH_EXIT"},
-    {CH_EXIT_SYSTEM2, "CH_EXIT_SYSTEM2"},
-    {CH_EXIT_SYSTEM, "CH_EXIT_SYSTEM"},
-    {CH_EXIT_GARBAGEMEMORY, "CH_EXIT_GARBAGEMEMORY"},
-    {CH_ON_IMPORT, "CH_ON_IMPORT"},
-    {CH_ON_IMPORT_RELEASE, "CH_ON_IMPORT_RELEASE"},
-    {CH_ON_LOAD_COMPONENT, "CH_ON_LOAD_COMPONENT"},
-    {CH_ON_UNLOAD_COMPONENT, "CH_ON_UNLOAD_COMPONENT"},
-    {CH_ON_REGISTER_INSTANCE, "CH_ON_REGISTER_INSTANCE"},
-    {CH_ON_UNREGISTER_INSTANCE, "CH_ON_UNREGISTER_INSTANCE"},
-    {29, "CH_RESERVED_29"},
-    {290, "CH_RESERVED_290"},
-    {30, "CH_RESERVED_30"},
-    {40, "CH_RESERVED_40"},
-    {CH_SAFEMODE, "CH_SAFEMODE"},
-    {CH_SETTINGS_CHANGED, "CH_SETTINGS_CHANGED"},
+    CM_HOOK_ROW(CH_INIT_SYSTEM),
+    CM_HOOK_ROW(CH_INIT_SYSTEM2),
+    CM_HOOK_ROW(CH_INIT),
+    CM_HOOK_ROW(CH_POST_INIT),
+    CM_HOOK_ROW(CH_PRE_INIT2),
+    CM_HOOK_ROW(CH_INIT2),
+    CM_HOOK_ROW(CH_PRE_INIT3),
+    CM_HOOK_ROW(CH_INIT3),
+    CM_HOOK_ROW(CH_INIT_SYSTEM_TASKS),
+    CM_HOOK_ROW(CH_INIT_TASKS),
+    CM_HOOK_ROW(CH_INIT_COMM),
+    CM_HOOK_ROW(CH_INIT_FINISHED),
+    CM_HOOK_ROW(CH_COMM_CYCLE),
+    CM_HOOK_ROW(CH_EXIT_COMM),
+    CM_HOOK_ROW(CH_EXIT_TASKS),
+    CM_HOOK_ROW(CH_EXIT_SYSTEM_TASKS),
+    CM_HOOK_ROW(CH_EXIT3),
+    CM_HOOK_ROW(CH_EXIT2),
+    CM_HOOK_ROW(CH_EXIT),
+    CM_HOOK_ROW(CH_EXIT_SYSTEM2),
+    CM_HOOK_ROW(CH_EXIT_SYSTEM),
+    CM_HOOK_ROW(CH_EXIT_GARBAGEMEMORY),
+    CM_HOOK_ROW(CH_ON_IMPORT),
+    CM_HOOK_ROW(CH_ON_IMPORT_RELEASE),
+    CM_HOOK_ROW(CH_ON_LOAD_COMPONENT),
+    CM_HOOK_ROW(CH_ON_UNLOAD_COMPONENT),
+    CM_HOOK_ROW(CH_ON_REGISTER_INSTANCE),
+    CM_HOOK_ROW(CH_ON_UNREGISTER_INSTANCE),
+    CM_HOOK_ROW(CH_RESERVED_29),
+    CM_HOOK_ROW(CH_RESERVED_290),
+    CM_HOOK_ROW(CH_RESERVED_30),
+    CM_HOOK_ROW(CH_RESERVED_40),
+    CM_HOOK_ROW(CH_SAFEMODE),
+    CM_HOOK_ROW(CH_SETTINGS_CHANGED),
 };
+#undef CM_HOOK_ROW
 constexpr int kHookRows = static_cast<int>(sizeof kHookTable / sizeof kHookTable[0]);
 static_assert(kHookRows == 34);
 
+/* The notifications from CH_ON_IMPORT to CH_SETTINGS_CHANGED leave the current hook alone. */
 bool keeps_current_hook(RTS_UI32 hook) {
-    return (hook >= 23 && hook <= 50) || hook == 290;
+    return (hook >= CH_ON_IMPORT && hook <= CH_SETTINGS_CHANGED) || hook == CH_RESERVED_290;
 }
 bool instance_hook(RTS_UI32 hook) {
     return hook == CH_ON_REGISTER_INSTANCE || hook == CH_ON_UNREGISTER_INSTANCE;
@@ -149,8 +153,9 @@ ClassEntry* find_class(RTS_UI32 classId) {
 
 } // namespace
 
+/* The hooks from CH_INIT_SYSTEM (1) to CH_INIT_SYSTEM2 (8) and CH_INIT_SYSTEM_TASKS. */
 bool is_init_hook(RTS_UI32 hook) {
-    return (hook >= 1 && hook <= 8) || hook == CH_INIT_SYSTEM_TASKS;
+    return (hook >= CH_INIT_SYSTEM && hook <= CH_INIT_SYSTEM2) || hook == CH_INIT_SYSTEM_TASKS;
 }
 
 bool is_stop_result(RTS_RESULT r) {
@@ -320,7 +325,7 @@ extern "C" RTS_RESULT CMIsOperationDisabled(RTS_UI32 operation, RTS_UI32 paramet
     struct {
         RTS_UI32 operation, parameter, disabled, handled;
     } query{operation, parameter, 0, 0};
-    post_event(5, &query);
+    post_event(kEventOperationQuery, &query);
     if (pDisabled != nullptr) *pDisabled = query.handled != 0 ? query.disabled : 0;
     return query.handled != 0 ? RES_OK : RES_FAILED;
 }

@@ -57,7 +57,20 @@ struct OptionalImports {
     bool tasksAndEvents; /* every task and event-object function was found */
 };
 
-constexpr int kEventCount = 9;
+/* The manager's nine events, of component 1, with the ids kFirstEventId + event. The last two
+ * are created for listeners and never posted by the manager. */
+enum ManagerEvent : int {
+    kEventShutdown,       /* CMExit begins */
+    kEventExitComm,       /* before CH_EXIT_COMM */
+    kEventExitTasks,      /* before CH_EXIT_TASKS */
+    kEventExit3,          /* before CH_EXIT3 */
+    kEventExit2,          /* before CH_EXIT2 */
+    kEventOperationQuery, /* CMIsOperationDisabled asks the listeners */
+    kEventMoreCycles,     /* before CH_EXIT_COMM, until no listener asks for another cycle */
+    kEventListener8,
+    kEventListener9,
+    kEventCount
+};
 constexpr RTS_UI32 kFirstEventId = 0x00010001u;
 
 struct Manager {
@@ -188,7 +201,7 @@ int hook_row(RTS_UI32 hook);
 RTS_UI32 hook_at_row(int row);
 /* Whether rows firstRow .. firstRow + count - 1 all lie in the hook table. */
 bool is_table_range(int firstRow, int count);
-void post_event(int index, void* param);
+void post_event(ManagerEvent event, void* param);
 
 /* ---- tasks (only with an optional task service) ---- */
 RTS_RESULT deliver_init_rows(int firstRow, int count);

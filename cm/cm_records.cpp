@@ -1,5 +1,6 @@
 /* The component list: records, their creation and removal, entry and import calls, adding,
  * loading, initialising, exiting and unloading components at run time, and the queries. */
+#include <cassert>
 #include <cstring>
 #include <initializer_list>
 
@@ -42,6 +43,7 @@ void hand_on_classes(const ComponentRecord* rec) {
 
 void free_node(ComponentNode* node) {
     MemPoolRemoveUsedBlock(node);
+    assert(g.count > 0);
     --g.count;
     ++g.listChanges;
     hand_on_classes(&node->rec);

@@ -60,6 +60,11 @@ RTS_BEGIN_C
 #define CH_INIT_FINISHED 1000u
 #define CH_EXIT_SYSTEM_TASKS 2200u
 #define CH_SAFEMODE 4000u
+/* Values that keep their rows in the hook table; this program never delivers them. */
+#define CH_RESERVED_29 29u
+#define CH_RESERVED_30 30u
+#define CH_RESERVED_40 40u
+#define CH_RESERVED_290 290u
 
 /* Hook results that end a delivery to the remaining components. */
 #define CM_HOOK_STOP 75u
