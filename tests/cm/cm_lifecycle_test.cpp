@@ -1,28 +1,30 @@
 // Start-up and shut-down: the hooks over a whole run, the unload order, the listing and banner,
-// and how each kind of list, configuration and failing component shapes the start-up result.
+// how each kind of list, configuration and failing component shapes the start-up result, and
+// the steps that need optional services, supplied by test components: the nine events, the
+// banner's target description, the target resolver, and the communication cycle and hook
+// ranges on tasks of their own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "cm/cmchecks_internal.h"
 #include "test_components.h"
+#include "test_services.h"
+#include "test_task_service.h"
 
 namespace {
 
+using testcmp::kWholeRun;
+using testcmp::On;
 using testcmp::slot;
+using Ids = std::vector<RTS_UI32>;
 using Strings = std::vector<std::string>;
 
 class CMLifecycle : public testcmp::Test {};
-
-const std::vector<RTS_UI32> kWholeRun = {CH_INIT_SYSTEM,  CH_INIT_SYSTEM2, CH_INIT, // CMInit3
-                                         CH_POST_INIT,    CH_PRE_INIT2,    CH_INIT2,
-                                         CH_PRE_INIT3,    CH_INIT3,        CH_INIT_SYSTEM_TASKS,
-                                         CH_INIT_TASKS,   CH_INIT_COMM,    CH_INIT_FINISHED, // CMInitEnd
-                                         CH_COMM_CYCLE, // the host's timer
-                                         CH_EXIT_COMM,    CH_EXIT_TASKS,   CH_EXIT_SYSTEM_TASKS,
-                                         CH_EXIT3,        CH_EXIT2,        CH_EXIT,
-                                         CH_EXIT_SYSTEM2, CH_EXIT_SYSTEM,  CH_EXIT_GARBAGEMEMORY}; // CMExit
 
 // Records the names released at shut-down, and "|" where CH_EXIT_GARBAGEMEMORY goes out.
 RTS_RESULT record_releases(RTS_UI32 hook, RTS_UINTPTR p1, RTS_UINTPTR, RTS_UINTPTR user) {
@@ -32,7 +34,7 @@ RTS_RESULT record_releases(RTS_UI32 hook, RTS_UINTPTR p1, RTS_UINTPTR, RTS_UINTP
     return RES_OK;
 }
 
-TEST_F(CMLifecycle, WholeRunDeliversEveryHookInOrderAndUnloadsInGroups) {
+TEST_F(CMLifecycle, WholeRunDeliversEveryHookListsAndUnloadsInGroups) {
     slot(0).id = 0x10B; // a kept id: unloaded with the manager, so it sees CH_EXIT_GARBAGEMEMORY
     CMSetHostLoader(testcmp::loader, nullptr);
     testcmp::set("ComponentManager", "Component.0", "TestCmp2"); // dynamic, from the settings
@@ -40,8 +42,18 @@ TEST_F(CMLifecycle, WholeRunDeliversEveryHookInOrderAndUnloadsInGroups) {
     auto list = testcmp::list({0, 1}, true);
     ASSERT_EQ(CMInit4(nullptr, list.data(), 1, record_releases, reinterpret_cast<RTS_UINTPTR>(&released)),
               RES_OK);
-    ComponentRecord flagless{.name = "Flagless", .state = CM_STATE_REGISTERED}; // neither static nor dynamic
-    ASSERT_NE(CMAddComponent(&flagless, nullptr), RTS_INVALID_HANDLE);
+    const Strings listing = testlog::lines(10);
+    ASSERT_EQ(listing.size(), 18u);
+    for (size_t i = 0; i < 16; ++i) EXPECT_EQ(listing[i].rfind(i < 13 ? "System: " : "<cmp>", 0), 0u) << i;
+    EXPECT_EQ(listing[0], "System: <cmp>CM</cmp>, <id>0x00000001</id> <ver>3.5.21.10</ver>");
+    EXPECT_EQ(listing[3], "System: <cmp>CmpSettings</cmp>, <id>0x0000001a</id> <ver>3.5.21.0</ver>");
+    EXPECT_EQ(listing[17], "Dynamic: <cmp>TestCmp2</cmp>, <id>0x00007002</id> <ver>3.5.21.10</ver>");
+    EXPECT_EQ(testlog::lines(0), Strings(2, std::string(73, '=')));
+    EXPECT_EQ(testlog::lines(4), (Strings{"KELVARO Control V3", "OS=---, CPU=---, Arch=64Bit, Coding=C"}));
+    EXPECT_EQ(testlog::lines(6), Strings{"<version>3.5.21.10</version> <builddate>May 20 2025</builddate>"});
+    EXPECT_EQ(testlog::lines(34), Strings{"KELVARO Control ready"});
+    EXPECT_TRUE(testlog::lines(22).empty());                        // the manager's imports are optional
+    ASSERT_NE(testcmp::add_record("Flagless"), RTS_INVALID_HANDLE); // neither static, dynamic nor system
     EXPECT_EQ(CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0), RES_OK);
     EXPECT_EQ(CMExit(), RES_OK);
     EXPECT_EQ(testcmp::hooks_of(0), kWholeRun);
@@ -54,27 +66,6 @@ TEST_F(CMLifecycle, WholeRunDeliversEveryHookInOrderAndUnloadsInGroups) {
                                  "CmpMemPool", "CmpLog",      "SysCpuHandling",
                                  "SysMem",     "TestCmp0"}));
     EXPECT_EQ(CMGetNumOfComponents(), 0);
-}
-
-TEST_F(CMLifecycle, LogHoldsListingInFourGroupsAndBanner) {
-    CMSetHostLoader(testcmp::loader, nullptr);
-    testcmp::set("ComponentManager", "Component.0", "TestCmp1");
-    auto list = testcmp::list({0}, true);
-    ASSERT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
-    Strings listing = testlog::lines(10);
-    ASSERT_EQ(listing.size(), 17u);
-    for (size_t i = 0; i < 14; ++i) EXPECT_EQ(listing[i].rfind(i < 13 ? "System: " : "<cmp>", 0), 0u) << i;
-    EXPECT_EQ(listing[0], "System: <cmp>CM</cmp>, <id>0x00000001</id> <ver>3.5.21.10</ver>");
-    EXPECT_EQ(listing[3], "System: <cmp>CmpSettings</cmp>, <id>0x0000001a</id> <ver>3.5.21.0</ver>");
-    EXPECT_EQ(listing[15], "<cmp>TestCmp0</cmp>, <id>0x00007000</id> <ver>3.5.21.10</ver>");
-    EXPECT_EQ(listing[16], "Dynamic: <cmp>TestCmp1</cmp>, <id>0x00007001</id> <ver>3.5.21.10</ver>");
-    EXPECT_EQ(testlog::lines(0), Strings(2, std::string(73, '=')));
-    EXPECT_EQ(testlog::lines(4), (Strings{"KELVARO Control V3", "OS=---, CPU=---, Arch=64Bit, Coding=C"}));
-    EXPECT_EQ(testlog::lines(6), Strings{"<version>3.5.21.10</version> <builddate>May 20 2025</builddate>"});
-    EXPECT_EQ(testlog::lines(34), Strings{"KELVARO Control ready"});
-    EXPECT_TRUE(testlog::lines(22).empty()); // the manager's imports are optional
-    CMExit();
-    EXPECT_EQ(testlog::lines(35), Strings{"KELVARO Control shutdown..."});
     EXPECT_EQ(testlog::lines(36), Strings{"KELVARO Control shutdown done"});
 }
 
@@ -89,18 +80,21 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
         kEmptyFirst{{"", testcmp::entry(0), 0}, kSlot0, kEnd},
         kEmbedded{{"CmpLogEmbedded", testcmp::entry(0), 0}, kEnd},
         kUnknown{{"Nowhere", nullptr, 0}, kSlot0, kEnd};
+    using Answer = RTS_RESULT (*)(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR);
+    const Answer pending_init_system2 = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        return hook == CH_INIT_SYSTEM2 ? RES_PENDING : RES_OK;
+    };
+    const Answer pending_init = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        return hook == CH_INIT ? RES_PENDING : RES_OK;
+    };
+    const Answer halt = [](RTS_UI32 hook, RTS_UINTPTR haltFlag, RTS_UINTPTR) {
+        if (hook == CH_INIT) *reinterpret_cast<RTS_UI32*>(haltFlag) = 1;
+        return RES_OK;
+    };
+    const Answer failing_init3 = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        return hook == CH_INIT3 ? RES_FAILED : RES_OK;
+    };
     using Setup = void (*)();
-    const Setup failing_entry = [] { slot(0).entryResult = RES_NOMEMORY; };
-    const Setup pending_init_system2 = [] {
-        slot(0).onHook = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
-            return hook == CH_INIT_SYSTEM2 ? RES_PENDING : RES_OK;
-        };
-    };
-    const Setup pending_init = [] {
-        slot(0).onHook = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
-            return hook == CH_INIT ? RES_PENDING : RES_OK;
-        };
-    };
     const Setup failing_check = [] { cmchecks::set_atomic_add(add_returning_old); };
     const Setup settings_with_gaps = [] { // Component.0 and .2 missing: .1 is read, .3 is not
         testcmp::set("ComponentManager", "Component.1", "Nowhere");
@@ -111,45 +105,58 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
     const char* kNoDefault = "Cannot find configuration <file>KELVAROControl</file>";
     const char* kNoOther = "Cannot find configuration <file>Other.cfg</file>";
     const char* kNotLoaded = "*** Error: Component <cmp>Nowhere</cmp> NOT loaded";
+    const char* kFailed = "Error: Component <cmp>TestCmp0</cmp> init (4) failed";
     struct Case {
         const char* label;
         const std::vector<StaticComponent>& list;
         const char* cfgFile;
         int noConfigRequired;
+        RTS_RESULT entryResult; // of TestCmp0
+        Answer answer;          // of TestCmp0 to every hook, RES_OK when null
         Setup setup;
         RTS_RESULT result;
         int components, entryCalls;
-        bool getsHooks;
-        RTS_UI32 infoId = 3; // the start-up logs this line with this info id, or no such line
+        size_t initHooks, exitHooks; // how many TestCmp0 gets from the start-up and from CMExit
+        RTS_UI32 infoId = 3;         // the start-up logs this line with this info id, or no such line
         const char* line = nullptr;
     };
+    const RTS_RESULT OK = RES_OK;
     const Case cases[] = {
-        {"null list", kNoList, nullptr, 1, nullptr, RES_OK, 5, 0, false},
-        {"empty first name", kEmptyFirst, nullptr, 1, nullptr, RES_OK, 5, 0, false},
-        {"embedded log", kEmbedded, nullptr, 1, nullptr, RES_OK, 5, 1, true},
-        {"unknown name without entry", kUnknown, nullptr, 1, nullptr, RES_OK, 6, 1, true},
-        {"failing entry", kSlot, nullptr, 1, failing_entry, RES_FAILED, 6, 1, false},
-        {"pending start-up pass", kSlot, nullptr, 1, pending_init_system2, RES_PENDING, 6, 1, true},
-        {"pending CH_INIT is no start-up result", kSlot, nullptr, 1, pending_init, RES_OK, 6, 1, true},
-        {"failing self check", kSlot, nullptr, 1, failing_check, RES_FAILED, 5, 0, false, 2, kChecks},
-        {"no file, none found", kSlot, nullptr, 0, nullptr, RES_FAILED, 6, 1, true, 3, kNoDefault},
-        {"file not found", kSlot, "Other.cfg", 0, nullptr, RES_FAILED, 6, 1, true, 3, kNoOther},
-        {"optional file not found", kSlot, "Other.cfg", 1, nullptr, RES_OK, 6, 1, true},
-        {"client file not found", kSlot, "GWClient.cfg", 0, nullptr, RES_NO_OBJECT, 6, 1, true},
-        {"settings with gaps", kNoList, nullptr, 1, settings_with_gaps, RES_OK, 5, 0, false, 12, kNotLoaded},
+        {"null list", kNoList, nullptr, 1, OK, nullptr, nullptr, OK, 5, 0, 0, 0},
+        {"empty first name", kEmptyFirst, nullptr, 1, OK, nullptr, nullptr, OK, 5, 0, 0, 0},
+        {"embedded log", kEmbedded, nullptr, 1, OK, nullptr, nullptr, OK, 5, 1, 12, 8},
+        {"unknown name without entry", kUnknown, nullptr, 1, OK, nullptr, nullptr, OK, 6, 1, 12, 8},
+        {"failing entry", kSlot, nullptr, 1, RES_NOMEMORY, nullptr, nullptr, RES_FAILED, 6, 1, 0, 0},
+        {"pending start-up pass", kSlot, nullptr, 1, OK, pending_init_system2, nullptr, RES_PENDING, 6, 1, 12,
+         8},
+        {"pending CH_INIT is no result", kSlot, nullptr, 1, OK, pending_init, nullptr, OK, 6, 1, 12, 8},
+        {"halt flag at CH_INIT", kSlot, nullptr, 1, OK, halt, nullptr, OK, 6, 1, 3, 5},
+        {"failing init hook", kSlot, nullptr, 1, OK, failing_init3, nullptr, OK, 6, 1, 13, 8, 78, kFailed},
+        {"failing self check", kSlot, nullptr, 1, OK, nullptr, failing_check, RES_FAILED, 5, 0, 0, 0, 2,
+         kChecks},
+        {"no file, none found", kSlot, nullptr, 0, OK, nullptr, nullptr, RES_FAILED, 6, 1, 12, 8, 3,
+         kNoDefault},
+        {"file not found", kSlot, "Other.cfg", 0, OK, nullptr, nullptr, RES_FAILED, 6, 1, 12, 8, 3, kNoOther},
+        {"optional file not found", kSlot, "Other.cfg", 1, OK, nullptr, nullptr, OK, 6, 1, 12, 8},
+        {"client file not found", kSlot, "GWClient.cfg", 0, OK, nullptr, nullptr, RES_NO_OBJECT, 6, 1, 12, 8},
+        {"settings with gaps", kNoList, nullptr, 1, OK, nullptr, settings_with_gaps, OK, 5, 0, 0, 0, 12,
+         kNotLoaded},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         testcmp::reset();
+        slot(0).entryResult = c.entryResult;
+        if (c.answer != nullptr) slot(0).onHook = c.answer;
         if (c.setup != nullptr) c.setup();
         EXPECT_EQ(CMInit2(c.cfgFile, c.list.empty() ? nullptr : c.list.data(), c.noConfigRequired), c.result);
         cmchecks::set_atomic_add(nullptr);
         EXPECT_EQ(CMGetNumOfComponents(), c.components);
         EXPECT_EQ(slot(0).entryCalls, c.entryCalls);
-        EXPECT_EQ(testcmp::hooks_of(0).empty(), !c.getsHooks);
-        EXPECT_TRUE(testlog::lines(78).empty());
+        EXPECT_EQ(testcmp::hooks_of(0).size(), c.initHooks);
+        EXPECT_EQ(testlog::lines(78).size(), c.infoId == 78 ? 1u : 0u); // disabled is no failed init
         EXPECT_EQ(testlog::lines(c.infoId), c.line != nullptr ? Strings{c.line} : Strings{});
         CMExit();
+        EXPECT_EQ(testcmp::hooks_of(0).size(), c.initHooks + c.exitHooks);
     }
 }
 
@@ -181,29 +188,122 @@ TEST_F(CMLifecycle, FailedImportDisablesLogsEveryInitHookAndSwitchesSafeModeOnce
     }
 }
 
-TEST_F(CMLifecycle, HaltFlagDuringInitStopsBeforeRunningSystem) {
-    slot(0).id = 0x10B;
-    slot(0).onHook = [](RTS_UI32 hook, RTS_UINTPTR p1, RTS_UINTPTR) {
-        if (hook == CH_INIT) *reinterpret_cast<RTS_UI32*>(p1) = 1;
-        return RES_OK;
-    };
-    auto list = testcmp::list({0}, true);
-    EXPECT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
-    for (int i = 0; i < CMGetNumOfComponents(); ++i)
-        EXPECT_EQ(CMGetComponentByIndex(i)->state, CM_STATE_INITIALIZED);
-    testcmp::calls().clear();
-    CMExit();
-    EXPECT_EQ(testcmp::hooks_of(0), std::vector<RTS_UI32>(kWholeRun.end() - 6, kWholeRun.end()));
-}
-
 TEST_F(CMLifecycle, InitEndRunsOnceWhenTheCallerFinishesTheStartUp) {
     start({0}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_STOP_BEFORE_INIT_END);
     EXPECT_EQ(CMInitEnd(), RES_OK);
     EXPECT_EQ(testcmp::hooks_of(0), std::vector<RTS_UI32>(kWholeRun.begin() + 3, kWholeRun.begin() + 12));
     EXPECT_EQ(CMGetComponentByIndex(0)->state, CM_STATE_RUNNING);
-    testcmp::calls().clear();
+    testcmp::clear_calls();
     EXPECT_EQ(CMInitEnd(), RES_DUPLICATE);
     EXPECT_TRUE(testcmp::calls().empty());
+}
+
+class CMOptionalServices : public testcmp::Test {
+protected:
+    void SetUp() override {
+        testcmp::Test::SetUp();
+        testcmp::provide(0, testsvc::exports());
+        auto list = testcmp::list({0, 1});
+        ASSERT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
+    }
+};
+
+TEST_F(CMOptionalServices, EventsAnswerQueriesAndGoOutAroundTheExitHooks) {
+    Ids created(9);
+    std::iota(created.begin(), created.end(), 0x00010001u);
+    EXPECT_EQ(testsvc::events().created, created);
+    EXPECT_EQ(testsvc::events().printed.rfind("\n  _/", 0), 0u); // the console banner
+    EXPECT_EQ(testlog::lines(4), (Strings{"Test D\xe9vice", "OS=Linux, CPU=ARM, Arch=64Bit, Coding=C"}));
+    for (auto [answered, operation, result, disabled] :
+         {std::tuple{false, 7u, RES_FAILED, 0u}, {true, 7u, RES_OK, 1u}, {true, 8u, RES_OK, 0u}}) {
+        testsvc::events().disables = answered;
+        RTS_UI32 out = 5;
+        EXPECT_EQ(CMIsOperationDisabled(operation, 0, &out), result) << operation;
+        EXPECT_EQ(out, disabled);
+    }
+    testsvc::events() = {.moreCycles = 2};
+    testcmp::clear_calls();
+    CMExit();
+    EXPECT_EQ(testsvc::events().deleted, 9);
+    EXPECT_EQ(testsvc::events().posted, (Ids{0x00010001u, 0x00010002u, 0x00010007u, 0x00010007u, 0x00010007u,
+                                             0x00010003u, 0x00010004u, 0x00010005u}));
+    const Ids hooks = testcmp::hooks_of(1);
+    EXPECT_EQ(Ids(hooks.begin(), hooks.begin() + 3), (Ids{CH_COMM_CYCLE, CH_COMM_CYCLE, CH_EXIT_COMM}));
+}
+
+TEST_F(CMOptionalServices, FailingEventCreationIsTheStartUpResult) {
+    CMExit();
+    testsvc::events().createResult = RES_NOMEMORY;
+    auto list = testcmp::list({0, 1});
+    EXPECT_EQ(CMInit2(nullptr, list.data(), 1), RES_NOMEMORY);
+}
+
+TEST_F(CMOptionalServices, TargetResolverAnswersControlLanguageLookupsFirst) {
+    constexpr int kControlLanguage = CM_IMPORT_CASE_INSENSITIVE | CM_IMPORT_OPTIONAL;
+    RTS_VOID_FCTPTR f = nullptr;
+    EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, kControlLanguage, 0, 0), RES_OK);
+    EXPECT_EQ(f, testsvc::resolved());
+    EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, kControlLanguage, 0, 0), RES_NOTSUPPORTED);
+    EXPECT_EQ(f, nullptr);
+    // Without the control-language option the ordinary search runs.
+    EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_OK);
+    EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_FAILED);
+}
+
+class CMTasks : public testcmp::Test {
+protected:
+    void SetUp() override {
+        testcmp::Test::SetUp();
+        testcmp::provide(0, testtask::exports());
+    }
+};
+
+TEST_F(CMTasks, CommCycleRunsOnItsTaskBetweenSleepsAndStopsBeforeExitHooks) {
+    for (auto [interval, slept] : {std::pair{"", 10u}, {"0", 1u}, {"-5", 1u}, {"20000", 10000u}}) {
+        SCOPED_TRACE(interval);
+        if (*interval != '\0') testcmp::set("CM", "CommCycleInterval", interval);
+        start({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_COMM_CYCLE_TASK);
+        EXPECT_EQ(CMIsOptionSupported(CM_INIT_COMM_CYCLE_TASK), RES_OK);
+        EXPECT_TRUE(testtask::eventually([] { return testtask::last_sleep_ms() != testtask::kNoSleep; }));
+        CMExit();
+        EXPECT_EQ(testtask::last_sleep_ms(), slept);
+        const Ids onTask = testcmp::hooks_of(1, false, On::Task);
+        EXPECT_EQ(onTask, Ids(std::max<size_t>(onTask.size(), 1), CH_COMM_CYCLE));
+        EXPECT_EQ(testcmp::hooks_of(1, false, On::TestThread),
+                  Ids(kWholeRun.begin() + 13, kWholeRun.end() - 1));
+        const std::vector<testcmp::Call> calls = testcmp::calls();
+        EXPECT_TRUE(std::is_partitioned(calls.begin(), calls.end(), [](const auto& c) { return c.onTask; }));
+        testtask::reset();
+    }
+}
+
+TEST_F(CMTasks, HookRangesRunOnTheHooksTaskInOrder) {
+    auto list = testcmp::list({0, 1});
+    CMInit3(nullptr, list.data(), CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK | CM_INIT_EXIT_ON_TASK);
+    CMExit();
+    // Every range but the two start-up passes, the cycle and the last three exit hooks.
+    Ids ranges(kWholeRun.begin() + 2, kWholeRun.begin() + 12);
+    ranges.insert(ranges.end(), kWholeRun.begin() + 13, kWholeRun.begin() + 19);
+    EXPECT_EQ(testcmp::hooks_of(1, false, On::Task), ranges);
+    EXPECT_EQ(testcmp::hooks_of(1, false, On::TestThread),
+              (Ids{CH_INIT_SYSTEM, CH_INIT_SYSTEM2, CH_EXIT_SYSTEM2, CH_EXIT_SYSTEM}));
+}
+
+TEST_F(CMTasks, RangeThatTimesOutHoldsBackTheNextUntilItEnds) {
+    start({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK);
+    std::atomic<bool> release{false};
+    slot(1).onHook = [&release](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        while (hook == CH_INIT2 && !release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return RES_OK;
+    };
+    constexpr int kInit2Row = 5, kInit3Row = 7;
+    testtask::set_wait_limit_ms(20);
+    EXPECT_EQ(CMInitSequence(kInit2Row, 1), RES_TIMEOUT);
+    EXPECT_EQ(CMInitSequence(kInit3Row, 1), RES_BUSY); // nothing posted while CH_INIT2 runs
+    release = true;
+    testtask::set_wait_limit_ms(0);
+    EXPECT_EQ(CMInitSequence(kInit3Row, 1), RES_OK);
+    EXPECT_EQ(testcmp::hooks_of(1), (Ids{CH_INIT2, CH_INIT3}));
 }
 
 } // namespace

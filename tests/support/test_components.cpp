@@ -4,16 +4,22 @@
 
 #include <array>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "cmpsettings.h"
+#include "test_services.h"
+#include "test_task_service.h"
 
 namespace testcmp {
 
 namespace {
 
 std::array<Config, kSlots> g_slots;
+std::mutex g_callsLock;
 std::vector<Call> g_calls;
+std::thread::id g_testThread;
 std::vector<std::pair<std::string, std::string>> g_settings;
 const char* const kNames[kSlots] = {"TestCmp0", "TestCmp1", "TestCmp2", "TestCmp3",
                                     "TestCmp4", "TestCmp5", "TestCmp6", "TestCmp7"};
@@ -30,7 +36,10 @@ template <int N> RTS_RESULT import_fn() {
 }
 
 template <int N> RTS_RESULT hook_fn(RTS_UI32 hook, RTS_UINTPTR p1, RTS_UINTPTR p2) {
-    g_calls.push_back({N, hook});
+    {
+        std::lock_guard<std::mutex> guard(g_callsLock);
+        g_calls.push_back({N, hook, std::this_thread::get_id() != g_testThread});
+    }
     return g_slots[N].onHook ? g_slots[N].onHook(hook, p1, p2) : RES_OK;
 }
 
@@ -65,6 +74,15 @@ bool is_broadcast(RTS_UI32 hook) {
 
 } // namespace
 
+const std::vector<RTS_UI32> kWholeRun = {CH_INIT_SYSTEM,  CH_INIT_SYSTEM2, CH_INIT, // CMInit3
+                                         CH_POST_INIT,    CH_PRE_INIT2,    CH_INIT2,
+                                         CH_PRE_INIT3,    CH_INIT3,        CH_INIT_SYSTEM_TASKS,
+                                         CH_INIT_TASKS,   CH_INIT_COMM,    CH_INIT_FINISHED, // CMInitEnd
+                                         CH_COMM_CYCLE, // the host's timer
+                                         CH_EXIT_COMM,    CH_EXIT_TASKS,   CH_EXIT_SYSTEM_TASKS,
+                                         CH_EXIT3,        CH_EXIT2,        CH_EXIT,
+                                         CH_EXIT_SYSTEM2, CH_EXIT_SYSTEM,  CH_EXIT_GARBAGEMEMORY}; // CMExit
+
 Config& slot(int n) {
     return g_slots[static_cast<size_t>(n)];
 }
@@ -77,20 +95,28 @@ PF_COMPONENT_ENTRY entry(int n) {
 void* instance_of(int n) {
     return &slot(n);
 }
-std::vector<Call>& calls() {
+std::vector<Call> calls() {
+    std::lock_guard<std::mutex> guard(g_callsLock);
     return g_calls;
 }
+void clear_calls() {
+    std::lock_guard<std::mutex> guard(g_callsLock);
+    g_calls.clear();
+}
 
-std::vector<RTS_UI32> hooks_of(int n, bool withBroadcasts) {
+std::vector<RTS_UI32> hooks_of(int n, bool withBroadcasts, On on) {
     std::vector<RTS_UI32> out;
-    for (const Call& c : g_calls)
-        if (c.slot == n && (withBroadcasts || !is_broadcast(c.hook))) out.push_back(c.hook);
+    for (const Call& c : calls())
+        if (c.slot == n && (withBroadcasts || !is_broadcast(c.hook)) &&
+            (on == On::AnyThread || c.onTask == (on == On::Task)))
+            out.push_back(c.hook);
     return out;
 }
 
-std::vector<int> slots_called() {
+std::vector<int> slots_called(RTS_UI32 hook) {
     std::vector<int> out;
-    for (const Call& c : g_calls) out.push_back(c.slot);
+    for (const Call& c : calls())
+        if (hook == 0 || c.hook == hook) out.push_back(c.slot);
     return out;
 }
 
@@ -101,6 +127,16 @@ std::vector<StaticComponent> list(std::initializer_list<int> slots, bool program
     for (int s : slots) out.push_back({kNames[s], entry(s), slot(s).system ? 1u : 0u});
     out.push_back({nullptr, nullptr, 0});
     return out;
+}
+
+RTS_HANDLE add_record(const char* name, RTS_UI16 state) {
+    ComponentRecord tmpl{.name = name, .state = state};
+    return CMAddComponent(&tmpl, nullptr);
+}
+
+void provide(int n, const CMExportEntry* exports) {
+    slot(n).exports = exports;
+    slot(n).system = true;
 }
 
 ComponentRecord* record(int n) {
@@ -128,22 +164,26 @@ void reset() {
         slot(i) = Config{};
         slot(i).id = 0x7000u + static_cast<RTS_UI32>(i);
     }
-    g_calls.clear();
+    clear_calls();
+    g_testThread = std::this_thread::get_id();
     for (const auto& [section, key] : g_settings) SettgRemoveKey(section.c_str(), key.c_str());
     g_settings.clear();
     CMSetHostLoader(nullptr, nullptr);
     LogEarlyBufferClear();
+    testsvc::reset();
+    testtask::reset();
 }
 
 void Test::TearDown() {
     if (CMGetNumOfComponents() > 0) CMExit();
+    EXPECT_EQ(testtask::live_tasks(), 0);
     reset();
 }
 
 void Test::start(std::initializer_list<int> slots, RTS_UI32 flags) {
     auto components = list(slots);
     ASSERT_EQ(CMInit3(nullptr, components.data(), flags), RES_OK);
-    g_calls.clear();
+    clear_calls();
     LogEarlyBufferClear();
 }
 

@@ -32,36 +32,60 @@ struct Config {
     int entryCalls = 0;
 };
 
-// One delivered hook: which slot got it, and the hook.
+// One delivered hook: which slot got it, the hook, and whether a thread other than the test's
+// delivered it.
 struct Call {
     int slot;
     RTS_UI32 hook;
-    bool operator==(const Call&) const = default;
+    bool onTask;
 };
+enum class On { AnyThread, TestThread, Task };
 
 Config& slot(int n);
 const char* name(int n);
 PF_COMPONENT_ENTRY entry(int n);
 // The slot's createInstance answers the address of its Config.
 void* instance_of(int n);
-// Every hook delivered to any slot, in order.
-std::vector<Call>& calls();
+// Every hook delivered to any slot so far, in order; safe while tasks deliver.
+std::vector<Call> calls();
+void clear_calls();
 // Hooks delivered to one slot, in order, leaving out the broadcasts a test does not ask for.
-std::vector<RTS_UI32> hooks_of(int n, bool withBroadcasts = false);
-// The slots called, in order.
-std::vector<int> slots_called();
+std::vector<RTS_UI32> hooks_of(int n, bool withBroadcasts = false, On on = On::AnyThread);
+// The slots called, in order: with every hook, or with the one given.
+std::vector<int> slots_called(RTS_UI32 hook = 0);
+// A function as an export table holds it.
+template <typename F> RTS_VOID_FCTPTR fn(F function) {
+    return reinterpret_cast<RTS_VOID_FCTPTR>(function);
+}
+// Adds a record that has nothing but a name and a state, as a caller of CMAddComponent may.
+RTS_HANDLE add_record(const char* name, RTS_UI16 state = CM_STATE_REGISTERED);
+
+// The hooks a component gets over a whole run, in order.
+extern const std::vector<RTS_UI32> kWholeRun;
+
+// Calls a lower-case wrapper of the manager, found the way the control-language side finds it.
+template <typename P> void call_wrapper(const char* name, P* params) {
+    RTS_VOID_FCTPTR f = nullptr;
+    ASSERT_EQ(CMGetAPI2(name, &f, CM_IMPORT_CASE_INSENSITIVE, 0, 0), RES_OK) << name;
+    reinterpret_cast<void (*)(P*)>(f)(params);
+}
+
 // A component list: the program's own list first when asked, then the slots.
 std::vector<StaticComponent> list(std::initializer_list<int> slots, bool program = false);
+// Makes a slot a system component exporting the table: listed with a nonzero flag, it is
+// registered before the manager imports its optional services.
+void provide(int n, const CMExportEntry* exports);
 // The record of a listed slot, or null.
 ComponentRecord* record(int n);
 // A host loader that knows "TestCmp<n>" and, after them, the program's own components.
 RTS_RESULT loader(const char* name, RTS_UINTPTR reserved, RTS_HANDLE* pModule, PF_COMPONENT_ENTRY* pEntry);
 // A setting of the run; reset() removes it again.
 void set(const char* section, const char* key, const char* value);
-// Slots, calls, log, settings and the host loader back to their defaults.
+// Slots, calls, log, settings, the host loader and the test services back to their defaults.
 void reset();
 
-// Resets before each test and shuts a manager that is still running down after it.
+// Resets before each test; after it, shuts a manager that still runs down and checks that no
+// task is left.
 class Test : public ::testing::Test {
 protected:
     void SetUp() override { reset(); }

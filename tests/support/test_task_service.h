@@ -2,6 +2,9 @@
 // manager can run its communication cycle and hook ranges on tasks of their own.
 #pragma once
 
+#include <chrono>
+#include <thread>
+
 #include "cm.h"
 
 namespace testtask {
@@ -16,5 +19,13 @@ RTS_UI32 last_sleep_ms();
 // Event waits give up after at most this many milliseconds (0: as asked), as if they had waited.
 void set_wait_limit_ms(RTS_UI32 ms);
 void reset();
+
+// Waits up to 10 s for what a task is to bring about; whether it came.
+template <typename Done> bool eventually(Done done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
 
 } // namespace testtask
