@@ -1,10 +1,10 @@
-// Hook delivery: the resume cursor, pending and stopping answers, reverse order, masked
-// delivery, the extra communication cycle, exit rows, classes and instances, and locks.
+// Hook delivery: the resume cursor, pending and stopping answers, reverse and masked delivery,
+// hooks that remove components while they are delivered, the extra communication cycle, exit
+// rows, hook ranges, classes and instances, and the manager's locks.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
-#include <string>
 #include <vector>
 
 #include "mempool.h"
@@ -13,7 +13,6 @@
 namespace {
 
 using testcmp::slot;
-using Strings = std::vector<std::string>;
 
 constexpr RTS_UI32 kTestHook = CH_SETTINGS_CHANGED;
 
@@ -30,25 +29,15 @@ RTS_UINTPTR at(int n) {
     return reinterpret_cast<RTS_UINTPTR>(n < 0 ? CMGetComponentByIndex(0) : testcmp::record(n));
 }
 
-enum class Walk { Forward, Reverse, Masked, StartUp, Broadcast };
-
-// The hook each walk delivers; the start-up walks its pass itself.
-RTS_UI32 hook_of(Walk walk) {
-    return walk == Walk::StartUp     ? CH_INIT_SYSTEM2
-           : walk == Walk::Broadcast ? CH_ON_IMPORT_RELEASE
-                                     : kTestHook;
-}
+// The ways a hook is walked over the list, and the hook each delivers: the start-up walks its
+// own pass, and a broadcast goes out when a component is unloaded.
+enum Walk { kForward, kReverse, kMasked, kStartUp, kBroadcast };
+constexpr RTS_UI32 kHookOf[] = {kTestHook, kTestHook, kTestHook, CH_INIT_SYSTEM2, CH_ON_IMPORT_RELEASE};
 
 RTS_RESULT deliver(Walk walk, RTS_UINTPTR* cursor) {
-    switch (walk) {
-        case Walk::Forward:
-        case Walk::Reverse:
-            return CMCallHook(kTestHook, 0, cursor, walk == Walk::Reverse);
-        case Walk::Masked:
-            return CMCallHook2(0, kTestHook, 0, 0);
-        default:
-            return CMUnloadComponent(testcmp::add_record("Unloaded"));
-    }
+    if (walk == kMasked) return CMCallHook2(0, kTestHook, 0, 0);
+    if (walk == kBroadcast) return CMUnloadComponent(testcmp::add_record("Unloaded"));
+    return CMCallHook(kTestHook, 0, cursor, walk == kReverse);
 }
 
 TEST_F(CMHooks, DeliveryFollowsCursorPendingStopAndRemovalRules) {
@@ -58,51 +47,49 @@ TEST_F(CMHooks, DeliveryFollowsCursorPendingStopAndRemovalRules) {
     struct Case {
         const char* label;
         Walk walk;
-        int cursor; // the slot the cursor names at the start, -1: none
+        int cursor, removed; // the slots the cursor names at the start and TestCmp1 removes; -1: none
         std::array<RTS_RESULT, 3> answers;
-        int removed; // the slot TestCmp1 removes when it gets the hook, -1: none
         RTS_RESULT result;
         std::vector<int> called;
     };
-    using enum Walk;
     const Case cases[] = {
-        {"resume after the cursor", Forward, 1, {}, -1, RES_OK, {2}},
-        {"pending is remembered", Forward, -1, {P, RES_OK, P}, -1, P, {0, 1, 2}},
-        {"75 stops", Forward, -1, {RES_OK, S75}, -1, S75, {0, 1}},
-        {"80 stops", Forward, -1, {RES_OK, S80}, -1, S80, {0, 1}},
-        {"81 stops", Forward, -1, {RES_OK, S81}, -1, S81, {0, 1}},
-        {"reverse never stops", Reverse, -1, {RES_OK, S81}, -1, RES_OK, {2, 1, 0}},
-        {"reverse: the last one stops", Reverse, -1, {RES_OK, RES_OK, S75}, -1, S75, {2, 1, 0}},
-        {"reverse pending", Reverse, -1, {P}, -1, P, {2, 1, 0}},
-        {"reverse resumes before the cursor", Reverse, 2, {}, -1, RES_OK, {1, 0}},
-        {"forward, removing itself", Forward, -1, {}, 1, RES_OK, {0, 1, 2}},
-        {"forward, removing the next", Forward, -1, {}, 2, RES_OK, {0, 1}},
-        {"reverse, removing itself", Reverse, -1, {}, 1, RES_OK, {2, 1, 0}},
-        {"reverse, removing the next", Reverse, -1, {}, 0, RES_OK, {2, 1}},
-        {"masked: a stop is a failure", Masked, -1, {RES_OK, S75}, -1, RES_FAILED, {0, 1, 2}},
-        {"masked, removing itself", Masked, -1, {}, 1, RES_OK, {0, 1, 2}},
-        {"start-up pass, removing itself", StartUp, -1, {}, 1, RES_OK, {0, 1, 2}},
-        {"broadcast, removing itself", Broadcast, -1, {}, 1, RES_OK, {0, 1, 2}},
+        {"resume after the cursor", kForward, 1, -1, {}, RES_OK, {2}},
+        {"pending is remembered", kForward, -1, -1, {P, RES_OK, P}, P, {0, 1, 2}},
+        {"75 stops", kForward, -1, -1, {RES_OK, S75}, S75, {0, 1}},
+        {"80 stops", kForward, -1, -1, {RES_OK, S80}, S80, {0, 1}},
+        {"81 stops", kForward, -1, -1, {RES_OK, S81}, S81, {0, 1}},
+        {"reverse never stops", kReverse, -1, -1, {RES_OK, S81}, RES_OK, {2, 1, 0}},
+        {"reverse: the last one stops", kReverse, -1, -1, {RES_OK, RES_OK, S75}, S75, {2, 1, 0}},
+        {"reverse pending", kReverse, -1, -1, {P}, P, {2, 1, 0}},
+        {"reverse resumes before the cursor", kReverse, 2, -1, {}, RES_OK, {1, 0}},
+        {"masked: a stop is a failure", kMasked, -1, -1, {RES_OK, S75}, RES_FAILED, {0, 1, 2}},
+        {"forward, removing itself", kForward, -1, 1, {}, RES_OK, {0, 1, 2}},
+        {"forward, removing the next", kForward, -1, 2, {}, RES_OK, {0, 1}},
+        {"reverse, removing itself", kReverse, -1, 1, {}, RES_OK, {2, 1, 0}},
+        {"reverse, removing the next", kReverse, -1, 0, {}, RES_OK, {2, 1}},
+        {"masked, removing itself", kMasked, -1, 1, {}, RES_OK, {0, 1, 2}},
+        {"start-up pass, removing itself", kStartUp, -1, 1, {}, RES_OK, {0, 1, 2}},
+        {"broadcast, removing itself", kBroadcast, -1, 1, {}, RES_OK, {0, 1, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         CMExit();
         testcmp::reset();
         for (int s = 0; s < 3; ++s)
-            slot(s).onHook = [&c, s](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
-                if (hook != hook_of(c.walk)) return RES_OK;
-                if (s == 1 && c.removed >= 0) CMRemoveComponent(testcmp::record(c.removed));
-                return c.answers[s];
+            slot(s).onHook = [at = kHookOf[c.walk], removed = s == 1 ? c.removed : -1,
+                              answer = c.answers[s]](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+                if (hook == at && removed >= 0) CMRemoveComponent(testcmp::record(removed));
+                return hook == at ? answer : RES_OK;
             };
         auto list = testcmp::list({0, 1, 2});
         RTS_RESULT r = CMInit2(nullptr, list.data(), 1);
         RTS_UINTPTR cursor = c.cursor >= 0 ? at(c.cursor) : 0;
-        if (c.walk != StartUp) testcmp::clear_calls(), r = deliver(c.walk, &cursor);
+        if (c.walk != kStartUp) testcmp::clear_calls(), r = deliver(c.walk, &cursor);
         EXPECT_EQ(r, c.result);
-        EXPECT_EQ(testcmp::slots_called(hook_of(c.walk)), c.called);
+        EXPECT_EQ(testcmp::slots_called(kHookOf[c.walk]), c.called);
         // Forward the cursor names the last one called; reverse walks on to the head.
-        const RTS_UINTPTR last = c.walk == Reverse ? at(-1) : at(c.called.back());
-        if (c.walk == Forward || c.walk == Reverse) {
+        const RTS_UINTPTR last = c.walk == kReverse ? at(-1) : at(c.called.back());
+        if (c.walk == kForward || c.walk == kReverse) {
             EXPECT_EQ(cursor, last);
         }
     }
@@ -160,16 +147,6 @@ TEST_F(CMHooks, HookTableRangesAndQueries) {
     EXPECT_EQ(count, 1);
 }
 
-TEST_F(CMHooks, LocksWorkOnlyWhileManagerRuns) {
-    RTS_HANDLE lock = CMLockCreate(nullptr);
-    EXPECT_EQ(CMLockEnter(lock), RES_OK);
-    EXPECT_EQ(CMLockEnter(RTS_INVALID_HANDLE), RES_NOTSUPPORTED);
-    CMExit();
-    EXPECT_EQ(CMLockEnter(lock), RES_NOTINITIALIZED);
-    EXPECT_EQ(CMLockDelete(lock), RES_OK);
-    EXPECT_EQ(CMCallHook(kTestHook, 0, nullptr, 0), RES_FAILED);
-}
-
 TEST_F(CMHooks, ClassesAndInstances) {
     RTS_HANDLE first = CMRegisterClass(slot(0).id, 0x55);
     EXPECT_EQ(CMRegisterClass(slot(1).id, 0x55), first); // one entry, owned by the last registrant
@@ -200,7 +177,7 @@ struct FakeInstance {
     RTS_UI32 supported;
 };
 
-TEST_F(CMHooks, InstanceListHoldsTheInterfacesOfSupportingInstancesAndExitFreesTheRegistry) {
+TEST_F(CMHooks, InstanceListHoldsInterfacesOfSupportingInstancesAndExitEndsRegistriesAndLocks) {
     FakeInstance a{.supported = 0x77}, b{.supported = 0x88}, c{.supported = 0x77};
     for (FakeInstance* f : {&a, &b, &c}) ASSERT_EQ(CMRegisterInstance(0x55, 1, f), RES_OK);
     RTS_HANDLE pool = MemPoolCreateDynamic("Test", 1, sizeof(void*), nullptr);
@@ -211,8 +188,14 @@ TEST_F(CMHooks, InstanceListHoldsTheInterfacesOfSupportingInstancesAndExitFreesT
         found.push_back(*static_cast<void**>(block));
     EXPECT_EQ(found, (std::vector<void*>{&c.supported, &a.supported}));
     MemPoolDelete(pool, "Test");
+    RTS_HANDLE lock = CMLockCreate(nullptr);
+    EXPECT_EQ(CMLockEnter(lock), RES_OK);
+    EXPECT_EQ(CMLockEnter(RTS_INVALID_HANDLE), RES_NOTSUPPORTED);
     CMExit();
     EXPECT_EQ(testlog::count_starting("**** Pool leak: Cmp=CM,"), 0);
+    EXPECT_EQ(CMLockEnter(lock), RES_NOTINITIALIZED); // locking ends with the manager
+    CMLockDelete(lock);
+    EXPECT_EQ(CMCallHook(kTestHook, 0, nullptr, 0), RES_FAILED);
 }
 
 } // namespace

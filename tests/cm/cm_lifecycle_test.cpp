@@ -48,25 +48,18 @@ TEST_F(CMLifecycle, WholeRunDeliversEveryHookListsAndUnloadsInGroups) {
     EXPECT_EQ(listing[0], "System: <cmp>CM</cmp>, <id>0x00000001</id> <ver>3.5.21.10</ver>");
     EXPECT_EQ(listing[3], "System: <cmp>CmpSettings</cmp>, <id>0x0000001a</id> <ver>3.5.21.0</ver>");
     EXPECT_EQ(listing[17], "Dynamic: <cmp>TestCmp2</cmp>, <id>0x00007002</id> <ver>3.5.21.10</ver>");
-    EXPECT_EQ(testlog::lines(0), Strings(2, std::string(73, '=')));
     EXPECT_EQ(testlog::lines(4), (Strings{"KELVARO Control V3", "OS=---, CPU=---, Arch=64Bit, Coding=C"}));
-    EXPECT_EQ(testlog::lines(6), Strings{"<version>3.5.21.10</version> <builddate>May 20 2025</builddate>"});
-    EXPECT_EQ(testlog::lines(34), Strings{"KELVARO Control ready"});
     EXPECT_TRUE(testlog::lines(22).empty());                        // the manager's imports are optional
     ASSERT_NE(testcmp::add_record("Flagless"), RTS_INVALID_HANDLE); // neither static, dynamic nor system
     EXPECT_EQ(CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0), RES_OK);
     EXPECT_EQ(CMExit(), RES_OK);
     EXPECT_EQ(testcmp::hooks_of(0), kWholeRun);
     EXPECT_EQ(testcmp::hooks_of(2), std::vector<RTS_UI32>(kWholeRun.begin(), kWholeRun.end() - 1));
-    EXPECT_EQ(released, (Strings{"TestCmp2",   "CmpChecksum", "CmpObjectMgr",
-                                 "TestCmp1",   "CmpSettings", "SysFile",
-                                 "SysExcept",  "SysSem",      "SysSemProcess",
-                                 "SysShm",     "SysTime",     "SysTimeRtc",
-                                 "Flagless",   "|",           "CM",
-                                 "CmpMemPool", "CmpLog",      "SysCpuHandling",
-                                 "SysMem",     "TestCmp0"}));
+    EXPECT_EQ(released,
+              testcmp::words("TestCmp2 CmpChecksum CmpObjectMgr TestCmp1 CmpSettings SysFile SysExcept "
+                             "SysSem SysSemProcess SysShm SysTime SysTimeRtc Flagless | CM CmpMemPool "
+                             "CmpLog SysCpuHandling SysMem TestCmp0"));
     EXPECT_EQ(CMGetNumOfComponents(), 0);
-    EXPECT_EQ(testlog::lines(36), Strings{"KELVARO Control shutdown done"});
 }
 
 RTS_I32 add_returning_old(RTS_I32* pValue, RTS_I32 nSum, RTS_RESULT* pResult) {
@@ -80,21 +73,17 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
         kEmptyFirst{{"", testcmp::entry(0), 0}, kSlot0, kEnd},
         kEmbedded{{"CmpLogEmbedded", testcmp::entry(0), 0}, kEnd},
         kUnknown{{"Nowhere", nullptr, 0}, kSlot0, kEnd};
-    using Answer = RTS_RESULT (*)(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR);
-    const Answer pending_init_system2 = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
-        return hook == CH_INIT_SYSTEM2 ? RES_PENDING : RES_OK;
-    };
-    const Answer pending_init = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
-        return hook == CH_INIT ? RES_PENDING : RES_OK;
-    };
-    const Answer halt = [](RTS_UI32 hook, RTS_UINTPTR haltFlag, RTS_UINTPTR) {
-        if (hook == CH_INIT) *reinterpret_cast<RTS_UI32*>(haltFlag) = 1;
-        return RES_OK;
-    };
-    const Answer failing_init3 = [](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
-        return hook == CH_INIT3 ? RES_FAILED : RES_OK;
-    };
     using Setup = void (*)();
+    const Setup failing_entry = [] { slot(0).entryResult = RES_NOMEMORY; };
+    const Setup pending_pass = [] { testcmp::answer(0, CH_INIT_SYSTEM2, RES_PENDING); };
+    const Setup pending_init = [] { testcmp::answer(0, CH_INIT, RES_PENDING); };
+    const Setup failing_init3 = [] { testcmp::answer(0, CH_INIT3, RES_FAILED); };
+    const Setup halt = [] {
+        slot(0).onHook = [](RTS_UI32 hook, RTS_UINTPTR haltFlag, RTS_UINTPTR) {
+            if (hook == CH_INIT) *reinterpret_cast<RTS_UI32*>(haltFlag) = 1;
+            return RES_OK;
+        };
+    };
     const Setup failing_check = [] { cmchecks::set_atomic_add(add_returning_old); };
     const Setup settings_with_gaps = [] { // Component.0 and .2 missing: .1 is read, .3 is not
         testcmp::set("ComponentManager", "Component.1", "Nowhere");
@@ -111,8 +100,6 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
         const std::vector<StaticComponent>& list;
         const char* cfgFile;
         int noConfigRequired;
-        RTS_RESULT entryResult; // of TestCmp0
-        Answer answer;          // of TestCmp0 to every hook, RES_OK when null
         Setup setup;
         RTS_RESULT result;
         int components, entryCalls;
@@ -122,31 +109,25 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
     };
     const RTS_RESULT OK = RES_OK;
     const Case cases[] = {
-        {"null list", kNoList, nullptr, 1, OK, nullptr, nullptr, OK, 5, 0, 0, 0},
-        {"empty first name", kEmptyFirst, nullptr, 1, OK, nullptr, nullptr, OK, 5, 0, 0, 0},
-        {"embedded log", kEmbedded, nullptr, 1, OK, nullptr, nullptr, OK, 5, 1, 12, 8},
-        {"unknown name without entry", kUnknown, nullptr, 1, OK, nullptr, nullptr, OK, 6, 1, 12, 8},
-        {"failing entry", kSlot, nullptr, 1, RES_NOMEMORY, nullptr, nullptr, RES_FAILED, 6, 1, 0, 0},
-        {"pending start-up pass", kSlot, nullptr, 1, OK, pending_init_system2, nullptr, RES_PENDING, 6, 1, 12,
-         8},
-        {"pending CH_INIT is no result", kSlot, nullptr, 1, OK, pending_init, nullptr, OK, 6, 1, 12, 8},
-        {"halt flag at CH_INIT", kSlot, nullptr, 1, OK, halt, nullptr, OK, 6, 1, 3, 5},
-        {"failing init hook", kSlot, nullptr, 1, OK, failing_init3, nullptr, OK, 6, 1, 13, 8, 78, kFailed},
-        {"failing self check", kSlot, nullptr, 1, OK, nullptr, failing_check, RES_FAILED, 5, 0, 0, 0, 2,
-         kChecks},
-        {"no file, none found", kSlot, nullptr, 0, OK, nullptr, nullptr, RES_FAILED, 6, 1, 12, 8, 3,
-         kNoDefault},
-        {"file not found", kSlot, "Other.cfg", 0, OK, nullptr, nullptr, RES_FAILED, 6, 1, 12, 8, 3, kNoOther},
-        {"optional file not found", kSlot, "Other.cfg", 1, OK, nullptr, nullptr, OK, 6, 1, 12, 8},
-        {"client file not found", kSlot, "GWClient.cfg", 0, OK, nullptr, nullptr, RES_NO_OBJECT, 6, 1, 12, 8},
-        {"settings with gaps", kNoList, nullptr, 1, OK, nullptr, settings_with_gaps, OK, 5, 0, 0, 0, 12,
-         kNotLoaded},
+        {"null list", kNoList, nullptr, 1, nullptr, OK, 5, 0, 0, 0},
+        {"empty first name", kEmptyFirst, nullptr, 1, nullptr, OK, 5, 0, 0, 0},
+        {"embedded log", kEmbedded, nullptr, 1, nullptr, OK, 5, 1, 12, 8},
+        {"unknown name without entry", kUnknown, nullptr, 1, nullptr, OK, 6, 1, 12, 8},
+        {"failing entry", kSlot, nullptr, 1, failing_entry, RES_FAILED, 6, 1, 0, 0},
+        {"pending start-up pass", kSlot, nullptr, 1, pending_pass, RES_PENDING, 6, 1, 12, 8},
+        {"pending CH_INIT is no result", kSlot, nullptr, 1, pending_init, OK, 6, 1, 12, 8},
+        {"halt flag at CH_INIT", kSlot, nullptr, 1, halt, OK, 6, 1, 3, 5},
+        {"failing init hook", kSlot, nullptr, 1, failing_init3, OK, 6, 1, 13, 8, 78, kFailed},
+        {"failing self check", kSlot, nullptr, 1, failing_check, RES_FAILED, 5, 0, 0, 0, 2, kChecks},
+        {"no file, none found", kSlot, nullptr, 0, nullptr, RES_FAILED, 6, 1, 12, 8, 3, kNoDefault},
+        {"file not found", kSlot, "Other.cfg", 0, nullptr, RES_FAILED, 6, 1, 12, 8, 3, kNoOther},
+        {"optional file not found", kSlot, "Other.cfg", 1, nullptr, OK, 6, 1, 12, 8},
+        {"client file not found", kSlot, "GWClient.cfg", 0, nullptr, RES_NO_OBJECT, 6, 1, 12, 8},
+        {"settings with gaps", kNoList, nullptr, 1, settings_with_gaps, OK, 5, 0, 0, 0, 12, kNotLoaded},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         testcmp::reset();
-        slot(0).entryResult = c.entryResult;
-        if (c.answer != nullptr) slot(0).onHook = c.answer;
         if (c.setup != nullptr) c.setup();
         EXPECT_EQ(CMInit2(c.cfgFile, c.list.empty() ? nullptr : c.list.data(), c.noConfigRequired), c.result);
         cmchecks::set_atomic_add(nullptr);

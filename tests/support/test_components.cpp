@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -134,6 +136,12 @@ RTS_HANDLE add_record(const char* name, RTS_UI16 state) {
     return CMAddComponent(&tmpl, nullptr);
 }
 
+void answer(int n, RTS_UI32 hook, RTS_RESULT result) {
+    slot(n).onHook = [hook, result](RTS_UI32 h, RTS_UINTPTR, RTS_UINTPTR) {
+        return h == hook ? result : RES_OK;
+    };
+}
+
 void provide(int n, const CMExportEntry* exports) {
     slot(n).exports = exports;
     slot(n).system = true;
@@ -159,6 +167,11 @@ void set(const char* section, const char* key, const char* value) {
     g_settings.emplace_back(section, key);
 }
 
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 void reset() {
     for (int i = 0; i < kSlots; ++i) {
         slot(i) = Config{};
@@ -175,6 +188,7 @@ void reset() {
 }
 
 void Test::TearDown() {
+    for (Config& c : g_slots) c.onHook = nullptr; // they may refer to the test's own variables
     if (CMGetNumOfComponents() > 0) CMExit();
     EXPECT_EQ(testtask::live_tasks(), 0);
     reset();

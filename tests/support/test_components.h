@@ -72,6 +72,8 @@ template <typename P> void call_wrapper(const char* name, P* params) {
 
 // A component list: the program's own list first when asked, then the slots.
 std::vector<StaticComponent> list(std::initializer_list<int> slots, bool program = false);
+// Makes a slot answer one hook with the result (and every other hook with RES_OK).
+void answer(int n, RTS_UI32 hook, RTS_RESULT result);
 // Makes a slot a system component exporting the table: listed with a nonzero flag, it is
 // registered before the manager imports its optional services.
 void provide(int n, const CMExportEntry* exports);
@@ -81,6 +83,8 @@ ComponentRecord* record(int n);
 RTS_RESULT loader(const char* name, RTS_UINTPTR reserved, RTS_HANDLE* pModule, PF_COMPONENT_ENTRY* pEntry);
 // A setting of the run; reset() removes it again.
 void set(const char* section, const char* key, const char* value);
+// The words of a text, split at blanks.
+std::vector<std::string> words(const std::string& text);
 // Slots, calls, log, settings, the host loader and the test services back to their defaults.
 void reset();
 
