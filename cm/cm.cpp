@@ -452,7 +452,6 @@ extern "C" RTS_RESULT CMInit4(const char* cfgFile, const StaticComponent* static
 
 extern "C" RTS_RESULT CMInitEnd(void) {
     if (g.initEndDone || g.lastHook >= CH_POST_INIT) return RES_DUPLICATE;
-    g.inInitEnd = true;
     for_each_pool(MemPoolCreateSyncObject);
     CMInitSequence(row_of(CH_POST_INIT), row_of(CH_INIT_SYSTEM_TASKS) - row_of(CH_POST_INIT));
     log_banner();
@@ -465,7 +464,6 @@ extern "C" RTS_RESULT CMInitEnd(void) {
     g.lastCommCycle = SysTimeGetMs();
     if ((g.initFlags & CM_INIT_COMM_CYCLE_TASK) != 0 && imports.tasksAndEvents) start_comm_cycle_task();
     log(LOG_INFO, 0, 34, "%s ready", kProductTitle);
-    g.inInitEnd = false;
     g.initEndDone = true;
     return RES_OK;
 }

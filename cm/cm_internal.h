@@ -86,7 +86,6 @@ struct Manager {
     RTS_UI32 failedInit;
     RTS_UI32 haltFlag;
     RTS_UI32 exitFlag;
-    bool inInitEnd;
     bool initEndDone;
     bool safeMode;
     RTS_UI32 safeModeReason;

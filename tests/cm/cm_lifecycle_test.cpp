@@ -45,7 +45,6 @@ TEST_F(CMLifecycle, WholeRunDeliversEveryHookListsAndUnloadsInGroups) {
     const Strings listing = testlog::lines(10);
     ASSERT_EQ(listing.size(), 18u);
     for (size_t i = 0; i < 16; ++i) EXPECT_EQ(listing[i].rfind(i < 13 ? "System: " : "<cmp>", 0), 0u) << i;
-    EXPECT_EQ(listing[0], "System: <cmp>CM</cmp>, <id>0x00000001</id> <ver>3.5.21.10</ver>");
     EXPECT_EQ(listing[3], "System: <cmp>CmpSettings</cmp>, <id>0x0000001a</id> <ver>3.5.21.0</ver>");
     EXPECT_EQ(listing[17], "Dynamic: <cmp>TestCmp2</cmp>, <id>0x00007002</id> <ver>3.5.21.10</ver>");
     EXPECT_EQ(testlog::lines(4), (Strings{"KELVARO Control V3", "OS=---, CPU=---, Arch=64Bit, Coding=C"}));
@@ -60,11 +59,6 @@ TEST_F(CMLifecycle, WholeRunDeliversEveryHookListsAndUnloadsInGroups) {
                              "SysSem SysSemProcess SysShm SysTime SysTimeRtc Flagless | CM CmpMemPool "
                              "CmpLog SysCpuHandling SysMem TestCmp0"));
     EXPECT_EQ(CMGetNumOfComponents(), 0);
-}
-
-RTS_I32 add_returning_old(RTS_I32* pValue, RTS_I32 nSum, RTS_RESULT* pResult) {
-    *pResult = RES_OK;
-    return (*pValue += nSum) - nSum;
 }
 
 TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers) {
@@ -84,7 +78,9 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
             return RES_OK;
         };
     };
-    const Setup failing_check = [] { cmchecks::set_atomic_add(add_returning_old); };
+    const Setup failing_check = [] { // an atomic add that answers the new value
+        cmchecks::set_atomic_add([](RTS_I32* value, RTS_I32 add, RTS_RESULT*) { return *value += add; });
+    };
     const Setup settings_with_gaps = [] { // Component.0 and .2 missing: .1 is read, .3 is not
         testcmp::set("ComponentManager", "Component.1", "Nowhere");
         testcmp::set("ComponentManager", "Component.3", "TestCmp0");
@@ -147,16 +143,11 @@ TEST_F(CMLifecycle, FailedImportDisablesLogsEveryInitHookAndSwitchesSafeModeOnce
     for (bool system : {true, false}) {
         testcmp::reset();
         slot(0) = {.id = 0x7000, .system = system, .hasImport = true, .importResult = RES_FAILED};
-        auto list = testcmp::list({0});
-        CMInit2(nullptr, list.data(), 1);
-        EXPECT_EQ(testcmp::hooks_of(0),
-                  system ? std::vector<RTS_UI32>{}
-                         : std::vector<RTS_UI32>(kWholeRun.begin(), kWholeRun.begin() + 2));
+        testcmp::init({0});
+        EXPECT_EQ(testcmp::hooks_of(0).size(), system ? 0u : 2u); // CH_INIT_SYSTEM and CH_INIT_SYSTEM2
         Strings failed;
-        for (long hook : system ? std::vector<long>{1, 8, 2, 3, 7, 4, 500, 5, 6}
-                                : std::vector<long>{2, 3, 7, 4, 500, 5, 6})
-            failed.push_back("Error: Component <cmp>TestCmp0</cmp> init (" + std::to_string(hook) +
-                             ") failed");
+        for (const std::string& hook : testcmp::words(system ? "1 8 2 3 7 4 500 5 6" : "2 3 7 4 500 5 6"))
+            failed.push_back("Error: Component <cmp>TestCmp0</cmp> init (" + hook + ") failed");
         EXPECT_EQ(testlog::lines(78), failed);
         EXPECT_EQ(testlog::lines(22),
                   Strings(system ? 3 : 1, "Import function(s) failed of <name>TestCmp0</name>"));
@@ -179,17 +170,9 @@ TEST_F(CMLifecycle, InitEndRunsOnceWhenTheCallerFinishesTheStartUp) {
     EXPECT_TRUE(testcmp::calls().empty());
 }
 
-class CMOptionalServices : public testcmp::Test {
-protected:
-    void SetUp() override {
-        testcmp::Test::SetUp();
-        testcmp::provide(0, testsvc::exports());
-        auto list = testcmp::list({0, 1});
-        ASSERT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
-    }
-};
-
-TEST_F(CMOptionalServices, EventsAnswerQueriesAndGoOutAroundTheExitHooks) {
+TEST_F(CMLifecycle, EventsAnswerQueriesAndGoOutAroundTheExitHooks) {
+    testcmp::provide(0, testsvc::exports());
+    ASSERT_EQ(testcmp::init({0, 1}), RES_OK);
     Ids created(9);
     std::iota(created.begin(), created.end(), 0x00010001u);
     EXPECT_EQ(testsvc::events().created, created);
@@ -210,16 +193,13 @@ TEST_F(CMOptionalServices, EventsAnswerQueriesAndGoOutAroundTheExitHooks) {
                                              0x00010003u, 0x00010004u, 0x00010005u}));
     const Ids hooks = testcmp::hooks_of(1);
     EXPECT_EQ(Ids(hooks.begin(), hooks.begin() + 3), (Ids{CH_COMM_CYCLE, CH_COMM_CYCLE, CH_EXIT_COMM}));
+    testsvc::events().createResult = RES_NOMEMORY; // a failed event is a failed start-up
+    EXPECT_EQ(testcmp::init({0, 1}), RES_NOMEMORY);
 }
 
-TEST_F(CMOptionalServices, FailingEventCreationIsTheStartUpResult) {
-    CMExit();
-    testsvc::events().createResult = RES_NOMEMORY;
-    auto list = testcmp::list({0, 1});
-    EXPECT_EQ(CMInit2(nullptr, list.data(), 1), RES_NOMEMORY);
-}
-
-TEST_F(CMOptionalServices, TargetResolverAnswersControlLanguageLookupsFirst) {
+TEST_F(CMLifecycle, TargetResolverAnswersControlLanguageLookupsFirst) {
+    testcmp::provide(0, testsvc::exports());
+    ASSERT_EQ(testcmp::init({0, 1}), RES_OK);
     constexpr int kControlLanguage = CM_IMPORT_CASE_INSENSITIVE | CM_IMPORT_OPTIONAL;
     RTS_VOID_FCTPTR f = nullptr;
     EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, kControlLanguage, 0, 0), RES_OK);
@@ -231,15 +211,8 @@ TEST_F(CMOptionalServices, TargetResolverAnswersControlLanguageLookupsFirst) {
     EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_FAILED);
 }
 
-class CMTasks : public testcmp::Test {
-protected:
-    void SetUp() override {
-        testcmp::Test::SetUp();
-        testcmp::provide(0, testtask::exports());
-    }
-};
-
-TEST_F(CMTasks, CommCycleRunsOnItsTaskBetweenSleepsAndStopsBeforeExitHooks) {
+TEST_F(CMLifecycle, CommCycleRunsOnItsTaskBetweenSleepsAndStopsBeforeExitHooks) {
+    testcmp::provide(0, testtask::exports());
     for (auto [interval, slept] : {std::pair{"", 10u}, {"0", 1u}, {"-5", 1u}, {"20000", 10000u}}) {
         SCOPED_TRACE(interval);
         if (*interval != '\0') testcmp::set("CM", "CommCycleInterval", interval);
@@ -258,9 +231,9 @@ TEST_F(CMTasks, CommCycleRunsOnItsTaskBetweenSleepsAndStopsBeforeExitHooks) {
     }
 }
 
-TEST_F(CMTasks, HookRangesRunOnTheHooksTaskInOrder) {
-    auto list = testcmp::list({0, 1});
-    CMInit3(nullptr, list.data(), CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK | CM_INIT_EXIT_ON_TASK);
+TEST_F(CMLifecycle, HookRangesRunOnTheHooksTaskInOrder) {
+    testcmp::provide(0, testtask::exports());
+    testcmp::init({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK | CM_INIT_EXIT_ON_TASK);
     CMExit();
     // Every range but the two start-up passes, the cycle and the last three exit hooks.
     Ids ranges(kWholeRun.begin() + 2, kWholeRun.begin() + 12);
@@ -270,7 +243,8 @@ TEST_F(CMTasks, HookRangesRunOnTheHooksTaskInOrder) {
               (Ids{CH_INIT_SYSTEM, CH_INIT_SYSTEM2, CH_EXIT_SYSTEM2, CH_EXIT_SYSTEM}));
 }
 
-TEST_F(CMTasks, RangeThatTimesOutHoldsBackTheNextUntilItEnds) {
+TEST_F(CMLifecycle, HooksTaskRangeThatTimesOutHoldsBackTheNextUntilItEnds) {
+    testcmp::provide(0, testtask::exports());
     start({0, 1}, CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK);
     std::atomic<bool> release{false};
     slot(1).onHook = [&release](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {

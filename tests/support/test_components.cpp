@@ -147,6 +147,10 @@ void provide(int n, const CMExportEntry* exports) {
     slot(n).system = true;
 }
 
+RTS_RESULT init(std::initializer_list<int> slots, RTS_UI32 flags, bool program) {
+    return CMInit3(nullptr, list(slots, program).data(), flags);
+}
+
 ComponentRecord* record(int n) {
     RTS_RESULT r;
     RTS_HANDLE h = CMGetComponentByName(kNames[n], &r);
@@ -195,8 +199,7 @@ void Test::TearDown() {
 }
 
 void Test::start(std::initializer_list<int> slots, RTS_UI32 flags) {
-    auto components = list(slots);
-    ASSERT_EQ(CMInit3(nullptr, components.data(), flags), RES_OK);
+    ASSERT_EQ(init(slots, flags), RES_OK);
     clear_calls();
     LogEarlyBufferClear();
 }

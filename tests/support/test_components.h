@@ -77,6 +77,9 @@ void answer(int n, RTS_UI32 hook, RTS_RESULT result);
 // Makes a slot a system component exporting the table: listed with a nonzero flag, it is
 // registered before the manager imports its optional services.
 void provide(int n, const CMExportEntry* exports);
+// Starts the manager with the slots listed (after the program's own list when asked).
+RTS_RESULT init(std::initializer_list<int> slots, RTS_UI32 flags = CM_INIT_NO_CONFIG_REQUIRED,
+                bool program = false);
 // The record of a listed slot, or null.
 ComponentRecord* record(int n);
 // A host loader that knows "TestCmp<n>" and, after them, the program's own components.
