@@ -64,8 +64,7 @@ TEST_F(CMApi, LookupMatchingRules) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name != nullptr ? c.name : "null");
-        ComponentRecord* cmodule = testcmp::record(1);
-        cmodule->flags = c.cmodule ? cmodule->flags | CM_FLAG_CMODULE : cmodule->flags & ~CM_FLAG_CMODULE;
+        if (c.cmodule) testcmp::record(1)->flags |= CM_FLAG_CMODULE; // these rows come last
         LogEarlyBufferClear();
         RTS_VOID_FCTPTR f = fn(one);
         RTS_UI32 signature = c.signature, version = c.version;
@@ -114,8 +113,7 @@ TEST_F(CMQueries, NamesIdsListAndOptions) {
     EXPECT_EQ(n, CMGetNumOfComponents());
     EXPECT_EQ(CMGetComponentByIndex(n), nullptr);
     // Without the optional services.
-    RTS_UI32 disabled = 3;
-    EXPECT_EQ(CMIsOperationDisabled(1, 0, &disabled), RES_NOTSUPPORTED);
+    EXPECT_EQ(CMIsOperationDisabled(1, 0, nullptr), RES_NOTSUPPORTED);
     EXPECT_EQ(CMIsOptionSupported(CM_INIT_COMM_CYCLE_TASK), RES_NOTSUPPORTED);
 }
 

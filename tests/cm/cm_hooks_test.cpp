@@ -87,10 +87,7 @@ TEST_F(CMHooks, DeliveryFollowsCursorPendingStopAndRemovalRules) {
         EXPECT_EQ(r, c.result);
         EXPECT_EQ(testcmp::slots_called(kHookOf[c.walk]), c.called);
         // Forward the cursor names the last one called; reverse walks on to the head.
-        const RTS_UINTPTR last = c.walk == kReverse ? at(-1) : at(c.called.back());
-        if (c.walk == kForward || c.walk == kReverse) {
-            EXPECT_EQ(cursor, last);
-        }
+        EXPECT_TRUE(c.walk > kReverse || cursor == (c.walk == kReverse ? at(-1) : at(c.called.back())));
     }
 }
 
