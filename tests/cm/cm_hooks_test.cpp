@@ -185,6 +185,7 @@ TEST_F(CMHooks, InstanceListHoldsInterfacesOfSupportingInstancesAndExitEndsRegis
     MemPoolDelete(pool, "Test");
     RTS_HANDLE lock = CMLockCreate(nullptr);
     EXPECT_EQ(CMLockEnter(lock), RES_OK);
+    EXPECT_EQ(CMLockLeave(lock), RES_OK);
     EXPECT_EQ(CMLockEnter(RTS_INVALID_HANDLE), RES_NOTSUPPORTED);
     CMExit();
     EXPECT_EQ(testlog::count_starting("**** Pool leak: Cmp=CM,"), 0);
