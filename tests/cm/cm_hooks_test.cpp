@@ -5,7 +5,6 @@
 
 #include <array>
 #include <chrono>
-#include <vector>
 
 #include "mempool.h"
 #include "test_components.h"
@@ -132,12 +131,16 @@ TEST_F(CMHooks, HookTableRangesAndQueries) {
     }
     EXPECT_EQ(CMInitSequence(-1, 0), RES_OK); // an empty range delivers nothing
     EXPECT_TRUE(testcmp::calls().empty());
+    testcmp::answer(1, CH_INIT3, CM_HOOK_STOP); // a range answers its first failure
+    EXPECT_EQ(CMInitSequence(7, 2), CM_HOOK_STOP);
+    testcmp::answer(1, CH_EXIT3, CM_HOOK_STOP);
+    EXPECT_EQ(CMExitSequence(16, 2), CM_HOOK_STOP);
     RTS_RESULT r = RES_OK;
     EXPECT_EQ(CMGetHookName(9999, &r), nullptr);
     EXPECT_EQ(r, RES_NO_OBJECT);
     int count = 0;
-    EXPECT_EQ(CMGetHookEntries(CH_POST_INIT, CH_INIT_SYSTEM_TASKS, &count)->hook, CH_POST_INIT);
-    EXPECT_EQ(count, 5);
+    EXPECT_EQ(CMGetHookEntries(CH_INIT_SYSTEM, CH_POST_INIT, &count)->hook, CH_INIT_SYSTEM);
+    EXPECT_EQ(count, 3);
     CMGetHookEntries(CH_INIT, CH_INIT, &count);
     EXPECT_EQ(count, 1);
 }

@@ -2,6 +2,8 @@
 #include "test_services.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 
 namespace testsvc {
 
@@ -18,7 +20,7 @@ struct Fake {
     static RTS_RESULT EventDelete(RTS_HANDLE) { return ++g_events.deleted, RES_OK; }
     static RTS_RESULT SysOutPrintf(const char* format, ...) { return g_events.printed = format, RES_OK; }
     static RTS_RESULT SysTargetGetOperatingSystemId(RTS_UI32* id) { return *id = 5, RES_OK; }
-    static RTS_RESULT SysTargetGetProcessorId(RTS_UI32* id) { return *id = 2, RES_OK; }
+    static RTS_RESULT SysTargetGetProcessorId(RTS_UI32* id) { return *id = 16, RES_OK; }
     static RTS_RESULT RefusedButExported() { return 42; }
 
     static RTS_HANDLE EventCreate(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult) {
@@ -34,6 +36,12 @@ struct Fake {
             fields[2] = fields[0] == 7 ? 1 : 0;
             fields[3] = 1;
         }
+        return RES_OK;
+    }
+    static RTS_RESULT SysOutVPrintf(const char* format, va_list args) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, args);
+        g_events.printed = text;
         return RES_OK;
     }
     static RTS_RESULT SysTargetGetDeviceName(RTS_WCHAR* buffer, RTS_SIZE* pLength) {
@@ -59,6 +67,7 @@ const CMExportEntry kServices[] = {
     service(Fake::EventPost2, "EventPost2"),
     service(Fake::EventDelete, "EventDelete"),
     service(Fake::SysOutPrintf, "SysOutPrintf"),
+    service(Fake::SysOutVPrintf, "SysOutVPrintf"),
     service(Fake::SysTargetGetDeviceName, "SysTargetGetDeviceName"),
     service(Fake::SysTargetGetOperatingSystemId, "SysTargetGetOperatingSystemId"),
     service(Fake::SysTargetGetProcessorId, "SysTargetGetProcessorId"),

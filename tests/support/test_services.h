@@ -16,15 +16,16 @@ struct Events {
     int moreCycles = 0;               // listeners of 0x00010007 ask for this many more cycles
     bool disables = false;            // listeners of 0x00010006 answer: operation 7 is disabled
     RTS_RESULT createResult = RES_OK; // what EventCreate reports
-    std::string printed;              // what SysOutPrintf was given last
+    std::string printed;              // what SysOutPrintf or SysOutVPrintf printed last
 };
 
 // What the services saw, and how they answer.
 Events& events();
 void reset();
 
-// EventCreate, EventPost2, EventDelete, SysOutPrintf, SysTargetGetDeviceName ("Test Dévice"),
-// SysTargetGetOperatingSystemId (5), SysTargetGetProcessorId (2), SysTargetGetAPI and a function
+// EventCreate, EventPost2, EventDelete, SysOutPrintf, SysOutVPrintf, SysTargetGetDeviceName
+// ("Test Dévice"), SysTargetGetOperatingSystemId (5), SysTargetGetProcessorId (16, a processor
+// without a name), SysTargetGetAPI and a function
 // "RefusedButExported". The resolver answers names beginning with "Resolved" with resolved()
 // and refuses names beginning with "Refused".
 const CMExportEntry* exports();
