@@ -18,6 +18,7 @@ namespace {
 
 constexpr RTS_SIZE kClassPoolGrowth = 10;
 
+/* A row of the hook table under the hook's own name. */
 #define CM_HOOK_ROW(hook)                                                                                    \
     { hook, #hook }
 constexpr CMHookEntry kHookTable[] = {
