@@ -88,9 +88,6 @@ const std::vector<RTS_UI32> kWholeRun = {CH_INIT_SYSTEM,  CH_INIT_SYSTEM2, CH_IN
 Config& slot(int n) {
     return g_slots[static_cast<size_t>(n)];
 }
-const char* name(int n) {
-    return kNames[n];
-}
 PF_COMPONENT_ENTRY entry(int n) {
     return kEntries[static_cast<size_t>(n)];
 }

@@ -42,7 +42,6 @@ struct Call {
 enum class On { AnyThread, TestThread, Task };
 
 Config& slot(int n);
-const char* name(int n);
 PF_COMPONENT_ENTRY entry(int n);
 // The slot's createInstance answers the address of its Config.
 void* instance_of(int n);
