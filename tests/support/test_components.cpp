@@ -22,6 +22,7 @@ std::array<Config, kSlots> g_slots;
 std::mutex g_callsLock;
 std::vector<Call> g_calls;
 std::thread::id g_testThread;
+PF_CM_REGISTER_API g_registerApi = nullptr; // as the manager hands it to every entry
 std::vector<std::pair<std::string, std::string>> g_settings;
 const char* const kNames[kSlots] = {"TestCmp0", "TestCmp1", "TestCmp2", "TestCmp3",
                                     "TestCmp4", "TestCmp5", "TestCmp6", "TestCmp7"};
@@ -30,7 +31,7 @@ template <int N> RTS_RESULT export_fn() {
     const Config& c = g_slots[N];
     if (c.onExport) c.onExport();
     if (c.exports == nullptr) return RES_OK;
-    return CMRegisterAPI(c.exports, 0, c.caseInsensitive, c.id);
+    return g_registerApi(c.exports, 0, c.caseInsensitive, c.id);
 }
 
 template <int N> RTS_RESULT import_fn() {
@@ -52,6 +53,7 @@ template <int N> void* create_fn(RTS_UI32) {
 template <int N> RTS_RESULT entry_fn(ComponentInitRecord* init) {
     Config& c = g_slots[N];
     ++c.entryCalls;
+    g_registerApi = init->registerApi;
     if (c.entryResult != RES_OK) return c.entryResult;
     init->cmpId = c.id;
     init->exportFunctions = export_fn<N>;
