@@ -197,13 +197,12 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     EXPECT_EQ(testlog::lines(16), Strings{"Init function failed of <cmp>TestCmp5</cmp>"});
     RTS_HANDLE h = CMLoadComponent("TestCmp3", &r);
     ASSERT_EQ(r, RES_OK);
-    auto* rec = static_cast<ComponentRecord*>(h);
     EXPECT_EQ(CMLoadComponent("TestCmp3", &r), h);
     EXPECT_EQ(CMCreateInstance(0x33), testcmp::instance_of(3));
     EXPECT_EQ(testcmp::hooks_of(0, true), std::vector<RTS_UI32>{CH_ON_LOAD_COMPONENT});
     testcmp::clear_calls();
     EXPECT_EQ(CMInitComponent(h), RES_OK);
-    EXPECT_EQ(rec->state, CM_STATE_RUNNING);
+    EXPECT_EQ(static_cast<ComponentRecord*>(h)->state, CM_STATE_RUNNING);
     EXPECT_EQ(testcmp::hooks_of(3),
               (std::vector<RTS_UI32>{CH_INIT, CH_INIT2, CH_PRE_INIT3, CH_INIT3, CH_INIT_SYSTEM_TASKS,
                                      CH_INIT_TASKS, CH_INIT_COMM, CH_INIT_FINISHED}));

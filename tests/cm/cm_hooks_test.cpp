@@ -152,7 +152,7 @@ TEST_F(CMHooks, ClassesAndInstances) {
     EXPECT_EQ(CMCreateInstance(0x66), nullptr);
     int object = 0;
     ASSERT_EQ(CMRegisterInstance(0x55, 3, &object), RES_OK);
-    EXPECT_EQ(testcmp::hooks_of(2, true), std::vector<RTS_UI32>{CH_ON_REGISTER_INSTANCE});
+    EXPECT_EQ(testcmp::slots_called(CH_ON_REGISTER_INSTANCE), (std::vector<int>{0, 1, 2}));
     RTS_RESULT r = RES_FAILED;
     EXPECT_EQ(CMGetInstance(0x55, 3, &r), &object);
     EXPECT_EQ(r, RES_OK);
@@ -161,6 +161,7 @@ TEST_F(CMHooks, ClassesAndInstances) {
     EXPECT_EQ(CMDeleteInstance(&object), RES_FAILED); // the owner deletes no instances
     EXPECT_EQ(CMDeleteInstance2(0x66, &object), RES_PARAMETER);
     EXPECT_EQ(CMUnregisterInstance(&object), RES_OK);
+    EXPECT_EQ(testcmp::slots_called(CH_ON_UNREGISTER_INSTANCE), (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(CMUnregisterInstance(&object), RES_FAILED);
     EXPECT_EQ(CMDeleteInstance(&object), RES_PARAMETER);
 }
