@@ -107,7 +107,7 @@ TEST_F(CMQueries, NamesIdsListAndOptions) {
     for (ComponentRecord* c = CMGetFirstComponent(&r); c != nullptr; c = CMGetNextComponent(c, &r))
         EXPECT_EQ(c, CMGetComponentByIndex(n++));
     EXPECT_EQ(r, RES_NO_OBJECT);
-    EXPECT_EQ(CMGetComponentByIndex(n), nullptr);
+    EXPECT_TRUE(CMGetComponentByIndex(n) == nullptr && CMGetComponentByIndex(-1) == nullptr);
     // Without the optional services.
     EXPECT_EQ(CMIsOperationDisabled(1, 0, nullptr), RES_NOTSUPPORTED);
     EXPECT_EQ(CMIsOptionSupported(CM_INIT_COMM_CYCLE_TASK), RES_NOTSUPPORTED);
