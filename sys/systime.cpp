@@ -73,6 +73,11 @@ RTS_UI64 counter_frequency() {
     return frequency;
 }
 
+/* The high-resolution counter in units of 1/perSecond s; 0 when there is no counter. */
+RTS_UI64 counter_in(RTS_UI64 perSecond) {
+    return systime_internal::scale_counter(systime_os::counter(), counter_frequency(), perSecond);
+}
+
 RTS_UI32 guarded_tick_count() {
     const RTS_UI32 now = systime_os::tick_count();
     RTS_UI32 last = g_lastTick.load(std::memory_order_relaxed);
@@ -85,7 +90,7 @@ RTS_UI32 guarded_tick_count() {
 
 void check_back_jumps() {
     for (RTS_I32 i = 0; i < g_checkIterations; ++i) {
-        const Readings now{SysTimeGetMs(), SysTimeGetUs(), SysTimeGetNs()};
+        const Readings now{SysTimeGetMs(), counter_in(kUsPerSecond), counter_in(kNsPerSecond)};
         if (!g_haveLast) {
             g_last = now;
             g_haveLast = true;
@@ -96,13 +101,8 @@ void check_back_jumps() {
 }
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysTimeGetMs), "SysTimeGetMs", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysTimeGetUs), "SysTimeGetUs", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysTimeGetNs), "SysTimeGetNs", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(systimegetms), "systimegetms", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(systimegetus), "systimegetus", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(systimegetns), "systimegetns", 0, 0},
-    {nullptr, nullptr, 0, 0},
+    CM_EXPORT(SysTimeGetMs), CM_EXPORT(SysTimeGetUs), CM_EXPORT(SysTimeGetNs),  CM_EXPORT(systimegetms),
+    CM_EXPORT(systimegetus), CM_EXPORT(systimegetns), {nullptr, nullptr, 0, 0},
 };
 
 RTS_RESULT export_functions() {
@@ -141,15 +141,19 @@ extern "C" RTS_UI32 SysTimeGetMs(void) {
             break;
     }
     /* Through microseconds, so that the millisecond and microsecond readings agree. */
-    return static_cast<RTS_UI32>(SysTimeGetUs() / kMsPerSecond);
+    return static_cast<RTS_UI32>(counter_in(kUsPerSecond) / kMsPerSecond);
 }
 
-extern "C" RTS_UI64 SysTimeGetUs(void) {
-    return systime_internal::scale_counter(systime_os::counter(), counter_frequency(), kUsPerSecond);
+extern "C" RTS_RESULT SysTimeGetUs(RTS_UI64* pUs) {
+    if (pUs == nullptr) return RES_PARAMETER;
+    *pUs = counter_in(kUsPerSecond);
+    return RES_OK;
 }
 
-extern "C" RTS_UI64 SysTimeGetNs(void) {
-    return systime_internal::scale_counter(systime_os::counter(), counter_frequency(), kNsPerSecond);
+extern "C" RTS_RESULT SysTimeGetNs(RTS_UI64* pNs) {
+    if (pNs == nullptr) return RES_PARAMETER;
+    *pNs = counter_in(kNsPerSecond);
+    return RES_OK;
 }
 
 extern "C" void systimegetms(systimegetms_struct* p) {
@@ -157,21 +161,9 @@ extern "C" void systimegetms(systimegetms_struct* p) {
 }
 
 extern "C" void systimegetus(systimegetus_struct* p) {
-    if (p == nullptr) return;
-    if (p->pUs == nullptr) {
-        p->SysTimeGetUs = RES_PARAMETER;
-        return;
-    }
-    *p->pUs = SysTimeGetUs();
-    p->SysTimeGetUs = RES_OK;
+    if (p != nullptr) p->SysTimeGetUs = SysTimeGetUs(p->pUs);
 }
 
 extern "C" void systimegetns(systimegetns_struct* p) {
-    if (p == nullptr) return;
-    if (p->pNs == nullptr) {
-        p->SysTimeGetNs = RES_PARAMETER;
-        return;
-    }
-    *p->pNs = SysTimeGetNs();
-    p->SysTimeGetNs = RES_OK;
+    if (p != nullptr) p->SysTimeGetNs = SysTimeGetNs(p->pNs);
 }

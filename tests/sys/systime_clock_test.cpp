@@ -10,11 +10,24 @@
 #include "cmpsettings.h"
 #include "sys/systime_internal.h"
 #include "systime.h"
+#include "framework_fixture.h"
 #include "test_components.h"
 
 extern "C" RTS_RESULT SysTime__Entry(ComponentInitRecord* pInit);
 
 namespace {
+
+RTS_UI64 read_us() {
+    RTS_UI64 value = 0;
+    EXPECT_EQ(SysTimeGetUs(&value), RES_OK);
+    return value;
+}
+
+RTS_UI64 read_ns() {
+    RTS_UI64 value = 0;
+    EXPECT_EQ(SysTimeGetNs(&value), RES_OK);
+    return value;
+}
 
 std::vector<std::string> systime_log() {
     std::vector<std::string> out;
@@ -124,12 +137,12 @@ TEST(SysTimeReadings, NeverGoBackwardsOnAnyThreadAndAgreeWithEachOther) {
     std::atomic<int> backwards{0};
     auto reader = [&backwards] {
         RTS_UI32 lastMs = SysTimeGetMs();
-        RTS_UI64 lastUs = SysTimeGetUs();
-        RTS_UI64 lastNs = SysTimeGetNs();
+        RTS_UI64 lastUs = read_us();
+        RTS_UI64 lastNs = read_ns();
         for (int i = 0; i < 20000; ++i) {
             const RTS_UI32 ms = SysTimeGetMs();
-            const RTS_UI64 us = SysTimeGetUs();
-            const RTS_UI64 ns = SysTimeGetNs();
+            const RTS_UI64 us = read_us();
+            const RTS_UI64 ns = read_ns();
             if (static_cast<RTS_I32>(ms - lastMs) < 0 || us < lastUs || ns < lastNs) ++backwards;
             lastMs = ms;
             lastUs = us;
@@ -142,9 +155,9 @@ TEST(SysTimeReadings, NeverGoBackwardsOnAnyThreadAndAgreeWithEachOther) {
     EXPECT_EQ(backwards.load(), 0);
 
     // Microseconds read between two nanosecond readings lie between them.
-    const RTS_UI64 before = SysTimeGetNs();
-    const RTS_UI64 us = SysTimeGetUs();
-    const RTS_UI64 after = SysTimeGetNs();
+    const RTS_UI64 before = read_ns();
+    const RTS_UI64 us = read_us();
+    const RTS_UI64 after = read_ns();
     EXPECT_GE(us, before / 1000);
     EXPECT_LE(us, after / 1000 + 1);
     EXPECT_GT(after, 0u) << "a counter is present on both platforms";
@@ -157,7 +170,7 @@ TEST(SysTimeWrappers, StoreTheReadingOrRefuseANullTarget) {
     systimegetus_struct us{&value, RES_FAILED};
     systimegetus(&us);
     EXPECT_EQ(us.SysTimeGetUs, RES_OK);
-    EXPECT_GE(SysTimeGetUs(), value);
+    EXPECT_GE(read_us(), value);
     EXPECT_GE(static_cast<RTS_I32>(SysTimeGetMs() - ms.SysTimeGetMs), 0);
 
     systimegetus_struct noUs{nullptr, RES_OK};
@@ -172,6 +185,26 @@ TEST(SysTimeWrappers, StoreTheReadingOrRefuseANullTarget) {
     systimegetms(nullptr);
     systimegetus(nullptr);
     systimegetns(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+class SysTimeImport : public testfw::Framework {};
+
+/* A component that imports the readings by name calls them with the out-parameter. */
+TEST_F(SysTimeImport, MicroAndNanosecondsByNameTakeTheOutParameter) {
+    using Reading = RTS_RESULT (*)(RTS_UI64*);
+    for (const char* name : {"SysTimeGetUs", "SysTimeGetNs"}) {
+        RTS_VOID_FCTPTR function = nullptr;
+        ASSERT_EQ(CMGetAPI2(name, &function, 0, 0, 0), RES_OK) << name;
+        const auto read = reinterpret_cast<Reading>(function);
+        EXPECT_EQ(read(nullptr), RES_PARAMETER) << name;
+        RTS_UI64 value = 0;
+        EXPECT_EQ(read(&value), RES_OK) << name;
+        EXPECT_GT(value, 0u) << name;
+    }
 }
 
 } // namespace
