@@ -1,17 +1,19 @@
-/* The monotonic clocks: the tick wrap guard, counter scaling, the back-jump report and the
- * self-check hook, readings that never go backwards, and the wrappers' bad input. */
+/* The monotonic clocks: the tick wrap guard, counter scaling, the back-jump report and its
+ * hook, the choice of the millisecond source and every failing platform call, readings that
+ * never go backwards on any thread, and the readings imported by name. */
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cmpsettings.h"
-#include "sys/systime_internal.h"
-#include "systime.h"
 #include "framework_fixture.h"
-#include "test_components.h"
+#include "log_reader.h"
+#include "os_seam.h"
+#include "sys/systime_internal.h"
+#include "sys/systime_os.h"
+#include "systime.h"
 
 extern "C" RTS_RESULT SysTime__Entry(ComponentInitRecord* pInit);
 
@@ -55,16 +57,6 @@ TEST(SysTimeTickGuard, AcceptsForwardStepsAndWrapsOnly) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(systime_internal::guard_tick(c.now, c.last), c.expected) << c.last << " -> " << c.now;
-}
-
-TEST(SysTimeTickGuard, SequenceNeverGoesBackwardsBetweenWraps) {
-    const RTS_UI32 raw[] = {10, 12, 11, 11, 15, 3, 20, 0xFFFFFFFEu, 1, 2, 0};
-    const RTS_UI32 expected[] = {10, 12, 12, 12, 15, 15, 20, 0xFFFFFFFEu, 1, 2, 2};
-    RTS_UI32 last = 0;
-    for (size_t i = 0; i < std::size(raw); ++i) {
-        last = systime_internal::guard_tick(raw[i], last);
-        EXPECT_EQ(last, expected[i]) << "step " << i;
-    }
 }
 
 TEST(SysTimeCounterScale, ConvertsExactlyForCommonFrequencies) {
@@ -120,10 +112,104 @@ TEST(SysTimeBackJumps, ReportsEachSourceThatWentBackAndKeepsTheNewReadings) {
     LogEarlyBufferClear();
 }
 
+/* A platform whose calls answer from the row under test; a failing call still fills its
+ * out-parameter with the value that would mislead a core that used it. */
+enum class Fail { None, TimerPeriod, TimerBegin, ClockIncrement, Counter, CounterFrequency };
+constexpr rts::OsError kFakeError = 5;
+constexpr RTS_UI32 kTimerMs = 1111;
+constexpr RTS_UI32 kTickMs = 2222;
+constexpr RTS_UI64 kCounterUs = 3333000; /* the fake counter runs at 1 MHz */
+constexpr RTS_UI32 kCounterMs = 3333;
+struct FakeClock {
+    Fail fail;
+    RTS_UI32 period;
+    RTS_UI32 increment;
+};
+FakeClock g_clock;
+
+rts::OsError fake_answer(Fail call) {
+    return g_clock.fail == call ? kFakeError : rts::kOsOk;
+}
+rts::OsError fake_period(RTS_UI32* ms) {
+    *ms = g_clock.fail == Fail::TimerPeriod ? 1 : g_clock.period;
+    return fake_answer(Fail::TimerPeriod);
+}
+rts::OsError fake_begin(RTS_UI32) {
+    return fake_answer(Fail::TimerBegin);
+}
+rts::OsError fake_increment(RTS_UI32* units) {
+    *units = g_clock.fail == Fail::ClockIncrement ? 156250 : g_clock.increment;
+    return fake_answer(Fail::ClockIncrement);
+}
+rts::OsError fake_counter(RTS_UI64* ticks) {
+    *ticks = kCounterUs;
+    return fake_answer(Fail::Counter);
+}
+rts::OsError fake_frequency(RTS_UI64* perSecond) {
+    *perSecond = 1000000;
+    return fake_answer(Fail::CounterFrequency);
+}
+
+TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
+    const systime_os::Calls& platform = systime_os::platform_calls();
+    systime_os::Calls fake = platform;
+    fake.timer_period.fn = fake_period;
+    fake.timer_begin.fn = fake_begin;
+    fake.clock_increment.fn = fake_increment;
+    fake.counter.fn = fake_counter;
+    fake.counter_frequency.fn = fake_frequency;
+    fake.timer_time = [] { return kTimerMs; };
+    fake.tick_count = [] { return kTickMs; };
+    const auto failed = [](const char* call) { return std::string(call) + " failed: OS error 5"; };
+    const struct {
+        const char* what;
+        FakeClock clock;
+        RTS_UI32 ms;
+        RTS_UI64 us;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"1 ms timer", {Fail::None, 1, 156250}, kTimerMs, kCounterUs, {}},
+        {"2 ms timer, coarse clock", {Fail::None, 2, 156250}, kCounterMs, kCounterUs, {}},
+        {"finest coarse clock", {Fail::None, 0, 15001}, kCounterMs, kCounterUs, {}},
+        {"fine clock", {Fail::None, 0, 15000}, kTickMs, kCounterUs, {}},
+        {"timer period",
+         {Fail::TimerPeriod, 1, 156250},
+         kCounterMs,
+         kCounterUs,
+         {failed(platform.timer_period.name)}},
+        {"timer request",
+         {Fail::TimerBegin, 1, 156250},
+         kCounterMs,
+         kCounterUs,
+         {failed(platform.timer_begin.name)}},
+        {"clock adjustment",
+         {Fail::ClockIncrement, 0, 0},
+         kTickMs,
+         kCounterUs,
+         {failed(platform.clock_increment.name)}},
+        {"counter",
+         {Fail::Counter, 0, 156250},
+         0,
+         0,
+         {failed(platform.counter.name), failed(platform.counter.name)}},
+        {"frequency", {Fail::CounterFrequency, 0, 156250}, 0, 0, {failed(platform.counter_frequency.name)}},
+    };
+    for (const auto& c : cases) {
+        g_clock = c.clock;
+        LogEarlyBufferClear();
+        testseam::Use<systime_os::Calls, systime_os::set_calls> use(fake);
+        EXPECT_EQ(SysTimeGetMs(), c.ms) << c.what;
+        RTS_UI64 us = 7;
+        EXPECT_EQ(SysTimeGetUs(&us), RES_OK) << c.what;
+        EXPECT_EQ(us, c.us) << c.what;
+        EXPECT_EQ(systime_log(), c.log) << c.what;
+    }
+    LogEarlyBufferClear();
+}
+
 TEST(SysTimeBackJumps, CommCycleCheckReadsTheConfiguredIterationsWithoutFalseReports) {
     ComponentInitRecord record{};
     ASSERT_EQ(SysTime__Entry(&record), RES_OK);
-    ASSERT_NE(record.hookFunction, nullptr);
     SettgSetIntValue("SysTime", "CheckBackJumpsIterations", 2000, 10);
     EXPECT_EQ(record.hookFunction(CH_INIT_FINISHED, 0, 0), RES_OK);
     LogEarlyBufferClear();
@@ -134,8 +220,8 @@ TEST(SysTimeBackJumps, CommCycleCheckReadsTheConfiguredIterationsWithoutFalseRep
 }
 
 TEST(SysTimeReadings, NeverGoBackwardsOnAnyThreadAndAgreeWithEachOther) {
-    std::atomic<int> backwards{0};
-    auto reader = [&backwards] {
+    std::vector<int> backwards(4, 0);
+    auto reader = [&backwards](int id) {
         RTS_UI32 lastMs = SysTimeGetMs();
         RTS_UI64 lastUs = read_us();
         RTS_UI64 lastNs = read_ns();
@@ -143,16 +229,16 @@ TEST(SysTimeReadings, NeverGoBackwardsOnAnyThreadAndAgreeWithEachOther) {
             const RTS_UI32 ms = SysTimeGetMs();
             const RTS_UI64 us = read_us();
             const RTS_UI64 ns = read_ns();
-            if (static_cast<RTS_I32>(ms - lastMs) < 0 || us < lastUs || ns < lastNs) ++backwards;
+            if (static_cast<RTS_I32>(ms - lastMs) < 0 || us < lastUs || ns < lastNs) ++backwards[id];
             lastMs = ms;
             lastUs = us;
             lastNs = ns;
         }
     };
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) threads.emplace_back(reader);
+    for (int t = 0; t < 4; ++t) threads.emplace_back(reader, t);
     for (auto& t : threads) t.join();
-    EXPECT_EQ(backwards.load(), 0);
+    EXPECT_EQ(backwards, std::vector<int>(4, 0));
 
     // Microseconds read between two nanosecond readings lie between them.
     const RTS_UI64 before = read_ns();
@@ -162,34 +248,6 @@ TEST(SysTimeReadings, NeverGoBackwardsOnAnyThreadAndAgreeWithEachOther) {
     EXPECT_LE(us, after / 1000 + 1);
     EXPECT_GT(after, 0u) << "a counter is present on both platforms";
 }
-
-TEST(SysTimeWrappers, StoreTheReadingOrRefuseANullTarget) {
-    systimegetms_struct ms{};
-    systimegetms(&ms);
-    RTS_UI64 value = 0;
-    systimegetus_struct us{&value, RES_FAILED};
-    systimegetus(&us);
-    EXPECT_EQ(us.SysTimeGetUs, RES_OK);
-    EXPECT_GE(read_us(), value);
-    EXPECT_GE(static_cast<RTS_I32>(SysTimeGetMs() - ms.SysTimeGetMs), 0);
-
-    systimegetus_struct noUs{nullptr, RES_OK};
-    systimegetus(&noUs);
-    EXPECT_EQ(noUs.SysTimeGetUs, RES_PARAMETER);
-    systimegetns_struct noNs{nullptr, RES_OK};
-    systimegetns(&noNs);
-    EXPECT_EQ(noNs.SysTimeGetNs, RES_PARAMETER);
-    systimegetns_struct ns{&value, RES_FAILED};
-    systimegetns(&ns);
-    EXPECT_EQ(ns.SysTimeGetNs, RES_OK);
-    systimegetms(nullptr);
-    systimegetus(nullptr);
-    systimegetns(nullptr);
-}
-
-} // namespace
-
-namespace {
 
 class SysTimeImport : public testfw::Framework {};
 
