@@ -4,6 +4,7 @@
 #ifndef SYS_OS_CALL_H
 #define SYS_OS_CALL_H
 
+#include <atomic>
 #include <utility>
 
 #include "cm/rts_common.h"
@@ -23,6 +24,20 @@ rts::OsError os_call(RTS_UI32 cmpId, const OsCall<Fn>& call, Args&&... args) {
     if (error != rts::kOsOk) rts::log_os_error(cmpId, call.name, nullptr, error);
     return error;
 }
+
+/* The table of calls a seam's core uses: the platform's own, unless a test put fakes in its
+ * place (null puts the platform's back). */
+template <typename Calls> class CallTable {
+public:
+    const Calls& get(const Calls& platform) const {
+        const Calls* fake = fake_.load();
+        return fake != nullptr ? *fake : platform;
+    }
+    void set(const Calls* fake) { fake_.store(fake); }
+
+private:
+    std::atomic<const Calls*> fake_{nullptr};
+};
 
 } // namespace sys_os
 

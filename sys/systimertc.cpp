@@ -28,8 +28,7 @@ constexpr RTS_I32 kNoZoneSuffix = 0x7FFFFFFF;
 constexpr RTS_UI16 kDaysBeforeMonth[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 constexpr RTS_UI16 kDaysInMonth[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-/* Null: the platform's own table of calls. */
-std::atomic<const systimertc_os::Calls*> g_fake{nullptr};
+sys_os::CallTable<systimertc_os::Calls> g_calls;
 
 template <typename Call, typename... Args> rts::OsError os_call(const Call& call, Args&&... args) {
     return sys_os::os_call(CMPID_SysTimeRtc, call, std::forward<Args>(args)...);
@@ -261,12 +260,11 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 namespace systimertc_os {
 
 const Calls& calls() {
-    const Calls* fake = g_fake.load();
-    return fake != nullptr ? *fake : platform_calls();
+    return g_calls.get(platform_calls());
 }
 
 void set_calls(const Calls* fake) {
-    g_fake.store(fake);
+    g_calls.set(fake);
 }
 
 } // namespace systimertc_os
