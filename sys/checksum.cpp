@@ -90,22 +90,10 @@ RTS_UI32 crc32_feed(RTS_UI32 crc, const void* data, RTS_UI32 size) {
 }
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Init), "CRC16Init", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Update), "CRC16Update", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Finish), "CRC16Finish", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Init), "CRC32Init", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Update), "CRC32Update", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Update2), "CRC32Update2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Finish), "CRC32Finish", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Finish2), "CRC32Finish2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16init), "crc16init", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16update), "crc16update", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16finish), "crc16finish", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32init), "crc32init", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32update), "crc32update", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32update2), "crc32update2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32finish), "crc32finish", 0, 0},
-    {nullptr, nullptr, 0, 0},
+    CM_EXPORT(CRC16Init),   CM_EXPORT(CRC16Update),  CM_EXPORT(CRC16Finish), CM_EXPORT(CRC32Init),
+    CM_EXPORT(CRC32Update), CM_EXPORT(CRC32Update2), CM_EXPORT(CRC32Finish), CM_EXPORT(CRC32Finish2),
+    CM_EXPORT(crc16init),   CM_EXPORT(crc16update),  CM_EXPORT(crc16finish), CM_EXPORT(crc32init),
+    CM_EXPORT(crc32update), CM_EXPORT(crc32update2), CM_EXPORT(crc32finish), {nullptr, nullptr, 0, 0},
 };
 
 RTS_RESULT export_functions() {
