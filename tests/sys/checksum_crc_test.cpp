@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "checksum.h"
@@ -48,13 +49,13 @@ TEST(Checksum, PublishedValuesAndEverySplitOfTheData) {
 }
 
 TEST(Checksum, NoDataLeavesTheRegisterAndCrc32UpdateChainsFinishedValues) {
-    const char byte = 'x';
     for (RTS_UI32 reg : {0u, 0xFFFFu, 0x12345678u}) {
-        EXPECT_EQ(CRC16Update(static_cast<RTS_UI16>(reg), &byte, 0), static_cast<RTS_UI16>(reg));
-        EXPECT_EQ(CRC16Update(static_cast<RTS_UI16>(reg), nullptr, 5), static_cast<RTS_UI16>(reg));
-        EXPECT_EQ(CRC32Update2(reg, &byte, 0), reg);
-        EXPECT_EQ(CRC32Update2(reg, nullptr, 7), reg);
-        EXPECT_EQ(CRC32Update(reg, &byte, 0), ~reg);
+        const auto reg16 = static_cast<RTS_UI16>(reg);
+        EXPECT_EQ(std::make_tuple(CRC16Update(reg16, "x", 0), CRC16Update(reg16, nullptr, 5)),
+                  std::make_tuple(reg16, reg16));
+        EXPECT_EQ(std::make_tuple(CRC32Update2(reg, "x", 0), CRC32Update2(reg, nullptr, 7),
+                                  CRC32Update(reg, "x", 0)),
+                  std::make_tuple(reg, reg, ~reg));
     }
     // A second CRC32Update starts from the finished (inverted) value, not from the register.
     const RTS_UI32 first = CRC32Update(CRC32Init(), "1234", 4);

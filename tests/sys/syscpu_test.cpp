@@ -1,7 +1,7 @@
 // Processor helpers: bit, add and compare-and-swap operations with their misalignment warnings,
 // sized single accesses, atomicity under two threads, context capture and frame-pointer walks
-// (the test builds keep frame pointers), the walk out of application code, memory probes,
-// calls with a parameter block, every refusal of bad input and a failing cache flush.
+// (the test builds keep frame pointers), memory probes, calls with a parameter block, every
+// refusal of bad input and a failing cache flush.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,7 +17,6 @@
 #include "os_seam.h"
 #include "sys/syscpu_os.h"
 #include "syscpu.h"
-#include "test_components.h"
 
 extern "C" RTS_RESULT SysCpuHandling__Entry(ComponentInitRecord* pInit);
 
@@ -248,8 +247,8 @@ TEST(SysCpuGetContext, GivesTheCallersFrameAndWalksUpTheChain) {
     Capture c{};
     capture_outer(&c);
     ASSERT_EQ(c.result, RES_OK);
-    EXPECT_EQ(std::make_tuple(c.context.PC, c.context.BP),
-              std::make_tuple(RTS_UI64{0}, RTS_UI64{reinterpret_cast<RTS_UINTPTR>(c.frame[0])}));
+    EXPECT_EQ(c.context.PC, 0u);
+    EXPECT_EQ(c.context.BP, reinterpret_cast<RTS_UINTPTR>(c.frame[0]));
     EXPECT_NE(c.context.SP, 0u);
     EXPECT_LE(c.context.SP, c.context.BP);
     EXPECT_LT(c.context.BP - c.context.SP, 4096u);
@@ -265,56 +264,25 @@ TEST(SysCpuMemoryProbes, ReadWhatIsReadableAndStopAtWhatIsNot) {
     words[10] = 0x1234; // a frame: the caller's frame pointer, then the return address
     words[11] = 0x5678;
     RTS_RESULT r = RES_FAILED;
-    EXPECT_EQ(std::make_tuple(SysCpuSearchOnStack_(&words[3], kPattern, &r), r),
-              std::make_tuple(static_cast<void*>(&words[40]), RES_OK));
+    EXPECT_EQ(SysCpuSearchOnStack_(&words[3], kPattern, &r), &words[40]);
+    EXPECT_EQ(r, RES_OK);
     EXPECT_EQ(SysCpuSearchOnStack_(&words[41], kPattern, nullptr), &words[90]);
-    EXPECT_EQ(std::make_tuple(SysCpuSearchOnStack_(reinterpret_cast<void*>(kUnmapped), kPattern, &r), r),
-              std::make_tuple(static_cast<void*>(nullptr), RES_NOMEMORY));
+    EXPECT_EQ(SysCpuSearchOnStack_(reinterpret_cast<void*>(kUnmapped), kPattern, &r), nullptr);
+    EXPECT_EQ(r, RES_NOMEMORY);
     RTS_UINTPTR bp = reinterpret_cast<RTS_UINTPTR>(&words[10]);
     void* address = nullptr;
     EXPECT_EQ(SysCpuGetCallstackEntry(&bp, &address), RES_OK);
-    EXPECT_EQ(std::make_tuple(bp, address),
-              std::make_tuple(RTS_UINTPTR{0x1234}, reinterpret_cast<void*>(0x5678)));
+    EXPECT_EQ(bp, 0x1234u);
+    EXPECT_EQ(address, reinterpret_cast<void*>(0x5678));
     bp = kUnmapped;
-    EXPECT_EQ(std::make_tuple(SysCpuGetCallstackEntry(&bp, &address), bp),
-              std::make_tuple(RES_NOMEMORY, RTS_UINTPTR{0}));
+    EXPECT_EQ(SysCpuGetCallstackEntry(&bp, &address), RES_NOMEMORY);
+    EXPECT_EQ(bp, 0u);
     RegContext context{reinterpret_cast<RTS_UINTPTR>(&words[8]), 0, 0};
     RTS_UI64 instance = 0;
-    EXPECT_EQ(std::make_tuple(SysCpuGetInstancePointer(&context, &instance), instance),
-              std::make_tuple(RES_OK, RTS_UI64{0x1234})); // offset 16
+    EXPECT_EQ(SysCpuGetInstancePointer(&context, &instance), RES_OK);
+    EXPECT_EQ(instance, 0x1234u); // offset 16
     context.PC = kUnmapped;
     EXPECT_EQ(SysCpuGetInstancePointer(&context, &instance), RES_PARAMETER);
-}
-
-RTS_RESULT application_by_area(void*, RTS_HANDLE*) {
-    return RES_OK;
-}
-
-// With an application component present, the walk out of application code starts at the frame
-// that called into it: the marker on the stack is followed by that frame's pointer.
-TEST(SysCpuApplicationWalk, ContinuesAtTheFrameThatCalledTheApplicationOrSaysWhyNot) {
-    const CMExportEntry application[] = {
-        {reinterpret_cast<RTS_VOID_FCTPTR>(application_by_area), "AppGetApplicationByAreaAddress", 0, 0},
-        {nullptr, nullptr, 0, 0}};
-    const StaticComponent list[] = {{"TestApplication", testcmp::entry(0), 1},
-                                    {"SysCpuHandling", SysCpuHandling__Entry, 0},
-                                    {nullptr, nullptr, 0}};
-    testcmp::reset();
-    testcmp::slot(0).exports = application;
-    ASSERT_EQ(CMInit2(nullptr, list, 1), RES_OK);
-    RTS_UI64 frame[2] = {0x1234, 0x5678};
-    for (const RTS_UI64 caller : {RTS_UI64{reinterpret_cast<RTS_UINTPTR>(frame)}, RTS_UI64{0}}) {
-        RTS_UI64 stack[8] = {1, 2, 3, SYSCPU_STACK_MARKER, caller, 0, 0, 0}; // words, marker, frame
-        LogEarlyBufferClear();
-        RTS_UINTPTR bp = reinterpret_cast<RTS_UINTPTR>(stack);
-        void* address = nullptr;
-        EXPECT_EQ(SysCpuGetCallstackEntry3(&bp, &address), caller != 0 ? RES_OK : RES_FAILED);
-        EXPECT_EQ(bp, caller != 0 ? 0x1234u : reinterpret_cast<RTS_UINTPTR>(stack));
-        EXPECT_EQ(address, caller != 0 ? reinterpret_cast<void*>(0x5678) : nullptr);
-        EXPECT_EQ(testlog::count_starting("Unable to retrieve context for task in external call."),
-                  caller ? 0 : 1);
-    }
-    CMExit();
 }
 
 // What the called function saw: how often it ran, and whether its area was 16-aligned and held
