@@ -340,8 +340,7 @@ TEST(SysTimeRtcWindows, ZoneRecordIsTheSystemsRecordOfThisYear) {
     ASSERT_EQ(SysTimeRtcGetTimezone(&tz), RES_OK);
     EXPECT_EQ(std::make_pair(tz.ulStandardDate, tz.ulDaylightDate),
               std::make_pair(plain(tzi.StandardDate), plain(tzi.DaylightDate)));
-    EXPECT_EQ(std::make_pair<long, long>(tz.iBias, tz.iDaylightBias),
-              std::make_pair(tzi.Bias, tzi.DaylightBias));
+    EXPECT_EQ(std::make_tuple(tz.iBias, tz.iDaylightBias), std::make_tuple(tzi.Bias, tzi.DaylightBias));
     EXPECT_EQ(tz.szStandardName[0], static_cast<char>(tzi.StandardName[0] & 0xFF));
     SYS_TIME_ZONE_INFORMATION2 now2{};
     ASSERT_EQ(SysTimeRtcGetTimezone2(&now2), RES_OK);
