@@ -1,7 +1,7 @@
 // Processor helpers: bit, add and compare-and-swap operations with their misalignment warnings,
 // sized single accesses, atomicity under two threads, context capture and frame-pointer walks
-// (the test builds keep frame pointers), memory probes, calls with a parameter block, every
-// refusal of bad input and a failing cache flush.
+// (the test builds keep frame pointers), the walk out of application code, memory probes, calls
+// with a parameter block, every refusal of bad input and a failing cache flush.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include "os_seam.h"
 #include "sys/syscpu_os.h"
 #include "syscpu.h"
+#include "test_components.h"
 
 extern "C" RTS_RESULT SysCpuHandling__Entry(ComponentInitRecord* pInit);
 
@@ -126,6 +127,10 @@ TEST(SysCpuSingleAccess, CopiesEachSupportedWidthAtAnyAlignment) {
             EXPECT_EQ(back.bytes[size], 0) << "wrote past the value";
         }
     }
+    RTS_UI64 registers[2] = {};
+    EXPECT_EQ(SysCpuSetRegisterValue(registers, 0, 5), RES_OK);
+    EXPECT_EQ(SysCpuSetRegisterValue(registers, 1, 6), RES_OK);
+    EXPECT_EQ(std::make_tuple(registers[0], registers[1]), std::make_tuple(5u, 6u));
 }
 
 // Each refusal of the processor helpers, one row per guard; nothing is written.
@@ -283,6 +288,37 @@ TEST(SysCpuMemoryProbes, ReadWhatIsReadableAndStopAtWhatIsNot) {
     EXPECT_EQ(instance, 0x1234u); // offset 16
     context.PC = kUnmapped;
     EXPECT_EQ(SysCpuGetInstancePointer(&context, &instance), RES_PARAMETER);
+}
+
+RTS_RESULT application_by_area(void*, RTS_HANDLE*) {
+    return RES_OK;
+}
+
+// With an application component present, the walk out of application code starts at the frame
+// that called into it: the marker on the stack is followed by that frame's pointer.
+TEST(SysCpuApplicationWalk, ContinuesAtTheFrameThatCalledTheApplicationOrSaysWhyNot) {
+    const CMExportEntry application[] = {
+        {reinterpret_cast<RTS_VOID_FCTPTR>(application_by_area), "AppGetApplicationByAreaAddress", 0, 0},
+        {nullptr, nullptr, 0, 0}};
+    const StaticComponent list[] = {{"TestApplication", testcmp::entry(0), 1},
+                                    {"SysCpuHandling", SysCpuHandling__Entry, 0},
+                                    {nullptr, nullptr, 0}};
+    testcmp::reset();
+    testcmp::slot(0).exports = application;
+    ASSERT_EQ(CMInit2(nullptr, list, 1), RES_OK);
+    RTS_UI64 frame[2] = {0x1234, 0x5678};
+    for (const RTS_UI64 caller : {RTS_UI64{reinterpret_cast<RTS_UINTPTR>(frame)}, RTS_UI64{0}}) {
+        RTS_UI64 stack[8] = {1, 2, 3, SYSCPU_STACK_MARKER, caller, 0, 0, 0}; // words, marker, frame
+        RTS_UINTPTR bp = reinterpret_cast<RTS_UINTPTR>(stack);
+        void* address = nullptr;
+        LogEarlyBufferClear();
+        EXPECT_EQ(SysCpuGetCallstackEntry3(&bp, &address), caller != 0 ? RES_OK : RES_FAILED);
+        EXPECT_EQ(bp, caller != 0 ? 0x1234u : reinterpret_cast<RTS_UINTPTR>(stack));
+        EXPECT_EQ(address, caller != 0 ? reinterpret_cast<void*>(0x5678) : nullptr);
+        EXPECT_EQ(testlog::count_starting("Unable to retrieve context for task in external call."),
+                  caller ? 0 : 1);
+    }
+    CMExit();
 }
 
 // What the called function saw: how often it ran, and whether its area was 16-aligned and held

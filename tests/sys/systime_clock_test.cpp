@@ -94,6 +94,7 @@ enum class Fail { None, TimerPeriod, TimerBegin, ClockIncrement, Counter, Counte
 struct FakeClock {
     Fail fail;
     RTS_UI32 period, increment;
+    int asked = 0; // how often the timer's period was asked for
 } g_clock;
 
 rts::OsError answer(Fail call) {
@@ -102,7 +103,9 @@ rts::OsError answer(Fail call) {
 
 systime_os::Calls fake_calls() {
     systime_os::Calls c = systime_os::platform_calls();
-    c.timer_period.fn = [](RTS_UI32* ms) { return *ms = g_clock.period, answer(Fail::TimerPeriod); };
+    c.timer_period.fn = [](RTS_UI32* ms) {
+        return *ms = g_clock.period, ++g_clock.asked, answer(Fail::TimerPeriod);
+    };
     c.timer_begin.fn = [](RTS_UI32) { return answer(Fail::TimerBegin); };
     c.clock_increment.fn = [](RTS_UI32* u) { return *u = g_clock.increment, answer(Fail::ClockIncrement); };
     c.counter.fn = [](RTS_UI64* ticks) { return *ticks = 3333000, answer(Fail::Counter); };
@@ -139,6 +142,8 @@ TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
         EXPECT_EQ(SysTimeGetMs(), c.ms) << static_cast<int>(c.clock.fail) << " " << c.clock.period;
         EXPECT_EQ(reading(SysTimeGetUs), c.us) << static_cast<int>(c.clock.fail);
         EXPECT_EQ(systime_log(), c.log) << static_cast<int>(c.clock.fail);
+        SysTimeGetMs();
+        EXPECT_EQ(g_clock.asked, 1) << "the source is chosen once";
     }
     LogEarlyBufferClear();
 }

@@ -123,7 +123,7 @@ TEST(SysTimeRtcCalendar, KnownDatesGiveWeekdayDayOfYearAndIsoText) {
         {make_date(2000, 3, 1), 3, 61, 0, 64, "2000-03-01T00:00:00Z"},
         {make_date(0, 12, 31, 23, 59, 59, 999), 7, 366, 0, 64, "0000-12-31T23:59:59.999Z"},
         // Month and day 0 pass the helpers' checks; month 13 and day 32 do not.
-        {make_date(2024, 0, 0), 6, 0, 0, 64, "2024-00-00T00:00:00Z"},
+        {make_date(2024, 0, 5), 4, 5, 0, 64, "2024-00-05T00:00:00Z"},
         {make_date(2024, 13, 1), 0, 0, 0, 64, "2024-13-01T00:00:00Z"},
         {make_date(2024, 1, 32), 0, 0, 0, 64, "2024-01-32T00:00:00Z"},
     };
@@ -145,7 +145,7 @@ TEST(SysTimeRtcCalendar, KnownDatesGiveWeekdayDayOfYearAndIsoText) {
 // the overflow, which is logged and gives 0.
 TEST(SysTimeRtcBadInput, EveryGuardRefusesWithItsResult) {
     RTS_UI64 ms = 7;
-    RTS_UI32 rtc = 7, overflowed = 7;
+    RTS_UI32 rtc = 7, overflowed = 7, control = 0;
     const RTS_SYSTIMEDATE leapDay = make_date(2024, 2, 29, 23, 59, 59, 999);
     const RTS_SYSTIMEDATE pastRtc = make_date(2106, 2, 7, 6, 28, 16);
     RTS_SYSTIMEDATE date = leapDay;
@@ -160,6 +160,7 @@ TEST(SysTimeRtcBadInput, EveryGuardRefusesWithItsResult) {
         {RES_PARAMETER, [] { return SysTimeRtcHighResSet(nullptr); }},
         {RES_PARAMETER, [&] { return SysTimeRtcHighResSet(&pastCalendar); }},
         {RES_PARAMETER, [&] { return SysTimeRtcControl(2, &rtc); }},
+        {RES_OK, [&] { return SysTimeRtcControl(1, &control) + SysTimeRtcControl(0, &control); }},
         {RES_PARAMETER, [&] { return SysTimeRtcConvertDateToHighRes(nullptr, &ms); }},
         {RES_PARAMETER, [&] { return SysTimeRtcConvertDateToUtc(&date, nullptr); }},
         {RES_OVERFLOW, [&] { return SysTimeRtcConvertDateToUtc(&pastRtc, &overflowed); }},
@@ -176,7 +177,8 @@ TEST(SysTimeRtcBadInput, EveryGuardRefusesWithItsResult) {
         {RES_PARAMETER, [] { return SysTimeRtcGetTimezone2(nullptr); }},
     };
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].call(), cases[i].result) << "row " << i;
-    EXPECT_EQ(std::make_tuple(ms, rtc, overflowed, text(date)), std::make_tuple(7u, 7u, 0u, text(leapDay)));
+    EXPECT_EQ(std::make_tuple(ms, rtc, overflowed, control, text(date)),
+              std::make_tuple(7u, 7u, 0u, 1u, text(leapDay)));
     EXPECT_EQ(testlog::texts(), std::vector<std::string>{
                                     "ERROR: Casting UI64 to UI32. Max value: 0xFFFFFFFF, got: 0x100000000"});
     LogEarlyBufferClear();
@@ -203,6 +205,11 @@ TEST(SysTimeRtcBadInput, InvalidDatesAreRefusedByEveryConversionAndTheWrapper) {
         EXPECT_EQ(p.SysTimeRtcConvertDateToUtc, RES_PARAMETER) << text(date);
         EXPECT_EQ(rtc, noSuchDay ? 7u : 0xFFFFFFFFu) << text(date);
     }
+    RTS_SYSTIMEDATE epoch = make_date(1970, 1, 1);
+    RTS_UI32 rtc = 7;
+    systimertcconvertdatetoutc_struct p{&epoch, &rtc, 99};
+    systimertcconvertdatetoutc(&p);
+    EXPECT_EQ(std::make_tuple(p.SysTimeRtcConvertDateToUtc, rtc), std::make_tuple(RES_OK, 0u));
     LogEarlyBufferClear();
 }
 
@@ -229,7 +236,7 @@ systimertc_os::Calls fake_calls() {
     c.to_local.fn = [](RTS_I64, CivilTime*) { return answer("to_local"); };
     c.to_utc.fn = [](const CivilTime*, CivilTime*) { return answer("to_utc"); };
     c.get_zone.fn = [](int, systimertc_os::ZoneInfo* z) { return *z = g_rtc.zone, answer("get_zone"); };
-    c.set_zone.fn = [](const systimertc_os::ZoneInfo*) { return answer("set_zone"); };
+    c.set_zone.fn = [](const systimertc_os::ZoneInfo* z) { return g_rtc.zone = *z, answer("set_zone"); };
     c.get_zone_now.fn = [](systimertc_os::ZoneNow*) { return answer("get_zone_now"); };
     c.load_zone_names.fn = [] { return answer("load_zone_names"); };
     return c;
@@ -321,6 +328,19 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
         EXPECT_EQ(std::make_tuple(tz.ulStandardDate, tz.ulDaylightDate, testlog::texts()),
                   std::make_tuple(c.standardValue, c.daylightValue, c.log));
     }
+    // Set as the zone, a record goes to the platform with its changes as fixed dates and its
+    // names cut to 31 characters.
+    SYS_TIME_ZONE_INFORMATION tz{utc_of(2026, 10, 25, 3), 0, "", "CEST", -60, 7, -50};
+    std::snprintf(tz.szStandardName, sizeof tz.szStandardName, "%s", std::string(32, 'x').c_str());
+    FakeUse use(fake);
+    ASSERT_EQ(SysTimeRtcSetTimezone(&tz), RES_OK);
+    const systimertc_os::ZoneInfo& z = g_rtc.zone;
+    EXPECT_EQ(std::make_tuple(z.bias, z.standardBias, z.daylightBias, std::string(z.standardName),
+                              std::string(z.daylightName)),
+              std::make_tuple(-60, 7, -50, std::string(31, 'x'), std::string("CEST")));
+    const ZoneDate& d = z.standardDate;
+    EXPECT_EQ(std::make_tuple(d.year, d.month, d.weekday, d.day, d.hour, z.daylightDate.month),
+              std::make_tuple(2026, 10, 0, 25, 3, 0)); // a Sunday; no daylight change
     LogEarlyBufferClear();
 }
 
