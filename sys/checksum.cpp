@@ -7,12 +7,15 @@
 
 namespace {
 
+constexpr RTS_UI32 kCrc16Polynomial = 0x1021;      /* most significant bit first */
+constexpr RTS_UI32 kCrc32Polynomial = 0xEDB88320u; /* reflected */
+
 /* Entry i is the remainder of i * 2^8 divided by 0x1021, most significant bit first. */
 constexpr std::array<RTS_UI16, 256> make_crc16_table() {
     std::array<RTS_UI16, 256> table{};
     for (unsigned i = 0; i < 256; ++i) {
         unsigned r = i << 8;
-        for (int bit = 0; bit < 8; ++bit) r = (r & 0x8000u) != 0 ? (r << 1) ^ 0x1021u : r << 1;
+        for (int bit = 0; bit < 8; ++bit) r = (r & 0x8000u) != 0 ? (r << 1) ^ kCrc16Polynomial : r << 1;
         table[i] = static_cast<RTS_UI16>(r);
     }
     return table;
@@ -23,7 +26,7 @@ constexpr std::array<RTS_UI32, 256> make_crc32_table() {
     std::array<RTS_UI32, 256> table{};
     for (RTS_UI32 i = 0; i < 256; ++i) {
         RTS_UI32 r = i;
-        for (int bit = 0; bit < 8; ++bit) r = (r & 1u) != 0 ? (r >> 1) ^ 0xEDB88320u : r >> 1;
+        for (int bit = 0; bit < 8; ++bit) r = (r & 1u) != 0 ? (r >> 1) ^ kCrc32Polynomial : r >> 1;
         table[i] = r;
     }
     return table;
@@ -31,7 +34,7 @@ constexpr std::array<RTS_UI32, 256> make_crc32_table() {
 
 constexpr auto kCrc16Table = make_crc16_table();
 constexpr auto kCrc32Table = make_crc32_table();
-static_assert(kCrc16Table[1] == 0x1021 && kCrc32Table[1] == 0x77073096);
+static_assert(kCrc16Table[1] == kCrc16Polynomial && kCrc32Table[1] == 0x77073096);
 
 RTS_UI16 crc16_step(RTS_UI16 crc, RTS_UI8 byte) {
     return static_cast<RTS_UI16>(((crc << 8) | byte) ^ kCrc16Table[crc >> 8]);
@@ -46,7 +49,7 @@ RTS_UI32 multiply_mod_poly(RTS_UI32 a, RTS_UI32 b) {
     RTS_UI32 product = 0;
     for (RTS_UI32 bit = 0x80000000u; bit != 0; bit >>= 1) {
         if ((a & bit) != 0) product ^= b;
-        b = (b & 1u) != 0 ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+        b = (b & 1u) != 0 ? (b >> 1) ^ kCrc32Polynomial : b >> 1;
     }
     return product;
 }

@@ -22,7 +22,9 @@ constexpr RTS_I64 kSecondsPerDay = 86400;
 constexpr RTS_I64 kMsPerSecond = 1000;
 constexpr RTS_I64 kMaxRtc = 0xFFFFFFFFll;
 constexpr int kFirstYear = 1970;
-constexpr int kLastYear = 30827; /* the last year the platform calendars can hold */
+constexpr int kLastRtcYear = 2106;      /* the last year an RTC value reaches */
+constexpr RTS_SIZE kZoneNameChars = 31; /* what a zone name keeps when it is set */
+constexpr int kLastYear = 30827;        /* the last year the platform calendars can hold */
 constexpr RTS_I32 kNoZoneSuffix = 0x7FFFFFFF;
 
 constexpr RTS_UI16 kDaysBeforeMonth[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
@@ -203,8 +205,9 @@ ZoneDate zone_date_of(RTS_UI32 value) {
 }
 
 bool valid_for_rtc(const RTS_SYSTIMEDATE& d) {
-    return d.wYear >= 1970 && d.wYear <= 2106 && d.wMonth >= 1 && d.wMonth <= 12 && d.wDay >= 1 &&
-           d.wDay <= 31 && d.wHour < 24 && d.wMinute < 60 && d.wSecond < 60 && d.wMilliseconds <= 999;
+    return d.wYear >= kFirstYear && d.wYear <= kLastRtcYear && d.wMonth >= 1 && d.wMonth <= 12 &&
+           d.wDay >= 1 && d.wDay <= 31 && d.wHour < 24 && d.wMinute < 60 && d.wSecond < 60 &&
+           d.wMilliseconds <= 999;
 }
 
 const CMExportEntry kExports[] = {
@@ -444,9 +447,8 @@ extern "C" RTS_RESULT SysTimeRtcSetTimezone(const SYS_TIME_ZONE_INFORMATION* pTi
     zone.bias = pTimezone->iBias;
     zone.standardBias = pTimezone->iStandardBias;
     zone.daylightBias = pTimezone->iDaylightBias;
-    /* Names go over with at most 31 characters. */
-    CMUtlSafeStrNCpy(zone.standardName, sizeof zone.standardName, pTimezone->szStandardName, 31);
-    CMUtlSafeStrNCpy(zone.daylightName, sizeof zone.daylightName, pTimezone->szDaylightName, 31);
+    CMUtlSafeStrNCpy(zone.standardName, sizeof zone.standardName, pTimezone->szStandardName, kZoneNameChars);
+    CMUtlSafeStrNCpy(zone.daylightName, sizeof zone.daylightName, pTimezone->szDaylightName, kZoneNameChars);
     zone.standardDate = zone_date_of(pTimezone->ulStandardDate);
     zone.daylightDate = zone_date_of(pTimezone->ulDaylightDate);
     return os_call(systimertc_os::calls().set_zone, &zone) == rts::kOsOk ? RES_OK : RES_FAILED;

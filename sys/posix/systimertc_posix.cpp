@@ -20,6 +20,9 @@ namespace {
 
 constexpr RTS_I64 kMsPerSecond = 1000;
 constexpr time_t kSecondsPerDay = 86400;
+constexpr long kNsPerMs = 1000000;
+/* Half a year after 1 January lies in the other season of a zone with daylight saving. */
+constexpr time_t kHalfYear = 181 * kSecondsPerDay;
 constexpr int kLastWeek = 5; /* the week number a zone record gives the last week of a month */
 constexpr const char* kZoneInfoDir = "zoneinfo/";
 
@@ -160,14 +163,14 @@ bool zone_name(char* name, size_t size) {
 rts::OsError read_clock(RTS_I64* ms) {
     timespec ts{};
     if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return last_error();
-    *ms = static_cast<RTS_I64>(ts.tv_sec) * kMsPerSecond + ts.tv_nsec / 1000000;
+    *ms = static_cast<RTS_I64>(ts.tv_sec) * kMsPerSecond + ts.tv_nsec / kNsPerMs;
     return rts::kOsOk;
 }
 
 rts::OsError set_clock(RTS_UI64 ms) {
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(ms / kMsPerSecond);
-    ts.tv_nsec = static_cast<long>(ms % kMsPerSecond) * 1000000L;
+    ts.tv_nsec = static_cast<long>(ms % kMsPerSecond) * kNsPerMs;
     return clock_settime(CLOCK_REALTIME, &ts) == 0 ? rts::kOsOk : last_error();
 }
 
@@ -201,7 +204,7 @@ rts::OsError get_zone(int year, ZoneInfo* zone) {
     tm winter{};
     tm summer{};
     errno = 0;
-    if (!local_tm(from, winter) || !local_tm(from + 181 * kSecondsPerDay, summer)) return last_error();
+    if (!local_tm(from, winter) || !local_tm(from + kHalfYear, summer)) return last_error();
     const tm& standard = winter.tm_isdst > 0 ? summer : winter;
     const tm& daylight = winter.tm_isdst > 0 ? winter : summer;
     zone->bias = static_cast<RTS_I32>(-standard.tm_gmtoff / 60);
