@@ -7,6 +7,7 @@ namespace testseam {
 template <typename Calls, void (*SetCalls)(const Calls*)> class Use {
 public:
     explicit Use(const Calls& fake) { SetCalls(&fake); }
+    explicit Use(const Calls&&) = delete; // the table must outlive the scope
     ~Use() { SetCalls(nullptr); }
     Use(const Use&) = delete;
     Use& operator=(const Use&) = delete;

@@ -95,6 +95,8 @@ struct FakeClock {
     Fail fail;
     RTS_UI32 period, increment;
     int asked = 0; // how often the timer's period was asked for
+    RTS_UI64 counter = 3333000;
+    int reads = 0; // how often the counter was read
 } g_clock;
 
 rts::OsError answer(Fail call) {
@@ -108,7 +110,9 @@ systime_os::Calls fake_calls() {
     };
     c.timer_begin.fn = [](RTS_UI32) { return answer(Fail::TimerBegin); };
     c.clock_increment.fn = [](RTS_UI32* u) { return *u = g_clock.increment, answer(Fail::ClockIncrement); };
-    c.counter.fn = [](RTS_UI64* ticks) { return *ticks = 3333000, answer(Fail::Counter); };
+    c.counter.fn = [](RTS_UI64* ticks) {
+        return *ticks = g_clock.counter, ++g_clock.reads, answer(Fail::Counter);
+    };
     c.counter_frequency.fn = [](RTS_UI64* hz) { return *hz = 1000000, answer(Fail::CounterFrequency); };
     c.timer_time = [] { return RTS_UI32{1111}; };
     c.tick_count = [] { return RTS_UI32{2222}; };
@@ -148,13 +152,20 @@ TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
     LogEarlyBufferClear();
 }
 
+// Each cycle reads every source as often as configured; a steady clock past 2^31 ms is no jump
+// back from the first readings.
 TEST(SysTimeBackJumps, CommCycleCheckReadsTheConfiguredIterationsWithoutFalseReports) {
+    g_clock = FakeClock{Fail::None, 0, 156250};
+    g_clock.counter = 0x90000000ull * 1000;
+    const systime_os::Calls fake = fake_calls();
+    testseam::Use<systime_os::Calls, systime_os::set_calls> use(fake);
     ComponentInitRecord record{};
     ASSERT_EQ(SysTime__Entry(&record), RES_OK);
-    SettgSetIntValue("SysTime", "CheckBackJumpsIterations", 2000, 10);
+    SettgSetIntValue("SysTime", "CheckBackJumpsIterations", 7, 10);
     EXPECT_EQ(record.hookFunction(CH_INIT_FINISHED, 0, 0), RES_OK);
     LogEarlyBufferClear();
     for (int cycle = 0; cycle < 5; ++cycle) EXPECT_EQ(record.hookFunction(CH_COMM_CYCLE, 0, 0), RES_OK);
+    EXPECT_EQ(g_clock.reads, 5 * 7 * 3); // milliseconds, microseconds and nanoseconds
     EXPECT_TRUE(systime_log().empty());
     SettgRemoveKey("SysTime", "CheckBackJumpsIterations");
     EXPECT_EQ(record.hookFunction(CH_INIT_FINISHED, 0, 0), RES_OK);

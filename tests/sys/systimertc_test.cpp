@@ -323,7 +323,8 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
         g_rtc = FakeRtc{"", c.clockMs, {-60, 0, -60, "CET", "CEST", c.standard, c.daylight}};
         LogEarlyBufferClear();
         FakeUse use(fake);
-        SYS_TIME_ZONE_INFORMATION tz{};
+        SYS_TIME_ZONE_INFORMATION tz;
+        std::memset(&tz, 0xA5, sizeof tz); // what the call does not write stays visible
         EXPECT_EQ(SysTimeRtcGetTimezone(&tz), c.result) << c.clockMs;
         EXPECT_EQ(std::make_tuple(tz.ulStandardDate, tz.ulDaylightDate, testlog::texts()),
                   std::make_tuple(c.standardValue, c.daylightValue, c.log));
