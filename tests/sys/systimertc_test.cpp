@@ -250,6 +250,7 @@ TEST(SysTimeRtcSeam, EachFailingCallGivesTheDocumentedResultAndItsLogLines) {
     const systimertc_os::Calls& os = systimertc_os::platform_calls();
     RTS_RESULT r = RES_OK;
     RTS_UI32 value = 7;
+    RTS_UI64 ms = 1000;
     SYS_TIME_ZONE_INFORMATION zone{};
     SYS_TIME_ZONE_INFORMATION2 zone2{};
     ComponentInitRecord record{};
@@ -262,7 +263,7 @@ TEST(SysTimeRtcSeam, EachFailingCallGivesTheDocumentedResultAndItsLogLines) {
     } cases[] = {
         {"read_clock", RES_FAILED, os.read_clock.name, [&] { return SysTimeRtcGet(&r) == 0 ? r : RES_OK; }},
         {"set_clock", RES_FAILED, os.set_clock.name, [] { return SysTimeRtcSet(1); }},
-        {"privilege", RES_NO_ACCESS, os.set_clock.name, [] { return SysTimeRtcSet(1); }},
+        {"privilege", RES_NO_ACCESS, os.set_clock.name, [&] { return SysTimeRtcHighResSet(&ms); }},
         {"to_local", RES_FAILED, os.to_local.name, [&] { return SysTimeRtcConvertUtcToLocal(9, &value); }},
         {"to_utc", RES_FAILED, os.to_utc.name, [&] { return SysTimeRtcConvertLocalToUtc(9, &value); }},
         {"get_zone", RES_FAILED, os.get_zone.name, [&] { return SysTimeRtcGetTimezone(&zone); },
@@ -491,6 +492,19 @@ TEST(SysTimeRtcZone, ZoneRecordGivesTheChangesAsWindowsRecordsThemAndSetsBack) {
     TzScope::use("EST5");
     EXPECT_EQ(SysTimeRtcConvertUtcToLocal(60, &local), RES_UNDERFLOW);
     LogEarlyBufferClear();
+}
+
+// The real clock refuses a process without the right to set it; the value set is the present,
+// so that a child that kept the privilege by mistake does no harm.
+TEST(SysTimeRtcClock, SettingWithoutThePrivilegeGivesNoAccess) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        _exit(SysTimeRtcSet(SysTimeRtcGet(nullptr)) == RES_NO_ACCESS ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 #endif
