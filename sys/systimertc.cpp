@@ -2,7 +2,6 @@
  * values, milliseconds and dates (done here with exact calendar arithmetic, so both platforms
  * give the same dates), local time through the platform's zone, the time-zone records, ISO 8601
  * text and the control-language wrappers. */
-#include <atomic>
 #include <cassert>
 #include <utility>
 
