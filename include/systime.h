@@ -10,12 +10,13 @@ RTS_BEGIN_C
 /* Milliseconds of the tick source chosen at the first call; 32-bit, wraps, never steps back
  * except at the wrap. */
 RTS_UI32 SysTimeGetMs(void);
-/* Microseconds / nanoseconds of the high-resolution counter; 0 when the platform has none. */
-RTS_UI64 SysTimeGetUs(void);
-RTS_UI64 SysTimeGetNs(void);
+/* Microseconds / nanoseconds of the high-resolution counter into *pUs / *pNs: RES_OK, or
+ * RES_PARAMETER for a null pointer. The reading is 0 when the platform has no counter. */
+RTS_RESULT SysTimeGetUs(RTS_UI64* pUs);
+RTS_RESULT SysTimeGetNs(RTS_UI64* pNs);
 
-/* Parameter records of the control-language wrappers: each wrapper stores the reading in its
- * record (a null record is ignored). */
+/* Parameter records of the control-language wrappers: the arguments, then the result the
+ * wrapper stores (a null record is ignored). */
 typedef struct {
     RTS_UI32 SysTimeGetMs;
 } systimegetms_struct;
@@ -29,7 +30,6 @@ typedef struct {
 } systimegetns_struct;
 
 void systimegetms(systimegetms_struct* p);
-/* Writes the reading through pUs / pNs; RES_PARAMETER when that pointer is null. */
 void systimegetus(systimegetus_struct* p);
 void systimegetns(systimegetns_struct* p);
 

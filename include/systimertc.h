@@ -21,9 +21,11 @@ typedef struct {
     RTS_UI16 wYday;
 } RTS_SYSTIMEDATE;
 
-/* The time zone with its transition dates of the current year (as plain dates: the local wall
- * time at which the change happens, counted as if it were UTC; 0 when the zone has none).
- * Biases in minutes, UTC = local + bias (+ standard or daylight bias). */
+/* The time zone. Each change to standard or daylight time is the zone's own record of it with
+ * the year set to the current year, read as a plain date (the local wall time before the change,
+ * counted as if it were UTC): a change that recurs every year on a weekday carries the week of
+ * its month (1 to 4, 5 for the last) as its day, a change on a fixed date its date; 0 when the
+ * zone has none. Biases in minutes, UTC = local + bias (+ standard or daylight bias). */
 typedef struct {
     RTS_UI32 ulStandardDate;
     RTS_UI32 ulDaylightDate;
@@ -82,7 +84,8 @@ RTS_UI32 SysTimeRtcGetYDay(RTS_I32 month, RTS_I32 day, RTS_I32 year);
 RTS_UI32 SysTimeRtcGetDayOfWeek(RTS_I32 month, RTS_I32 day, RTS_I32 year);
 
 /* The system's time zone; RES_PARAMETER for null, RES_FAILED when the platform cannot give
- * or take it, RES_UNDERFLOW / RES_OVERFLOW for a transition outside the RTC range. */
+ * or take it, RES_UNDERFLOW / RES_OVERFLOW for a change outside the RTC range. A zone set
+ * keeps each of its changes as a fixed date. */
 RTS_RESULT SysTimeRtcGetTimezone(SYS_TIME_ZONE_INFORMATION* pTimezone);
 RTS_RESULT SysTimeRtcSetTimezone(const SYS_TIME_ZONE_INFORMATION* pTimezone);
 RTS_RESULT SysTimeRtcGetTimezone2(SYS_TIME_ZONE_INFORMATION2* pTimezone);

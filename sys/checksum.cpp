@@ -7,12 +7,15 @@
 
 namespace {
 
+constexpr RTS_UI32 kCrc16Polynomial = 0x1021;      /* most significant bit first */
+constexpr RTS_UI32 kCrc32Polynomial = 0xEDB88320u; /* reflected */
+
 /* Entry i is the remainder of i * 2^8 divided by 0x1021, most significant bit first. */
 constexpr std::array<RTS_UI16, 256> make_crc16_table() {
     std::array<RTS_UI16, 256> table{};
     for (unsigned i = 0; i < 256; ++i) {
         unsigned r = i << 8;
-        for (int bit = 0; bit < 8; ++bit) r = (r & 0x8000u) != 0 ? (r << 1) ^ 0x1021u : r << 1;
+        for (int bit = 0; bit < 8; ++bit) r = (r & 0x8000u) != 0 ? (r << 1) ^ kCrc16Polynomial : r << 1;
         table[i] = static_cast<RTS_UI16>(r);
     }
     return table;
@@ -23,7 +26,7 @@ constexpr std::array<RTS_UI32, 256> make_crc32_table() {
     std::array<RTS_UI32, 256> table{};
     for (RTS_UI32 i = 0; i < 256; ++i) {
         RTS_UI32 r = i;
-        for (int bit = 0; bit < 8; ++bit) r = (r & 1u) != 0 ? (r >> 1) ^ 0xEDB88320u : r >> 1;
+        for (int bit = 0; bit < 8; ++bit) r = (r & 1u) != 0 ? (r >> 1) ^ kCrc32Polynomial : r >> 1;
         table[i] = r;
     }
     return table;
@@ -31,7 +34,7 @@ constexpr std::array<RTS_UI32, 256> make_crc32_table() {
 
 constexpr auto kCrc16Table = make_crc16_table();
 constexpr auto kCrc32Table = make_crc32_table();
-static_assert(kCrc16Table[1] == 0x1021 && kCrc32Table[1] == 0x77073096);
+static_assert(kCrc16Table[1] == kCrc16Polynomial && kCrc32Table[1] == 0x77073096);
 
 RTS_UI16 crc16_step(RTS_UI16 crc, RTS_UI8 byte) {
     return static_cast<RTS_UI16>(((crc << 8) | byte) ^ kCrc16Table[crc >> 8]);
@@ -46,7 +49,7 @@ RTS_UI32 multiply_mod_poly(RTS_UI32 a, RTS_UI32 b) {
     RTS_UI32 product = 0;
     for (RTS_UI32 bit = 0x80000000u; bit != 0; bit >>= 1) {
         if ((a & bit) != 0) product ^= b;
-        b = (b & 1u) != 0 ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+        b = (b & 1u) != 0 ? (b >> 1) ^ kCrc32Polynomial : b >> 1;
     }
     return product;
 }
@@ -90,22 +93,10 @@ RTS_UI32 crc32_feed(RTS_UI32 crc, const void* data, RTS_UI32 size) {
 }
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Init), "CRC16Init", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Update), "CRC16Update", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC16Finish), "CRC16Finish", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Init), "CRC32Init", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Update), "CRC32Update", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Update2), "CRC32Update2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Finish), "CRC32Finish", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(CRC32Finish2), "CRC32Finish2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16init), "crc16init", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16update), "crc16update", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc16finish), "crc16finish", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32init), "crc32init", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32update), "crc32update", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32update2), "crc32update2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(crc32finish), "crc32finish", 0, 0},
-    {nullptr, nullptr, 0, 0},
+    CM_EXPORT(CRC16Init),   CM_EXPORT(CRC16Update),  CM_EXPORT(CRC16Finish), CM_EXPORT(CRC32Init),
+    CM_EXPORT(CRC32Update), CM_EXPORT(CRC32Update2), CM_EXPORT(CRC32Finish), CM_EXPORT(CRC32Finish2),
+    CM_EXPORT(crc16init),   CM_EXPORT(crc16update),  CM_EXPORT(crc16finish), CM_EXPORT(crc32init),
+    CM_EXPORT(crc32update), CM_EXPORT(crc32update2), CM_EXPORT(crc32finish), {nullptr, nullptr, 0, 0},
 };
 
 RTS_RESULT export_functions() {

@@ -59,6 +59,8 @@ constexpr int kAppGetApplicationByAreaAddress = import_index("AppGetApplicationB
 static_assert(kAppGetApplicationByAreaAddress >= 0);
 RTS_VOID_FCTPTR g_imports[kImportCount] = {};
 
+sys_os::CallTable<syscpu_os::Calls> g_calls;
+
 /* Parameter blocks up to this size are copied into the caller's stack frame; larger ones into a
  * heap block, which behaves the same for the called function. */
 constexpr RTS_SIZE kStackAreaSize = 4096;
@@ -178,38 +180,38 @@ void import_optional_services() {
 }
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuTestAndSet), "SysCpuTestAndSet", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuTestAndReset), "SysCpuTestAndReset", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuTestAndSetBit), "SysCpuTestAndSetBit", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuTestAndSetBit2), "SysCpuTestAndSetBit2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuAtomicAdd), "SysCpuAtomicAdd", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuAtomicAdd64), "SysCpuAtomicAdd64", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuAtomicCompareAndSwap), "SysCpuAtomicCompareAndSwap", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuReadInt64), "SysCpuReadInt64", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuWriteInt64), "SysCpuWriteInt64", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuReadReal64), "SysCpuReadReal64", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuWriteReal64), "SysCpuWriteReal64", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuReadValueAtomic), "SysCpuReadValueAtomic", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuWriteValueAtomic), "SysCpuWriteValueAtomic", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuSetRegisterValue), "SysCpuSetRegisterValue", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuGetContext), "SysCpuGetContext", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuGetCallstackEntry), "SysCpuGetCallstackEntry", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuGetCallstackEntry2), "SysCpuGetCallstackEntry2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuGetCallstackEntry3), "SysCpuGetCallstackEntry3", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuGetInstancePointer), "SysCpuGetInstancePointer", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuSearchOnStack_), "SysCpuSearchOnStack_", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuGetBreakpointCode), "SysCpuGetBreakpointCode", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuFlushInstructionCache), "SysCpuFlushInstructionCache", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuCallIecFuncWithParams), "SysCpuCallIecFuncWithParams", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysCpuGetMonitoringBase), "SysCpuGetMonitoringBase", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syscpuatomicadd), "syscpuatomicadd", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syscpuatomicadd64), "syscpuatomicadd64", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syscpuatomiccompareandswap), "syscpuatomiccompareandswap", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syscpucalliecfuncwithparams), "syscpucalliecfuncwithparams", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syscputestandreset), "syscputestandreset", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syscputestandset), "syscputestandset", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syscputestandsetbit), "syscputestandsetbit", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syscpudebughandler), "syscpudebughandler", 0, 0},
+    CM_EXPORT(SysCpuTestAndSet),
+    CM_EXPORT(SysCpuTestAndReset),
+    CM_EXPORT(SysCpuTestAndSetBit),
+    CM_EXPORT(SysCpuTestAndSetBit2),
+    CM_EXPORT(SysCpuAtomicAdd),
+    CM_EXPORT(SysCpuAtomicAdd64),
+    CM_EXPORT(SysCpuAtomicCompareAndSwap),
+    CM_EXPORT(SysCpuReadInt64),
+    CM_EXPORT(SysCpuWriteInt64),
+    CM_EXPORT(SysCpuReadReal64),
+    CM_EXPORT(SysCpuWriteReal64),
+    CM_EXPORT(SysCpuReadValueAtomic),
+    CM_EXPORT(SysCpuWriteValueAtomic),
+    CM_EXPORT(SysCpuSetRegisterValue),
+    CM_EXPORT(SysCpuGetContext),
+    CM_EXPORT(SysCpuGetCallstackEntry),
+    CM_EXPORT(SysCpuGetCallstackEntry2),
+    CM_EXPORT(SysCpuGetCallstackEntry3),
+    CM_EXPORT(SysCpuGetInstancePointer),
+    CM_EXPORT(SysCpuSearchOnStack_),
+    CM_EXPORT(SysCpuGetBreakpointCode),
+    CM_EXPORT(SysCpuFlushInstructionCache),
+    CM_EXPORT(SysCpuCallIecFuncWithParams),
+    CM_EXPORT(SysCpuGetMonitoringBase),
+    CM_EXPORT(syscpuatomicadd),
+    CM_EXPORT(syscpuatomicadd64),
+    CM_EXPORT(syscpuatomiccompareandswap),
+    CM_EXPORT(syscpucalliecfuncwithparams),
+    CM_EXPORT(syscputestandreset),
+    CM_EXPORT(syscputestandset),
+    CM_EXPORT(syscputestandsetbit),
+    CM_EXPORT(syscpudebughandler),
     {nullptr, nullptr, 0, 0},
 };
 
@@ -224,6 +226,18 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 }
 
 } // namespace
+
+namespace syscpu_os {
+
+const Calls& calls() {
+    return g_calls.get(platform_calls());
+}
+
+void set_calls(const Calls* fake) {
+    g_calls.set(fake);
+}
+
+} // namespace syscpu_os
 
 extern "C" RTS_RESULT SysCpuHandling__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_SysCpuHandling, export_functions, nullptr, CMComponentVersion,
@@ -429,7 +443,9 @@ extern "C" RTS_RESULT SysCpuGetBreakpointCode(RTS_UI16* pCode, RTS_UI32* pLength
 }
 
 extern "C" RTS_RESULT SysCpuFlushInstructionCache(void* pBaseAddress, RTS_SIZE size) {
-    return syscpu_os::flush_instruction_cache(pBaseAddress, size) ? RES_OK : RES_FAILED;
+    const rts::OsError error =
+        sys_os::os_call(CMPID_SysCpuHandling, syscpu_os::calls().flush_instruction_cache, pBaseAddress, size);
+    return error == rts::kOsOk ? RES_OK : RES_FAILED;
 }
 
 extern "C" [[gnu::noinline]] RTS_RESULT SysCpuCallIecFuncWithParams(RTS_VOID_FCTPTR pfFunction, void* pParam,

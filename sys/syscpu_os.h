@@ -1,15 +1,28 @@
 /* The platform side of the processor helpers: instruction-cache flushes, capture of a caller's
  * frame, a probe that reads memory without faulting, and the locked operations used on
- * addresses that are too badly aligned for the standard atomics. */
+ * addresses that are too badly aligned for the standard atomics.
+ *
+ * Only the flush is a call the system can refuse with an error of its own; it sits in a table
+ * that tests can replace. The probe's refusal is its answer (the memory is not readable), and
+ * the other operations cannot fail in a way the system reports. */
 #ifndef SYSCPU_OS_H
 #define SYSCPU_OS_H
 
 #include "rts_types.h"
+#include "sys/os_call.h"
 
 namespace syscpu_os {
 
-/* Flushes the instruction cache for the range in this process; false when the system refuses. */
-bool flush_instruction_cache(void* address, RTS_SIZE size);
+struct Calls {
+    /* Flushes the instruction cache for the range in this process. */
+    sys_os::OsCall<rts::OsError (*)(void* address, RTS_SIZE size)> flush_instruction_cache;
+};
+
+/* The platform's own table. */
+const Calls& platform_calls();
+/* The table in use, and its replacement (null puts the platform's back). */
+const Calls& calls();
+void set_calls(const Calls* fake);
 
 /* Frame pointer and stack pointer of the frame `skip` levels above the function that calls
  * capture_frame (skip 0: that function itself), as they are at the call it made. False when the

@@ -2,9 +2,11 @@
  * values, milliseconds and dates (done here with exact calendar arithmetic, so both platforms
  * give the same dates), local time through the platform's zone, the time-zone records, ISO 8601
  * text and the control-language wrappers. */
-#include <cstring>
+#include <cassert>
+#include <utility>
 
 #include "cm.h"
+#include "cm/rts_common.h"
 #include "cmplog.h"
 #include "cmutils.h"
 #include "sys/systimertc_os.h"
@@ -13,22 +15,32 @@
 namespace {
 
 using systimertc_os::CivilTime;
+using systimertc_os::ZoneDate;
 
 constexpr RTS_I64 kSecondsPerDay = 86400;
 constexpr RTS_I64 kMsPerSecond = 1000;
 constexpr RTS_I64 kMaxRtc = 0xFFFFFFFFll;
 constexpr int kFirstYear = 1970;
-constexpr int kLastYear = 30827; /* the last year the platform calendars can hold */
+constexpr int kLastRtcYear = 2106;      /* the last year an RTC value reaches */
+constexpr RTS_SIZE kZoneNameChars = 31; /* what a zone name keeps when it is set */
+constexpr int kLastYear = 30827;        /* the last year the platform calendars can hold */
 constexpr RTS_I32 kNoZoneSuffix = 0x7FFFFFFF;
 
 constexpr RTS_UI16 kDaysBeforeMonth[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 constexpr RTS_UI16 kDaysInMonth[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+sys_os::CallTable<systimertc_os::Calls> g_calls;
+
+template <typename Call, typename... Args> rts::OsError os_call(const Call& call, Args&&... args) {
+    return sys_os::os_call(CMPID_SysTimeRtc, call, std::forward<Args>(args)...);
+}
 
 bool is_leap(RTS_I64 year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
 int days_in_month(RTS_I64 year, int month) {
+    assert(month >= 1 && month <= 12);
     return kDaysInMonth[month] + (month == 2 && is_leap(year) ? 1 : 0);
 }
 
@@ -81,6 +93,12 @@ CivilTime civil_of(const RTS_SYSTIMEDATE& d) {
     return CivilTime{d.wYear, d.wMonth, d.wDay, d.wHour, d.wMinute, d.wSecond};
 }
 
+/* The day of the week of a second count, 0 = Sunday; 1970-01-01 was a Thursday. */
+int weekday_from_sunday(RTS_I64 seconds) {
+    const RTS_I64 days = seconds / kSecondsPerDay - (seconds % kSecondsPerDay < 0 ? 1 : 0);
+    return static_cast<int>(((days + 4) % 7 + 7) % 7);
+}
+
 /* The date of a second count (within the years a date can hold), weekday and day of year set. */
 void fill_date(RTS_I64 seconds, RTS_UI16 millisecond, RTS_SYSTIMEDATE& d) {
     const CivilTime t = civil_from_seconds(seconds);
@@ -91,10 +109,8 @@ void fill_date(RTS_I64 seconds, RTS_UI16 millisecond, RTS_SYSTIMEDATE& d) {
     d.wMinute = static_cast<RTS_UI16>(t.minute);
     d.wSecond = static_cast<RTS_UI16>(t.second);
     d.wMilliseconds = millisecond;
-    /* 1970-01-01 was a Thursday; Sunday counts as 7. */
-    RTS_I64 days = seconds / kSecondsPerDay - (seconds % kSecondsPerDay < 0 ? 1 : 0);
-    const RTS_I64 weekday = ((days + 4) % 7 + 7) % 7;
-    d.wDayOfWeek = static_cast<RTS_UI16>(weekday == 0 ? 7 : weekday);
+    const int weekday = weekday_from_sunday(seconds);
+    d.wDayOfWeek = static_cast<RTS_UI16>(weekday == 0 ? 7 : weekday); /* Sunday counts as 7 */
     d.wYday =
         static_cast<RTS_UI16>(kDaysBeforeMonth[t.month] + t.day + (t.month > 2 && is_leap(t.year) ? 1 : 0));
 }
@@ -107,14 +123,15 @@ RTS_I64 end_of_calendar_seconds() {
 /* UTC seconds -> local seconds (the local wall time counted as if it were UTC). */
 bool to_local_seconds(RTS_I64 utc, RTS_I64& local) {
     CivilTime t{};
-    if (!systimertc_os::local_fields(utc, t)) return false;
+    if (os_call(systimertc_os::calls().to_local, utc, &t) != rts::kOsOk) return false;
     local = seconds_from_civil(t);
     return true;
 }
 
 bool to_utc_seconds(RTS_I64 local, RTS_I64& utc) {
+    const CivilTime wall = civil_from_seconds(local);
     CivilTime t{};
-    if (!systimertc_os::utc_fields_of_local(civil_from_seconds(local), t)) return false;
+    if (os_call(systimertc_os::calls().to_utc, &wall, &t) != rts::kOsOk) return false;
     utc = seconds_from_civil(t);
     return true;
 }
@@ -138,11 +155,26 @@ RTS_RESULT convert_rtc(RTS_UI32 value, RTS_UI32* pResult, bool (*convert)(RTS_I6
     return store_rtc(converted, pResult);
 }
 
-/* A zone transition as RTC value; out-of-range values are logged and give their result. */
-RTS_RESULT transition_value(bool present, const CivilTime& when, RTS_UI32& value) {
+/* UTC now in milliseconds since 1970; false (logged) when the platform cannot give it. */
+bool read_clock(RTS_I64& ms) {
+    return os_call(systimertc_os::calls().read_clock, &ms) == rts::kOsOk;
+}
+
+RTS_RESULT set_clock(RTS_UI64 ms) {
+    const systimertc_os::Calls& c = systimertc_os::calls();
+    const rts::OsError error = os_call(c.set_clock, ms);
+    if (error == rts::kOsOk) return RES_OK;
+    return error == c.missing_privilege ? RES_NO_ACCESS : RES_FAILED;
+}
+
+/* A zone's change as RTC value: its record with the year set to `year`, read as a plain date
+ * (so a change that recurs gives its week number as the day); 0 when the zone has none.
+ * Out-of-range values are logged and give their result. */
+RTS_RESULT change_value(const ZoneDate& change, int year, RTS_UI32& value) {
     value = 0;
-    if (!present) return RES_OK;
-    const RTS_I64 seconds = seconds_from_civil(when);
+    if (change.month == 0) return RES_OK;
+    const RTS_I64 seconds = seconds_from_civil(
+        CivilTime{year, change.month, change.day, change.hour, change.minute, change.second});
     if (seconds < 0) {
         LogAdd(nullptr, CMPID_SysTimeRtc, LOG_ERROR, RES_UNDERFLOW, 0,
                "ERROR: Casting negative time_t values to UI32 not supported: Got 0x%llX",
@@ -164,15 +196,17 @@ void copy_name(char* dest, RTS_SIZE size, const char* source) {
     CMUtlSafeStrCpy(dest, size, source);
 }
 
-RTS_I32 current_year() {
-    RTS_I64 ms = 0;
-    if (!systimertc_os::utc_now_ms(ms)) return kFirstYear;
-    return civil_from_seconds(ms / kMsPerSecond).year;
+/* The zone record's form of a change given as RTC value: a fixed date; none for 0. */
+ZoneDate zone_date_of(RTS_UI32 value) {
+    if (value == 0) return ZoneDate{};
+    const CivilTime t = civil_from_seconds(value);
+    return ZoneDate{t.year, t.month, weekday_from_sunday(value), t.day, t.hour, t.minute, t.second};
 }
 
 bool valid_for_rtc(const RTS_SYSTIMEDATE& d) {
-    return d.wYear >= 1970 && d.wYear <= 2106 && d.wMonth >= 1 && d.wMonth <= 12 && d.wDay >= 1 &&
-           d.wDay <= 31 && d.wHour < 24 && d.wMinute < 60 && d.wSecond < 60 && d.wMilliseconds <= 999;
+    return d.wYear >= kFirstYear && d.wYear <= kLastRtcYear && d.wMonth >= 1 && d.wMonth <= 12 &&
+           d.wDay >= 1 && d.wDay <= 31 && d.wHour < 24 && d.wMinute < 60 && d.wSecond < 60 &&
+           d.wMilliseconds <= 999;
 }
 
 const CMExportEntry kExports[] = {
@@ -219,14 +253,26 @@ RTS_RESULT export_functions() {
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
-    if (hook == CH_EXIT) systimertc_os::zone_mapper_unload();
+    if (hook == CH_EXIT) systimertc_os::calls().unload_zone_names();
     return RES_OK;
 }
 
 } // namespace
 
+namespace systimertc_os {
+
+const Calls& calls() {
+    return g_calls.get(platform_calls());
+}
+
+void set_calls(const Calls* fake) {
+    g_calls.set(fake);
+}
+
+} // namespace systimertc_os
+
 extern "C" RTS_RESULT SysTimeRtc__Entry(ComponentInitRecord* pInit) {
-    if (!systimertc_os::zone_mapper_load())
+    if (os_call(systimertc_os::calls().load_zone_names) != rts::kOsOk)
         LogAdd(nullptr, CMPID_SysTimeRtc, LOG_DEBUG, RES_OK, 0, "ICU lib couldn't be loaded");
     return CMFillInitRecord(pInit, CMPID_SysTimeRtc, export_functions, nullptr, CMComponentVersion,
                             hook_function);
@@ -237,20 +283,18 @@ extern "C" RTS_RESULT SysTimeRtc__Entry(ComponentInitRecord* pInit) {
 extern "C" RTS_UI32 SysTimeRtcGet(RTS_RESULT* pResult) {
     RTS_I64 ms = 0;
     RTS_UI32 value = 0;
-    RTS_RESULT r = systimertc_os::utc_now_ms(ms) ? store_rtc(ms / kMsPerSecond, &value) : RES_FAILED;
-    if (r == RES_UNDERFLOW) r = RES_FAILED;
-    if (pResult != nullptr) *pResult = r;
-    return value;
+    RTS_RESULT r = read_clock(ms) ? store_rtc(ms / kMsPerSecond, &value) : RES_FAILED;
+    return rts::report(pResult, r == RES_UNDERFLOW ? RES_FAILED : r, value);
 }
 
 extern "C" RTS_RESULT SysTimeRtcSet(RTS_UI32 ulTimeRtc) {
-    return systimertc_os::set_utc_ms(static_cast<RTS_UI64>(ulTimeRtc) * kMsPerSecond);
+    return set_clock(static_cast<RTS_UI64>(ulTimeRtc) * kMsPerSecond);
 }
 
 extern "C" RTS_RESULT SysTimeRtcHighResGet(RTS_UI64* pTimestamp) {
     if (pTimestamp == nullptr) return RES_PARAMETER;
     RTS_I64 ms = 0;
-    if (!systimertc_os::utc_now_ms(ms) || ms < 0) return RES_FAILED;
+    if (!read_clock(ms) || ms < 0) return RES_FAILED;
     *pTimestamp = static_cast<RTS_UI64>(ms);
     return RES_OK;
 }
@@ -258,7 +302,7 @@ extern "C" RTS_RESULT SysTimeRtcHighResGet(RTS_UI64* pTimestamp) {
 extern "C" RTS_RESULT SysTimeRtcHighResSet(RTS_UI64* pTimestamp) {
     if (pTimestamp == nullptr) return RES_PARAMETER;
     if (*pTimestamp >= static_cast<RTS_UI64>(end_of_calendar_seconds()) * kMsPerSecond) return RES_PARAMETER;
-    return systimertc_os::set_utc_ms(*pTimestamp);
+    return set_clock(*pTimestamp);
 }
 
 extern "C" RTS_RESULT SysTimeRtcControl(RTS_UI32 ulControlCode, RTS_UI32* pulParam) {
@@ -375,16 +419,18 @@ extern "C" RTS_UI32 SysTimeRtcGetDayOfWeek(RTS_I32 month, RTS_I32 day, RTS_I32 y
 
 extern "C" RTS_RESULT SysTimeRtcGetTimezone(SYS_TIME_ZONE_INFORMATION* pTimezone) {
     if (pTimezone == nullptr) return RES_PARAMETER;
+    RTS_I64 ms = 0;
+    if (!read_clock(ms)) return RES_FAILED;
+    const int year = civil_from_seconds(ms / kMsPerSecond).year;
     systimertc_os::ZoneInfo zone{};
-    RTS_UI32 error = 0;
-    if (!systimertc_os::get_zone(current_year(), zone, error)) {
+    const rts::OsError error = os_call(systimertc_os::calls().get_zone, year, &zone);
+    if (error != rts::kOsOk) {
         LogAdd(nullptr, CMPID_SysTimeRtc, LOG_ERROR, RES_FAILED, 0,
                "Windows cannot determine DST. GTZI failed (%d).", static_cast<int>(error));
         return RES_FAILED;
     }
-    RTS_RESULT result = transition_value(zone.hasStandardDate, zone.standardDate, pTimezone->ulStandardDate);
-    const RTS_RESULT daylight =
-        transition_value(zone.hasDaylightDate, zone.daylightDate, pTimezone->ulDaylightDate);
+    RTS_RESULT result = change_value(zone.standardDate, year, pTimezone->ulStandardDate);
+    const RTS_RESULT daylight = change_value(zone.daylightDate, year, pTimezone->ulDaylightDate);
     if (result == RES_OK) result = daylight;
     copy_name(pTimezone->szStandardName, sizeof pTimezone->szStandardName, zone.standardName);
     copy_name(pTimezone->szDaylightName, sizeof pTimezone->szDaylightName, zone.daylightName);
@@ -400,21 +446,18 @@ extern "C" RTS_RESULT SysTimeRtcSetTimezone(const SYS_TIME_ZONE_INFORMATION* pTi
     zone.bias = pTimezone->iBias;
     zone.standardBias = pTimezone->iStandardBias;
     zone.daylightBias = pTimezone->iDaylightBias;
-    /* Names go over with at most 31 characters. */
-    CMUtlSafeStrNCpy(zone.standardName, sizeof zone.standardName, pTimezone->szStandardName, 31);
-    CMUtlSafeStrNCpy(zone.daylightName, sizeof zone.daylightName, pTimezone->szDaylightName, 31);
-    zone.hasStandardDate = pTimezone->ulStandardDate != 0;
-    zone.hasDaylightDate = pTimezone->ulDaylightDate != 0;
-    zone.standardDate = civil_from_seconds(pTimezone->ulStandardDate);
-    zone.daylightDate = civil_from_seconds(pTimezone->ulDaylightDate);
-    return systimertc_os::set_zone(zone) ? RES_OK : RES_FAILED;
+    CMUtlSafeStrNCpy(zone.standardName, sizeof zone.standardName, pTimezone->szStandardName, kZoneNameChars);
+    CMUtlSafeStrNCpy(zone.daylightName, sizeof zone.daylightName, pTimezone->szDaylightName, kZoneNameChars);
+    zone.standardDate = zone_date_of(pTimezone->ulStandardDate);
+    zone.daylightDate = zone_date_of(pTimezone->ulDaylightDate);
+    return os_call(systimertc_os::calls().set_zone, &zone) == rts::kOsOk ? RES_OK : RES_FAILED;
 }
 
 extern "C" RTS_RESULT SysTimeRtcGetTimezone2(SYS_TIME_ZONE_INFORMATION2* pTimezone) {
     if (pTimezone == nullptr) return RES_PARAMETER;
     systimertc_os::ZoneNow now{};
-    RTS_UI32 error = 0;
-    if (!systimertc_os::get_zone_now(now, error)) {
+    const rts::OsError error = os_call(systimertc_os::calls().get_zone_now, &now);
+    if (error != rts::kOsOk) {
         LogAdd(nullptr, CMPID_SysTimeRtc, LOG_ERROR, RES_FAILED, 0,
                "Win32 GetTimeZoneInformation() failed; last-error code: %u", static_cast<unsigned>(error));
         return RES_FAILED;

@@ -1,11 +1,16 @@
-/* The platform side of the calendar clock: reading and setting UTC, the current zone's
- * conversions between UTC and local wall time, and the zone's description. */
+/* The platform side of the calendar clock, as a table of calls that tests can replace: reading
+ * and setting UTC, the current zone's conversions between UTC and local wall time, the zone's
+ * description as the platform records it, and the source of IANA zone names. Each call gives
+ * back the OS error (0 on success) and its results through out-parameters. */
 #ifndef SYSTIMERTC_OS_H
 #define SYSTIMERTC_OS_H
 
 #include "rts_types.h"
+#include "sys/os_call.h"
 
 namespace systimertc_os {
+
+using sys_os::OsCall;
 
 /* A wall-clock time; month and day count from 1. */
 struct CivilTime {
@@ -17,35 +22,31 @@ struct CivilTime {
     int second;
 };
 
-/* UTC now in milliseconds since 1970; false when the platform cannot give it. */
-bool utc_now_ms(RTS_I64& ms);
-/* Sets the system clock: RES_OK, RES_NO_ACCESS without the privilege, else RES_FAILED. */
-RTS_RESULT set_utc_ms(RTS_UI64 ms);
+/* A change to standard or daylight time as the platform records it; month 0 means the zone
+ * has none. A change that recurs every year keeps year 0 and, in `day`, the week of the month
+ * (1 to 4, 5 for the last) of its weekday (0 = Sunday); a change on a fixed date keeps that
+ * date. The hour is the local wall time just before the change. */
+struct ZoneDate {
+    int year;
+    int month;
+    int weekday;
+    int day;
+    int hour;
+    int minute;
+    int second;
+};
 
-/* The current zone's wall time at a UTC instant (seconds since 1970), and the UTC wall time
- * of a local wall time; false when the platform refuses. */
-bool local_fields(RTS_I64 utcSeconds, CivilTime& local);
-bool utc_fields_of_local(const CivilTime& local, CivilTime& utc);
-
-/* The zone: biases in minutes (UTC = local + bias + standard/daylight bias), names, and the
- * wall times at which standard and daylight time begin in a given year. */
+/* The zone: biases in minutes (UTC = local + bias + standard/daylight bias), names and its
+ * changes to standard and daylight time. */
 struct ZoneInfo {
     RTS_I32 bias;
     RTS_I32 standardBias;
     RTS_I32 daylightBias;
     char standardName[33];
     char daylightName[33];
-    bool hasStandardDate;
-    bool hasDaylightDate;
-    CivilTime standardDate;
-    CivilTime daylightDate;
+    ZoneDate standardDate;
+    ZoneDate daylightDate;
 };
-
-/* The zone with its transitions placed in `year`; false with the platform's error code. */
-bool get_zone(int year, ZoneInfo& zone, RTS_UI32& error);
-/* Makes the record the zone of the system (or, where the platform has no such thing, of the
- * process); false when the platform refuses. */
-bool set_zone(const ZoneInfo& zone);
 
 /* How the name of the zone was found. */
 enum class ZoneNameSource {
@@ -62,13 +63,32 @@ struct ZoneNow {
     ZoneNameSource source;
 };
 
-/* False with the platform's error code when the zone cannot be read. */
-bool get_zone_now(ZoneNow& now, RTS_UI32& error);
+struct Calls {
+    /* UTC now in milliseconds since 1970, and setting the system clock to such a value. */
+    OsCall<rts::OsError (*)(RTS_I64* ms)> read_clock;
+    OsCall<rts::OsError (*)(RTS_UI64 ms)> set_clock;
+    /* The error set_clock gives when the process lacks the right to set the clock. */
+    rts::OsError missing_privilege;
+    /* The current zone's wall time at a UTC instant (seconds since 1970), and the UTC wall time
+     * of a local wall time. */
+    OsCall<rts::OsError (*)(RTS_I64 utcSeconds, CivilTime* local)> to_local;
+    OsCall<rts::OsError (*)(const CivilTime* local, CivilTime* utc)> to_utc;
+    /* The zone as the platform records it (where the platform must look its changes up, those
+     * of `year`), and making a record the zone of the system or, where the platform has no
+     * such thing, of the process. */
+    OsCall<rts::OsError (*)(int year, ZoneInfo* zone)> get_zone;
+    OsCall<rts::OsError (*)(const ZoneInfo* zone)> set_zone;
+    OsCall<rts::OsError (*)(ZoneNow* now)> get_zone_now;
+    /* Loads and releases the source of IANA zone names where it is an optional library. */
+    OsCall<rts::OsError (*)()> load_zone_names;
+    void (*unload_zone_names)();
+};
 
-/* Loads and releases the source of IANA zone names where it is an optional library; false
- * when it is missing. */
-bool zone_mapper_load();
-void zone_mapper_unload();
+/* The platform's own table. */
+const Calls& platform_calls();
+/* The table in use, and its replacement (null puts the platform's back). */
+const Calls& calls();
+void set_calls(const Calls* fake);
 
 } // namespace systimertc_os
 

@@ -35,12 +35,21 @@ _Unwind_Reason_Code visit_frame(_Unwind_Context* context, void* arg) {
     return _URC_NO_REASON;
 }
 
-} // namespace
-
-bool flush_instruction_cache(void* address, RTS_SIZE size) {
+/* The compiler's own flush, which the processor cannot refuse. */
+rts::OsError clear_cache(void* address, RTS_SIZE size) {
     char* begin = static_cast<char*>(address);
     __builtin___clear_cache(begin, begin + size);
-    return true;
+    return rts::kOsOk;
+}
+
+const Calls kPlatformCalls = {
+    {clear_cache, "__builtin___clear_cache"},
+};
+
+} // namespace
+
+const Calls& platform_calls() {
+    return kPlatformCalls;
 }
 
 [[gnu::noinline]] bool capture_frame(unsigned skip, RTS_UI64* bp, RTS_UI64* sp) {

@@ -1,6 +1,10 @@
 /* Monotonic clocks on POSIX: CLOCK_MONOTONIC serves as the high-resolution counter (in
- * nanoseconds) and the millisecond tick is derived from it. */
+ * nanoseconds) and as the tick count. There is no multimedia timer, and the system clock is
+ * adjusted at every kernel tick, which is coarse enough that the counter gives the
+ * milliseconds. */
+#include <cerrno>
 #include <time.h>
+#include <unistd.h>
 
 #include "sys/systime_os.h"
 
@@ -9,29 +13,58 @@ namespace systime_os {
 namespace {
 
 constexpr RTS_UI64 kNsPerSecond = 1000000000u;
+constexpr RTS_UI64 kNsPerMs = 1000000u;
+constexpr RTS_UI64 kIncrementUnitsPerSecond = 10000000u; /* 100-ns units */
+
+rts::OsError no_timer_period(RTS_UI32* periodMs) {
+    *periodMs = 0;
+    return rts::kOsOk;
+}
+
+rts::OsError no_timer_begin(RTS_UI32) {
+    return rts::kOsOk;
+}
+
+rts::OsError kernel_tick(RTS_UI32* units) {
+    errno = 0;
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    if (ticksPerSecond <= 0) return errno != 0 ? static_cast<rts::OsError>(errno) : EINVAL;
+    *units = static_cast<RTS_UI32>(kIncrementUnitsPerSecond / static_cast<RTS_UI64>(ticksPerSecond));
+    return rts::kOsOk;
+}
+
+rts::OsError monotonic_ns(RTS_UI64* ticks) {
+    timespec ts{};
+    if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return static_cast<rts::OsError>(errno);
+    *ticks = static_cast<RTS_UI64>(ts.tv_sec) * kNsPerSecond + static_cast<RTS_UI64>(ts.tv_nsec);
+    return rts::kOsOk;
+}
+
+rts::OsError nanoseconds_per_second(RTS_UI64* perSecond) {
+    *perSecond = kNsPerSecond;
+    return rts::kOsOk;
+}
+
+RTS_UI32 monotonic_ms() {
+    RTS_UI64 ns = 0;
+    monotonic_ns(&ns);
+    return static_cast<RTS_UI32>(ns / kNsPerMs);
+}
+
+const Calls kPlatformCalls = {
+    {no_timer_period, "timer period"},
+    {no_timer_begin, "timer period request"},
+    {kernel_tick, "sysconf"},
+    {monotonic_ns, "clock_gettime"},
+    {nanoseconds_per_second, "clock frequency"},
+    monotonic_ms,
+    monotonic_ms,
+};
 
 } // namespace
 
-MsSource choose_ms_source() {
-    return MsSource::PerformanceCounter;
-}
-
-RTS_UI32 multimedia_time() {
-    return static_cast<RTS_UI32>(counter() / 1000000u);
-}
-
-RTS_UI32 tick_count() {
-    return multimedia_time();
-}
-
-RTS_UI64 counter() {
-    timespec ts{};
-    if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return 0;
-    return static_cast<RTS_UI64>(ts.tv_sec) * kNsPerSecond + static_cast<RTS_UI64>(ts.tv_nsec);
-}
-
-RTS_UI64 counter_frequency() {
-    return kNsPerSecond;
+const Calls& platform_calls() {
+    return kPlatformCalls;
 }
 
 } // namespace systime_os

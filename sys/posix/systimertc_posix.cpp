@@ -1,6 +1,9 @@
 /* The calendar clock on POSIX: CLOCK_REALTIME (clock_settime, EPERM meaning no privilege), the
  * C library's zone from TZ or /etc/localtime for local time, and TZ itself as the zone a
- * process can set. Zone names come from TZ or from the /etc/localtime link. */
+ * process can set. The zone's record is built the way Windows keeps it: each change of the
+ * year as a weekday of a week of its month, or as a fixed date where TZ names days of the
+ * year. Zone names come from TZ or from the /etc/localtime link. */
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,11 @@ namespace systimertc_os {
 namespace {
 
 constexpr RTS_I64 kMsPerSecond = 1000;
+constexpr time_t kSecondsPerDay = 86400;
+constexpr long kNsPerMs = 1000000;
+/* Half a year after 1 January lies in the other season of a zone with daylight saving. */
+constexpr time_t kHalfYear = 181 * kSecondsPerDay;
+constexpr int kLastWeek = 5; /* the week number a zone record gives the last week of a month */
 constexpr const char* kZoneInfoDir = "zoneinfo/";
 
 CivilTime civil_of(const tm& t) {
@@ -64,21 +72,42 @@ time_t next_flag_change(time_t from, time_t to) {
     return hi;
 }
 
-/* Records the transition at `change` as the wall time just before it. */
-void record_transition(time_t change, ZoneInfo& zone) {
+/* The OS error of a call that failed, for calls that may leave errno unset. */
+rts::OsError last_error() {
+    return errno != 0 ? static_cast<rts::OsError>(errno) : EINVAL;
+}
+
+/* Whether the zone's TZ rules name days of the year (",Jn" or ",n", as set_zone writes them):
+ * such changes fall on fixed dates. "Mm.w.d" rules and zone files recur on a weekday. */
+bool changes_on_fixed_dates() {
+    const char* tz = std::getenv("TZ");
+    const char* rule = tz != nullptr ? std::strchr(tz, ',') : nullptr;
+    return rule != nullptr && (rule[1] == 'J' || std::isdigit(static_cast<unsigned char>(rule[1])) != 0);
+}
+
+/* The change at `change` as the zone record keeps it, from the wall time just before it. */
+ZoneDate zone_date_of(time_t change, const tm& before, bool fixedDate) {
+    const time_t wall = change + before.tm_gmtoff;
+    const time_t weekLater = wall + 7 * kSecondsPerDay;
+    tm plain{};
+    tm later{};
+    gmtime_r(&wall, &plain);
+    gmtime_r(&weekLater, &later);
+    const int week = later.tm_mon != plain.tm_mon ? kLastWeek : (plain.tm_mday - 1) / 7 + 1;
+    return ZoneDate{fixedDate ? plain.tm_year + 1900 : 0,
+                    plain.tm_mon + 1,
+                    plain.tm_wday,
+                    fixedDate ? plain.tm_mday : week,
+                    plain.tm_hour,
+                    plain.tm_min,
+                    plain.tm_sec};
+}
+
+void record_change(time_t change, bool fixedDate, ZoneInfo& zone) {
     tm before{};
     tm after{};
     if (!local_tm(change - 1, before) || !local_tm(change, after)) return;
-    time_t wall = change + before.tm_gmtoff;
-    tm plain{};
-    gmtime_r(&wall, &plain);
-    if (after.tm_isdst > 0) {
-        zone.hasDaylightDate = true;
-        zone.daylightDate = civil_of(plain);
-    } else {
-        zone.hasStandardDate = true;
-        zone.standardDate = civil_of(plain);
-    }
+    (after.tm_isdst > 0 ? zone.daylightDate : zone.standardDate) = zone_date_of(change, before, fixedDate);
 }
 
 /* Keeps the characters a TZ zone abbreviation may hold; a default when fewer than three stay. */
@@ -99,9 +128,9 @@ std::string tz_offset(RTS_I32 minutesWest) {
     return text;
 }
 
-/* A TZ rule for a wall time: zero-based day of the year, then the time. */
-std::string tz_rule(const CivilTime& when) {
-    tm t = tm_of(when);
+/* A TZ rule for a change on a fixed date: zero-based day of the year, then the time. */
+std::string tz_rule(const ZoneDate& when) {
+    tm t = tm_of(CivilTime{when.year, when.month, when.day, when.hour, when.minute, when.second});
     const time_t asUtc = timegm(&t);
     tm normalised{};
     gmtime_r(&asUtc, &normalised);
@@ -131,44 +160,42 @@ bool zone_name(char* name, size_t size) {
     return true;
 }
 
-} // namespace
-
-bool utc_now_ms(RTS_I64& ms) {
+rts::OsError read_clock(RTS_I64* ms) {
     timespec ts{};
-    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return false;
-    ms = static_cast<RTS_I64>(ts.tv_sec) * kMsPerSecond + ts.tv_nsec / 1000000;
-    return true;
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return last_error();
+    *ms = static_cast<RTS_I64>(ts.tv_sec) * kMsPerSecond + ts.tv_nsec / kNsPerMs;
+    return rts::kOsOk;
 }
 
-RTS_RESULT set_utc_ms(RTS_UI64 ms) {
+rts::OsError set_clock(RTS_UI64 ms) {
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(ms / kMsPerSecond);
-    ts.tv_nsec = static_cast<long>(ms % kMsPerSecond) * 1000000L;
-    if (clock_settime(CLOCK_REALTIME, &ts) == 0) return RES_OK;
-    return errno == EPERM ? RES_NO_ACCESS : RES_FAILED;
+    ts.tv_nsec = static_cast<long>(ms % kMsPerSecond) * kNsPerMs;
+    return clock_settime(CLOCK_REALTIME, &ts) == 0 ? rts::kOsOk : last_error();
 }
 
-bool local_fields(RTS_I64 utcSeconds, CivilTime& local) {
+rts::OsError to_local(RTS_I64 utcSeconds, CivilTime* local) {
     tzset();
     tm t{};
-    if (!local_tm(static_cast<time_t>(utcSeconds), t)) return false;
-    local = civil_of(t);
-    return true;
+    errno = 0;
+    if (!local_tm(static_cast<time_t>(utcSeconds), t)) return last_error();
+    *local = civil_of(t);
+    return rts::kOsOk;
 }
 
-bool utc_fields_of_local(const CivilTime& local, CivilTime& utc) {
-    tm t = tm_of(local);
+rts::OsError to_utc(const CivilTime* local, CivilTime* utc) {
+    tm t = tm_of(*local);
     t.tm_isdst = -1;
     errno = 0;
     const time_t when = mktime(&t);
-    if (when == static_cast<time_t>(-1) && errno != 0) return false;
+    if (when == static_cast<time_t>(-1) && errno != 0) return last_error();
     tm out{};
-    if (gmtime_r(&when, &out) == nullptr) return false;
-    utc = civil_of(out);
-    return true;
+    if (gmtime_r(&when, &out) == nullptr) return last_error();
+    *utc = civil_of(out);
+    return rts::kOsOk;
 }
 
-bool get_zone(int year, ZoneInfo& zone, RTS_UI32& error) {
+rts::OsError get_zone(int year, ZoneInfo* zone) {
     tzset();
     tm start = tm_of(CivilTime{year, 1, 1, 0, 0, 0});
     tm end = tm_of(CivilTime{year + 1, 1, 1, 0, 0, 0});
@@ -176,57 +203,74 @@ bool get_zone(int year, ZoneInfo& zone, RTS_UI32& error) {
     const time_t to = timegm(&end);
     tm winter{};
     tm summer{};
-    if (!local_tm(from, winter) || !local_tm(from + 181 * 86400, summer)) {
-        error = static_cast<RTS_UI32>(errno);
-        return false;
-    }
+    errno = 0;
+    if (!local_tm(from, winter) || !local_tm(from + kHalfYear, summer)) return last_error();
     const tm& standard = winter.tm_isdst > 0 ? summer : winter;
     const tm& daylight = winter.tm_isdst > 0 ? winter : summer;
-    zone.bias = static_cast<RTS_I32>(-standard.tm_gmtoff / 60);
-    zone.standardBias = 0;
-    zone.daylightBias =
+    zone->bias = static_cast<RTS_I32>(-standard.tm_gmtoff / 60);
+    zone->standardBias = 0;
+    zone->daylightBias =
         daylight.tm_isdst > 0 ? static_cast<RTS_I32>(-(daylight.tm_gmtoff - standard.tm_gmtoff) / 60) : 0;
-    copy_text(zone.standardName, sizeof zone.standardName, tzname[0]);
-    copy_text(zone.daylightName, sizeof zone.daylightName, tzname[1]);
+    copy_text(zone->standardName, sizeof zone->standardName, tzname[0]);
+    copy_text(zone->daylightName, sizeof zone->daylightName, tzname[1]);
+    const bool fixedDates = changes_on_fixed_dates();
     for (time_t t = next_flag_change(from, to); t < to; t = next_flag_change(t, to))
-        record_transition(t, zone);
-    return true;
+        record_change(t, fixedDates, *zone);
+    return rts::kOsOk;
 }
 
-bool set_zone(const ZoneInfo& zone) {
+rts::OsError set_zone(const ZoneInfo* zone) {
     std::string tz =
-        "<" + tz_abbreviation(zone.standardName, "STD") + ">" + tz_offset(zone.bias + zone.standardBias);
-    if (zone.hasStandardDate && zone.hasDaylightDate)
-        tz += "<" + tz_abbreviation(zone.daylightName, "DST") + ">" +
-              tz_offset(zone.bias + zone.daylightBias) + tz_rule(zone.daylightDate) +
-              tz_rule(zone.standardDate);
-    if (setenv("TZ", tz.c_str(), 1) != 0) return false;
+        "<" + tz_abbreviation(zone->standardName, "STD") + ">" + tz_offset(zone->bias + zone->standardBias);
+    if (zone->standardDate.month != 0 && zone->daylightDate.month != 0)
+        tz += "<" + tz_abbreviation(zone->daylightName, "DST") + ">" +
+              tz_offset(zone->bias + zone->daylightBias) + tz_rule(zone->daylightDate) +
+              tz_rule(zone->standardDate);
+    if (setenv("TZ", tz.c_str(), 1) != 0) return last_error();
     tzset();
-    return true;
+    return rts::kOsOk;
 }
 
-bool get_zone_now(ZoneNow& now, RTS_UI32& error) {
+rts::OsError get_zone_now(ZoneNow* now) {
     tzset();
     tm t{};
-    if (!local_tm(time(nullptr), t)) {
-        error = static_cast<RTS_UI32>(errno);
-        return false;
-    }
-    now.offsetSeconds = static_cast<RTS_I32>(t.tm_gmtoff);
-    now.daylight = t.tm_isdst > 0 ? 1 : 0;
-    if (zone_name(now.name, sizeof now.name)) {
-        now.source = ZoneNameSource::Mapped;
+    errno = 0;
+    if (!local_tm(time(nullptr), t)) return last_error();
+    now->offsetSeconds = static_cast<RTS_I32>(t.tm_gmtoff);
+    now->daylight = t.tm_isdst > 0 ? 1 : 0;
+    if (zone_name(now->name, sizeof now->name)) {
+        now->source = ZoneNameSource::Mapped;
     } else {
-        if (now.name[0] == '\0') copy_text(now.name, sizeof now.name, tzname[0]);
-        now.source = ZoneNameSource::StandardName;
+        if (now->name[0] == '\0') copy_text(now->name, sizeof now->name, tzname[0]);
+        now->source = ZoneNameSource::StandardName;
     }
-    return true;
+    return rts::kOsOk;
 }
 
-bool zone_mapper_load() {
-    return true;
+/* Zone names come from TZ and the file system: there is nothing to load. */
+rts::OsError load_zone_names() {
+    return rts::kOsOk;
 }
 
-void zone_mapper_unload() {}
+void unload_zone_names() {}
+
+const Calls kPlatformCalls = {
+    {read_clock, "clock_gettime"},
+    {set_clock, "clock_settime"},
+    EPERM,
+    {to_local, "localtime_r"},
+    {to_utc, "mktime"},
+    {get_zone, "localtime_r"},
+    {set_zone, "setenv"},
+    {get_zone_now, "localtime_r"},
+    {load_zone_names, "zone names"},
+    unload_zone_names,
+};
+
+} // namespace
+
+const Calls& platform_calls() {
+    return kPlatformCalls;
+}
 
 } // namespace systimertc_os

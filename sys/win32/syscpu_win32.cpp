@@ -26,10 +26,18 @@ bool unwind_one(CONTEXT& context) {
     return context.Rip != 0;
 }
 
+rts::OsError flush_instruction_cache(void* address, RTS_SIZE size) {
+    return FlushInstructionCache(GetCurrentProcess(), address, size) ? rts::kOsOk : GetLastError();
+}
+
+const Calls kPlatformCalls = {
+    {flush_instruction_cache, "FlushInstructionCache"},
+};
+
 } // namespace
 
-bool flush_instruction_cache(void* address, RTS_SIZE size) {
-    return FlushInstructionCache(GetCurrentProcess(), address, size) != FALSE;
+const Calls& platform_calls() {
+    return kPlatformCalls;
 }
 
 [[gnu::noinline]] bool capture_frame(unsigned skip, RTS_UI64* bp, RTS_UI64* sp) {

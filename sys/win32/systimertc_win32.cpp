@@ -17,9 +17,14 @@ constexpr RTS_I64 kFileTimeUnitsPerMs = 10000;
 constexpr RTS_I64 kFileTimeUnitsPerSecond = 10000000;
 constexpr RTS_I64 kFileTimeOffsetSeconds = 11644473600ll;
 
-/* ucal_getTimeZoneIDForWindowsID: Windows zone id -> IANA id; status above 0 is a failure. */
+/* ucal_getTimeZoneIDForWindowsID: Windows zone id -> IANA id. */
 using PfWindowsIdToIana = int32_t(__cdecl*)(const wchar_t* winId, int32_t length, const char* region,
                                             wchar_t* id, int32_t capacity, int* status);
+
+/* The library reports failures with a status above this value (warnings lie below it). */
+constexpr int kIcuZeroError = 0;
+/* Room for a zone name, in UTF-16 units, as the zone record 2 holds it. */
+constexpr DWORD kZoneNameUnits = 128;
 
 HMODULE g_icu = nullptr;
 PfWindowsIdToIana g_toIana = nullptr;
@@ -28,15 +33,25 @@ CivilTime civil_of(const SYSTEMTIME& st) {
     return CivilTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
 }
 
-SYSTEMTIME system_time_of(const CivilTime& c) {
+/* A zone record's date as the system keeps it, and back. */
+ZoneDate zone_date_of(const SYSTEMTIME& st) {
+    return ZoneDate{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+SYSTEMTIME system_time_of(const ZoneDate& d) {
     SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(c.year);
-    st.wMonth = static_cast<WORD>(c.month);
-    st.wDay = static_cast<WORD>(c.day);
-    st.wHour = static_cast<WORD>(c.hour);
-    st.wMinute = static_cast<WORD>(c.minute);
-    st.wSecond = static_cast<WORD>(c.second);
+    st.wYear = static_cast<WORD>(d.year);
+    st.wMonth = static_cast<WORD>(d.month);
+    st.wDayOfWeek = static_cast<WORD>(d.weekday);
+    st.wDay = static_cast<WORD>(d.day);
+    st.wHour = static_cast<WORD>(d.hour);
+    st.wMinute = static_cast<WORD>(d.minute);
+    st.wSecond = static_cast<WORD>(d.second);
     return st;
+}
+
+SYSTEMTIME system_time_of(const CivilTime& c) {
+    return system_time_of(ZoneDate{c.year, c.month, 0, c.day, c.hour, c.minute, c.second});
 }
 
 FILETIME file_time_of(RTS_I64 unitsSince1601) {
@@ -61,29 +76,12 @@ void widen(const char* source, wchar_t* dest, size_t size) {
     dest[i] = L'\0';
 }
 
-/* A transition rule with its year set to `year`, read as a plain date; absent when empty. */
-bool transition_of(const SYSTEMTIME& rule, int year, CivilTime& when) {
-    if (rule.wMonth == 0) return false;
-    when = civil_of(rule);
-    when.year = year;
-    return true;
-}
-
-/* A plain date as the absolute form of a transition rule (the weekday filled in). */
-SYSTEMTIME rule_of(const CivilTime& when) {
-    SYSTEMTIME st = system_time_of(when);
-    FILETIME ft;
-    SYSTEMTIME full;
-    if (SystemTimeToFileTime(&st, &ft) && FileTimeToSystemTime(&ft, &full)) st.wDayOfWeek = full.wDayOfWeek;
-    return st;
-}
-
 bool map_to_iana(const wchar_t* windowsId, char* name, size_t size) {
     if (g_toIana == nullptr || windowsId[0] == L'\0') return false;
-    wchar_t id[128] = {};
+    wchar_t id[kZoneNameUnits] = {};
     int status = 0;
-    const int32_t n = g_toIana(windowsId, -1, nullptr, id, 127, &status);
-    if (status > 0 || n <= 0) return false;
+    const int32_t n = g_toIana(windowsId, -1, nullptr, id, kZoneNameUnits - 1, &status);
+    if (status > kIcuZeroError || n <= 0) return false;
     narrow(id, name, size);
     return true;
 }
@@ -120,8 +118,8 @@ void zone_name(const TIME_ZONE_INFORMATION& tzi, ZoneNow& now) {
         now.source = ZoneNameSource::Mapped;
         return;
     }
-    wchar_t key[128] = {};
-    if (!registry_zone_name(key, 128)) return;
+    wchar_t key[kZoneNameUnits] = {};
+    if (!registry_zone_name(key, kZoneNameUnits)) return;
     if (map_to_iana(key, now.name, sizeof now.name)) {
         now.source = ZoneNameSource::Mapped;
         return;
@@ -130,97 +128,108 @@ void zone_name(const TIME_ZONE_INFORMATION& tzi, ZoneNow& now) {
     now.source = ZoneNameSource::RegistryName;
 }
 
-} // namespace
-
-bool utc_now_ms(RTS_I64& ms) {
+rts::OsError read_clock(RTS_I64* ms) {
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
     const RTS_UI64 units = (static_cast<RTS_UI64>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    ms = static_cast<RTS_I64>(units / kFileTimeUnitsPerMs) - kFileTimeOffsetMs;
-    return true;
+    *ms = static_cast<RTS_I64>(units / kFileTimeUnitsPerMs) - kFileTimeOffsetMs;
+    return rts::kOsOk;
 }
 
-RTS_RESULT set_utc_ms(RTS_UI64 ms) {
+rts::OsError set_clock(RTS_UI64 ms) {
     const FILETIME ft = file_time_of((static_cast<RTS_I64>(ms) + kFileTimeOffsetMs) * kFileTimeUnitsPerMs);
     SYSTEMTIME st;
-    if (!FileTimeToSystemTime(&ft, &st)) return RES_FAILED;
-    if (SetSystemTime(&st)) return RES_OK;
-    return GetLastError() == ERROR_PRIVILEGE_NOT_HELD ? RES_NO_ACCESS : RES_FAILED;
+    if (!FileTimeToSystemTime(&ft, &st) || !SetSystemTime(&st)) return GetLastError();
+    return rts::kOsOk;
 }
 
-bool local_fields(RTS_I64 utcSeconds, CivilTime& local) {
+rts::OsError to_local(RTS_I64 utcSeconds, CivilTime* local) {
     const FILETIME ft = file_time_of((utcSeconds + kFileTimeOffsetSeconds) * kFileTimeUnitsPerSecond);
     SYSTEMTIME utc;
     SYSTEMTIME out;
     if (!FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &out))
-        return false;
-    local = civil_of(out);
-    return true;
+        return GetLastError();
+    *local = civil_of(out);
+    return rts::kOsOk;
 }
 
-bool utc_fields_of_local(const CivilTime& local, CivilTime& utc) {
-    const SYSTEMTIME in = system_time_of(local);
+rts::OsError to_utc(const CivilTime* local, CivilTime* utc) {
+    const SYSTEMTIME in = system_time_of(*local);
     SYSTEMTIME out;
-    if (!TzSpecificLocalTimeToSystemTime(nullptr, &in, &out)) return false;
-    utc = civil_of(out);
-    return true;
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &in, &out)) return GetLastError();
+    *utc = civil_of(out);
+    return rts::kOsOk;
 }
 
-bool get_zone(int year, ZoneInfo& zone, RTS_UI32& error) {
+/* The system keeps the zone's changes in its own form, which is already that of the record. */
+rts::OsError get_zone(int, ZoneInfo* zone) {
     TIME_ZONE_INFORMATION tzi{};
-    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID) {
-        error = GetLastError();
-        return false;
-    }
-    zone.bias = tzi.Bias;
-    zone.standardBias = tzi.StandardBias;
-    zone.daylightBias = tzi.DaylightBias;
-    narrow(tzi.StandardName, zone.standardName, sizeof zone.standardName);
-    narrow(tzi.DaylightName, zone.daylightName, sizeof zone.daylightName);
-    zone.hasStandardDate = transition_of(tzi.StandardDate, year, zone.standardDate);
-    zone.hasDaylightDate = transition_of(tzi.DaylightDate, year, zone.daylightDate);
-    return true;
+    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID) return GetLastError();
+    zone->bias = tzi.Bias;
+    zone->standardBias = tzi.StandardBias;
+    zone->daylightBias = tzi.DaylightBias;
+    narrow(tzi.StandardName, zone->standardName, sizeof zone->standardName);
+    narrow(tzi.DaylightName, zone->daylightName, sizeof zone->daylightName);
+    zone->standardDate = zone_date_of(tzi.StandardDate);
+    zone->daylightDate = zone_date_of(tzi.DaylightDate);
+    return rts::kOsOk;
 }
 
-bool set_zone(const ZoneInfo& zone) {
+rts::OsError set_zone(const ZoneInfo* zone) {
     TIME_ZONE_INFORMATION tzi{};
-    tzi.Bias = zone.bias;
-    tzi.StandardBias = zone.standardBias;
-    tzi.DaylightBias = zone.daylightBias;
-    widen(zone.standardName, tzi.StandardName, 32);
-    widen(zone.daylightName, tzi.DaylightName, 32);
-    if (zone.hasStandardDate) tzi.StandardDate = rule_of(zone.standardDate);
-    if (zone.hasDaylightDate) tzi.DaylightDate = rule_of(zone.daylightDate);
-    return SetTimeZoneInformation(&tzi) != 0;
+    tzi.Bias = zone->bias;
+    tzi.StandardBias = zone->standardBias;
+    tzi.DaylightBias = zone->daylightBias;
+    widen(zone->standardName, tzi.StandardName, sizeof tzi.StandardName / sizeof tzi.StandardName[0]);
+    widen(zone->daylightName, tzi.DaylightName, sizeof tzi.DaylightName / sizeof tzi.DaylightName[0]);
+    tzi.StandardDate = system_time_of(zone->standardDate);
+    tzi.DaylightDate = system_time_of(zone->daylightDate);
+    return SetTimeZoneInformation(&tzi) ? rts::kOsOk : GetLastError();
 }
 
-bool get_zone_now(ZoneNow& now, RTS_UI32& error) {
+rts::OsError get_zone_now(ZoneNow* now) {
     TIME_ZONE_INFORMATION tzi{};
-    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID) {
-        error = GetLastError();
-        return false;
-    }
+    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID) return GetLastError();
     const __time64_t t = _time64(nullptr);
     tm local{};
     const bool daylight = _localtime64_s(&local, &t) == 0 && local.tm_isdst > 0;
-    now.offsetSeconds = -60 * (tzi.Bias + (daylight ? tzi.DaylightBias : tzi.StandardBias));
-    now.daylight = daylight ? 1 : 0;
-    zone_name(tzi, now);
-    return true;
+    now->offsetSeconds = -60 * (tzi.Bias + (daylight ? tzi.DaylightBias : tzi.StandardBias));
+    now->daylight = daylight ? 1 : 0;
+    zone_name(tzi, *now);
+    return rts::kOsOk;
 }
 
-bool zone_mapper_load() {
+rts::OsError load_zone_names() {
     if (g_icu == nullptr) g_icu = LoadLibraryA("icu.dll");
-    if (g_icu == nullptr) return false;
+    if (g_icu == nullptr) return GetLastError();
     g_toIana = reinterpret_cast<PfWindowsIdToIana>(
         reinterpret_cast<void*>(GetProcAddress(g_icu, "ucal_getTimeZoneIDForWindowsID")));
-    return true;
+    return rts::kOsOk;
 }
 
-void zone_mapper_unload() {
+void unload_zone_names() {
     g_toIana = nullptr;
     if (g_icu != nullptr) FreeLibrary(g_icu);
     g_icu = nullptr;
+}
+
+const Calls kPlatformCalls = {
+    {read_clock, "GetSystemTimeAsFileTime"},
+    {set_clock, "SetSystemTime"},
+    ERROR_PRIVILEGE_NOT_HELD,
+    {to_local, "SystemTimeToTzSpecificLocalTime"},
+    {to_utc, "TzSpecificLocalTimeToSystemTime"},
+    {get_zone, "GetTimeZoneInformation"},
+    {set_zone, "SetTimeZoneInformation"},
+    {get_zone_now, "GetTimeZoneInformation"},
+    {load_zone_names, "LoadLibraryA"},
+    unload_zone_names,
+};
+
+} // namespace
+
+const Calls& platform_calls() {
+    return kPlatformCalls;
 }
 
 } // namespace systimertc_os
