@@ -10,6 +10,10 @@
 #include "syssem.h"
 #include "sysshm_test_support.h"
 
+#ifndef _WIN32
+#include "sys/posix/syssemprocess_posix.h"
+#endif
+
 extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit);
 
 namespace {
@@ -159,5 +163,23 @@ TEST_F(SysSemProcessMutex, ExcludesThreadsUsingSeparateHandles) {
     for (auto& th : threads) th.join();
     EXPECT_EQ(counter, long{kThreads} * kRounds);
 }
+
+#ifndef _WIN32
+/* A timed enter ends at a moment of the monotonic clock: setting the calendar clock must neither
+ * stretch nor cut it. Each row: the time-out, and how far ahead of the monotonic clock's now its
+ * deadline must lie (at least the time-out, at most a minute more). */
+TEST(SysSemProcessDeadline, IsCountedOnTheMonotonicClock) {
+    for (RTS_UI32 timeoutMs : {0u, 999u, 1500u, 86400000u}) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const timespec deadline = syssemprocess_posix::deadline_after(timeoutMs);
+        const long double ahead = static_cast<long double>(deadline.tv_sec - now.tv_sec) +
+                                  static_cast<long double>(deadline.tv_nsec - now.tv_nsec) / 1e9L;
+        EXPECT_GE(ahead, timeoutMs / 1000.0L) << timeoutMs;
+        EXPECT_LT(ahead, timeoutMs / 1000.0L + 60) << timeoutMs;
+        EXPECT_LT(deadline.tv_nsec, 1000000000L) << timeoutMs;
+    }
+}
+#endif
 
 } // namespace
