@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <tuple>
 
 #include "cm/rts_common.h"
@@ -17,10 +18,10 @@ constexpr int kMaxEntries = 24;
 
 template <typename Calls> struct State {
     static inline const Calls* real = nullptr;
-    static inline int failing = -1;
-    static inline rts::OsError error = 0;
-    static inline std::array<int, kMaxEntries> calls{};
-    static inline std::array<int, kMaxEntries> succeeded{};
+    static inline std::atomic<int> failing{-1};
+    static inline std::atomic<rts::OsError> error{0};
+    static inline std::array<std::atomic<int>, kMaxEntries> calls{};
+    static inline std::array<std::atomic<int>, kMaxEntries> succeeded{};
 };
 
 template <auto Member, int Index> struct Forward;
@@ -50,8 +51,7 @@ public:
     Injector(const Calls& real, const Calls& fake, void (*set)(const Calls*)) : set_(set), fake_(fake) {
         State<Calls>::real = &real;
         State<Calls>::failing = -1;
-        State<Calls>::calls = {};
-        State<Calls>::succeeded = {};
+        for (int i = 0; i < kMaxEntries; ++i) State<Calls>::calls[i] = State<Calls>::succeeded[i] = 0;
         set_(&fake_);
     }
     ~Injector() { set_(nullptr); }
