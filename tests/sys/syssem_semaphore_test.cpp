@@ -69,25 +69,33 @@ bool free_for_others(RTS_HANDLE sem) {
     return taken;
 }
 
-/* This thread holds the semaphore while a waiter thread enters it, and lets go once the
- * waiter has logged its wait (at most after about ten seconds). True when the waiter got the
- * semaphore only after the release. */
+/* This thread holds the semaphore while a waiter thread enters it, and lets go after a while.
+ * The waiter may reach its enter only after the release, so the hold grows until the waiter
+ * logged a wait (the log is read only while no other thread writes it). True when the waiter
+ * got the semaphore only after the release. */
 bool contend(RTS_HANDLE sem, const char* waiterName, unsigned* pWaiterId) {
-    SysSemEnter(sem);
-    std::atomic<bool> released{false};
     bool afterRelease = false;
-    std::thread waiter([&] {
-        name_thread(waiterName);
-        *pWaiterId = thread_id();
+    for (int holdMs = 20;
+         holdMs == 20 || (holdMs <= 2000 && testlog::count_starting("ERROR: SysSemEnter") == 0);
+         holdMs *= 3) {
+        LogEarlyBufferClear();
         SysSemEnter(sem);
-        afterRelease = released.load();
+        std::atomic<bool> setOut{false};
+        std::atomic<bool> released{false};
+        std::thread waiter([&] {
+            name_thread(waiterName);
+            *pWaiterId = thread_id();
+            setOut = true;
+            SysSemEnter(sem);
+            afterRelease = released.load();
+            SysSemLeave(sem);
+        });
+        while (!setOut) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+        released = true;
         SysSemLeave(sem);
-    });
-    for (int i = 0; i < 10000 && testlog::count_starting("ERROR: SysSemEnter") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    released = true;
-    SysSemLeave(sem);
-    waiter.join();
+        waiter.join();
+    }
     return afterRelease;
 }
 
@@ -155,7 +163,6 @@ TEST_F(SysSemDiagnosis, WaitOnAHeldSemaphoreLogsBothThreadsAndTheEndOfTheWait) {
     ASSERT_EQ(sem_log(), std::vector<std::string>{
                              "SysSemWin32: SysSemEnter diagnosis enabled! Only use this for diagnosis!"});
     const bool named = name_thread("sem-holder");
-    LogEarlyBufferClear();
     unsigned waiterId = 0;
     EXPECT_TRUE(contend(sem_, "sem-waiter", &waiterId))
         << "the waiter got the semaphore after the holder left";
