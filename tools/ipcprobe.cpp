@@ -3,19 +3,17 @@
  * with a named block or mutex and reports through its exit code and standard output:
  *
  *   ipcprobe create-mutex NAME               exit code: the result of creating the mutex
- *   ipcprobe hold-mutex NAME MS              enters the mutex, prints "held", keeps it MS ms
+ *   ipcprobe hold-mutex NAME                 enters the mutex, prints "held", keeps it until
+ *                                            its standard input ends
  *   ipcprobe create-block NAME SIZE          exit code: the result of creating the block
  *   ipcprobe check-block NAME SIZE OLD NEW   opens the block; exit 3 unless its first half is
  *                                            all OLD; then fills the second half with NEW
- *   ipcprobe hold-block NAME SIZE FILL MS    creates the block filled with FILL, prints
- *                                            "ready", keeps it MS ms
- * Exit code 100 + result when a block cannot be opened, 64 for bad arguments. */
-#include <chrono>
+ *   ipcprobe hold-block NAME SIZE FILL       creates the block filled with FILL, prints
+ *                                            "ready", keeps it until its standard input ends
+ * Exit code 100 + result when a block or mutex cannot be had, 64 for bad arguments. */
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cm.h"
@@ -55,8 +53,10 @@ void say(const char* line) {
     std::fflush(stdout);
 }
 
-void sleep_ms(unsigned long ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+/* Keeps what the probe holds until the test closes the probe's standard input. */
+void hold() {
+    while (std::getchar() != EOF) {
+    }
 }
 
 unsigned long number(const char* text) {
@@ -70,13 +70,13 @@ int create_mutex(const char* name) {
     return static_cast<int>(result);
 }
 
-int hold_mutex(const char* name, unsigned long ms) {
+int hold_mutex(const char* name) {
     RTS_RESULT result = RES_OK;
     RTS_HANDLE h = SysSemProcessCreate(name, &result);
     if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
     if (SysSemProcessEnter(h, 0xFFFFFFFFu) != RES_OK) return 2;
     say("held");
-    sleep_ms(ms);
+    hold();
     SysSemProcessLeave(h);
     SysSemProcessDelete(h);
     return 0;
@@ -104,14 +104,14 @@ int check_block(const char* name, RTS_SIZE size, unsigned char old, unsigned cha
     return 0;
 }
 
-int hold_block(const char* name, RTS_SIZE size, unsigned char fill, unsigned long ms) {
+int hold_block(const char* name, RTS_SIZE size, unsigned char fill) {
     RTS_RESULT result = RES_OK;
     RTS_HANDLE h = SysSharedMemoryCreate(name, 0, &size, &result);
     if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
     std::vector<unsigned char> data(size, fill);
     SysSharedMemoryWrite(h, 0, data.data(), size, nullptr);
     say("ready");
-    sleep_ms(ms);
+    hold();
     SysSharedMemoryClose(h);
     return 0;
 }
@@ -124,15 +124,14 @@ int main(int argc, char** argv) {
     const char* name = argv[2];
     Components components;
     if (command == "create-mutex") return create_mutex(name);
-    if (command == "hold-mutex" && argc == 4) return hold_mutex(name, number(argv[3]));
+    if (command == "hold-mutex") return hold_mutex(name);
     if (command == "create-block" && argc == 4) return create_block(name, number(argv[3]));
     if (command == "check-block" && argc == 6) {
         return check_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
                            static_cast<unsigned char>(number(argv[5])));
     }
-    if (command == "hold-block" && argc == 6) {
-        return hold_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
-                          number(argv[5]));
+    if (command == "hold-block" && argc == 5) {
+        return hold_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])));
     }
     return kUsage;
 }

@@ -16,7 +16,7 @@
 #include "seam_fault.h"
 #include "sys/syssem_os.h"
 #include "syssem.h"
-#include "sysshm_test_support.h"
+#include "ipc_support.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -144,7 +144,7 @@ protected:
     void start(int setting) {
         SettgSetIntValue("SysSem", "SemEnterDiagnosis", setting, 10);
         LogEarlyBufferClear();
-        run_ = std::make_unique<shmtest::ComponentRun>(SysSem__Entry);
+        run_ = std::make_unique<ipctest::ComponentRun>(SysSem__Entry);
         run_->hook(CH_INIT2);
         ASSERT_NE(sem_ = SysSemCreate(nullptr), RTS_INVALID_HANDLE);
     }
@@ -154,7 +154,7 @@ protected:
         run_.reset();
         SettgRemoveKey("SysSem", "SemEnterDiagnosis");
     }
-    std::unique_ptr<shmtest::ComponentRun> run_;
+    std::unique_ptr<ipctest::ComponentRun> run_;
     RTS_HANDLE sem_ = RTS_INVALID_HANDLE;
 };
 
@@ -226,11 +226,11 @@ TEST(SysSemSeam, EachFailingCallIsLoggedAndReported) {
          },
          RES_FAILED, 1},
         {kTry, [](RTS_HANDLE h) { return SysSemTry(h); }, RES_FAILED, 1},
-        {kOpen, [](RTS_HANDLE) { return shmtest::ComponentRun(SysSem__Entry).hook(CH_INIT2); }, RES_OK, 1},
-        {kClose, [](RTS_HANDLE) { return shmtest::ComponentRun(SysSem__Entry).hook(CH_INIT2); }, RES_OK, 1},
+        {kOpen, [](RTS_HANDLE) { return ipctest::ComponentRun(SysSem__Entry).hook(CH_INIT2); }, RES_OK, 1},
+        {kClose, [](RTS_HANDLE) { return ipctest::ComponentRun(SysSem__Entry).hook(CH_INIT2); }, RES_OK, 1},
         {kDescribe,
          [](RTS_HANDLE h) {
-             shmtest::ComponentRun run(SysSem__Entry);
+             ipctest::ComponentRun run(SysSem__Entry);
              run.hook(CH_INIT2);
              unsigned waiterId = 0;
              return contend(h, "sem-waiter", &waiterId) ? RES_OK : RES_FAILED;

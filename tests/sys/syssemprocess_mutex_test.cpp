@@ -14,7 +14,7 @@
 #include "seam_fault.h"
 #include "sys/syssemprocess_os.h"
 #include "syssem.h"
-#include "sysshm_test_support.h"
+#include "ipc_support.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -45,8 +45,8 @@ protected:
         return r;
     }
 
-    shmtest::ComponentRun run_{SysSemProcess__Entry};
-    std::string name_ = shmtest::unique_name("gc_mutex_");
+    ipctest::ComponentRun run_{SysSemProcess__Entry};
+    std::string name_ = ipctest::unique_name("gc_mutex_");
     RTS_HANDLE sem_ = RTS_INVALID_HANDLE;
 };
 
@@ -157,8 +157,8 @@ TEST(SysSemProcessSeam, EachFailingCallIsLoggedAndReported) {
     fake.mutex_close = seamfault::forward<&C::mutex_close, kClose>;
     fake.mutex_enter = seamfault::forward<&C::mutex_enter, kEnter>;
     fake.mutex_leave = seamfault::forward<&C::mutex_leave, kLeave>;
-    const std::string name = shmtest::unique_name("gc_mutex_seam_");
-    const auto run = [](RTS_HANDLE) { return shmtest::ComponentRun(SysSemProcess__Entry).hook(CH_INIT); };
+    const std::string name = ipctest::unique_name("gc_mutex_seam_");
+    const auto run = [](RTS_HANDLE) { return ipctest::ComponentRun(SysSemProcess__Entry).hook(CH_INIT); };
     const struct {
         int call;
         rts::OsError error;

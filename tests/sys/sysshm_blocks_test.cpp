@@ -9,7 +9,7 @@
 
 #include "cmplog.h"
 #include "sysshm.h"
-#include "sysshm_test_support.h"
+#include "ipc_support.h"
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit);
 
@@ -17,8 +17,8 @@ namespace {
 
 class SysShmBlocks : public ::testing::Test {
 protected:
-    shmtest::ComponentRun run_{SysShm__Entry};
-    std::string name_ = shmtest::unique_name("gc_shm_");
+    ipctest::ComponentRun run_{SysShm__Entry};
+    std::string name_ = ipctest::unique_name("gc_shm_");
 
     RTS_HANDLE create(RTS_SIZE size, RTS_RESULT* pResult = nullptr) {
         RTS_RESULT r = RES_FAILED;
@@ -311,7 +311,7 @@ TEST_F(SysShmBlocks, ParallelOpensAndClosesKeepTheCountExact) {
 }
 
 TEST(SysShmLifecycle, NothingWorksOutsideStartUpAndShutDown) {
-    const std::string name = shmtest::unique_name("gc_shm_life_");
+    const std::string name = ipctest::unique_name("gc_shm_life_");
     RTS_SIZE size = 64;
     RTS_RESULT r = RES_OK;
     EXPECT_EQ(SysSharedMemoryCreate(name.c_str(), 0, &size, &r), RTS_INVALID_HANDLE);
@@ -319,7 +319,7 @@ TEST(SysShmLifecycle, NothingWorksOutsideStartUpAndShutDown) {
     RTS_HANDLE left = RTS_INVALID_HANDLE;
     LogEarlyBufferClear();
     {
-        shmtest::ComponentRun run(SysShm__Entry);
+        ipctest::ComponentRun run(SysShm__Entry);
         left = SysSharedMemoryCreate(name.c_str(), 0, &size, &r);
         ASSERT_EQ(r, RES_OK);
     }
@@ -333,7 +333,7 @@ TEST(SysShmLifecycle, NothingWorksOutsideStartUpAndShutDown) {
     EXPECT_EQ(SysSharedMemoryOpen(name.c_str(), 0, &size, &r), RTS_INVALID_HANDLE);
     EXPECT_EQ(r, RES_NOTINITIALIZED);
 
-    shmtest::ComponentRun again(SysShm__Entry);
+    ipctest::ComponentRun again(SysShm__Entry);
     EXPECT_EQ(SysSharedMemoryOpen(name.c_str(), 0, &size, &r), RTS_INVALID_HANDLE);
     EXPECT_EQ(r, RES_NO_OBJECT) << "the shut-down released the block";
 }

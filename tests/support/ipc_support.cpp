@@ -1,6 +1,6 @@
-/* Helpers of the shared-memory and process-semaphore tests: component hook runs, unique
- * names, and starting, reading, killing and reaping the probe program on both platforms. */
-#include "sysshm_test_support.h"
+// Helpers of the shared-memory and semaphore tests: component hook runs, unique names, and
+// starting, feeding, reading, killing and reaping the probe program on both platforms.
+#include "ipc_support.h"
 
 #include <atomic>
 
@@ -8,13 +8,14 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
 #endif
 
-namespace shmtest {
+namespace ipctest {
 
 ComponentRun::ComponentRun(PF_COMPONENT_ENTRY entry) {
     entry(&record_);
@@ -42,6 +43,19 @@ std::string probe_path() {
     std::string s(path, n);
     return s.substr(0, s.find_last_of("\\/") + 1) + "ipcprobe.exe";
 }
+
+/* A pipe whose parent's end (read or write) is not inherited by the probe. */
+bool make_pipe(HANDLE* pRead, HANDLE* pWrite, bool parentReads) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    if (!CreatePipe(pRead, pWrite, &sa, 0)) return false;
+    SetHandleInformation(parentReads ? *pRead : *pWrite, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+void close_handle(void*& h) {
+    if (h != nullptr) CloseHandle(h);
+    h = nullptr;
+}
 #else
 unsigned long process_id() {
     return static_cast<unsigned long>(getpid());
@@ -52,6 +66,19 @@ std::string probe_path() {
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     std::string s(path, n > 0 ? static_cast<size_t>(n) : 0);
     return s.substr(0, s.find_last_of('/') + 1) + "ipcprobe";
+}
+
+int fd_of(void* p) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(p));
+}
+
+void* as_handle(int fd) {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(fd));
+}
+
+void close_handle(void*& h) {
+    if (h != nullptr) close(fd_of(h));
+    h = nullptr;
 }
 #endif
 
@@ -66,32 +93,29 @@ std::string unique_name(const char* prefix) {
 Probe::Probe(const std::vector<std::string>& args) {
     std::string command = "\"" + probe_path() + "\"";
     for (const auto& a : args) command += " \"" + a + "\"";
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr;
+    if (!make_pipe(&inRead, &inWrite, false)) return;
+    if (!make_pipe(&outRead, &outWrite, true)) {
+        CloseHandle(inRead);
+        CloseHandle(inWrite);
+        return;
+    }
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
+    si.hStdInput = inRead;
+    si.hStdOutput = outWrite;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi{};
     started_ =
         CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi) != 0;
-    CloseHandle(writeEnd);
-    output_ = readEnd;
+    CloseHandle(inRead);
+    CloseHandle(outWrite);
+    input_ = inWrite;
+    output_ = outRead;
     if (!started_) return;
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
-}
-
-Probe::~Probe() {
-    if (started_ && !ended_) kill();
-    if (started_) wait();
-    if (process_ != nullptr) CloseHandle(process_);
-    if (output_ != nullptr) CloseHandle(output_);
 }
 
 std::string Probe::read_line() {
@@ -109,8 +133,8 @@ void Probe::kill() {
 }
 
 int Probe::wait() {
-    if (!started_) return -1;
-    if (!ended_) {
+    finish();
+    if (started_ && !ended_) {
         WaitForSingleObject(process_, INFINITE);
         DWORD code = 0;
         exit_code_ = GetExitCodeProcess(process_, &code) ? static_cast<int>(code) : -1;
@@ -119,62 +143,75 @@ int Probe::wait() {
     return exit_code_;
 }
 
+Probe::~Probe() {
+    wait();
+    close_handle(process_);
+    close_handle(output_);
+}
+
 #else
 
 Probe::Probe(const std::vector<std::string>& args) {
     const std::string path = probe_path();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
+    std::vector<char*> argv{const_cast<char*>(path.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0) return;
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0) return;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     pid_t pid = 0;
     started_ = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    output_ = reinterpret_cast<void*>(static_cast<intptr_t>(fds[0]));
-    process_ = reinterpret_cast<void*>(static_cast<intptr_t>(pid));
-}
-
-Probe::~Probe() {
-    if (started_ && !ended_) kill();
-    if (started_) wait();
-    close(static_cast<int>(reinterpret_cast<intptr_t>(output_)));
+    close(in[0]);
+    close(out[1]);
+    input_ = as_handle(in[1]);
+    output_ = as_handle(out[0]);
+    process_ = as_handle(pid);
 }
 
 std::string Probe::read_line() {
     std::string line;
     char c = 0;
-    const int fd = static_cast<int>(reinterpret_cast<intptr_t>(output_));
-    while (read(fd, &c, 1) == 1 && c != '\n') line += c;
+    while (read(fd_of(output_), &c, 1) == 1 && c != '\n') line += c;
     return line;
 }
 
 void Probe::kill() {
-    if (started_ && !ended_) ::kill(static_cast<pid_t>(reinterpret_cast<intptr_t>(process_)), SIGKILL);
+    if (started_ && !ended_) ::kill(static_cast<pid_t>(fd_of(process_)), SIGKILL);
 }
 
 int Probe::wait() {
-    if (!started_) return -1;
-    if (!ended_) {
+    finish();
+    if (started_ && !ended_) {
         int status = 0;
-        pid_t pid = static_cast<pid_t>(reinterpret_cast<intptr_t>(process_));
+        const pid_t pid = static_cast<pid_t>(fd_of(process_));
         exit_code_ = waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         ended_ = true;
     }
     return exit_code_;
 }
 
-#endif
-
-int run_probe(const std::vector<std::string>& args) {
-    Probe probe(args);
-    return probe.started() ? probe.wait() : -1;
+Probe::~Probe() {
+    wait();
+    close_handle(output_);
 }
 
-} // namespace shmtest
+#endif
+
+void Probe::finish() {
+    close_handle(input_);
+}
+
+int run_probe(const std::vector<std::string>& args) {
+    return Probe(args).wait();
+}
+
+} // namespace ipctest
