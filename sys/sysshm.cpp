@@ -146,13 +146,12 @@ RTS_RESULT attach_named(ShmRecord* r, RTS_UI64 wanted, bool create) {
                            : open_existing(globalName, localName, &r->view);
     if (!ok) return RES_NO_OBJECT;
     if (wanted > r->view.size) {
-        /* A block left by another program is smaller than asked: handing it out would let the
-         * caller write past its end. */
+        /* A block left by another program holds fewer pages than asked: handing it out would
+         * let the caller write past its end. */
         sysshm_os::mapping_close(&r->view);
         return RES_BUFFERSIZE;
     }
     r->address = r->view.address;
-    if (r->size == 0) r->size = r->view.size;
     if (wanted != 0 && !lock_view(r, wanted)) return RES_NOT_LOCKED;
     return RES_OK;
 }

@@ -8,7 +8,8 @@
 
 namespace sysshm_os {
 
-/* A mapped named block: the platform's mapping token, the view and the size of the view. */
+/* A mapped named block: the platform's mapping token, the view and the size of the view in
+ * whole pages. */
 struct View {
     void* mapping;
     void* address;

@@ -2,7 +2,8 @@
  * part after the first backslash, else the whole name), so "ServiceControl_Ombrelin" and
  * "Global\\ServiceControl_Ombrelin" are one object. Objects are created with mode 0666
  * whatever the umask (every user may read and write them, as every authenticated user may on
- * Windows); only the creator sizes an object, and the size of a block is the object's size.
+ * Windows); only the creator sizes an object, exactly as asked. A view covers the object in
+ * whole pages, as a Windows view covers its mapping.
  * A local name with a '/' names no object.
  *
  * A named mapping disappears on Windows with its last handle. Here the process that created
@@ -45,21 +46,25 @@ bool object_name(const char* name, char (&out)[kMaxObjectName]) {
     return true;
 }
 
-/* Maps the whole object behind fd; fills the view and takes ownership of the mapping token. */
+long page_size() {
+    return sysconf(_SC_PAGESIZE);
+}
+
+/* Maps the whole object behind fd, in whole pages as a Windows view is; fills the view and
+ * takes ownership of the mapping token. */
 bool map_object(int fd, Mapping* mapping, sysshm_os::View* view) {
     struct stat st {};
     void* address = MAP_FAILED;
+    const auto page = static_cast<RTS_UI64>(page_size());
+    RTS_UI64 size = 0;
     if (fstat(fd, &st) == 0 && st.st_size > 0) {
-        address = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        size = (static_cast<RTS_UI64>(st.st_size) + page - 1) / page * page;
+        address = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     }
     close(fd);
     if (address == MAP_FAILED) return false;
-    *view = sysshm_os::View{mapping, address, static_cast<RTS_UI64>(st.st_size)};
+    *view = sysshm_os::View{mapping, address, size};
     return true;
-}
-
-long page_size() {
-    return sysconf(_SC_PAGESIZE);
 }
 
 } // namespace

@@ -40,18 +40,46 @@ TEST_F(CrossProcess, BothProcessesSeeEachOthersWritesAndCreateGivesDuplicate) {
     EXPECT_EQ(SysSharedMemoryClose(h), RES_OK);
 }
 
-TEST_F(CrossProcess, BlockOfAnotherProcessIsFoundWhileItLives) {
-    ipctest::Probe maker({"hold-block", name_, "64", "0x11"});
+/* The size rule for a block that another process made with 524 bytes, the same on every
+ * platform: a record keeps the size its first open asked for (0: any), and a block is handed
+ * out for every size its memory pages hold. Each row opens in turn with the sizes given
+ * (through the global name, as the channel does) and closes everything at its end. */
+TEST_F(CrossProcess, SizeOfABlockMadeElsewhereIsTheSizeAskedFor) {
+    ipctest::Probe maker({"hold-block", name_, "524", "0x11"});
     ASSERT_EQ(maker.read_line(), "ready");
-    RTS_SIZE size = 64;
-    RTS_RESULT r = RES_FAILED;
-    RTS_HANDLE h = SysSharedMemoryOpen(("Global\\" + name_).c_str(), 0, &size, &r);
-    ASSERT_EQ(r, RES_OK);
-    unsigned char data[64] = {};
-    SysSharedMemoryReadByte(h, 0, data, sizeof data, &r);
-    EXPECT_EQ(std::vector<unsigned char>(data, data + 64), std::vector<unsigned char>(64, 0x11));
+    struct Open {
+        RTS_SIZE asked;
+        RTS_RESULT expected;
+        RTS_SIZE written;
+    };
+    const std::vector<std::vector<Open>> rows = {
+        {{0, RES_OK, 0}, {524, RES_BUFFERSIZE, 0}, {0, RES_OK, 0}},
+        {{524, RES_OK, 524}, {0, RES_OK, 524}, {64, RES_BUFFERSIZE, 524}},
+        {{2048, RES_OK, 2048}, {2048, RES_OK, 2048}},
+        {{64, RES_OK, 64}, {524, RES_BUFFERSIZE, 64}},
+        {{RTS_SIZE{1} << 20, RES_BUFFERSIZE, RTS_SIZE{1} << 20}, {524, RES_OK, 524}},
+    };
+    const std::string global = "Global\\" + name_;
+    for (size_t row = 0; row < rows.size(); ++row) {
+        std::vector<RTS_HANDLE> open;
+        for (const Open& o : rows[row]) {
+            RTS_SIZE size = o.asked;
+            RTS_RESULT r = RES_FAILED;
+            RTS_HANDLE h = SysSharedMemoryOpen(global.c_str(), 0, &size, &r);
+            EXPECT_EQ(r, o.expected) << "row " << row << ", asked " << o.asked;
+            EXPECT_EQ(size, o.written) << "row " << row << ", asked " << o.asked;
+            if (h != RTS_INVALID_HANDLE) open.push_back(h);
+        }
+        for (RTS_HANDLE h : open) EXPECT_EQ(SysSharedMemoryClose(h), RES_OK);
+    }
+    unsigned char data[524] = {};
+    RTS_SIZE size = sizeof data;
+    RTS_HANDLE h = SysSharedMemoryOpen(name_.c_str(), 0, &size, nullptr);
+    EXPECT_EQ(SysSharedMemoryReadByte(h, 0, data, sizeof data, nullptr), sizeof data);
+    EXPECT_EQ(std::vector<unsigned char>(data, data + 524), std::vector<unsigned char>(524, 0x11));
     EXPECT_EQ(SysSharedMemoryClose(h), RES_OK);
     EXPECT_EQ(maker.wait(), 0);
+    RTS_RESULT r = RES_OK;
     EXPECT_EQ(SysSharedMemoryOpen(name_.c_str(), 0, &size, &r), RTS_INVALID_HANDLE);
     EXPECT_EQ(r, RES_NO_OBJECT) << "a block goes when its maker closed it and no one else holds it";
 }
