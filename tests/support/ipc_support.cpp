@@ -1,15 +1,19 @@
-// Helpers of the shared-memory and semaphore tests: component hook runs, unique names, and
-// starting, feeding, reading, killing and reaping the probe program on both platforms.
+// Helpers of the shared-memory and semaphore tests: component hook runs, unique names, thread
+// ids and names, and starting, feeding, reading, killing and reaping the probe program on both
+// platforms.
 #include "ipc_support.h"
 
 #include <atomic>
+#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -90,6 +94,18 @@ std::string unique_name(const char* prefix) {
 
 #ifdef _WIN32
 
+unsigned thread_id() {
+    return GetCurrentThreadId();
+}
+
+bool name_thread(const char* name) {
+    using PfSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    auto set = reinterpret_cast<PfSetThreadDescription>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
+    std::wstring wide(name, name + std::strlen(name));
+    return set != nullptr && SUCCEEDED(set(GetCurrentThread(), wide.c_str()));
+}
+
 Probe::Probe(const std::vector<std::string>& args) {
     std::string command = "\"" + probe_path() + "\"";
     for (const auto& a : args) command += " \"" + a + "\"";
@@ -151,6 +167,14 @@ Probe::~Probe() {
 
 #else
 
+unsigned thread_id() {
+    return static_cast<unsigned>(syscall(SYS_gettid));
+}
+
+bool name_thread(const char* name) {
+    return pthread_setname_np(pthread_self(), name) == 0;
+}
+
 Probe::Probe(const std::vector<std::string>& args) {
     const std::string path = probe_path();
     std::vector<char*> argv{const_cast<char*>(path.c_str())};
@@ -205,6 +229,12 @@ Probe::~Probe() {
 }
 
 #endif
+
+std::vector<std::string> Probe::read_lines() {
+    std::vector<std::string> lines;
+    for (std::string line = read_line(); !line.empty(); line = read_line()) lines.push_back(line);
+    return lines;
+}
 
 void Probe::finish() {
     close_handle(input_);
