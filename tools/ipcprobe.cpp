@@ -10,6 +10,8 @@
  *                                            all OLD; then fills the second half with NEW
  *   ipcprobe hold-block NAME SIZE FILL       creates the block filled with FILL, prints
  *                                            "ready", keeps it until its standard input ends
+ *   ipcprobe open-block NAME SIZE            opens the block as an unprivileged process,
+ *                                            prints the result and the component's log lines
  * Exit code 100 + result when a block or mutex cannot be had, 64 for bad arguments. */
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +19,14 @@
 #include <vector>
 
 #include "cm.h"
+#include "cmplog.h"
 #include "syssem.h"
 #include "sysshm.h"
+
+#ifndef _WIN32
+#include <grp.h>
+#include <unistd.h>
+#endif
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit);
 extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit);
@@ -116,6 +124,28 @@ int hold_block(const char* name, RTS_SIZE size, unsigned char fill) {
     return 0;
 }
 
+/* The superuser passes every access check, so a probe started by the superuser becomes the
+ * unprivileged user ("nobody") before it tries; on Windows the access list decides alone. */
+bool drop_privileges() {
+#ifndef _WIN32
+    constexpr gid_t kNobody = 65534;
+    if (geteuid() == 0) return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+#endif
+    return true;
+}
+
+int open_block(const char* name, RTS_SIZE size) {
+    if (!drop_privileges()) return 2;
+    LogEarlyBufferClear();
+    RTS_RESULT result = RES_OK;
+    SysSharedMemoryClose(SysSharedMemoryOpen(name, 0, &size, &result));
+    std::printf("%u\n", static_cast<unsigned>(result));
+    LogEntry entry{};
+    for (int i = 0; LogEarlyBufferGet(i, &entry) == RES_OK; ++i)
+        if (entry.CmpId == CMPID_SysShm) say(entry.InfoText);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -126,6 +156,7 @@ int main(int argc, char** argv) {
     if (command == "create-mutex") return create_mutex(name);
     if (command == "hold-mutex") return hold_mutex(name);
     if (command == "create-block" && argc == 4) return create_block(name, number(argv[3]));
+    if (command == "open-block" && argc == 4) return open_block(name, number(argv[3]));
     if (command == "check-block" && argc == 6) {
         return check_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
                            static_cast<unsigned char>(number(argv[5])));
