@@ -269,7 +269,10 @@ int open_object(const char* name, bool* pExisted, Failure& failure) {
     int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0666);
     *pExisted = fd < 0 && errno == EEXIST;
     if (*pExisted) fd = shm_open(name, O_RDWR, 0);
-    if (fd < 0) return failure.at("shm_open", errno), -1;
+    if (fd < 0) {
+        failure.at("shm_open", errno);
+        return -1;
+    }
     struct stat st {};
     const bool ok = (*pExisted || fchmod(fd, 0666) == 0 || failure.at("fchmod", errno)) &&
                     (fstat(fd, &st) == 0 || failure.at("fstat", errno)) &&
