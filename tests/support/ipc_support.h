@@ -20,6 +20,7 @@ public:
     ComponentRun(const ComponentRun&) = delete;
     ComponentRun& operator=(const ComponentRun&) = delete;
     RTS_RESULT hook(RTS_UI32 hook) { return record_.hookFunction(hook, 0, 0); }
+    const ComponentInitRecord& record() const { return record_; }
 
 private:
     ComponentInitRecord record_{};

@@ -146,28 +146,27 @@ TEST(SysSemProcessSeam, EachFailingCallIsLoggedAndReported) {
     const auto leave = [](RTS_HANDLE h) {
         return SysSemProcessEnter(h, 0) == RES_OK ? SysSemProcessLeave(h) : RES_OK;
     };
-    const std::string created = " for <name>Global\\" + name + "</name>";
-    // call, OS error, act, its result, the object the line names
-    const std::tuple<int, rts::OsError, std::function<RTS_RESULT(RTS_HANDLE)>, RTS_RESULT, std::string>
-        rows[] = {
-            {kSecure, 1234, hooks, RES_OK, ""},
-            {kUnsecure, 1234, hooks, RES_OK, ""},
-            {kCreate, 1234, create, RES_FAILED, created},
-            {kClose, 1234, SysSemProcessDelete, RES_PARAMETER, ""},
-            {kEnter, 1234, enter, RES_PARAMETER, ""},
-            {kLeave, 1234, leave, RES_PARAMETER, ""},
-            {kLeave, kNotOwner, leave, RES_FAILED, ""},
-        };
-    for (const auto& [call, error, act, expected, object] : rows) {
+    // call, OS error, act, its result, whether the line names the mutex
+    const std::tuple<int, rts::OsError, std::function<RTS_RESULT(RTS_HANDLE)>, RTS_RESULT, bool> rows[] = {
+        {kSecure, 1234, hooks, RES_OK, false},
+        {kUnsecure, 1234, hooks, RES_OK, false},
+        {kCreate, 1234, create, RES_FAILED, true},
+        {kClose, 1234, SysSemProcessDelete, RES_PARAMETER, false},
+        {kEnter, 1234, enter, RES_PARAMETER, false},
+        {kLeave, 1234, leave, RES_PARAMETER, false},
+        {kLeave, kNotOwner, leave, RES_FAILED, false},
+    };
+    for (const auto& [call, error, act, expected, named] : rows) {
         seamfault::Injector<C> injector(syssemprocess_os::platform_calls(), fake,
                                         syssemprocess_os::set_calls);
         RTS_HANDLE sem = SysSemProcessCreate(name.c_str(), nullptr);
         LogEarlyBufferClear();
         injector.fail(call, error);
         EXPECT_EQ(act(sem), expected) << "call " << call;
-        EXPECT_EQ(
-            seamfault::injected_lines(CMPID_SysSemProcess),
-            std::vector<std::string>{"injected failed" + object + ": OS error " + std::to_string(error)});
+        EXPECT_EQ(seamfault::injected_lines(CMPID_SysSemProcess),
+                  std::vector<std::string>{"injected failed" +
+                                           (named ? " for <name>Global\\" + name + "</name>" : "") +
+                                           ": OS error " + std::to_string(error)});
         injector.heal();
         if (call == kLeave) SysSemProcessLeave(sem);
         EXPECT_EQ(SysSemProcessDelete(sem), RES_OK) << "call " << call;

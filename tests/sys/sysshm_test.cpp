@@ -127,23 +127,25 @@ TEST_F(SysShm, BadArgumentsAreRefused) {
         << "null buffer";
 }
 
-// syssharedmemoryopen creates what is missing. Each copy variant writes at the offset, and
-// nowhere else, and reads it back; the probe checks what this process wrote and fills the
-// second half, which this process sees; syssharedmemoryopen2 only opens, with the 32-bit size
-// of the record going both ways.
+// syssharedmemoryopen creates what is missing. Each copy variant, taken from the table of the
+// component's interface object, writes at the offset, and nowhere else, and reads it back; the
+// probe checks what this process wrote and fills the second half, which this process sees;
+// syssharedmemoryopen2 only opens, with the 32-bit size of the record going both ways.
 TEST_F(SysShm, CopiesLandAtTheirOffsetInEveryVariantAndInTheOtherProcess) {
     RTS_UI32 size = 512;
     RTS_RESULT r = RES_FAILED;
     SysShmOpenParams open{name_.c_str(), 0, &size, &r, nullptr}, open2 = open;
     syssharedmemoryopen(&open);
     RTS_HANDLE h = open.result;
-    auto* base = static_cast<unsigned char*>(SysSharedMemoryGetPointer(h, nullptr));
+    auto* object = static_cast<SysShmObject*>(run_->record().createInstance(SYSSHM_CLASS_ID));
+    auto* itf = static_cast<const SysShmInterface*>(object->QueryInterface(object, SYSSHM_INTERFACE_ID, &r));
+    EXPECT_EQ(object->QueryInterface(object, 0, &r), object);
+    EXPECT_EQ(object->QueryInterface(object, 99, &r), nullptr);
+    EXPECT_EQ(std::make_pair(r, object->references), std::make_pair(RES_NOTSUPPORTED, 2)) << "one per answer";
+    auto* base = static_cast<unsigned char*>(itf->getPointer(h, nullptr));
     ASSERT_NE(base, nullptr);
-    using Write = RTS_SIZE (*)(RTS_HANDLE, RTS_SIZE, const unsigned char*, RTS_SIZE, RTS_RESULT*);
-    using Read = RTS_SIZE (*)(RTS_HANDLE, RTS_SIZE, unsigned char*, RTS_SIZE, RTS_RESULT*);
     for (const auto& [write, read] :
-         {std::pair<Write, Read>{SysSharedMemoryWrite, SysSharedMemoryReadByte},
-          std::pair<Write, Read>{SysSharedMemoryWriteByte, SysSharedMemoryRead}}) {
+         {std::pair{itf->write, itf->readByte}, std::pair{itf->writeByte, itf->read}}) {
         for (RTS_SIZE offset : {0, 1, 255, 500}) {
             std::fill(base, base + 512, 0);
             std::vector<unsigned char> data(12), back(12);
@@ -163,8 +165,9 @@ TEST_F(SysShm, CopiesLandAtTheirOffsetInEveryVariantAndInTheOtherProcess) {
     size = 0;
     syssharedmemoryopen2(&open2);
     EXPECT_EQ(std::make_pair(open2.result, size), std::make_pair(h, 512u));
-    EXPECT_EQ(SysSharedMemoryClose(h) + SysSharedMemoryClose(h), RES_OK);
+    EXPECT_EQ(itf->close(h) + SysSharedMemoryClose(h), RES_OK);
     EXPECT_EQ(SysSharedMemoryClose(h), RES_PARAMETER) << "closed more often than opened";
+    EXPECT_EQ(run_->record().deleteInstance(object), RES_OK);
     syssharedmemoryopen2(&open2);
     EXPECT_EQ(std::make_pair(open2.result, r), std::make_pair(RTS_INVALID_HANDLE, RES_NO_OBJECT));
 }
