@@ -53,9 +53,8 @@ RTS_RESULT os_failure(const char* call, rts::OsError error) {
 }
 
 /* Bookkeeping right after the calling thread took the lock / right before it gives it up. */
-void note_taken(SemRecord* sem) {
-    if (sem->depth++ == 0)
-        sem->holder.store(syssem_os::calls().current_thread_id(), std::memory_order_relaxed);
+void note_taken(SemRecord* sem, const syssem_os::Calls& os) {
+    if (sem->depth++ == 0) sem->holder.store(os.current_thread_id(), std::memory_order_relaxed);
 }
 
 void note_leaving(SemRecord* sem) {
@@ -64,9 +63,10 @@ void note_leaving(SemRecord* sem) {
 
 /* Waits for the lock and notes the new holder. */
 RTS_RESULT take(RTS_HANDLE h) {
+    const syssem_os::Calls& os = syssem_os::calls();
     const char* call = nullptr;
-    if (const rts::OsError e = syssem_os::calls().lock_enter(lock_of(h), &call)) return os_failure(call, e);
-    note_taken(record_of(h));
+    if (const rts::OsError e = os.lock_enter(lock_of(h), &call)) return os_failure(call, e);
+    note_taken(record_of(h), os);
     return RES_OK;
 }
 
@@ -91,7 +91,7 @@ RTS_RESULT enter_with_diagnosis(RTS_HANDLE h) {
     if (const rts::OsError e = syssem_os::calls().lock_try(lock_of(h), &taken, &call))
         return os_failure(call, e);
     if (taken) {
-        note_taken(record_of(h));
+        note_taken(record_of(h), syssem_os::calls());
         return RES_OK;
     }
     const RTS_UI32 self = syssem_os::calls().current_thread_id();
@@ -223,22 +223,21 @@ extern "C" RTS_RESULT SysSemEnter(RTS_HANDLE hSem) {
 extern "C" RTS_RESULT SysSemLeave(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
     /* Only the holder keeps the books; the platform refuses a leave by any other thread. */
+    const syssem_os::Calls& os = syssem_os::calls();
     SemRecord* sem = record_of(hSem);
-    if (sem->holder.load(std::memory_order_relaxed) == syssem_os::calls().current_thread_id())
-        note_leaving(sem);
+    if (sem->holder.load(std::memory_order_relaxed) == os.current_thread_id()) note_leaving(sem);
     const char* call = nullptr;
-    if (const rts::OsError e = syssem_os::calls().lock_leave(lock_of(hSem), &call))
-        return os_failure(call, e);
+    if (const rts::OsError e = os.lock_leave(lock_of(hSem), &call)) return os_failure(call, e);
     return RES_OK;
 }
 
 extern "C" RTS_RESULT SysSemTry(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
+    const syssem_os::Calls& os = syssem_os::calls();
     const char* call = nullptr;
     bool taken = false;
-    if (const rts::OsError e = syssem_os::calls().lock_try(lock_of(hSem), &taken, &call))
-        return os_failure(call, e);
+    if (const rts::OsError e = os.lock_try(lock_of(hSem), &taken, &call)) return os_failure(call, e);
     if (!taken) return RES_FAILED;
-    note_taken(record_of(hSem));
+    note_taken(record_of(hSem), os);
     return RES_OK;
 }
