@@ -3,19 +3,22 @@
  * with a named block or mutex and reports through its exit code and standard output:
  *
  *   ipcprobe create-mutex NAME               exit code: the result of creating the mutex
- *   ipcprobe hold-mutex NAME                 enters the mutex, prints "held", keeps it until
- *                                            its standard input ends
+ *   ipcprobe hold-mutex NAME [MS]            enters the mutex, prints "held", keeps it MS ms,
+ *                                            or until its standard input ends
  *   ipcprobe create-block NAME SIZE          exit code: the result of creating the block
  *   ipcprobe check-block NAME SIZE OLD NEW   opens the block; exit 3 unless its first half is
  *                                            all OLD; then fills the second half with NEW
- *   ipcprobe hold-block NAME SIZE FILL       creates the block filled with FILL, prints
- *                                            "ready", keeps it until its standard input ends
+ *   ipcprobe hold-block NAME SIZE FILL [MS]  creates the block filled with FILL, prints
+ *                                            "ready", keeps it MS ms, or until its standard
+ *                                            input ends
  *   ipcprobe open-block NAME SIZE            opens the block as an unprivileged process,
  *                                            prints the result and the component's log lines
  * Exit code 100 + result when a block or mutex cannot be had, 64 for bad arguments. */
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cm.h"
@@ -61,14 +64,19 @@ void say(const char* line) {
     std::fflush(stdout);
 }
 
-/* Keeps what the probe holds until the test closes the probe's standard input. */
-void hold() {
-    while (std::getchar() != EOF) {
-    }
-}
-
 unsigned long number(const char* text) {
     return std::strtoul(text, nullptr, 0);
+}
+
+/* Keeps what the probe holds for the time given, or, without one, until the test closes the
+ * probe's standard input. */
+void hold(const char* ms) {
+    if (ms != nullptr) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(number(ms)));
+        return;
+    }
+    while (std::getchar() != EOF) {
+    }
 }
 
 int create_mutex(const char* name) {
@@ -78,13 +86,13 @@ int create_mutex(const char* name) {
     return static_cast<int>(result);
 }
 
-int hold_mutex(const char* name) {
+int hold_mutex(const char* name, const char* ms) {
     RTS_RESULT result = RES_OK;
     RTS_HANDLE h = SysSemProcessCreate(name, &result);
     if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
     if (SysSemProcessEnter(h, 0xFFFFFFFFu) != RES_OK) return 2;
     say("held");
-    hold();
+    hold(ms);
     SysSemProcessLeave(h);
     SysSemProcessDelete(h);
     return 0;
@@ -112,14 +120,14 @@ int check_block(const char* name, RTS_SIZE size, unsigned char old, unsigned cha
     return 0;
 }
 
-int hold_block(const char* name, RTS_SIZE size, unsigned char fill) {
+int hold_block(const char* name, RTS_SIZE size, unsigned char fill, const char* ms) {
     RTS_RESULT result = RES_OK;
     RTS_HANDLE h = SysSharedMemoryCreate(name, 0, &size, &result);
     if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
     std::vector<unsigned char> data(size, fill);
     SysSharedMemoryWrite(h, 0, data.data(), size, nullptr);
     say("ready");
-    hold();
+    hold(ms);
     SysSharedMemoryClose(h);
     return 0;
 }
@@ -154,15 +162,16 @@ int main(int argc, char** argv) {
     const char* name = argv[2];
     Components components;
     if (command == "create-mutex") return create_mutex(name);
-    if (command == "hold-mutex") return hold_mutex(name);
+    if (command == "hold-mutex" && argc <= 4) return hold_mutex(name, argc == 4 ? argv[3] : nullptr);
     if (command == "create-block" && argc == 4) return create_block(name, number(argv[3]));
     if (command == "open-block" && argc == 4) return open_block(name, number(argv[3]));
     if (command == "check-block" && argc == 6) {
         return check_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
                            static_cast<unsigned char>(number(argv[5])));
     }
-    if (command == "hold-block" && argc == 5) {
-        return hold_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])));
+    if (command == "hold-block" && (argc == 5 || argc == 6)) {
+        return hold_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
+                          argc == 6 ? argv[5] : nullptr);
     }
     return kUsage;
 }
