@@ -25,6 +25,7 @@ constexpr DWORD kDriverFunction = 0x800;
 constexpr DWORD kIoctlMap = CTL_CODE(kDriverDeviceType, kDriverFunction, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr DWORD kIoctlUnmap =
     CTL_CODE(kDriverDeviceType, kDriverFunction + 1, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr DWORD kSessionListVersion = 1; /* the only layout of the session list there is */
 
 SECURITY_DESCRIPTOR g_descriptor;
 PACL g_acl = nullptr;
@@ -211,7 +212,7 @@ rts::OsError for_each_session(bool (*visit)(RTS_UI32 sessionId, void* context), 
     SessionInfo* sessions = nullptr;
     DWORD count = 0;
     if (g_enumerate == nullptr) return rts::kOsOk;
-    if (!g_enumerate(nullptr /* this server */, 0, 1, &sessions, &count))
+    if (!g_enumerate(nullptr /* this server */, 0, kSessionListVersion, &sessions, &count))
         return last_error("WTSEnumerateSessionsA", pCall);
     bool found = false;
     for (DWORD i = 0; i < count && !found; ++i) found = visit(sessions[i].SessionId, context);
