@@ -11,7 +11,9 @@ RTS_BEGIN_C
 RTS_HANDLE SysSemCreate(RTS_RESULT* pResult);
 /* Each takes a handle from SysSemCreate; null or invalid gives RES_PARAMETER. With the setting
  * SysSem.SemEnterDiagnosis on, an enter that must wait logs the waiting and the holding thread,
- * and again once it got the semaphore. */
+ * and again once it got the semaphore. An enter or leave that the platform refuses (a leave by
+ * a thread that does not hold the semaphore, for one) gives RES_FAILED; every refusal of the
+ * platform is logged at LOG_DEBUG with the operating system's error. */
 RTS_RESULT SysSemDelete(RTS_HANDLE hSem);
 RTS_RESULT SysSemEnter(RTS_HANDLE hSem);
 RTS_RESULT SysSemLeave(RTS_HANDLE hSem);

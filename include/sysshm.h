@@ -9,9 +9,11 @@
 RTS_BEGIN_C
 
 /* Opens an existing block (physical address 0: a named block; else physical memory).
- * *pSize in: the wanted size (0: any), out: the block's size. RES_BUFFERSIZE with the
- * invalid handle when the block is open here with another size; RES_NO_OBJECT when no
- * process has created it; RES_NOT_LOCKED with a valid handle when it could not be locked. */
+ * *pSize in: the wanted size (0: any); out: the size this process's record of the block keeps,
+ * which is the size its first open or create here asked for (0 included), on every platform.
+ * RES_BUFFERSIZE with the invalid handle when the block is open here with another size, or
+ * when its memory pages hold fewer bytes than asked; RES_NO_OBJECT when no process has created
+ * it; RES_NOT_LOCKED with a valid handle when it could not be locked. */
 RTS_HANDLE SysSharedMemoryOpen(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize,
                                RTS_RESULT* pResult);
 /* Creates the named block, or opens it with RES_DUPLICATE when it exists (here or in another

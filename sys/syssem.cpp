@@ -1,7 +1,9 @@
 /* SysSem: semaphores inside the process, recursive for the thread that holds them. Each
  * handle is the address of a small record taken from the heap: the holding thread and its
  * depth, followed by the platform lock. The holder is kept so that the diagnosis mode
- * ("SemEnterDiagnosis") can name the thread a waiter is blocked by. */
+ * ("SemEnterDiagnosis") can name the thread a waiter is blocked by. A platform call that
+ * fails is logged with the operating system's error; an operation it leaves undone reports
+ * RES_FAILED. */
 #include <atomic>
 #include <cstddef>
 #include <new>
@@ -14,12 +16,15 @@
 #include "syssem.h"
 #include "sysmem.h"
 
+using rts::report;
 using rts::valid_handle;
 
 namespace {
 
 constexpr const char* kOwner = "SysSem";
 constexpr RTS_SIZE kDescriptionSize = 255;
+
+const syssem_os::Calls* g_fake = nullptr; /* a test's table, else null */
 
 struct SemRecord {
     std::atomic<RTS_UI32> holder{0}; /* thread id of the holder, 0 while free */
@@ -41,54 +46,91 @@ void* lock_of(RTS_HANDLE h) {
     return static_cast<unsigned char*>(h) + kLockOffset;
 }
 
+/* Logs a failed platform call; the operation then reports RES_FAILED. */
+RTS_RESULT os_failure(const char* call, rts::OsError error) {
+    rts::log_os_error(CMPID_SysSem, call, nullptr, error);
+    return RES_FAILED;
+}
+
 /* Bookkeeping right after the calling thread took the lock / right before it gives it up. */
-void note_taken(SemRecord* sem) {
-    if (sem->depth++ == 0) sem->holder.store(syssem_os::current_thread_id(), std::memory_order_relaxed);
+void note_taken(SemRecord* sem, const syssem_os::Calls& os) {
+    if (sem->depth++ == 0) sem->holder.store(os.current_thread_id(), std::memory_order_relaxed);
 }
 
 void note_leaving(SemRecord* sem) {
     if (sem->depth > 0 && --sem->depth == 0) sem->holder.store(0, std::memory_order_relaxed);
 }
 
+/* Waits for the lock and notes the new holder. */
+RTS_RESULT take(RTS_HANDLE h) {
+    const syssem_os::Calls& os = syssem_os::calls();
+    const char* call = nullptr;
+    if (const rts::OsError e = os.lock_enter(lock_of(h), &call)) return os_failure(call, e);
+    note_taken(record_of(h), os);
+    return RES_OK;
+}
+
 unsigned log_handle(RTS_HANDLE h) {
     return static_cast<unsigned>(reinterpret_cast<RTS_UINTPTR>(h));
 }
 
+/* The description of a thread for the diagnosis lines; empty when the platform has none. */
+void describe(RTS_UI32 threadId, char (&name)[kDescriptionSize]) {
+    const char* call = nullptr;
+    if (const rts::OsError e = syssem_os::calls().thread_description(threadId, name, sizeof name, &call)) {
+        name[0] = '\0';
+        rts::log_os_error(CMPID_SysSem, call, nullptr, e);
+    }
+}
+
 /* Enter with the diagnosis on: a wait on a held semaphore is logged with both threads, and
  * its end once the semaphore is taken. */
-void enter_with_diagnosis(RTS_HANDLE h) {
-    SemRecord* sem = record_of(h);
-    if (syssem_os::lock_try(lock_of(h))) {
-        note_taken(sem);
-        return;
+RTS_RESULT enter_with_diagnosis(RTS_HANDLE h) {
+    const char* call = nullptr;
+    bool taken = false;
+    if (const rts::OsError e = syssem_os::calls().lock_try(lock_of(h), &taken, &call))
+        return os_failure(call, e);
+    if (taken) {
+        note_taken(record_of(h), syssem_os::calls());
+        return RES_OK;
     }
-    const RTS_UI32 self = syssem_os::current_thread_id();
-    const RTS_UI32 holder = sem->holder.load(std::memory_order_relaxed);
+    const RTS_UI32 self = syssem_os::calls().current_thread_id();
+    const RTS_UI32 holder = record_of(h)->holder.load(std::memory_order_relaxed);
     char selfName[kDescriptionSize];
     char holderName[kDescriptionSize];
-    syssem_os::thread_description(self, selfName, sizeof selfName);
-    syssem_os::thread_description(holder, holderName, sizeof holderName);
+    describe(self, selfName);
+    describe(holder, holderName);
     LogAdd(nullptr, CMPID_SysSem, LOG_DEBUG, RES_OK, 0,
            "ERROR: SysSemEnter: [Sem:0x%x] <%s> [tid:%d] is locked because of <%s> [tid:%d]", log_handle(h),
            selfName, static_cast<int>(self), holderName, static_cast<int>(holder));
-    syssem_os::lock_enter(lock_of(h));
-    note_taken(sem);
-    LogAdd(nullptr, CMPID_SysSem, LOG_DEBUG, RES_OK, 0,
-           "ERROR: SysSemEnter: [Sem:0x%x] <%s> [tid:%d] lock finished", log_handle(h), selfName,
-           static_cast<int>(self));
+    const RTS_RESULT result = take(h);
+    if (result == RES_OK) {
+        LogAdd(nullptr, CMPID_SysSem, LOG_DEBUG, RES_OK, 0,
+               "ERROR: SysSemEnter: [Sem:0x%x] <%s> [tid:%d] lock finished", log_handle(h), selfName,
+               static_cast<int>(self));
+    }
+    return result;
 }
 
 void start_diagnosis() {
     RTS_I32 setting = 0;
     SettgGetIntValue(kOwner, "SemEnterDiagnosis", &setting, 0, 0);
-    if (setting == 0 || !syssem_os::descriptions_open()) return;
+    if (setting == 0) return;
+    const char* call = nullptr;
+    if (const rts::OsError e = syssem_os::calls().descriptions_open(&call)) {
+        rts::log_os_error(CMPID_SysSem, call, nullptr, e);
+        return;
+    }
     LogAdd(nullptr, CMPID_SysSem, LOG_WARNING, RES_OK, 0,
            "SysSemWin32: SysSemEnter diagnosis enabled! Only use this for diagnosis!");
     g_diagnosis.store(true);
 }
 
 void stop_diagnosis() {
-    if (g_diagnosis.exchange(false)) syssem_os::descriptions_close();
+    if (!g_diagnosis.exchange(false)) return;
+    const char* call = nullptr;
+    if (const rts::OsError e = syssem_os::calls().descriptions_close(&call))
+        rts::log_os_error(CMPID_SysSem, call, nullptr, e);
 }
 
 struct SemCreateParams {
@@ -100,6 +142,7 @@ struct SemHandleParams {
     RTS_RESULT result;
 };
 
+extern "C" {
 void syssemcreate(SemCreateParams* p) {
     p->result = SysSemCreate(p->pResult);
 }
@@ -115,26 +158,19 @@ void syssemleave(SemHandleParams* p) {
 void syssemtry(SemHandleParams* p) {
     p->result = SysSemTry(p->hSem);
 }
+}
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemCreate), "SysSemCreate", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemDelete), "SysSemDelete", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemEnter), "SysSemEnter", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemLeave), "SysSemLeave", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemTry), "SysSemTry", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssemcreate), "syssemcreate", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssemdelete), "syssemdelete", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssementer), "syssementer", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssemleave), "syssemleave", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssemtry), "syssemtry", 0, 0},
-    {nullptr, nullptr, 0, 0},
+    CM_EXPORT(SysSemCreate), CM_EXPORT(SysSemDelete), CM_EXPORT(SysSemEnter),   CM_EXPORT(SysSemLeave),
+    CM_EXPORT(SysSemTry),    CM_EXPORT(syssemcreate), CM_EXPORT(syssemdelete),  CM_EXPORT(syssementer),
+    CM_EXPORT(syssemleave),  CM_EXPORT(syssemtry),    {nullptr, nullptr, 0, 0},
 };
 
 RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_SysSem);
 }
 
-RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
     if (hook == CH_INIT2) start_diagnosis();
     if (hook == CH_EXIT) stop_diagnosis();
     return RES_OK;
@@ -142,32 +178,37 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 
 } // namespace
 
+const syssem_os::Calls& syssem_os::calls() {
+    return g_fake != nullptr ? *g_fake : platform_calls();
+}
+
+void syssem_os::set_calls(const Calls* fake) {
+    g_fake = fake;
+}
+
 extern "C" RTS_RESULT SysSem__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_SysSem, export_functions, nullptr, CMComponentVersion,
                             hook_function);
 }
 
 extern "C" RTS_HANDLE SysSemCreate(RTS_RESULT* pResult) {
-    RTS_RESULT r = RES_OK;
-    void* memory = SysMemAllocData(kOwner, kLockOffset + syssem_os::lock_size(), &r);
-    if (memory == nullptr) {
-        if (pResult != nullptr) *pResult = RES_NOMEMORY;
-        return RTS_INVALID_HANDLE;
-    }
+    void* memory = SysMemAllocData(kOwner, kLockOffset + syssem_os::calls().lock_size, nullptr);
+    if (memory == nullptr) return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
     SemRecord* sem = new (memory) SemRecord();
-    if (!syssem_os::lock_init(lock_of(sem))) {
+    const char* call = nullptr;
+    if (const rts::OsError e = syssem_os::calls().lock_init(lock_of(sem), &call)) {
         sem->~SemRecord();
         SysMemFreeData(kOwner, memory);
-        if (pResult != nullptr) *pResult = RES_FAILED;
-        return RTS_INVALID_HANDLE;
+        return report(pResult, os_failure(call, e), RTS_INVALID_HANDLE);
     }
-    if (pResult != nullptr) *pResult = RES_OK;
-    return sem;
+    return report(pResult, RES_OK, static_cast<RTS_HANDLE>(sem));
 }
 
 extern "C" RTS_RESULT SysSemDelete(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    syssem_os::lock_destroy(lock_of(hSem));
+    const char* call = nullptr;
+    const rts::OsError e = syssem_os::calls().lock_destroy(lock_of(hSem), &call);
+    if (e != rts::kOsOk) rts::log_os_error(CMPID_SysSem, call, nullptr, e);
     record_of(hSem)->~SemRecord();
     SysMemFreeData(kOwner, hSem);
     return RES_OK;
@@ -175,25 +216,28 @@ extern "C" RTS_RESULT SysSemDelete(RTS_HANDLE hSem) {
 
 extern "C" RTS_RESULT SysSemEnter(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    if (g_diagnosis.load(std::memory_order_relaxed)) {
-        enter_with_diagnosis(hSem);
-        return RES_OK;
-    }
-    syssem_os::lock_enter(lock_of(hSem));
-    note_taken(record_of(hSem));
-    return RES_OK;
+    if (g_diagnosis.load(std::memory_order_relaxed)) return enter_with_diagnosis(hSem);
+    return take(hSem);
 }
 
 extern "C" RTS_RESULT SysSemLeave(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    note_leaving(record_of(hSem));
-    syssem_os::lock_leave(lock_of(hSem));
+    /* Only the holder keeps the books; the platform refuses a leave by any other thread. */
+    const syssem_os::Calls& os = syssem_os::calls();
+    SemRecord* sem = record_of(hSem);
+    if (sem->holder.load(std::memory_order_relaxed) == os.current_thread_id()) note_leaving(sem);
+    const char* call = nullptr;
+    if (const rts::OsError e = os.lock_leave(lock_of(hSem), &call)) return os_failure(call, e);
     return RES_OK;
 }
 
 extern "C" RTS_RESULT SysSemTry(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    if (!syssem_os::lock_try(lock_of(hSem))) return RES_FAILED;
-    note_taken(record_of(hSem));
+    const syssem_os::Calls& os = syssem_os::calls();
+    const char* call = nullptr;
+    bool taken = false;
+    if (const rts::OsError e = os.lock_try(lock_of(hSem), &taken, &call)) return os_failure(call, e);
+    if (!taken) return RES_FAILED;
+    note_taken(record_of(hSem), os);
     return RES_OK;
 }

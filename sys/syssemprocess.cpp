@@ -1,7 +1,8 @@
 /* SysSemProcess: named semaphores between processes. Each one is a named mutex in the global
  * namespace ("Global\\" + the caller's name); its handle is the platform's handle. The
  * component owns the security that lets every authenticated user open the mutexes, built
- * at CH_INIT_SYSTEM and released at CH_EXIT_SYSTEM. */
+ * at CH_INIT_SYSTEM and released at CH_EXIT_SYSTEM. A platform call that fails is logged with
+ * the operating system's error before the documented result is returned. */
 #include <cstring>
 
 #include "cm/rts_common.h"
@@ -10,6 +11,7 @@
 #include "syssem.h"
 #include "sysmem.h"
 
+using rts::report;
 using rts::valid_handle;
 
 namespace {
@@ -18,24 +20,13 @@ constexpr const char* kOwner = "SysSemProcess";
 constexpr const char kGlobalPrefix[] = "Global\\";
 constexpr RTS_SIZE kGlobalPrefixLength = sizeof kGlobalPrefix - 1;
 
-/* A handle that is not a live mutex of this process is bad input like the invalid handle; a
- * leave from a thread that does not hold the mutex is refused. */
-RTS_RESULT to_result(syssemprocess_os::Outcome outcome) {
-    switch (outcome) {
-        case syssemprocess_os::Outcome::ok:
-            return RES_OK;
-        case syssemprocess_os::Outcome::timeout:
-            return RES_TIMEOUT;
-        case syssemprocess_os::Outcome::not_owner:
-            return RES_FAILED;
-        default:
-            return RES_PARAMETER;
-    }
-}
+const syssemprocess_os::Calls* g_fake = nullptr; /* a test's table, else null */
+bool g_secured = false;
 
-RTS_HANDLE fail(RTS_RESULT* pResult, RTS_RESULT result) {
-    if (pResult != nullptr) *pResult = result;
-    return RTS_INVALID_HANDLE;
+/* Logs a failed platform call and hands back the result the caller reports for it. */
+template <typename T> T os_failure(const char* call, const char* object, rts::OsError error, T value) {
+    rts::log_os_error(CMPID_SysSemProcess, call, object, error);
+    return value;
 }
 
 /* Frees a name copy of this component when the scope ends. */
@@ -46,6 +37,7 @@ struct OwnedText {
     }
 };
 
+extern "C" {
 void syssemprocesscreate(SemProcessCreateParams* p) {
     p->result = SysSemProcessCreate(p->name, p->pResult);
 }
@@ -58,37 +50,53 @@ void syssemprocessenter(SemProcessEnterParams* p) {
 void syssemprocessleave(SemProcessHandleParams* p) {
     p->result = SysSemProcessLeave(p->hSem);
 }
+}
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemProcessCreate), "SysSemProcessCreate", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemProcessDelete), "SysSemProcessDelete", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemProcessEnter), "SysSemProcessEnter", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSemProcessLeave), "SysSemProcessLeave", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssemprocesscreate), "syssemprocesscreate", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssemprocessdelete), "syssemprocessdelete", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssemprocessenter), "syssemprocessenter", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssemprocessleave), "syssemprocessleave", 0, 0},
-    {nullptr, nullptr, 0, 0},
+    CM_EXPORT(SysSemProcessCreate), CM_EXPORT(SysSemProcessDelete), CM_EXPORT(SysSemProcessEnter),
+    CM_EXPORT(SysSemProcessLeave),  CM_EXPORT(syssemprocesscreate), CM_EXPORT(syssemprocessdelete),
+    CM_EXPORT(syssemprocessenter),  CM_EXPORT(syssemprocessleave),  {nullptr, nullptr, 0, 0},
 };
 
 RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_SysSemProcess);
 }
 
-bool g_secured = false;
+void secure() {
+    const char* call = nullptr;
+    const rts::OsError e = syssemprocess_os::calls().security_init(&call);
+    g_secured = e == rts::kOsOk;
+    if (!g_secured) rts::log_os_error(CMPID_SysSemProcess, call, nullptr, e);
+}
 
-RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+void unsecure() {
+    const char* call = nullptr;
+    if (g_secured) {
+        if (const rts::OsError e = syssemprocess_os::calls().security_exit(&call))
+            rts::log_os_error(CMPID_SysSemProcess, call, nullptr, e);
+    }
+    g_secured = false;
+}
+
+RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
     if (hook == CH_INIT_SYSTEM && !g_secured) {
-        g_secured = syssemprocess_os::security_init();
+        secure();
     } else if (hook == CH_EXIT_SYSTEM) {
-        if (g_secured) syssemprocess_os::security_exit();
-        g_secured = false;
-        syssemprocess_os::release_free_handles();
+        unsecure();
+        syssemprocess_os::calls().release_free_handles();
     }
     return RES_OK;
 }
 
 } // namespace
+
+const syssemprocess_os::Calls& syssemprocess_os::calls() {
+    return g_fake != nullptr ? *g_fake : platform_calls();
+}
+
+void syssemprocess_os::set_calls(const Calls* fake) {
+    g_fake = fake;
+}
 
 extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_SysSemProcess, export_functions, nullptr, CMComponentVersion,
@@ -96,34 +104,48 @@ extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit) {
 }
 
 extern "C" RTS_HANDLE SysSemProcessCreate(const char* name, RTS_RESULT* pResult) {
-    if (name == nullptr) return fail(pResult, RES_PARAMETER);
+    if (name == nullptr) return report(pResult, RES_PARAMETER, RTS_INVALID_HANDLE);
     const RTS_SIZE length = std::strlen(name);
-    RTS_RESULT r = RES_OK;
-    OwnedText copy{static_cast<char*>(SysMemAllocData(kOwner, length + 1, &r))};
-    OwnedText global{static_cast<char*>(SysMemAllocData(kOwner, length + kGlobalPrefixLength + 2, &r))};
-    if (copy.text == nullptr || global.text == nullptr) return fail(pResult, RES_NOMEMORY);
+    OwnedText copy{static_cast<char*>(SysMemAllocData(kOwner, length + 1, nullptr))};
+    OwnedText global{static_cast<char*>(SysMemAllocData(kOwner, length + kGlobalPrefixLength + 2, nullptr))};
+    if (copy.text == nullptr || global.text == nullptr)
+        return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
     std::memcpy(copy.text, name, length + 1);
     std::memcpy(global.text, kGlobalPrefix, kGlobalPrefixLength);
     std::memcpy(global.text + kGlobalPrefixLength, copy.text, length + 1);
 
+    void* mutex = nullptr;
     bool existed = false;
-    void* mutex = syssemprocess_os::mutex_create(global.text, &existed);
-    if (mutex == nullptr) return fail(pResult, RES_FAILED);
-    if (pResult != nullptr) *pResult = existed ? RES_DUPLICATE : RES_OK;
-    return mutex;
+    const char* call = nullptr;
+    if (const rts::OsError e = syssemprocess_os::calls().mutex_create(global.text, &mutex, &existed, &call))
+        return report(pResult, os_failure(call, global.text, e, RES_FAILED), RTS_INVALID_HANDLE);
+    return report(pResult, existed ? RES_DUPLICATE : RES_OK, static_cast<RTS_HANDLE>(mutex));
 }
 
+/* A handle that is not a live mutex of this process is bad input like the invalid handle. */
 extern "C" RTS_RESULT SysSemProcessDelete(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    return syssemprocess_os::mutex_close(hSem) ? RES_OK : RES_PARAMETER;
+    const char* call = nullptr;
+    if (const rts::OsError e = syssemprocess_os::calls().mutex_close(hSem, &call))
+        return os_failure(call, nullptr, e, RES_PARAMETER);
+    return RES_OK;
 }
 
 extern "C" RTS_RESULT SysSemProcessEnter(RTS_HANDLE hSem, RTS_UI32 timeoutMs) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    return to_result(syssemprocess_os::mutex_enter(hSem, timeoutMs));
+    bool entered = false;
+    const char* call = nullptr;
+    if (const rts::OsError e = syssemprocess_os::calls().mutex_enter(hSem, timeoutMs, &entered, &call))
+        return os_failure(call, nullptr, e, RES_PARAMETER);
+    return entered ? RES_OK : RES_TIMEOUT;
 }
 
+/* A leave from a thread that does not hold the mutex is refused with RES_FAILED. */
 extern "C" RTS_RESULT SysSemProcessLeave(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    return to_result(syssemprocess_os::mutex_leave(hSem));
+    const char* call = nullptr;
+    if (const rts::OsError e = syssemprocess_os::calls().mutex_leave(hSem, &call))
+        return os_failure(call, nullptr, e,
+                          syssemprocess_os::calls().not_owner(e) ? RES_FAILED : RES_PARAMETER);
+    return RES_OK;
 }

@@ -6,7 +6,12 @@
  * Records are blocks of the component's record pool: its used list holds the open blocks, and
  * a record whose last reference is gone goes back to the pool. Every look at the list happens
  * under an in-process semaphore, so a handle is checked against the used list before it is
- * touched and a handle closed too often is refused instead of pointing into a released record. */
+ * touched and a handle closed too often is refused instead of pointing into a released record.
+ *
+ * A record keeps the size its first open or create in this process asked for, on every
+ * platform. A platform call that fails is logged once with the operating system's error
+ * before the documented result is returned. */
+#include <cassert>
 #include <cstring>
 
 #include "cm/rts_common.h"
@@ -43,6 +48,7 @@ RTS_HANDLE g_lock = RTS_INVALID_HANDLE; /* valid from CH_INIT_SYSTEM to CH_EXIT_
 RTS_HANDLE g_pool = RTS_INVALID_HANDLE; /* the record pool, over the same span */
 bool g_sessions = false;
 bool g_secured = false;
+const sysshm_os::Calls* g_fake = nullptr; /* a test's table, else null */
 
 bool initialised() {
     return g_lock != RTS_INVALID_HANDLE && g_pool != RTS_INVALID_HANDLE;
@@ -100,69 +106,160 @@ RTS_HANDLE reuse(ShmRecord* r, RTS_SIZE* pSize, RTS_RESULT* pResult, RTS_RESULT 
     return report(pResult, result, static_cast<RTS_HANDLE>(r));
 }
 
-struct SessionSearch {
+/* Logs a failed platform call of this component once, with the object it concerned. */
+void log_failure(const char* call, const char* object, rts::OsError error) {
+    rts::log_os_error(CMPID_SysShm, call, object, error);
+}
+
+/* Runs a platform call that releases something; a failure is logged and changes nothing else. */
+template <typename Call, typename... Args> void release(const char* object, Call call, Args... args) {
+    const char* failed = nullptr;
+    if (const rts::OsError e = call(args..., &failed)) log_failure(failed, object, e);
+}
+
+/* One search for a block made by another process. A miss under one name is the usual way to
+ * find a block under the next, so the misses are logged only when the whole search failed and
+ * the caller wants to know why. */
+class Search {
+public:
+    explicit Search(sysshm_os::View* view) : view_(view) {}
+    Search(const Search&) = delete;
+    Search& operator=(const Search&) = delete;
+
+    bool open(const char* name) {
+        const char* call = nullptr;
+        const rts::OsError error = sysshm_os::calls().mapping_open(name, view_, &call);
+        if (error != rts::kOsOk) miss(call, name, error);
+        return error == rts::kOsOk;
+    }
+    void miss(const char* call, const char* name, rts::OsError error) {
+        if (count_ == kKept) return;
+        Miss& m = misses_[count_++];
+        m = Miss{call, error, {}};
+        if (name != nullptr) CMUtlSafeStrCpy(m.name, sizeof m.name, name);
+    }
+    void log_misses() const {
+        for (int i = 0; i < count_; ++i)
+            log_failure(misses_[i].call, misses_[i].name[0] != '\0' ? misses_[i].name : nullptr,
+                        misses_[i].error);
+    }
+
+private:
+    struct Miss {
+        const char* call;
+        rts::OsError error;
+        char name[kMaxPath + 32];
+    };
+    static constexpr int kKept = 4; /* the global and the local name, and the first sessions */
+    sysshm_os::View* view_;
+    Miss misses_[kKept];
+    int count_ = 0;
+};
+
+struct SessionVisit {
+    Search* search;
     const char* localName;
-    sysshm_os::View* view;
+    bool found;
 };
 
 bool open_in_session(RTS_UI32 sessionId, void* context) {
-    auto* search = static_cast<SessionSearch*>(context);
+    auto* visit = static_cast<SessionVisit*>(context);
     char name[kMaxPath + 32];
-    if (CMUtlsnprintf(name, sizeof name, "Session\\%u\\%s", static_cast<unsigned>(sessionId),
-                      search->localName) != RES_OK) {
-        return false;
-    }
-    return sysshm_os::mapping_open(name, search->view);
+    visit->found = CMUtlsnprintf(name, sizeof name, "Session\\%u\\%s", static_cast<unsigned>(sessionId),
+                                 visit->localName) == RES_OK &&
+                   visit->search->open(name);
+    return visit->found;
 }
+
+/* How a record reaches its block: by a search that tells why it failed, by a search that is
+ * only a first try (a create follows when it fails), or by creating the block. */
+enum class Attach { open, probe, create };
 
 /* Finds a block made by another process: the global name, the local name, then the local name
  * in each desktop session. */
-bool open_existing(const char* globalName, const char* localName, sysshm_os::View* view) {
-    if (sysshm_os::mapping_open(globalName, view) || sysshm_os::mapping_open(localName, view)) return true;
-    SessionSearch search{localName, view};
-    return g_sessions && sysshm_os::for_each_session(open_in_session, &search);
+bool open_existing(const char* globalName, const char* localName, sysshm_os::View* view, Attach how) {
+    Search search(view);
+    if (search.open(globalName) || search.open(localName)) return true;
+    SessionVisit visit{&search, localName, false};
+    const char* call = nullptr;
+    if (g_sessions) {
+        if (const rts::OsError e = sysshm_os::calls().for_each_session(open_in_session, &visit, &call))
+            search.miss(call, nullptr, e);
+    }
+    if (!visit.found && how == Attach::open) search.log_misses();
+    return visit.found;
 }
 
 /* Keeps the first size bytes of the view in physical memory; a quota refusal is retried once
  * with the process's limits raised. */
 bool lock_view(ShmRecord* r, RTS_UI64 size) {
-    bool quota = false;
-    r->locked = sysshm_os::lock(r->address, size, &quota) ||
-                (quota && sysshm_os::grow_lock_quota(size) && sysshm_os::lock(r->address, size, &quota));
+    const sysshm_os::Calls& os = sysshm_os::calls();
+    const char* call = nullptr;
+    rts::OsError error = os.lock(r->address, size, &call);
+    if (error != rts::kOsOk && os.quota_exceeded(error)) {
+        log_failure(call, r->name, error);
+        error = os.grow_lock_quota(size, &call);
+        if (error == rts::kOsOk) error = os.lock(r->address, size, &call);
+    }
+    if (error != rts::kOsOk) log_failure(call, r->name, error);
+    r->locked = error == rts::kOsOk;
     return r->locked;
 }
 
-RTS_RESULT attach_named(ShmRecord* r, RTS_UI64 wanted, bool create) {
+RTS_RESULT attach_named(ShmRecord* r, RTS_UI64 wanted, Attach how) {
     const char* name = r->name;
     const RTS_SIZE length = std::strlen(name);
     const char* backslash = std::strchr(name, '\\');
     const char* localName = backslash != nullptr ? backslash + 1 : name;
     if (length + kNameReserve > kMaxPath || *localName == '\0') return RES_PARAMETER;
 
-    char globalName[kMaxPath + sizeof kGlobalPrefix];
-    CMUtlsnprintf(globalName, sizeof globalName, "%s%s",
-                  std::strstr(name, kGlobalPrefix) != nullptr ? "" : kGlobalPrefix, name);
-    const bool ok = create ? sysshm_os::mapping_create(localName, wanted, &r->view)
-                           : open_existing(globalName, localName, &r->view);
-    if (!ok) return RES_NO_OBJECT;
+    if (how == Attach::create) {
+        const char* call = nullptr;
+        if (const rts::OsError e = sysshm_os::calls().mapping_create(localName, wanted, &r->view, &call)) {
+            log_failure(call, localName, e);
+            return RES_NO_OBJECT;
+        }
+    } else {
+        char globalName[kMaxPath + sizeof kGlobalPrefix];
+        CMUtlsnprintf(globalName, sizeof globalName, "%s%s",
+                      std::strstr(name, kGlobalPrefix) != nullptr ? "" : kGlobalPrefix, name);
+        if (!open_existing(globalName, localName, &r->view, how)) return RES_NO_OBJECT;
+    }
     if (wanted > r->view.size) {
-        /* A block left by another program is smaller than asked: handing it out would let the
-         * caller write past its end. */
-        sysshm_os::mapping_close(&r->view);
+        /* A block left by another program holds fewer pages than asked: handing it out would
+         * let the caller write past its end. */
+        release(r->name, sysshm_os::calls().mapping_close, &r->view);
         return RES_BUFFERSIZE;
     }
     r->address = r->view.address;
-    if (r->size == 0) r->size = r->view.size;
     if (wanted != 0 && !lock_view(r, wanted)) return RES_NOT_LOCKED;
     return RES_OK;
 }
 
+/* Runs one request on the driver's device, which is opened for it and closed again; the
+ * device that cannot be opened gives RES_FAILED, a refused request the given result. */
+template <typename Request> RTS_RESULT on_driver(const ShmRecord* r, RTS_RESULT refused, Request request) {
+    const sysshm_os::Calls& os = sysshm_os::calls();
+    void* device = nullptr;
+    const char* call = nullptr;
+    if (const rts::OsError e = os.driver_open(&device, &call)) {
+        log_failure(call, r->name, e);
+        return RES_FAILED;
+    }
+    const rts::OsError e = request(os, device, &call);
+    if (e != rts::kOsOk) log_failure(call, r->name, e);
+    release(r->name, os.driver_close, device);
+    return e == rts::kOsOk ? RES_OK : refused;
+}
+
 RTS_RESULT attach_physical(ShmRecord* r) {
-    return sysshm_os::map_physical(r->physicalAddress, r->size, &r->address);
+    return on_driver(r, RES_NO_OBJECT, [r](const sysshm_os::Calls& os, void* device, const char** pCall) {
+        return os.driver_map(device, r->physicalAddress, r->size, &r->address, pCall);
+    });
 }
 
 /* Makes the record of a block that is not open in this process yet. */
-RTS_HANDLE new_record(const char* name, RTS_UI64 physicalAddress, RTS_SIZE* pSize, bool create,
+RTS_HANDLE new_record(const char* name, RTS_UI64 physicalAddress, RTS_SIZE* pSize, Attach how,
                       RTS_RESULT* pResult) {
     ShmRecord* r = take_record();
     if (r == nullptr) return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
@@ -174,22 +271,25 @@ RTS_HANDLE new_record(const char* name, RTS_UI64 physicalAddress, RTS_SIZE* pSiz
     r->references = 1;
     r->size = *pSize;
     r->physicalAddress = physicalAddress;
-    const RTS_RESULT result = physicalAddress == 0 ? attach_named(r, *pSize, create) : attach_physical(r);
+    const RTS_RESULT result = physicalAddress == 0 ? attach_named(r, *pSize, how) : attach_physical(r);
     if (result != RES_OK && result != RES_NOT_LOCKED) {
         put_record(r);
         return report(pResult, result, RTS_INVALID_HANDLE);
     }
     MemPoolAddUsedBlock(r);
-    *pSize = static_cast<RTS_SIZE>(r->size);
     return report(pResult, result, static_cast<RTS_HANDLE>(r));
 }
 
 /* Gives the block back to the platform when its last reference is gone. */
 RTS_RESULT detach(ShmRecord* r) {
     if (r->address == nullptr) return RES_FAILED;
-    if (r->physicalAddress != 0) return sysshm_os::unmap_physical(r->address, r->size) ? RES_OK : RES_FAILED;
-    if (r->locked) sysshm_os::unlock(r->address, r->size);
-    sysshm_os::mapping_close(&r->view);
+    if (r->physicalAddress != 0) {
+        return on_driver(r, RES_FAILED, [r](const sysshm_os::Calls& os, void* device, const char** pCall) {
+            return os.driver_unmap(device, r->address, r->size, pCall);
+        });
+    }
+    if (r->locked) release(r->name, sysshm_os::calls().unlock, r->address, r->size);
+    release(r->name, sysshm_os::calls().mapping_close, &r->view);
     return RES_OK;
 }
 
@@ -233,7 +333,7 @@ RTS_RESULT close_block(RTS_HANDLE h) {
     ListGuard guard;
     auto* r = static_cast<ShmRecord*>(h);
     if (!is_open(h)) return RES_PARAMETER;
-    if (r->references < 1) return RES_FAILED;
+    assert(r->references > 0 && "a record leaves the used list with its last reference");
     if (--r->references > 0) return RES_OK;
     MemPoolRemoveUsedBlock(r);
     const RTS_RESULT result = detach(r);
@@ -254,7 +354,24 @@ void release_all() {
     g_pool = RTS_INVALID_HANDLE;
 }
 
-RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+/* The session search is on only when the platform can list the sessions. */
+void load_sessions() {
+    const char* call = nullptr;
+    bool available = false;
+    const rts::OsError e = sysshm_os::calls().sessions_load(&available, &call);
+    if (e != rts::kOsOk) log_failure(call, nullptr, e);
+    g_sessions = e == rts::kOsOk && available;
+}
+
+/* New mappings get the access list when it could be built, else default security. */
+void secure() {
+    const char* call = nullptr;
+    const rts::OsError e = sysshm_os::calls().security_init(&call);
+    if (e != rts::kOsOk) log_failure(call, nullptr, e);
+    g_secured = e == rts::kOsOk;
+}
+
+RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
     switch (hook) {
         case CH_INIT_SYSTEM:
             if (!initialised()) {
@@ -269,17 +386,17 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
                 g_pool = pool;
                 g_lock = lock;
             }
-            g_sessions = sysshm_os::sessions_load();
+            load_sessions();
             return RES_OK;
         case CH_INIT:
-            if (!g_secured) g_secured = sysshm_os::security_init();
+            if (!g_secured) secure();
             return RES_OK;
         case CH_EXIT:
-            if (g_secured) sysshm_os::security_exit();
+            if (g_secured) release(nullptr, sysshm_os::calls().security_exit);
             g_secured = false;
             return RES_OK;
         case CH_EXIT_SYSTEM:
-            sysshm_os::sessions_unload();
+            release(nullptr, sysshm_os::calls().sessions_unload);
             g_sessions = false;
             if (initialised()) {
                 release_all();
@@ -300,26 +417,16 @@ template <typename F> void forward_open(SysShmOpenParams* p, F function) {
 }
 
 const CMExportEntry kExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryOpen), "SysSharedMemoryOpen", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryCreate), "SysSharedMemoryCreate", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryClose), "SysSharedMemoryClose", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryDelete), "SysSharedMemoryDelete", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryGetPointer), "SysSharedMemoryGetPointer", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryRead), "SysSharedMemoryRead", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryReadByte), "SysSharedMemoryReadByte", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryWrite), "SysSharedMemoryWrite", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(SysSharedMemoryWriteByte), "SysSharedMemoryWriteByte", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryopen), "syssharedmemoryopen", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryopen2), "syssharedmemoryopen2", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorycreate), "syssharedmemorycreate", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryclose), "syssharedmemoryclose", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorydelete), "syssharedmemorydelete", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorygetpointer), "syssharedmemorygetpointer", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryread), "syssharedmemoryread", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemoryreadbyte), "syssharedmemoryreadbyte", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorywrite), "syssharedmemorywrite", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(syssharedmemorywritebyte), "syssharedmemorywritebyte", 0, 0},
-    {nullptr, nullptr, 0, 0},
+    CM_EXPORT(SysSharedMemoryOpen),       CM_EXPORT(SysSharedMemoryCreate),
+    CM_EXPORT(SysSharedMemoryClose),      CM_EXPORT(SysSharedMemoryDelete),
+    CM_EXPORT(SysSharedMemoryGetPointer), CM_EXPORT(SysSharedMemoryRead),
+    CM_EXPORT(SysSharedMemoryReadByte),   CM_EXPORT(SysSharedMemoryWrite),
+    CM_EXPORT(SysSharedMemoryWriteByte),  CM_EXPORT(syssharedmemoryopen),
+    CM_EXPORT(syssharedmemoryopen2),      CM_EXPORT(syssharedmemorycreate),
+    CM_EXPORT(syssharedmemoryclose),      CM_EXPORT(syssharedmemorydelete),
+    CM_EXPORT(syssharedmemorygetpointer), CM_EXPORT(syssharedmemoryread),
+    CM_EXPORT(syssharedmemoryreadbyte),   CM_EXPORT(syssharedmemorywrite),
+    CM_EXPORT(syssharedmemorywritebyte),  {nullptr, nullptr, 0, 0},
 };
 
 RTS_RESULT export_functions() {
@@ -355,6 +462,14 @@ RTS_RESULT delete_instance(void* instance) {
 
 } // namespace
 
+const sysshm_os::Calls& sysshm_os::calls() {
+    return g_fake != nullptr ? *g_fake : platform_calls();
+}
+
+void sysshm_os::set_calls(const Calls* fake) {
+    g_fake = fake;
+}
+
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit) {
     RTS_RESULT r =
         CMFillInitRecord(pInit, CMPID_SysShm, export_functions, nullptr, CMComponentVersion, hook_function);
@@ -372,7 +487,7 @@ extern "C" RTS_HANDLE SysSharedMemoryOpen(const char* name, RTS_UINTPTR physical
     ListGuard guard;
     ShmRecord* r = find_open(name, physicalAddress);
     if (r != nullptr) return reuse(r, pSize, pResult, RES_OK);
-    return new_record(name, physicalAddress, pSize, false, pResult);
+    return new_record(name, physicalAddress, pSize, Attach::open, pResult);
 }
 
 extern "C" RTS_HANDLE SysSharedMemoryCreate(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize,
@@ -384,7 +499,7 @@ extern "C" RTS_HANDLE SysSharedMemoryCreate(const char* name, RTS_UINTPTR physic
     if (r != nullptr) return reuse(r, pSize, pResult, RES_DUPLICATE);
 
     RTS_RESULT result = RES_OK;
-    RTS_HANDLE h = new_record(name, physicalAddress, pSize, false, &result);
+    RTS_HANDLE h = new_record(name, physicalAddress, pSize, Attach::probe, &result);
     if (h != RTS_INVALID_HANDLE) {
         /* It existed already: made by another process (or, for physical memory, always there). */
         const bool named = physicalAddress == 0;
@@ -393,7 +508,7 @@ extern "C" RTS_HANDLE SysSharedMemoryCreate(const char* name, RTS_UINTPTR physic
     if (result == RES_BUFFERSIZE || result == RES_PARAMETER || result == RES_NOMEMORY) {
         return report(pResult, result, RTS_INVALID_HANDLE);
     }
-    return new_record(name, physicalAddress, pSize, true, pResult);
+    return new_record(name, physicalAddress, pSize, Attach::create, pResult);
 }
 
 extern "C" RTS_RESULT SysSharedMemoryClose(RTS_HANDLE hShm) {

@@ -1,52 +1,71 @@
 /* The platform side of the shared memory: named mappings and their views, locking views in
  * physical memory, the security of new mappings, the list of desktop sessions, and windows
- * onto physical memory through the driver. */
+ * onto physical memory through the driver.
+ *
+ * Every call that can fail hands back the operating system's error (0 on success) and, when it
+ * fails, the name of the platform call that failed through pCall, so that the core can log
+ * both. The core reaches the platform only through calls(); tests put a fake table in place
+ * with set_calls. */
 #ifndef SYSSHM_OS_H
 #define SYSSHM_OS_H
 
-#include "rts_types.h"
+#include "cm/rts_common.h"
 
 namespace sysshm_os {
 
-/* A mapped named block: the platform's mapping token, the view and the size of the view. */
+/* A mapped named block: the platform's mapping token, the view and the size of the view in
+ * whole pages. */
 struct View {
     void* mapping;
     void* address;
     RTS_UI64 size;
 };
 
-/* Opens an existing named mapping with write access and maps all of it. False when there is
- * no such mapping or it cannot be mapped. */
-bool mapping_open(const char* name, View* pView);
-/* Creates a mapping of size bytes under the local name (or opens it when it appeared in the
- * meantime) and maps all of it; new mappings get the security built by security_init. */
-bool mapping_create(const char* localName, RTS_UI64 size, View* pView);
-/* Unmaps the view and drops the mapping. */
-void mapping_close(View* pView);
+struct Calls {
+    /* Opens an existing named mapping with write access and maps all of it. */
+    rts::OsError (*mapping_open)(const char* name, View* pView, const char** pCall);
+    /* Creates a mapping of size bytes (all 64 bits of it) under the local name, or opens it when
+     * it appeared in the meantime, and maps all of it; new mappings get the security built by
+     * security_init. */
+    rts::OsError (*mapping_create)(const char* localName, RTS_UI64 size, View* pView, const char** pCall);
+    /* Unmaps the view and drops the mapping; the view is cleared whatever the outcome. */
+    rts::OsError (*mapping_close)(View* pView, const char** pCall);
 
-/* Locks size bytes at address in physical memory; *pQuota tells whether a failure came from
- * the process's limits (which grow_lock_quota may raise). */
-bool lock(void* address, RTS_UI64 size, bool* pQuota);
-/* Raises the process's lock limits by about size bytes; false when the platform refuses. */
-bool grow_lock_quota(RTS_UI64 size);
-void unlock(void* address, RTS_UI64 size);
+    /* Locks size bytes at address in physical memory. */
+    rts::OsError (*lock)(void* address, RTS_UI64 size, const char** pCall);
+    /* Whether an error of lock came from the process's limits, which grow_lock_quota raises by
+     * about size bytes. */
+    bool (*quota_exceeded)(rts::OsError error);
+    rts::OsError (*grow_lock_quota)(RTS_UI64 size, const char** pCall);
+    rts::OsError (*unlock)(void* address, RTS_UI64 size, const char** pCall);
 
-/* Builds the access list that grants every authenticated user read, write and execute on new
- * mappings; false when that fails (new mappings then get default security). */
-bool security_init();
-void security_exit();
+    /* Builds the access list that grants every authenticated user read, write and execute on
+     * new mappings (after a failure they get default security); security_exit releases it. */
+    rts::OsError (*security_init)(const char** pCall);
+    rts::OsError (*security_exit)(const char** pCall);
 
-/* Session enumeration: loaded at start, released at the end; without it no session names are
- * tried. for_each_session calls visit for each session in the platform's order until visit
- * returns true; false when the enumeration is not available or fails. */
-bool sessions_load();
-void sessions_unload();
-bool for_each_session(bool (*visit)(RTS_UI32 sessionId, void* context), void* context);
+    /* The desktop sessions: loaded at start (*pAvailable false when the platform cannot list
+     * them), released at the end. for_each_session calls visit for each session in the
+     * platform's order until visit returns true. */
+    rts::OsError (*sessions_load)(bool* pAvailable, const char** pCall);
+    rts::OsError (*sessions_unload)(const char** pCall);
+    rts::OsError (*for_each_session)(bool (*visit)(RTS_UI32 sessionId, void* context), void* context,
+                                     const char** pCall);
 
-/* Windows onto physical memory through the driver. map_physical gives RES_FAILED when the
- * driver cannot be reached and RES_NO_OBJECT when it refuses the range. */
-RTS_RESULT map_physical(RTS_UI64 physicalAddress, RTS_UI64 size, void** pAddress);
-bool unmap_physical(void* address, RTS_UI64 size);
+    /* Windows onto physical memory through the driver: opened for each map and unmap. */
+    rts::OsError (*driver_open)(void** pDevice, const char** pCall);
+    rts::OsError (*driver_map)(void* device, RTS_UI64 physicalAddress, RTS_UI64 size, void** pAddress,
+                               const char** pCall);
+    rts::OsError (*driver_unmap)(void* device, void* address, RTS_UI64 size, const char** pCall);
+    rts::OsError (*driver_close)(void* device, const char** pCall);
+};
+
+/* The table of this platform (sys/posix or sys/win32). */
+const Calls& platform_calls();
+/* The table in use: a fake put in place by set_calls, else the platform's. */
+const Calls& calls();
+/* Puts a fake table in place; null restores the platform's. */
+void set_calls(const Calls* fake);
 
 } // namespace sysshm_os
 

@@ -3,24 +3,33 @@
  * with a named block or mutex and reports through its exit code and standard output:
  *
  *   ipcprobe create-mutex NAME               exit code: the result of creating the mutex
- *   ipcprobe hold-mutex NAME MS              enters the mutex, prints "held", keeps it MS ms
+ *   ipcprobe hold-mutex NAME [MS]            enters the mutex, prints "held", keeps it MS ms,
+ *                                            or until its standard input ends
  *   ipcprobe create-block NAME SIZE          exit code: the result of creating the block
  *   ipcprobe check-block NAME SIZE OLD NEW   opens the block; exit 3 unless its first half is
  *                                            all OLD; then fills the second half with NEW
- *   ipcprobe hold-block NAME SIZE FILL MS    creates the block filled with FILL, prints
- *                                            "ready", keeps it MS ms
- * Exit code 100 + result when a block cannot be opened, 64 for bad arguments. */
+ *   ipcprobe hold-block NAME SIZE FILL [MS]  creates the block filled with FILL, prints
+ *                                            "ready", keeps it MS ms, or until its standard
+ *                                            input ends
+ *   ipcprobe open-block NAME SIZE            opens the block as an unprivileged process,
+ *                                            prints the result and the component's log lines
+ * Exit code 100 + result when a block or mutex cannot be had, 64 for bad arguments. */
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cm.h"
+#include "cmplog.h"
 #include "syssem.h"
 #include "sysshm.h"
+
+#ifndef _WIN32
+#include <grp.h>
+#include <unistd.h>
+#endif
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit);
 extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit);
@@ -55,12 +64,19 @@ void say(const char* line) {
     std::fflush(stdout);
 }
 
-void sleep_ms(unsigned long ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 unsigned long number(const char* text) {
     return std::strtoul(text, nullptr, 0);
+}
+
+/* Keeps what the probe holds for the time given, or, without one, until the test closes the
+ * probe's standard input. */
+void hold(const char* ms) {
+    if (ms != nullptr) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(number(ms)));
+        return;
+    }
+    while (std::getchar() != EOF) {
+    }
 }
 
 int create_mutex(const char* name) {
@@ -70,13 +86,13 @@ int create_mutex(const char* name) {
     return static_cast<int>(result);
 }
 
-int hold_mutex(const char* name, unsigned long ms) {
+int hold_mutex(const char* name, const char* ms) {
     RTS_RESULT result = RES_OK;
     RTS_HANDLE h = SysSemProcessCreate(name, &result);
     if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
     if (SysSemProcessEnter(h, 0xFFFFFFFFu) != RES_OK) return 2;
     say("held");
-    sleep_ms(ms);
+    hold(ms);
     SysSemProcessLeave(h);
     SysSemProcessDelete(h);
     return 0;
@@ -104,15 +120,37 @@ int check_block(const char* name, RTS_SIZE size, unsigned char old, unsigned cha
     return 0;
 }
 
-int hold_block(const char* name, RTS_SIZE size, unsigned char fill, unsigned long ms) {
+int hold_block(const char* name, RTS_SIZE size, unsigned char fill, const char* ms) {
     RTS_RESULT result = RES_OK;
     RTS_HANDLE h = SysSharedMemoryCreate(name, 0, &size, &result);
     if (h == RTS_INVALID_HANDLE) return 100 + static_cast<int>(result);
     std::vector<unsigned char> data(size, fill);
     SysSharedMemoryWrite(h, 0, data.data(), size, nullptr);
     say("ready");
-    sleep_ms(ms);
+    hold(ms);
     SysSharedMemoryClose(h);
+    return 0;
+}
+
+/* The superuser passes every access check, so a probe started by the superuser becomes the
+ * unprivileged user ("nobody") before it tries; on Windows the access list decides alone. */
+bool drop_privileges() {
+#ifndef _WIN32
+    constexpr gid_t kNobody = 65534;
+    if (geteuid() == 0) return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+#endif
+    return true;
+}
+
+int open_block(const char* name, RTS_SIZE size) {
+    if (!drop_privileges()) return 2;
+    LogEarlyBufferClear();
+    RTS_RESULT result = RES_OK;
+    SysSharedMemoryClose(SysSharedMemoryOpen(name, 0, &size, &result));
+    std::printf("%u\n", static_cast<unsigned>(result));
+    LogEntry entry{};
+    for (int i = 0; LogEarlyBufferGet(i, &entry) == RES_OK; ++i)
+        if (entry.CmpId == CMPID_SysShm) say(entry.InfoText);
     return 0;
 }
 
@@ -124,15 +162,16 @@ int main(int argc, char** argv) {
     const char* name = argv[2];
     Components components;
     if (command == "create-mutex") return create_mutex(name);
-    if (command == "hold-mutex" && argc == 4) return hold_mutex(name, number(argv[3]));
+    if (command == "hold-mutex" && argc <= 4) return hold_mutex(name, argc == 4 ? argv[3] : nullptr);
     if (command == "create-block" && argc == 4) return create_block(name, number(argv[3]));
+    if (command == "open-block" && argc == 4) return open_block(name, number(argv[3]));
     if (command == "check-block" && argc == 6) {
         return check_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
                            static_cast<unsigned char>(number(argv[5])));
     }
-    if (command == "hold-block" && argc == 6) {
+    if (command == "hold-block" && (argc == 5 || argc == 6)) {
         return hold_block(name, number(argv[3]), static_cast<unsigned char>(number(argv[4])),
-                          number(argv[5]));
+                          argc == 6 ? argv[5] : nullptr);
     }
     return kUsage;
 }

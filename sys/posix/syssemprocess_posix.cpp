@@ -13,6 +13,8 @@
  * - Mode 0666 whatever the umask, like the Windows mutex that every authenticated user may use.
  * - A holder that dies leaves the mutex owner-dead; the next enter makes it consistent and
  *   counts as entered, as an abandoned Windows mutex does.
+ * - A timed enter waits against the monotonic clock: setting the calendar clock neither
+ *   stretches nor cuts it.
  * - Lifetime: the object counts the handles open on it (under a second robust mutex used only
  *   for that). The last delete marks the object dead and removes its name, so the next
  *   create makes a fresh one; a process that opened the object just before that sees the mark
@@ -44,7 +46,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "sys/posix/syssemprocess_posix.h"
 #include "sys/syssemprocess_os.h"
+
+#if defined(__SANITIZE_THREAD__)
+#define GC_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define GC_TSAN 1
+#endif
+#endif
+#ifdef GC_TSAN
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace {
 
@@ -55,6 +69,22 @@ constexpr int kReadyWaitSteps = 2000;        /* 2000 x 0.5 ms: a creator that st
 
 constexpr RTS_SIZE kMaxObjectName = 256;
 constexpr int kOpenAttempts = 8;
+
+/* The platform call that failed and its error, handed up through the seam. */
+struct Failure {
+    const char* call = nullptr;
+    int error = 0;
+    /* Notes the failure; false, so that a helper can end with it. */
+    bool at(const char* what, int code) {
+        call = what;
+        error = code;
+        return false;
+    }
+    rts::OsError report(const char** pCall) const {
+        *pCall = call;
+        return static_cast<rts::OsError>(error);
+    }
+};
 
 struct SharedMutex {
     std::atomic<RTS_UI32> state;
@@ -158,33 +188,36 @@ Handle* free_node() {
     return nullptr;
 }
 
-bool object_name(const char* globalName, char (&name)[kMaxObjectName]) {
+bool object_name(const char* globalName, char (&name)[kMaxObjectName], Failure& failure) {
     const char* backslash = std::strchr(globalName, '\\');
     const char* local = backslash != nullptr ? backslash + 1 : globalName;
     constexpr char kPrefix[] = "/mutex.";
-    if (std::strlen(local) + sizeof kPrefix > kMaxObjectName) return false;
+    if (std::strlen(local) + sizeof kPrefix > kMaxObjectName) return failure.at("shm_open", ENAMETOOLONG);
     char* out = std::copy(kPrefix, kPrefix + sizeof kPrefix - 1, name);
     for (; *local != '\0'; ++local) *out++ = *local == '/' ? '_' : *local;
     *out = '\0';
     return true;
 }
 
-bool init_mutex(pthread_mutex_t* mutex, int type) {
+bool init_mutex(pthread_mutex_t* mutex, int type, Failure& failure) {
     pthread_mutexattr_t attr;
-    if (pthread_mutexattr_init(&attr) != 0) return false;
-    bool ok = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
-              pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
-              pthread_mutexattr_settype(&attr, type) == 0 && pthread_mutex_init(mutex, &attr) == 0;
+    int error = pthread_mutexattr_init(&attr);
+    if (error != 0) return failure.at("pthread_mutexattr_init", error);
+    if ((error = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED)) == 0 &&
+        (error = pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST)) == 0 &&
+        (error = pthread_mutexattr_settype(&attr, type)) == 0) {
+        error = pthread_mutex_init(mutex, &attr);
+    }
     pthread_mutexattr_destroy(&attr);
-    return ok;
+    return error == 0 || failure.at("pthread_mutex_init", error);
 }
 
 /* The first process to claim the fresh object initialises it; the others wait until it is. */
-bool make_ready(SharedMutex* shared) {
+bool make_ready(SharedMutex* shared, Failure& failure) {
     RTS_UI32 expected = kStateFresh;
     if (shared->state.compare_exchange_strong(expected, kStateInitialising)) {
-        if (!init_mutex(&shared->books, PTHREAD_MUTEX_NORMAL) ||
-            !init_mutex(&shared->mutex, PTHREAD_MUTEX_RECURSIVE)) {
+        if (!init_mutex(&shared->books, PTHREAD_MUTEX_NORMAL, failure) ||
+            !init_mutex(&shared->mutex, PTHREAD_MUTEX_RECURSIVE, failure)) {
             shared->state.store(kStateFresh);
             return false;
         }
@@ -196,7 +229,7 @@ bool make_ready(SharedMutex* shared) {
         if (shared->state.load(std::memory_order_acquire) == kStateReady) return true;
         nanosleep(&step, nullptr);
     }
-    return false;
+    return failure.at("waiting for the mutex's creator", ETIMEDOUT);
 }
 
 /* Holds the bookkeeping lock of an object; a holder that died there leaves the counts as
@@ -231,16 +264,20 @@ void uncount_handle(SharedMutex* shared, const char* name) {
     }
 }
 
-/* Opens or creates the object and makes sure it is large enough to map. */
-int open_object(const char* name, bool* pExisted) {
+/* Opens or creates the object and makes sure it is large enough to map; -1 on failure. */
+int open_object(const char* name, bool* pExisted, Failure& failure) {
     int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0666);
     *pExisted = fd < 0 && errno == EEXIST;
     if (*pExisted) fd = shm_open(name, O_RDWR, 0);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        failure.at("shm_open", errno);
+        return -1;
+    }
     struct stat st {};
-    bool ok =
-        (*pExisted || fchmod(fd, 0666) == 0) && fstat(fd, &st) == 0 &&
-        (st.st_size >= static_cast<off_t>(sizeof(SharedMutex)) || ftruncate(fd, sizeof(SharedMutex)) == 0);
+    const bool ok = (*pExisted || fchmod(fd, 0666) == 0 || failure.at("fchmod", errno)) &&
+                    (fstat(fd, &st) == 0 || failure.at("fstat", errno)) &&
+                    (st.st_size >= static_cast<off_t>(sizeof(SharedMutex)) ||
+                     ftruncate(fd, sizeof(SharedMutex)) == 0 || failure.at("ftruncate", errno));
     if (!ok) {
         close(fd);
         return -1;
@@ -248,65 +285,77 @@ int open_object(const char* name, bool* pExisted) {
     return fd;
 }
 
-timespec deadline_after(RTS_UI32 timeoutMs) {
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    t.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-    t.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_sec += 1;
-        t.tv_nsec -= 1000000000L;
-    }
-    return t;
+/* Takes the mutex or gives up at the deadline. The thread checker of the sanitizer build does
+ * not see pthread_mutex_clocklock, so it is told of the lock by hand. */
+int lock_until(pthread_mutex_t* m, const timespec& deadline) {
+#ifdef GC_TSAN
+    __tsan_mutex_pre_lock(m, __tsan_mutex_try_lock);
+#endif
+    const int rc = pthread_mutex_clocklock(m, syssemprocess_posix::kWaitClock, &deadline);
+#ifdef GC_TSAN
+    const bool taken = rc == 0 || rc == EOWNERDEAD;
+    __tsan_mutex_post_lock(m, __tsan_mutex_try_lock | (taken ? 0 : __tsan_mutex_try_lock_failed), 0);
+#endif
+    return rc;
 }
 
 /* Maps a ready object by name, or null. */
-SharedMutex* map_object(const char* name, bool* pExisted) {
-    int fd = open_object(name, pExisted);
+SharedMutex* map_object(const char* name, bool* pExisted, Failure& failure) {
+    int fd = open_object(name, pExisted, failure);
     if (fd < 0) return nullptr;
     void* address = mmap(nullptr, sizeof(SharedMutex), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (address == MAP_FAILED) failure.at("mmap", errno);
     close(fd);
     if (address == MAP_FAILED) return nullptr;
     auto* shared = static_cast<SharedMutex*>(address);
-    if (make_ready(shared)) return shared;
+    if (make_ready(shared, failure)) return shared;
     munmap(address, sizeof(SharedMutex));
     return nullptr;
 }
 
 /* Maps the named object once per process and counts the new handle on it; null on failure. */
-SharedMutex* attach(const char* name, bool* pExisted) {
+SharedMutex* attach(const char* name, bool* pExisted, Failure& failure) {
     SharedMutex* shared = mapped_here(name);
     *pExisted = shared != nullptr;
     if (shared != nullptr && count_handle(shared)) return shared;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        shared = map_object(name, pExisted);
+        shared = map_object(name, pExisted, failure);
         if (shared == nullptr) return nullptr;
         if (count_handle(shared)) return shared;
         munmap(shared, sizeof(SharedMutex));
     }
+    /* Every object found was already on its way out. */
+    failure.at("shm_open", EAGAIN);
     return nullptr;
 }
 
-} // namespace
-
-namespace syssemprocess_os {
-
-bool security_init() {
-    return true;
+/* Access to every user is the object's mode; there is nothing more to build. */
+rts::OsError security_init(const char**) {
+    return rts::kOsOk;
 }
-void security_exit() {}
 
-void* mutex_create(const char* globalName, bool* pExisted) {
+rts::OsError security_exit(const char**) {
+    return rts::kOsOk;
+}
+
+/* What the seam says of a handle that is not a live handle of this process. */
+rts::OsError bad_handle(const char** pCall) {
+    return Failure{"handle lookup", EBADF}.report(pCall);
+}
+
+rts::OsError mutex_create(const char* globalName, void** pMutex, bool* pExisted, const char** pCall) {
+    Failure failure;
     char name[kMaxObjectName];
-    if (!object_name(globalName, name)) return nullptr;
+    if (!object_name(globalName, name, failure)) return failure.report(pCall);
     std::lock_guard<std::mutex> guard(g_handles_lock);
     Handle* node = free_node();
     const bool fresh = node == nullptr;
     if (fresh) node = new (std::nothrow) Handle{};
-    SharedMutex* shared = node != nullptr ? attach(name, pExisted) : nullptr;
+    if (node == nullptr) return Failure{"operator new", ENOMEM}.report(pCall);
+    SharedMutex* shared = attach(name, pExisted, failure);
     if (shared == nullptr) {
         if (fresh) delete node;
-        return nullptr;
+        return failure.report(pCall);
     }
     std::memcpy(node->name, name, sizeof name);
     node->depth.store(0, std::memory_order_relaxed);
@@ -315,13 +364,14 @@ void* mutex_create(const char* globalName, bool* pExisted) {
         node->next = g_handles.load(std::memory_order_relaxed);
         g_handles.store(node, std::memory_order_release);
     }
-    return node;
+    *pMutex = node;
+    return rts::kOsOk;
 }
 
-bool mutex_close(void* mutex) {
+rts::OsError mutex_close(void* mutex, const char** pCall) {
     std::lock_guard<std::mutex> guard(g_handles_lock);
     const Live it = live(mutex);
-    if (it.shared == nullptr) return false;
+    if (it.shared == nullptr) return bad_handle(pCall);
     it.handle->shared.store(nullptr, std::memory_order_release);
     if (held_by_caller(*it.handle)) {
         for (int level = it.handle->depth.load(std::memory_order_relaxed); level > 0; --level)
@@ -330,7 +380,7 @@ bool mutex_close(void* mutex) {
     }
     uncount_handle(it.shared, it.handle->name);
     if (!mapped_by_a_handle(it.shared)) munmap(it.shared, sizeof(SharedMutex));
-    return true;
+    return rts::kOsOk;
 }
 
 void release_free_handles() {
@@ -349,35 +399,65 @@ void release_free_handles() {
     g_handles.store(kept, std::memory_order_release);
 }
 
-Outcome mutex_enter(void* mutex, RTS_UI32 timeoutMs) {
+rts::OsError mutex_enter(void* mutex, RTS_UI32 timeoutMs, bool* pEntered, const char** pCall) {
     const Live it = live(mutex);
-    if (it.shared == nullptr) return Outcome::bad_handle;
+    if (it.shared == nullptr) return bad_handle(pCall);
     pthread_mutex_t* m = &it.shared->mutex;
     /* The free (or owner-dead) mutex is taken without a timed wait first. */
+    const char* call = "pthread_mutex_trylock";
     int rc = pthread_mutex_trylock(m);
     if (rc == EBUSY && timeoutMs == 0xFFFFFFFFu) {
+        call = "pthread_mutex_lock";
         rc = pthread_mutex_lock(m);
     } else if (rc == EBUSY && timeoutMs != 0) {
-        const timespec deadline = deadline_after(timeoutMs);
-        rc = pthread_mutex_timedlock(m, &deadline);
+        call = "pthread_mutex_clocklock";
+        rc = lock_until(m, syssemprocess_posix::deadline_after(timeoutMs));
     }
-    if (rc == EOWNERDEAD) rc = pthread_mutex_consistent(m);
-    if (rc == 0) {
-        count_level(*it.handle);
-        return Outcome::ok;
+    if (rc == EOWNERDEAD) {
+        call = "pthread_mutex_consistent";
+        rc = pthread_mutex_consistent(m);
     }
-    return rc == EBUSY || rc == ETIMEDOUT ? Outcome::timeout : Outcome::bad_handle;
+    *pEntered = rc == 0;
+    if (rc == 0) count_level(*it.handle);
+    if (rc == 0 || rc == EBUSY || rc == ETIMEDOUT) return rts::kOsOk;
+    return Failure{call, rc}.report(pCall);
 }
 
-Outcome mutex_leave(void* mutex) {
+rts::OsError mutex_leave(void* mutex, const char** pCall) {
     const Live it = live(mutex);
-    if (it.shared == nullptr) return Outcome::bad_handle;
-    /* Nearly always the leave comes through the handle that entered. */
+    if (it.shared == nullptr) return bad_handle(pCall);
+    /* Nearly always the leave comes through the handle that entered. A thread that holds the
+     * mutex through none of them is refused as the unlock itself would refuse it. */
     Handle* entered = held_by_caller(*it.handle) ? it.handle : entered_by_caller(it.handle->name);
-    if (entered == nullptr) return Outcome::not_owner;
+    if (entered == nullptr) return Failure{"pthread_mutex_unlock", EPERM}.report(pCall);
     drop_levels(*entered, 1);
-    pthread_mutex_unlock(&it.shared->mutex);
-    return Outcome::ok;
+    const int rc = pthread_mutex_unlock(&it.shared->mutex);
+    return rc == 0 ? rts::kOsOk : Failure{"pthread_mutex_unlock", rc}.report(pCall);
 }
 
-} // namespace syssemprocess_os
+bool not_owner(rts::OsError error) {
+    return error == EPERM;
+}
+
+constexpr syssemprocess_os::Calls kCalls = {
+    security_init, security_exit, mutex_create, mutex_close,
+    mutex_enter,   mutex_leave,   not_owner,    release_free_handles,
+};
+
+} // namespace
+
+const syssemprocess_os::Calls& syssemprocess_os::platform_calls() {
+    return kCalls;
+}
+
+timespec syssemprocess_posix::deadline_after(RTS_UI32 timeoutMs) {
+    timespec t{};
+    clock_gettime(kWaitClock, &t);
+    t.tv_sec += static_cast<time_t>(timeoutMs / 1000);
+    t.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_sec += 1;
+        t.tv_nsec -= 1000000000L;
+    }
+    return t;
+}

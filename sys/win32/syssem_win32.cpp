@@ -1,12 +1,10 @@
-/* In-process semaphores on Windows: a critical section each (recursive by nature). Thread
- * descriptions come from "GetThreadDescription" of "KernelBase.dll", looked up at run time
- * because older systems do not have it. */
+/* In-process semaphores on Windows: a critical section each (recursive by nature, and its
+ * calls cannot fail). Thread descriptions come from "GetThreadDescription" of
+ * "KernelBase.dll", looked up at run time because older systems do not have it. */
 #include <windows.h>
 
 #include "cmutils.h"
 #include "sys/syssem_os.h"
-
-namespace syssem_os {
 
 namespace {
 
@@ -15,62 +13,88 @@ using PfGetThreadDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
 HMODULE g_kernelBase = nullptr;
 PfGetThreadDescription g_getThreadDescription = nullptr;
 
-} // namespace
-
-RTS_SIZE lock_size() {
-    return sizeof(CRITICAL_SECTION);
+CRITICAL_SECTION* section_of(void* lock) {
+    return static_cast<CRITICAL_SECTION*>(lock);
 }
 
-bool lock_init(void* lock) {
-    InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(lock));
-    return true;
+/* The last error of the failed call, named for the log. */
+rts::OsError last_error(const char* call, const char** pCall) {
+    *pCall = call;
+    return GetLastError();
 }
 
-void lock_destroy(void* lock) {
-    DeleteCriticalSection(static_cast<CRITICAL_SECTION*>(lock));
+rts::OsError lock_init(void* lock, const char**) {
+    InitializeCriticalSection(section_of(lock));
+    return rts::kOsOk;
 }
-void lock_enter(void* lock) {
-    EnterCriticalSection(static_cast<CRITICAL_SECTION*>(lock));
+
+rts::OsError lock_destroy(void* lock, const char**) {
+    DeleteCriticalSection(section_of(lock));
+    return rts::kOsOk;
 }
-void lock_leave(void* lock) {
-    LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(lock));
+
+rts::OsError lock_enter(void* lock, const char**) {
+    EnterCriticalSection(section_of(lock));
+    return rts::kOsOk;
 }
-bool lock_try(void* lock) {
-    return TryEnterCriticalSection(static_cast<CRITICAL_SECTION*>(lock)) != 0;
+
+rts::OsError lock_leave(void* lock, const char**) {
+    LeaveCriticalSection(section_of(lock));
+    return rts::kOsOk;
+}
+
+rts::OsError lock_try(void* lock, bool* pTaken, const char**) {
+    *pTaken = TryEnterCriticalSection(section_of(lock)) != 0;
+    return rts::kOsOk;
 }
 
 RTS_UI32 current_thread_id() {
     return GetCurrentThreadId();
 }
 
-bool descriptions_open() {
+rts::OsError descriptions_close(const char** pCall) {
+    g_getThreadDescription = nullptr;
+    HMODULE library = g_kernelBase;
+    g_kernelBase = nullptr;
+    if (library != nullptr && !FreeLibrary(library)) return last_error("FreeLibrary", pCall);
+    return rts::kOsOk;
+}
+
+rts::OsError descriptions_open(const char** pCall) {
     if (g_kernelBase == nullptr) g_kernelBase = LoadLibraryA("KernelBase.dll");
-    if (g_kernelBase == nullptr) return false;
+    if (g_kernelBase == nullptr) return last_error("LoadLibraryA", pCall);
     g_getThreadDescription = reinterpret_cast<PfGetThreadDescription>(
         reinterpret_cast<void*>(GetProcAddress(g_kernelBase, "GetThreadDescription")));
-    if (g_getThreadDescription != nullptr) return true;
-    descriptions_close();
-    return false;
+    if (g_getThreadDescription != nullptr) return rts::kOsOk;
+    const rts::OsError error = last_error("GetProcAddress", pCall);
+    const char* ignored = nullptr;
+    descriptions_close(&ignored);
+    return error;
 }
 
-void descriptions_close() {
-    g_getThreadDescription = nullptr;
-    if (g_kernelBase != nullptr) FreeLibrary(g_kernelBase);
-    g_kernelBase = nullptr;
-}
-
-void thread_description(RTS_UI32 threadId, char* name, RTS_SIZE size) {
-    if (size == 0) return;
+rts::OsError thread_description(RTS_UI32 threadId, char* name, RTS_SIZE size, const char** pCall) {
     name[0] = '\0';
-    if (g_getThreadDescription == nullptr) return;
+    if (g_getThreadDescription == nullptr) return rts::kOsOk;
     HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
-    if (thread == nullptr) return;
+    if (thread == nullptr) return last_error("OpenThread", pCall);
     PWSTR description = nullptr;
-    if (SUCCEEDED(g_getThreadDescription(thread, &description)) && description != nullptr) {
+    const HRESULT hr = g_getThreadDescription(thread, &description);
+    if (SUCCEEDED(hr) && description != nullptr) {
         CMUtlWToStr(reinterpret_cast<const RTS_WCHAR*>(description), name, size);
         LocalFree(description);
     }
     CloseHandle(thread);
+    if (FAILED(hr)) *pCall = "GetThreadDescription";
+    return FAILED(hr) ? static_cast<rts::OsError>(hr) : rts::kOsOk;
 }
 
-} // namespace syssem_os
+constexpr syssem_os::Calls kCalls = {
+    sizeof(CRITICAL_SECTION), lock_init,         lock_destroy,       lock_enter,         lock_leave, lock_try,
+    current_thread_id,        descriptions_open, descriptions_close, thread_description,
+};
+
+} // namespace
+
+const syssem_os::Calls& syssem_os::platform_calls() {
+    return kCalls;
+}

@@ -7,79 +7,109 @@
 
 namespace {
 
-constexpr DWORD kMutexAllAccess = 0x1F0001;
-
 SECURITY_DESCRIPTOR g_descriptor;
 PACL g_acl = nullptr; /* present only after a complete set-up */
 
-/* The access list: one entry for the authenticated users, sized as the identifier plus 16. */
-PACL build_acl() {
+/* The last error of the failed call, named for the log. */
+rts::OsError last_error(const char* call, const char** pCall) {
+    *pCall = call;
+    return GetLastError();
+}
+
+/* An access list of one allowed entry: the list header, the entry, and the identifier in
+ * place of the entry's first identifier word. */
+DWORD acl_size(PSID sid) {
+    return sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(ACCESS_ALLOWED_ACE::SidStart) +
+           GetLengthSid(sid);
+}
+
+/* The access list: one entry that gives the authenticated users every right on a mutex. */
+rts::OsError build_acl(PACL* pAcl, const char** pCall) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID sid = nullptr;
     if (!AllocateAndInitializeSid(&nt, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0, 0, 0, &sid))
-        return nullptr;
-    const DWORD size = GetLengthSid(sid) + 16;
+        return last_error("AllocateAndInitializeSid", pCall);
+    const DWORD size = acl_size(sid);
     auto acl = static_cast<PACL>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
-    bool ok = acl != nullptr && InitializeAcl(acl, size, ACL_REVISION) &&
-              AddAccessAllowedAce(acl, ACL_REVISION, kMutexAllAccess, sid);
-    FreeSid(sid);
-    if (!ok && acl != nullptr) {
-        HeapFree(GetProcessHeap(), 0, acl);
-        acl = nullptr;
+    rts::OsError error = rts::kOsOk;
+    if (acl == nullptr) {
+        *pCall = "HeapAlloc";
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    } else if (!InitializeAcl(acl, size, ACL_REVISION)) {
+        error = last_error("InitializeAcl", pCall);
+    } else if (!AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, sid)) {
+        error = last_error("AddAccessAllowedAce", pCall);
     }
-    return acl;
+    FreeSid(sid);
+    if (error != rts::kOsOk && acl != nullptr) HeapFree(GetProcessHeap(), 0, acl);
+    *pAcl = error == rts::kOsOk ? acl : nullptr;
+    return error;
 }
 
-} // namespace
-
-namespace syssemprocess_os {
-
-bool security_init() {
-    PACL acl = build_acl();
-    if (acl == nullptr) return false;
-    if (!InitializeSecurityDescriptor(&g_descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(&g_descriptor, TRUE, acl, FALSE)) {
+rts::OsError security_init(const char** pCall) {
+    PACL acl = nullptr;
+    if (const rts::OsError error = build_acl(&acl, pCall)) return error;
+    rts::OsError error = rts::kOsOk;
+    if (!InitializeSecurityDescriptor(&g_descriptor, SECURITY_DESCRIPTOR_REVISION)) {
+        error = last_error("InitializeSecurityDescriptor", pCall);
+    } else if (!SetSecurityDescriptorDacl(&g_descriptor, TRUE, acl, FALSE)) {
+        error = last_error("SetSecurityDescriptorDacl", pCall);
+    }
+    if (error != rts::kOsOk) {
         HeapFree(GetProcessHeap(), 0, acl);
-        return false;
+        return error;
     }
     g_acl = acl;
-    return true;
+    return rts::kOsOk;
 }
 
-void security_exit() {
-    if (g_acl != nullptr) HeapFree(GetProcessHeap(), 0, g_acl);
+rts::OsError security_exit(const char** pCall) {
+    PACL acl = g_acl;
     g_acl = nullptr;
+    if (acl != nullptr && !HeapFree(GetProcessHeap(), 0, acl)) return last_error("HeapFree", pCall);
+    return rts::kOsOk;
 }
 
-void* mutex_create(const char* globalName, bool* pExisted) {
+rts::OsError mutex_create(const char* globalName, void** pMutex, bool* pExisted, const char** pCall) {
     SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), &g_descriptor, FALSE};
     HANDLE h = CreateMutexA(g_acl != nullptr ? &sa : nullptr, FALSE, globalName);
-    *pExisted = h != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-    return h;
+    if (h == nullptr) return last_error("CreateMutexA", pCall);
+    *pExisted = GetLastError() == ERROR_ALREADY_EXISTS;
+    *pMutex = h;
+    return rts::kOsOk;
 }
 
-bool mutex_close(void* mutex) {
-    return CloseHandle(mutex) != 0;
+rts::OsError mutex_close(void* mutex, const char** pCall) {
+    return CloseHandle(mutex) ? rts::kOsOk : last_error("CloseHandle", pCall);
+}
+
+/* The time-out's "no limit" value is INFINITE itself. */
+rts::OsError mutex_enter(void* mutex, RTS_UI32 timeoutMs, bool* pEntered, const char** pCall) {
+    static_assert(INFINITE == 0xFFFFFFFFu);
+    const DWORD outcome = WaitForSingleObject(mutex, timeoutMs);
+    if (outcome == WAIT_FAILED) return last_error("WaitForSingleObject", pCall);
+    *pEntered = outcome == WAIT_OBJECT_0 || outcome == WAIT_ABANDONED;
+    return rts::kOsOk;
+}
+
+rts::OsError mutex_leave(void* mutex, const char** pCall) {
+    return ReleaseMutex(mutex) ? rts::kOsOk : last_error("ReleaseMutex", pCall);
+}
+
+bool not_owner(rts::OsError error) {
+    return error == ERROR_NOT_OWNER;
 }
 
 /* The handles are the system's own; nothing is kept for deleted ones. */
 void release_free_handles() {}
 
-Outcome mutex_enter(void* mutex, RTS_UI32 timeoutMs) {
-    switch (WaitForSingleObject(mutex, timeoutMs == 0xFFFFFFFFu ? INFINITE : timeoutMs)) {
-        case WAIT_OBJECT_0:
-        case WAIT_ABANDONED:
-            return Outcome::ok;
-        case WAIT_TIMEOUT:
-            return Outcome::timeout;
-        default:
-            return Outcome::bad_handle;
-    }
-}
+constexpr syssemprocess_os::Calls kCalls = {
+    security_init, security_exit, mutex_create, mutex_close,
+    mutex_enter,   mutex_leave,   not_owner,    release_free_handles,
+};
 
-Outcome mutex_leave(void* mutex) {
-    if (ReleaseMutex(mutex)) return Outcome::ok;
-    return GetLastError() == ERROR_NOT_OWNER ? Outcome::not_owner : Outcome::bad_handle;
-}
+} // namespace
 
-} // namespace syssemprocess_os
+const syssemprocess_os::Calls& syssemprocess_os::platform_calls() {
+    return kCalls;
+}

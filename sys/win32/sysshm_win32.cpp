@@ -4,17 +4,28 @@
  * loaded at run time, and the "sysdrvq7" driver that maps physical memory. */
 #include <windows.h>
 
+#include <winioctl.h>
+
 #include "sys/sysshm_os.h"
 #include "sysmem.h"
 
 namespace {
 
 constexpr const char* kOwner = "SysShm";
-constexpr DWORD kMappingAccess = 0xE0000000; /* generic read, write and execute */
-constexpr DWORD kErrorWorkingSetQuota = 1453;
-constexpr DWORD kErrorCommitmentLimit = 1816;
-constexpr DWORD kIoctlMap = 0x80002000;
-constexpr DWORD kIoctlUnmap = 0x80002004;
+constexpr DWORD kMappingAccess = GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE;
+/* The working set grows in whole pages of this size, with slack for the pages the lock
+ * itself touches: the minimum by two pages more, the maximum by three. */
+constexpr SIZE_T kQuotaUnit = 4096;
+constexpr SIZE_T kMinimumSlack = 8192;
+constexpr SIZE_T kMaximumSlack = 12288;
+/* The driver's device type and first function: the first values the system leaves to
+ * drivers of its own. */
+constexpr DWORD kDriverDeviceType = 0x8000;
+constexpr DWORD kDriverFunction = 0x800;
+constexpr DWORD kIoctlMap = CTL_CODE(kDriverDeviceType, kDriverFunction, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr DWORD kIoctlUnmap =
+    CTL_CODE(kDriverDeviceType, kDriverFunction + 1, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr DWORD kSessionListVersion = 1; /* the only layout of the session list there is */
 
 SECURITY_DESCRIPTOR g_descriptor;
 PACL g_acl = nullptr;
@@ -44,7 +55,173 @@ struct MapRequest {
 #pragma pack(pop)
 static_assert(sizeof(MapRequest) == 24, "the driver expects 24 bytes");
 
-/* Starts the driver service (it may already run) and waits while it reports start pending. */
+/* The last error of the failed call, named for the log. */
+rts::OsError last_error(const char* call, const char** pCall) {
+    *pCall = call;
+    return GetLastError();
+}
+
+/* Maps all of the mapping; on success the view owns the mapping handle, else it is closed. */
+rts::OsError map_view(HANDLE mapping, sysshm_os::View* view, const char** pCall) {
+    void* address = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+    MEMORY_BASIC_INFORMATION info{};
+    rts::OsError error = rts::kOsOk;
+    if (address == nullptr) {
+        error = last_error("MapViewOfFile", pCall);
+    } else if (VirtualQuery(address, &info, sizeof info) == 0) {
+        error = last_error("VirtualQuery", pCall);
+        UnmapViewOfFile(address);
+    }
+    if (error != rts::kOsOk) {
+        CloseHandle(mapping);
+        return error;
+    }
+    *view = sysshm_os::View{mapping, address, static_cast<RTS_UI64>(info.RegionSize)};
+    return rts::kOsOk;
+}
+
+rts::OsError mapping_open(const char* name, sysshm_os::View* pView, const char** pCall) {
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, TRUE, name);
+    if (mapping == nullptr) return last_error("OpenFileMappingA", pCall);
+    return map_view(mapping, pView, pCall);
+}
+
+rts::OsError mapping_create(const char* localName, RTS_UI64 size, sysshm_os::View* pView,
+                            const char** pCall) {
+    SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), &g_descriptor, FALSE};
+    HANDLE mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, g_acl != nullptr ? &sa : nullptr, PAGE_READWRITE,
+                           static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), localName);
+    if (mapping == nullptr) return last_error("CreateFileMappingA", pCall);
+    return map_view(mapping, pView, pCall);
+}
+
+rts::OsError mapping_close(sysshm_os::View* pView, const char** pCall) {
+    rts::OsError error = rts::kOsOk;
+    if (pView->address != nullptr && !UnmapViewOfFile(pView->address))
+        error = last_error("UnmapViewOfFile", pCall);
+    if (pView->mapping != nullptr && !CloseHandle(pView->mapping) && error == rts::kOsOk)
+        error = last_error("CloseHandle", pCall);
+    *pView = sysshm_os::View{};
+    return error;
+}
+
+rts::OsError lock(void* address, RTS_UI64 size, const char** pCall) {
+    return VirtualLock(address, static_cast<SIZE_T>(size)) ? rts::kOsOk : last_error("VirtualLock", pCall);
+}
+
+bool quota_exceeded(rts::OsError error) {
+    return error == ERROR_WORKING_SET_QUOTA || error == ERROR_NOT_ENOUGH_QUOTA;
+}
+
+rts::OsError grow_lock_quota(RTS_UI64 size, const char** pCall) {
+    SIZE_T minimum = 0;
+    SIZE_T maximum = 0;
+    HANDLE process = GetCurrentProcess();
+    if (!GetProcessWorkingSetSize(process, &minimum, &maximum))
+        return last_error("GetProcessWorkingSetSize", pCall);
+    const SIZE_T rounded = static_cast<SIZE_T>(size) / kQuotaUnit * kQuotaUnit;
+    if (!SetProcessWorkingSetSize(process, minimum + rounded + kMinimumSlack,
+                                  maximum + rounded + kMaximumSlack))
+        return last_error("SetProcessWorkingSetSize", pCall);
+    return rts::kOsOk;
+}
+
+rts::OsError unlock(void* address, RTS_UI64 size, const char** pCall) {
+    return VirtualUnlock(address, static_cast<SIZE_T>(size)) ? rts::kOsOk
+                                                             : last_error("VirtualUnlock", pCall);
+}
+
+/* An access list of one allowed entry: the list header, the entry, and the identifier in
+ * place of the entry's first identifier word. */
+DWORD acl_size(PSID sid) {
+    return sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(ACCESS_ALLOWED_ACE::SidStart) +
+           GetLengthSid(sid);
+}
+
+/* Fills the access list and hangs it into the descriptor. */
+rts::OsError describe(PACL acl, DWORD size, PSID sid, const char** pCall) {
+    if (!InitializeAcl(acl, size, ACL_REVISION)) return last_error("InitializeAcl", pCall);
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, kMappingAccess, sid))
+        return last_error("AddAccessAllowedAce", pCall);
+    if (!InitializeSecurityDescriptor(&g_descriptor, SECURITY_DESCRIPTOR_REVISION))
+        return last_error("InitializeSecurityDescriptor", pCall);
+    if (!SetSecurityDescriptorDacl(&g_descriptor, TRUE, acl, FALSE))
+        return last_error("SetSecurityDescriptorDacl", pCall);
+    return rts::kOsOk;
+}
+
+rts::OsError security_init(const char** pCall) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID sid = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0, 0, 0, &sid))
+        return last_error("AllocateAndInitializeSid", pCall);
+    const DWORD size = acl_size(sid);
+    auto acl = static_cast<PACL>(SysMemAllocData(kOwner, size, nullptr));
+    rts::OsError error = rts::kOsOk;
+    if (acl == nullptr) {
+        *pCall = "SysMemAllocData";
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    } else {
+        error = describe(acl, size, sid, pCall);
+    }
+    FreeSid(sid);
+    if (error != rts::kOsOk) {
+        if (acl != nullptr) SysMemFreeData(kOwner, acl);
+        return error;
+    }
+    g_acl = acl;
+    return rts::kOsOk;
+}
+
+rts::OsError security_exit(const char**) {
+    if (g_acl != nullptr) SysMemFreeData(kOwner, g_acl);
+    g_acl = nullptr;
+    return rts::kOsOk;
+}
+
+rts::OsError sessions_unload(const char** pCall) {
+    HMODULE library = g_wts;
+    g_wts = nullptr;
+    g_enumerate = nullptr;
+    g_free_memory = nullptr;
+    if (library != nullptr && !FreeLibrary(library)) return last_error("FreeLibrary", pCall);
+    return rts::kOsOk;
+}
+
+rts::OsError sessions_load(bool* pAvailable, const char** pCall) {
+    *pAvailable = false;
+    if (g_wts == nullptr) g_wts = LoadLibraryA("Wtsapi32.dll");
+    if (g_wts == nullptr) return last_error("LoadLibraryA", pCall);
+    g_enumerate = reinterpret_cast<EnumerateSessionsFn>(
+        reinterpret_cast<void*>(GetProcAddress(g_wts, "WTSEnumerateSessionsA")));
+    g_free_memory =
+        reinterpret_cast<FreeMemoryFn>(reinterpret_cast<void*>(GetProcAddress(g_wts, "WTSFreeMemory")));
+    if (g_enumerate == nullptr || g_free_memory == nullptr) {
+        const rts::OsError error = last_error("GetProcAddress", pCall);
+        const char* ignored = nullptr;
+        sessions_unload(&ignored);
+        return error;
+    }
+    *pAvailable = true;
+    return rts::kOsOk;
+}
+
+rts::OsError for_each_session(bool (*visit)(RTS_UI32 sessionId, void* context), void* context,
+                              const char** pCall) {
+    SessionInfo* sessions = nullptr;
+    DWORD count = 0;
+    if (g_enumerate == nullptr) return rts::kOsOk;
+    if (!g_enumerate(nullptr /* this server */, 0, kSessionListVersion, &sessions, &count))
+        return last_error("WTSEnumerateSessionsA", pCall);
+    bool found = false;
+    for (DWORD i = 0; i < count && !found; ++i) found = visit(sessions[i].SessionId, context);
+    g_free_memory(sessions);
+    return rts::kOsOk;
+}
+
+/* Starts the driver service (it may already run) and waits while it reports start pending. A
+ * step that fails here shows as the failure to open the device. */
 void start_driver() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return;
@@ -62,145 +239,51 @@ void start_driver() {
     CloseServiceHandle(manager);
 }
 
-HANDLE open_driver() {
+rts::OsError driver_open(void** pDevice, const char** pCall) {
     start_driver();
-    return CreateFileA("\\\\.\\SYSDRVQ7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                       nullptr);
+    HANDLE device =
+        CreateFileA("\\\\.\\SYSDRVQ7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return last_error("CreateFileA", pCall);
+    *pDevice = device;
+    return rts::kOsOk;
 }
 
-bool map_view(HANDLE mapping, sysshm_os::View* view) {
-    void* address = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-    MEMORY_BASIC_INFORMATION info{};
-    if (address == nullptr || VirtualQuery(address, &info, sizeof info) == 0) {
-        if (address != nullptr) UnmapViewOfFile(address);
-        CloseHandle(mapping);
-        return false;
-    }
-    *view = sysshm_os::View{mapping, address, static_cast<RTS_UI64>(info.RegionSize)};
-    return true;
-}
-
-} // namespace
-
-namespace sysshm_os {
-
-bool mapping_open(const char* name, View* pView) {
-    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, TRUE, name);
-    return mapping != nullptr && map_view(mapping, pView);
-}
-
-bool mapping_create(const char* localName, RTS_UI64 size, View* pView) {
-    SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), &g_descriptor, FALSE};
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, g_acl != nullptr ? &sa : nullptr,
-                                        PAGE_READWRITE, 0, static_cast<DWORD>(size), localName);
-    return mapping != nullptr && map_view(mapping, pView);
-}
-
-void mapping_close(View* pView) {
-    if (pView->address != nullptr) UnmapViewOfFile(pView->address);
-    if (pView->mapping != nullptr) CloseHandle(pView->mapping);
-    *pView = View{};
-}
-
-bool lock(void* address, RTS_UI64 size, bool* pQuota) {
-    if (VirtualLock(address, static_cast<SIZE_T>(size))) return true;
-    const DWORD error = GetLastError();
-    *pQuota = error == kErrorWorkingSetQuota || error == kErrorCommitmentLimit;
-    return false;
-}
-
-bool grow_lock_quota(RTS_UI64 size) {
-    SIZE_T minimum = 0;
-    SIZE_T maximum = 0;
-    HANDLE process = GetCurrentProcess();
-    if (!GetProcessWorkingSetSize(process, &minimum, &maximum)) return false;
-    const SIZE_T rounded = static_cast<SIZE_T>(size & ~RTS_UI64{4095});
-    return SetProcessWorkingSetSize(process, minimum + rounded + 8192, maximum + rounded + 12288) != 0;
-}
-
-void unlock(void* address, RTS_UI64 size) {
-    VirtualUnlock(address, static_cast<SIZE_T>(size));
-}
-
-bool security_init() {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID sid = nullptr;
-    if (!AllocateAndInitializeSid(&nt, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0, 0, 0, &sid))
-        return false;
-    const DWORD size = GetLengthSid(sid) + 16;
-    auto acl = static_cast<PACL>(SysMemAllocData(kOwner, size, nullptr));
-    bool ok = acl != nullptr && InitializeAcl(acl, size, ACL_REVISION) &&
-              AddAccessAllowedAce(acl, ACL_REVISION, kMappingAccess, sid) &&
-              InitializeSecurityDescriptor(&g_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-              SetSecurityDescriptorDacl(&g_descriptor, TRUE, acl, FALSE);
-    FreeSid(sid);
-    if (!ok) {
-        if (acl != nullptr) SysMemFreeData(kOwner, acl);
-        return false;
-    }
-    g_acl = acl;
-    return true;
-}
-
-void security_exit() {
-    if (g_acl != nullptr) SysMemFreeData(kOwner, g_acl);
-    g_acl = nullptr;
-}
-
-bool sessions_load() {
-    if (g_wts == nullptr) g_wts = LoadLibraryA("Wtsapi32.dll");
-    if (g_wts == nullptr) return false;
-    g_enumerate = reinterpret_cast<EnumerateSessionsFn>(
-        reinterpret_cast<void*>(GetProcAddress(g_wts, "WTSEnumerateSessionsA")));
-    g_free_memory =
-        reinterpret_cast<FreeMemoryFn>(reinterpret_cast<void*>(GetProcAddress(g_wts, "WTSFreeMemory")));
-    return g_enumerate != nullptr && g_free_memory != nullptr;
-}
-
-void sessions_unload() {
-    if (g_wts != nullptr) FreeLibrary(g_wts);
-    g_wts = nullptr;
-    g_enumerate = nullptr;
-    g_free_memory = nullptr;
-}
-
-bool for_each_session(bool (*visit)(RTS_UI32 sessionId, void* context), void* context) {
-    SessionInfo* sessions = nullptr;
-    DWORD count = 0;
-    if (g_enumerate == nullptr || g_free_memory == nullptr ||
-        !g_enumerate(nullptr, 0, 1, &sessions, &count)) {
-        return false;
-    }
-    bool found = false;
-    for (DWORD i = 0; i < count && !found; ++i) found = visit(sessions[i].SessionId, context);
-    g_free_memory(sessions);
-    return found;
-}
-
-RTS_RESULT map_physical(RTS_UI64 physicalAddress, RTS_UI64 size, void** pAddress) {
-    HANDLE device = open_driver();
-    if (device == INVALID_HANDLE_VALUE) return RES_FAILED;
+rts::OsError driver_map(void* device, RTS_UI64 physicalAddress, RTS_UI64 size, void** pAddress,
+                        const char** pCall) {
     MapRequest request{0, physicalAddress, 0, static_cast<RTS_UI32>(size)};
     RTS_UI64 visible = 0;
     DWORD returned = 0;
-    const bool ok = DeviceIoControl(device, kIoctlMap, &request, sizeof request, &visible, sizeof visible,
-                                    &returned, nullptr) &&
-                    returned >= sizeof visible && visible != 0;
-    CloseHandle(device);
-    if (!ok) return RES_NO_OBJECT;
+    if (!DeviceIoControl(device, kIoctlMap, &request, sizeof request, &visible, sizeof visible, &returned,
+                         nullptr))
+        return last_error("DeviceIoControl", pCall);
+    if (returned < sizeof visible || visible == 0) {
+        *pCall = "DeviceIoControl";
+        return ERROR_INVALID_DATA; /* the driver answered without an address */
+    }
     *pAddress = reinterpret_cast<void*>(static_cast<RTS_UINTPTR>(visible));
-    return RES_OK;
+    return rts::kOsOk;
 }
 
-bool unmap_physical(void* address, RTS_UI64 size) {
-    HANDLE device = open_driver();
-    if (device == INVALID_HANDLE_VALUE) return false;
+rts::OsError driver_unmap(void* device, void* address, RTS_UI64, const char** pCall) {
     RTS_UI64 visible = reinterpret_cast<RTS_UINTPTR>(address);
     DWORD returned = 0;
-    const bool ok =
-        DeviceIoControl(device, kIoctlUnmap, &visible, sizeof visible, nullptr, 0, &returned, nullptr);
-    CloseHandle(device);
-    return ok;
+    if (!DeviceIoControl(device, kIoctlUnmap, &visible, sizeof visible, nullptr, 0, &returned, nullptr))
+        return last_error("DeviceIoControl", pCall);
+    return rts::kOsOk;
 }
 
-} // namespace sysshm_os
+rts::OsError driver_close(void* device, const char** pCall) {
+    return CloseHandle(device) ? rts::kOsOk : last_error("CloseHandle", pCall);
+}
+
+constexpr sysshm_os::Calls kCalls = {
+    mapping_open, mapping_create, mapping_close, lock,          quota_exceeded,  grow_lock_quota,
+    unlock,       security_init,  security_exit, sessions_load, sessions_unload, for_each_session,
+    driver_open,  driver_map,     driver_unmap,  driver_close,
+};
+
+} // namespace
+
+const sysshm_os::Calls& sysshm_os::platform_calls() {
+    return kCalls;
+}

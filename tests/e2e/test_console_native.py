@@ -178,8 +178,9 @@ def test_block_of_wrong_size_left_by_another_program_gives_result_code(bin_dir, 
         code, out, _ = client(bin_dir, "query", GATEWAY)
         answer = parse_single(out)
         assert code == 0 and answer["result"] != 0
-        # The block is refused at the open: no request is written into it, no time-out is waited.
-        assert answer["ms"] < 1000
+        # A block is handed out for every size its memory pages hold, as on Windows: the request
+        # lands in the block's page, no one answers it, and the client waits out its time-out.
+        assert CHANNEL_TIMEOUT_MIN_S * 1000 <= answer["ms"] <= CHANNEL_TIMEOUT_MAX_S * 1000
     finally:
         holder.kill()
         holder.wait()

@@ -1,0 +1,109 @@
+// Fault injection at a platform seam (a sys/*_os.h table of calls that each return the OS error
+// and name the failed call through their last parameter). An Injector puts a table in place
+// whose entries forward to a base table (the platform's own, or one with some entries faked),
+// except where a test injects a fault: such an entry reports the chosen OS error as the call
+// "injected", either instead of the real call or after it (a release that reports an error but
+// happened). Every entry counts its calls and the calls that succeeded, so a test can see that
+// whatever was opened was given back again.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "cm/rts_common.h"
+#include "log_reader.h"
+
+namespace seamfault {
+
+constexpr int kMaxEntries = 24;
+constexpr int kEveryCall = -1;
+
+// What an entry does wrong: the error, for how many calls (kEveryCall: all), and whether the
+// real call runs first. Set while no other thread uses the seam.
+struct Fault {
+    rts::OsError error = 0;
+    int times = 0;
+    bool after = false;
+};
+
+template <typename Calls> struct State {
+    static inline const Calls* base = nullptr;
+    static inline std::array<Fault, kMaxEntries> faults{};
+    static inline std::array<std::atomic<int>, kMaxEntries> calls{};
+    static inline std::array<std::atomic<int>, kMaxEntries> succeeded{};
+};
+
+template <auto Member, int Index> struct Forward;
+template <typename Calls, typename... Args, rts::OsError (*Calls::*Member)(Args...), int Index>
+struct Forward<Member, Index> {
+    static_assert(Index < kMaxEntries);
+    static rts::OsError call(Args... args) {
+        using S = State<Calls>;
+        ++S::calls[Index];
+        Fault& fault = S::faults[Index];
+        const bool failing = fault.times != 0;
+        if (failing && fault.times > 0) --fault.times;
+        rts::OsError error = failing && !fault.after ? rts::kOsOk : (S::base->*Member)(args...);
+        if (error == rts::kOsOk && !failing) ++S::succeeded[Index];
+        if (failing) {
+            *std::get<sizeof...(Args) - 1>(std::tie(args...)) = "injected";
+            error = fault.error;
+        }
+        return error;
+    }
+};
+
+// The forwarding entry for a member of a seam table, counted under Index.
+template <auto Member, int Index> constexpr auto forward = &Forward<Member, Index>::call;
+
+template <auto... Members, typename Calls, size_t... Index>
+void route_at(Calls& fake, std::index_sequence<Index...>) {
+    ((fake.*Members = forward<Members, static_cast<int>(Index)>), ...);
+}
+
+// Routes each member listed through the injector, counted under its place in the list.
+template <auto... Members, typename Calls> void route(Calls& fake) {
+    route_at<Members...>(fake, std::make_index_sequence<sizeof...(Members)>{});
+}
+
+// The log lines of injected faults that the component logged at LOG_DEBUG, oldest first.
+inline std::vector<std::string> injected_lines(RTS_UI32 cmpId) {
+    std::vector<std::string> out;
+    for (const LogEntry& e : testlog::entries()) {
+        if (e.CmpId == cmpId && e.ClassId == LOG_DEBUG && std::string(e.InfoText).rfind("injected", 0) == 0)
+            out.emplace_back(e.InfoText);
+    }
+    return out;
+}
+
+// Puts the table in place for its lifetime (set is the seam's set_calls); no entry fails until
+// fail() says which.
+template <typename Calls> class Injector {
+public:
+    Injector(const Calls& base, const Calls& fake, void (*set)(const Calls*)) : set_(set), fake_(fake) {
+        State<Calls>::base = &base;
+        State<Calls>::faults = {};
+        for (int i = 0; i < kMaxEntries; ++i) State<Calls>::calls[i] = State<Calls>::succeeded[i] = 0;
+        set_(&fake_);
+    }
+    ~Injector() { set_(nullptr); }
+    Injector(const Injector&) = delete;
+    Injector& operator=(const Injector&) = delete;
+
+    void fail(int index, rts::OsError error, int times = kEveryCall, bool after = false) {
+        State<Calls>::faults[index] = Fault{error, times, after};
+    }
+    void heal() { State<Calls>::faults = {}; }
+    int calls(int index) const { return State<Calls>::calls[index]; }
+    int succeeded(int index) const { return State<Calls>::succeeded[index]; }
+
+private:
+    void (*set_)(const Calls*);
+    Calls fake_;
+};
+
+} // namespace seamfault
