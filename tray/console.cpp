@@ -83,10 +83,12 @@ RTS_UI32 read_timeout(const char* text) {
     return static_cast<RTS_UI32>(value);
 }
 
+/* Copies the word (cut to the buffer) with A to Z in lower case; the bytes after the
+ * terminator are left alone. */
 void copy_lowered(const std::string& word, char (&out)[kNameSize]) {
     CMUtlSafeStrCpy(out, sizeof out, word.c_str());
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char* c = out; *c != '\0'; ++c) {
+        if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c - 'A' + 'a');
     }
 }
 
