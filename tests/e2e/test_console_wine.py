@@ -140,10 +140,24 @@ def test_concurrent_clients_each_get_the_state_of_their_own_service(wine):
     assert wine.wait_for(GATEWAY, 1)
 
 
-def test_console_without_peer_fails_with_exit_code_1(wine):
+def test_console_without_peer_fails_and_next_peer_adopts_block_a_client_holds(wine):
     assert wine.run("ServiceControlPeer.exe", "--uninstall")[0] == 0
+    peers, holder = [], None
     try:
         assert wine.run("GatewayControl.exe", "start:1") == (
             1, "Trying to start %s service ...\nFailed to start the %s service within 1s!\n" % (MIXED, MIXED))
+        for _ in range(2):
+            peers.append(wine.start("ServiceControlPeer.exe"))
+            assert peers[-1].stdout.readline() == "serving ServiceControl_Ombrelin\n"
+            if holder is None:  # keeps the block open while its peer dies
+                holder = wine.start("ipcprobe.exe", "hold-block", "ServiceControl_Ombrelin", 524, 0, 600000)
+                assert holder.stdout.readline() == "ready\n"
+                peers[-1].kill()
+                peers[-1].wait()
+        assert wine.query(GATEWAY) == (0, 1)
     finally:
+        for p in [*peers, holder]:
+            if p is not None and p.poll() is None:
+                p.kill()
+                p.wait()
         wine.install_peer()

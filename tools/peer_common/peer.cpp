@@ -108,28 +108,30 @@ public:
             return nullptr;
         }
         RTS_RESULT result = create_block();
-        if (result == RES_DUPLICATE) {
-            SysSharedMemoryClose(block_);
-            block_ = RTS_INVALID_HANDLE;
-            if (peer_os::remove_stale_block(blockName_.c_str())) {
-                std::fprintf(stderr, "peer: removed %s left by a peer that ended\n", blockName_.c_str());
-                result = create_block();
-            }
-        }
+        if (result == RES_DUPLICATE) result = take_over_stale_block();
         /* A block that could not be locked in physical memory serves as well. */
         if (block_ == RTS_INVALID_HANDLE || (result != RES_OK && result != RES_NOT_LOCKED)) {
             std::fprintf(stderr, "peer: cannot create %s (result %u)\n", blockName_.c_str(),
                          static_cast<unsigned>(result));
             return nullptr;
         }
-        void* address = SysSharedMemoryGetPointer(block_, nullptr);
-        if (address != nullptr) std::memset(address, 0, kBlockSize);
-        return address;
+        return SysSharedMemoryGetPointer(block_, nullptr);
     }
 
     const std::string& block_name() const { return blockName_; }
 
 private:
+    /* A block found while this process holds the peer lock was left by a peer that died. Where
+     * its name can be removed, a fresh block replaces it. Where a name lives as long as any
+     * handle (Windows), a client still holds the block open: this peer serves it as it is,
+     * including a request that waits in it. */
+    RTS_RESULT take_over_stale_block() {
+        if (!peer_os::remove_stale_block(blockName_.c_str())) return RES_OK;
+        std::fprintf(stderr, "peer: removed %s left by a peer that ended\n", blockName_.c_str());
+        SysSharedMemoryClose(block_);
+        return create_block();
+    }
+
     RTS_RESULT create_block() {
         RTS_SIZE size = kBlockSize;
         RTS_RESULT result = RES_FAILED;
