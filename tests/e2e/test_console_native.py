@@ -246,6 +246,7 @@ def test_idle_peer_sleeps_until_a_client_opens_the_block(bin_dir, peer):
     assert (code, out) == (0, "answers 20 ok 20 wrong 0 failed 0\n")
     code, out, _ = console(bin_dir, "start")  # a state change over several requests
     assert code == 0 and out.endswith("service is already started!\n")
+    time.sleep(0.6)  # an open seen only after its request was answered makes the peer look 0.5 s
     before = voluntary_switches(p.process.pid)
     time.sleep(1.0)
     # Asleep between requests: a peer looking every 250 us would have woken thousands of times.
