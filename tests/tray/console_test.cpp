@@ -91,7 +91,7 @@ TEST(ConsoleParse, ReadsCommandTimeoutAndServiceName) {
  * it was asked to. Every call goes into a transcript. */
 struct ScriptedService {
     std::set<std::string> knownNames{kMixed};
-    RTS_UI32 state = SERVICE_STATE_STOPPED;
+    RTS_UI32 state = service_control::kStateStopped;
     int queriesUntilChange = 1; /* after a request; negative: never changes */
     RTS_UI32 tick = 0;
 
@@ -103,13 +103,13 @@ struct ScriptedService {
     RTS_RESULT request(RTS_UI32 command, const char* name, RTS_UI32* pState) {
         transcript.push_back(std::to_string(command) + ":" + name);
         if (knownNames.count(name) == 0) return 1060;
-        if (command == SERVICE_CONTROL_QUERY) {
+        if (command == service_control::kCommandQuery) {
             if (pendingState != 0 && queriesUntilChange >= 0 && ++queriesSinceRequest >= queriesUntilChange) {
                 state = pendingState;
             }
             *pState = state;
         } else {
-            pendingState = command == SERVICE_CONTROL_START ? SERVICE_STATE_RUNNING : SERVICE_STATE_STOPPED;
+            pendingState = command == service_control::kCommandStart ? service_control::kStateRunning : service_control::kStateStopped;
         }
         return RES_OK;
     }
@@ -174,7 +174,7 @@ TEST(ConsoleRun, TimesOutWhenServiceNeverStarts) {
 TEST(ConsoleRun, FallsBackToNameAsGivenWhenMixedCaseIsUnknown) {
     ScriptedService svc;
     svc.knownNames = {kConfigured};
-    svc.state = SERVICE_STATE_RUNNING;
+    svc.state = service_control::kStateRunning;
     EXPECT_EQ(svc.run({"gc", "stop"}), 0);
     EXPECT_EQ(svc.output,
               "Trying to stop KeLvAro Gateway V3 service ...\nKeLvAro Gateway V3 service stopped!\n");
@@ -199,8 +199,8 @@ TEST(ConsoleRun, AlreadyInRequestedStateSendsNoRequest) {
         const char* expectedOutput;
     };
     const Case cases[] = {
-        {"start", SERVICE_STATE_RUNNING, "KeLvAro Gateway V3 service is already started!\n"},
-        {"stop", SERVICE_STATE_STOPPED, "KeLvAro Gateway V3 service is already stopped!\n"},
+        {"start", service_control::kStateRunning, "KeLvAro Gateway V3 service is already started!\n"},
+        {"stop", service_control::kStateStopped, "KeLvAro Gateway V3 service is already stopped!\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -226,13 +226,13 @@ TEST(ConsoleRun, NameWithoutOldSpellingIsQueriedOncePerStep) {
 TEST(ConsoleRun, FailedQueryKeepsLastState) {
     /* running at first, then the service stops answering: the stop never counts as done */
     ScriptedService svc;
-    svc.state = SERVICE_STATE_RUNNING;
+    svc.state = service_control::kStateRunning;
     auto port = svc.port();
     int queries = 0;
     auto answering = port.request;
     port.request = [&](RTS_UI32 c, const char* n, RTS_UI32* s) -> RTS_RESULT {
-        if (c == SERVICE_CONTROL_QUERY && ++queries > 1) {
-            *s = SERVICE_STATE_STOPPED; /* a failed request's state must be ignored */
+        if (c == service_control::kCommandQuery && ++queries > 1) {
+            *s = service_control::kStateStopped; /* a failed request's state must be ignored */
             return RES_FAILED;
         }
         return answering(c, n, s);

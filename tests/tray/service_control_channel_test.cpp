@@ -99,7 +99,7 @@ protected:
 
 TEST_F(ServiceControlChannel, FailsAtOpenWithoutPeer) {
     RTS_UI32 state = 77;
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, "svc", &state), RES_FAILED);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandQuery, "svc", &state), RES_FAILED);
     EXPECT_EQ(state, 77u);
 }
 
@@ -107,7 +107,7 @@ TEST_F(ServiceControlChannel, LivePeerAnswersRequest) {
     TestPeer peer(block_name());
     ASSERT_TRUE(peer.ready());
     RTS_UI32 state = 0;
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, "KeLvAro Gateway V3", &state), RES_OK);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandQuery, "KeLvAro Gateway V3", &state), RES_OK);
     EXPECT_EQ(state, fingerprint("KeLvAro Gateway V3"));
     EXPECT_EQ(peer.served(), 1);
 }
@@ -125,7 +125,7 @@ TEST_F(ServiceControlChannel, ConcurrentClientsAreSerialised) {
                 "client-" + std::to_string(c) + std::string(static_cast<size_t>(c) * 40, 'x');
             for (int i = 0; i < kRequestsEach; ++i) {
                 RTS_UI32 state = 0;
-                if (SendServiceControlRequest(SERVICE_CONTROL_QUERY, name.c_str(), &state) != RES_OK ||
+                if (SendServiceControlRequest(service_control::kCommandQuery, name.c_str(), &state) != RES_OK ||
                     state != fingerprint(name.c_str())) {
                     ++wrongAnswers;
                 }

@@ -160,7 +160,7 @@ TEST_F(ServiceControlRequest, AnswersAndFailuresGiveResultAndState) {
         fake.peerState = c.peerState;
         RTS_UI32 state = kUntouched;
 
-        EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, "KeLvAro Gateway V3", &state),
+        EXPECT_EQ(SendServiceControlRequest(service_control::kCommandQuery, "KeLvAro Gateway V3", &state),
                   c.expectedResult);
         EXPECT_EQ(state, c.expectedState);
         EXPECT_EQ(fake.sleeps, c.expectedSleeps);
@@ -172,22 +172,22 @@ TEST_F(ServiceControlRequest, AnswersAndFailuresGiveResultAndState) {
 }
 
 TEST_F(ServiceControlRequest, WritesCommandAndNameBeforeHandshake) {
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_STOP, "KELVARO Gateway V3", nullptr), RES_OK);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandStop, "KELVARO Gateway V3", nullptr), RES_OK);
     EXPECT_EQ(fake.handshakeAtFirstSleep, service_control::kHandshakePending);
-    EXPECT_EQ(fake.commandAtFirstSleep, SERVICE_CONTROL_STOP);
+    EXPECT_EQ(fake.commandAtFirstSleep, service_control::kCommandStop);
     EXPECT_EQ(fake.nameAtFirstSleep, "KELVARO Gateway V3");
 }
 
 TEST_F(ServiceControlRequest, SilentPeerLeavesRequestPending) {
     fake.answerOnSleep = 0;
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_START, "svc", nullptr), RES_FAILED);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandStart, "svc", nullptr), RES_FAILED);
     EXPECT_EQ(fake.word(service_control::kHandshakeOffset), service_control::kHandshakePending);
 }
 
 TEST_F(ServiceControlRequest, FailedOpenLogsBlockName) {
     fake.openHandle = RTS_INVALID_HANDLE;
     fake.openResult = RES_NO_OBJECT;
-    ASSERT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, "svc", nullptr), RES_FAILED);
+    ASSERT_EQ(SendServiceControlRequest(service_control::kCommandQuery, "svc", nullptr), RES_FAILED);
     ASSERT_EQ(LogEarlyBufferCount(), 1);
     LogEntry entry{};
     ASSERT_EQ(LogEarlyBufferGet(0, &entry), RES_OK);
@@ -201,23 +201,23 @@ TEST_F(ServiceControlRequest, FailedOpenLogsBlockName) {
 TEST_F(ServiceControlRequest, RefusesBadInputBeforeTouchingAnything) {
     const std::string longest(511, 'n');
     const std::string tooLong(512, 'n');
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, tooLong.c_str(), nullptr), RES_PARAMETER);
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, nullptr, nullptr), RES_PARAMETER);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandQuery, tooLong.c_str(), nullptr), RES_PARAMETER);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandQuery, nullptr, nullptr), RES_PARAMETER);
     EXPECT_TRUE(fake.calls.empty());
 
     fake.allocFails = true;
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, "svc", nullptr), RES_NOMEMORY);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandQuery, "svc", nullptr), RES_NOMEMORY);
     EXPECT_EQ(fake.calls, Calls{"alloc"});
 
     fake = FakeChannel{};
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, longest.c_str(), nullptr), RES_OK);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandQuery, longest.c_str(), nullptr), RES_OK);
     EXPECT_EQ(fake.nameAtFirstSleep, longest);
 }
 
 TEST_F(ServiceControlRequest, BlockNameFollowsCompanyString) {
     const std::string company(300, 'c');
     service_control::bind(company.c_str(), kMutex);
-    EXPECT_EQ(SendServiceControlRequest(SERVICE_CONTROL_QUERY, "svc", nullptr), RES_OK);
+    EXPECT_EQ(SendServiceControlRequest(service_control::kCommandQuery, "svc", nullptr), RES_OK);
     EXPECT_EQ(fake.openedName, "ServiceControl_" + company);
 }
 
