@@ -21,7 +21,6 @@ USAGE = ("Wrong command line parameters specified!\n"
 
 
 def programs(folder, names):
-    """The folder, after checking that every named program is in it."""
     missing = [n for n in names if not (folder / n).exists()]
     if missing:
         pytest.fail("not built in %s: %s" % (folder, ", ".join(missing)))
@@ -34,10 +33,6 @@ def exclusive_machine():
     with open("/tmp/gatewaycontrol-e2e.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         yield
-
-
-def remove_stale_block():
-    BLOCK_FILE.unlink(missing_ok=True)
 
 
 def read_line(process, timeout_s):
@@ -81,7 +76,7 @@ def memcheck():
 @pytest.fixture
 def peer(bin_dir):
     """Starts peers for a test and makes sure none outlives it, nor its block."""
-    remove_stale_block()
+    BLOCK_FILE.unlink(missing_ok=True)
     started = []
 
     def start(*args):
@@ -93,7 +88,7 @@ def peer(bin_dir):
         if p.process.poll() is None:
             p.process.kill()
             p.process.wait()
-    remove_stale_block()
+    BLOCK_FILE.unlink(missing_ok=True)
 
 
 def run(argv, timeout_s=60, env=None):

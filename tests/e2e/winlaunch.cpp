@@ -1,12 +1,8 @@
-/* winlaunch.exe: starts one command line exactly as written, for the process-level tests under
- * Wine (whose loader would quote the words again), and waits for the child to end.
- *
- *   winlaunch.exe [--fail DLL!FUNCTION] "COMMAND LINE"
- *
- * The child writes to this console. Each message box it shows is printed as
- * "box <caption>: <text>" and closed with OK; the last line is "exit <code>". With --fail the
- * child runs under this debugger and, once the loader has mapped its imports, the named
- * function's first bytes become "xor eax, eax; ret": it fails from its first call on. */
+/* winlaunch.exe [--fail DLL!FUNCTION] "COMMAND LINE": starts the command line exactly as
+ * written (Wine's loader would quote the words again) under this debugger and waits for its end.
+ * The child writes to this console; each message box it shows is printed as "box <caption>:
+ * <text>" and closed with OK; the last line is "exit <code>". With --fail, the function's first
+ * bytes become "xor eax, eax; ret" at the loader's breakpoint, before the program's own code. */
 #include <windows.h>
 
 #include <psapi.h>
@@ -17,19 +13,14 @@
 
 namespace {
 
-constexpr int kUsage = 64;
-constexpr int kNotStarted = 65;
-constexpr int kNotPatched = 66;
-constexpr DWORD kLookMs = 50;
-constexpr int kMessageBoxTextId = 0xFFFF; /* the static text control of a message box */
 constexpr unsigned char kReturnZero[] = {0x31, 0xC0, 0xC3};
-
+constexpr int kMessageBoxTextId = 0xFFFF; /* the static text control of a message box */
 DWORD g_child = 0;
 
 BOOL CALLBACK find_box(HWND window, LPARAM found) {
     DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
     char kind[16] = {};
+    GetWindowThreadProcessId(window, &process);
     GetClassNameA(window, kind, sizeof kind);
     if (process != g_child || std::strcmp(kind, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
     *reinterpret_cast<HWND*>(found) = window;
@@ -49,50 +40,53 @@ void close_box() {
     SendMessageTimeoutA(box, WM_COMMAND, IDOK, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
 }
 
-/* The function's address in the child: the same offset from the base of the module that
- * holds it (after forwarding) as in this process. */
-char* address_in_child(HANDLE child, const char* dll, const char* function) {
-    HMODULE module = LoadLibraryA(dll);
-    auto* own = module != nullptr ? reinterpret_cast<char*>(GetProcAddress(module, function)) : nullptr;
-    HMODULE owner = nullptr;
-    char ownerName[MAX_PATH] = {};
-    if (own == nullptr ||
-        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            own, &owner) ||
-        GetModuleBaseNameA(GetCurrentProcess(), owner, ownerName, sizeof ownerName) == 0)
-        return nullptr;
-    HMODULE modules[512];
+/* The function's address in the child: the same offset from the base of the module that holds
+ * it (after forwarding: shell32's CommandLineToArgvW may live in another module) as here. */
+char* address_in_child(HANDLE child, const std::string& target) {
+    const size_t bang = target.find('!');
+    HMODULE module = bang != std::string::npos ? LoadLibraryA(target.substr(0, bang).c_str()) : nullptr;
+    auto* own = module != nullptr ? reinterpret_cast<char*>(GetProcAddress(module, target.c_str() + bang + 1))
+                                  : nullptr;
+    HMODULE owner = nullptr, modules[512];
+    char ownerName[MAX_PATH] = {}, name[MAX_PATH] = {};
     DWORD bytes = 0;
-    if (!EnumProcessModules(child, modules, sizeof modules, &bytes)) return nullptr;
+    if (own == nullptr || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, own, &owner) ||
+        !GetModuleBaseNameA(GetCurrentProcess(), owner, ownerName, sizeof ownerName) ||
+        !EnumProcessModules(child, modules, sizeof modules, &bytes))
+        return nullptr;
     for (DWORD i = 0; i < bytes / sizeof(HMODULE); ++i) {
-        char name[MAX_PATH] = {};
-        if (GetModuleBaseNameA(child, modules[i], name, sizeof name) != 0 && lstrcmpiA(name, ownerName) == 0)
+        if (GetModuleBaseNameA(child, modules[i], name, sizeof name) && lstrcmpiA(name, ownerName) == 0)
             return reinterpret_cast<char*>(modules[i]) + (own - reinterpret_cast<char*>(owner));
     }
     return nullptr;
 }
 
 bool make_fail(HANDLE child, const std::string& target) {
-    const size_t bang = target.find('!');
-    if (bang == std::string::npos) return false;
-    char* address = address_in_child(child, target.substr(0, bang).c_str(), target.c_str() + bang + 1);
+    char* address = address_in_child(child, target);
     DWORD old = 0;
-    if (address == nullptr ||
-        !VirtualProtectEx(child, address, sizeof kReturnZero, PAGE_EXECUTE_READWRITE, &old))
-        return false;
-    const bool written = WriteProcessMemory(child, address, kReturnZero, sizeof kReturnZero, nullptr);
-    FlushInstructionCache(child, address, sizeof kReturnZero);
-    return written;
+    return address != nullptr &&
+           VirtualProtectEx(child, address, sizeof kReturnZero, PAGE_EXECUTE_READWRITE, &old) &&
+           WriteProcessMemory(child, address, kReturnZero, sizeof kReturnZero, nullptr) &&
+           FlushInstructionCache(child, address, sizeof kReturnZero);
 }
 
-/* Runs the child's debug events to its end; the loader's breakpoint comes once the imports
- * are mapped and before the program's own code runs. */
-DWORD debug_until_exit(const PROCESS_INFORMATION& child, const std::string& target) {
-    bool patched = false;
-    for (;;) {
-        DEBUG_EVENT event{};
-        if (!WaitForDebugEvent(&event, kLookMs)) {
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const bool fail = argc == 4 && std::wcscmp(argv[1], L"--fail") == 0;
+    if (argc != (fail ? 4 : 2)) return 64;
+    char target[MAX_PATH] = {};
+    if (fail) WideCharToMultiByte(CP_ACP, 0, argv[2], -1, target, sizeof target, nullptr, nullptr);
+    std::wstring line = argv[argc - 1];
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION child{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+                        nullptr, &startup, &child))
+        return 65;
+    g_child = child.dwProcessId;
+    bool atLoaderBreakpoint = true;
+    for (DEBUG_EVENT event{};;) {
+        if (!WaitForDebugEvent(&event, 50)) {
             close_box();
             continue;
         }
@@ -100,51 +94,19 @@ DWORD debug_until_exit(const PROCESS_INFORMATION& child, const std::string& targ
         if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT)
             CloseHandle(event.u.CreateProcessInfo.hFile);
         if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) CloseHandle(event.u.LoadDll.hFile);
-        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
-            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
-            return event.u.ExitProcess.dwExitCode;
-        }
         if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
-            if (!patched && event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT) {
-                patched = make_fail(child.hProcess, target);
-                if (!patched) TerminateProcess(child.hProcess, kNotPatched);
+            if (atLoaderBreakpoint &&
+                event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT) {
+                atLoaderBreakpoint = false;
+                if (fail && !make_fail(child.hProcess, target)) TerminateProcess(child.hProcess, 66);
             } else {
                 status = DBG_EXCEPTION_NOT_HANDLED;
             }
         }
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+            std::printf("exit %lu\n", event.u.ExitProcess.dwExitCode);
+            return 0;
+        }
     }
-}
-
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    std::string target;
-    if (argc == 4 && std::wcscmp(argv[1], L"--fail") == 0) {
-        char text[MAX_PATH] = {};
-        WideCharToMultiByte(CP_ACP, 0, argv[2], -1, text, sizeof text, nullptr, nullptr);
-        target = text;
-    } else if (argc != 2) {
-        return kUsage;
-    }
-    std::wstring line = argv[argc - 1];
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    const DWORD flags = target.empty() ? 0 : DEBUG_ONLY_THIS_PROCESS;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                        &child))
-        return kNotStarted;
-    g_child = child.dwProcessId;
-    DWORD code = 0;
-    if (!target.empty()) {
-        code = debug_until_exit(child, target);
-    } else {
-        while (WaitForSingleObject(child.hProcess, kLookMs) == WAIT_TIMEOUT) close_box();
-        GetExitCodeProcess(child.hProcess, &code);
-    }
-    std::printf("exit %lu\n", code);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-    return 0;
 }
