@@ -127,6 +127,7 @@ def test_console_falls_back_to_configured_name_when_mixed_case_unknown(bin_dir, 
     # A refused request leaves the caller's state variable as it was (0).
     (["--result", "1234", GATEWAY + "=running"], {"result": 1234, "state": 0}),
     (["Other"], {"result": 1060, "state": 0}),
+    (["--company", "Ombrelin", GATEWAY + "=running"], {"result": 0, "state": 4}),
 ])
 def test_query_returns_peer_answer(bin_dir, peer, peer_args, expected):
     peer(*peer_args)
@@ -218,10 +219,10 @@ def test_second_peer_refuses_block_served_by_live_one(bin_dir, peer):
     assert parse_single(client(bin_dir, "query", GATEWAY)[1])["result"] == 0  # the first one still serves
 
 
-@pytest.mark.parametrize("args", [["--handshake", "1"], ["--result"], ["--poll-us", "0"], ["--idle-ms", "0"],
-                                  ["X=paused"], ["--bogus"]])
-def test_peer_rejects_bad_command_line(bin_dir, args):
-    assert run([bin_dir / "scpeer", *args], 10)[0] in (1, 2)
+@pytest.mark.parametrize("args, code", [(["--handshake", "1"], 1), (["--poll-us", "0"], 1), (["--idle-ms", "0"], 1),
+                                        (["--result"], 2), (["--company", ""], 2), (["X=paused"], 2), (["--bogus"], 2)])
+def test_peer_rejects_bad_command_line(bin_dir, args, code):
+    assert run([bin_dir / "scpeer", *args], 10)[0] == code
     assert not BLOCK_FILE.exists()
 
 

@@ -50,8 +50,7 @@ class Wine:
         return False
 
     def install_peer(self):
-        # A first start in a fresh prefix may be reported late by Wine's manager; the query
-        # below is what counts.
+        # Wine's manager may report a first start in a new prefix late; the query is what counts.
         self.run("ServiceControlPeer.exe", "--install")
         assert self.wait_for(GATEWAY, 1) or self.wait_for(GATEWAY, 4), "peer did not come up"
 
