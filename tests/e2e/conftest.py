@@ -29,7 +29,6 @@ def programs(folder, names):
 
 @pytest.fixture(scope="session", autouse=True)
 def exclusive_machine():
-    """Only one run of the process-level tests at a time on this machine."""
     with open("/tmp/gatewaycontrol-e2e.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         yield
@@ -68,8 +67,7 @@ def bin_dir():
 
 @pytest.fixture
 def memcheck():
-    """The command that runs a program under a memory checker: valgrind unless the build
-    says otherwise (a sanitizer build checks itself and gives an empty command)."""
+    """The memory checker to run a program under: valgrind, or none for a sanitizer build."""
     return shlex.split(os.environ.get("GC_MEMCHECK", "valgrind -q --error-exitcode=99 --leak-check=full"))
 
 
