@@ -132,9 +132,10 @@ void QueryRequest(benchmark::State& state) {
     for (auto _ : state) {
         RTS_UI32 serviceState = 0;
         const auto begin = Clock::now();
-        const RTS_RESULT result = SendServiceControlRequest(SERVICE_CONTROL_QUERY, kService, &serviceState);
+        const RTS_RESULT result =
+            SendServiceControlRequest(service_control::kCommandQuery, kService, &serviceState);
         const std::chrono::duration<double> took = Clock::now() - begin;
-        if (result != RES_OK || serviceState != SERVICE_STATE_RUNNING)
+        if (result != RES_OK || serviceState != service_control::kStateRunning)
             return state.SkipWithError("bad answer");
         state.SetIterationTime(took.count());
         ms.push_back(took.count() * 1000.0);
@@ -145,6 +146,14 @@ void QueryRequest(benchmark::State& state) {
     state.counters["client_cpu_us_per_request"] = (cpu_seconds_self() - cpuBefore) * 1e6 / ms.size();
 }
 BENCHMARK(QueryRequest)->Iterations(kRequests)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+/* Writes a query for kService into the block and returns its handshake word, still to be set. */
+std::atomic_ref<RTS_UI32> write_query(void* block) {
+    using namespace service_control;
+    block_word(block, kCommandOffset).store(kCommandQuery);
+    std::memcpy(static_cast<char*>(block) + kNameOffset, kService, sizeof kService);
+    return block_word(block, kHandshakeOffset);
+}
 
 /* The floor under QueryRequest's CPU time on this machine: the system calls one request needs
  * (open the object, size it, map, close the descriptor, lock, the 10 ms sleep, unmap) made
@@ -162,11 +171,7 @@ void BareRequestFloor(benchmark::State& state) {
         close(fd);
         if (view == MAP_FAILED) return state.SkipWithError("block not found");
         mlock(view, static_cast<size_t>(st.st_size));
-        auto* block = static_cast<char*>(view);
-        std::atomic_ref<RTS_UI32>(*reinterpret_cast<RTS_UI32*>(block + service_control::kCommandOffset))
-            .store(SERVICE_CONTROL_QUERY);
-        std::memcpy(block + service_control::kNameOffset, kService, sizeof kService);
-        std::atomic_ref<RTS_UI32> handshake(*reinterpret_cast<RTS_UI32*>(block));
+        std::atomic_ref<RTS_UI32> handshake = write_query(view);
         handshake.store(service_control::kHandshakePending);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         benchmark::DoNotOptimize(handshake.load());
@@ -184,12 +189,9 @@ double spin_request() {
     RTS_SIZE size = service_control::kBlockSize;
     RTS_RESULT result = RES_FAILED;
     RTS_HANDLE h = SysSharedMemoryOpen(kBlockName, 0, &size, &result);
-    auto* block = static_cast<char*>(SysSharedMemoryGetPointer(h, nullptr));
+    void* block = SysSharedMemoryGetPointer(h, nullptr);
     if (block == nullptr) return -1;
-    std::atomic_ref<RTS_UI32> handshake(*reinterpret_cast<RTS_UI32*>(block));
-    std::atomic_ref<RTS_UI32>(*reinterpret_cast<RTS_UI32*>(block + service_control::kCommandOffset))
-        .store(SERVICE_CONTROL_QUERY);
-    std::memcpy(block + service_control::kNameOffset, kService, sizeof kService);
+    std::atomic_ref<RTS_UI32> handshake = write_query(block);
     const auto begin = Clock::now();
     handshake.store(service_control::kHandshakePending);
     while (handshake.load() != service_control::kHandshakeAnswered) std::this_thread::yield();

@@ -8,6 +8,9 @@ scripts/deps.sh
 cmake --preset native >/dev/null
 cmake --build --preset native -j2 >/dev/null
 bin=build/native/bin
+# The process-level tests use the same block and semaphore: wait until no run of them is on.
+exec 9>/tmp/gatewaycontrol-e2e.lock
+flock 9
 run() {
   echo "\$ gatewaycontrol $*"
   set +e

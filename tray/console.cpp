@@ -3,6 +3,7 @@
  * program (real channel, clock and standard output) and the tests (a scripted service). */
 #include "console.h"
 
+#include <cassert>
 #include <cstdarg>
 #include <cstring>
 
@@ -12,6 +13,12 @@
 namespace console {
 
 namespace {
+
+using service_control::kCommandQuery;
+using service_control::kCommandStart;
+using service_control::kCommandStop;
+using service_control::kStateRunning;
+using service_control::kStateStopped;
 
 constexpr const char* kUsageLines[] = {
     "Wrong command line parameters specified!\n",
@@ -32,8 +39,8 @@ struct CommandTexts {
 };
 
 constexpr CommandTexts kStartTexts = {
-    SERVICE_CONTROL_START,
-    SERVICE_STATE_RUNNING,
+    kCommandStart,
+    kStateRunning,
     "%s service is already started!\n",
     "Trying to start %s service ...\n",
     "%s service started!\n",
@@ -41,8 +48,8 @@ constexpr CommandTexts kStartTexts = {
     4000,
 };
 constexpr CommandTexts kStopTexts = {
-    SERVICE_CONTROL_STOP,
-    SERVICE_STATE_STOPPED,
+    kCommandStop,
+    kStateStopped,
     "%s service is already stopped!\n",
     "Trying to stop %s service ...\n",
     "%s service stopped!\n",
@@ -83,10 +90,12 @@ RTS_UI32 read_timeout(const char* text) {
     return static_cast<RTS_UI32>(value);
 }
 
+/* Copies the word (cut to the buffer) with A to Z in lower case; the bytes after the
+ * terminator are left alone. */
 void copy_lowered(const std::string& word, char (&out)[kNameSize]) {
     CMUtlSafeStrCpy(out, sizeof out, word.c_str());
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char* c = out; *c != '\0'; ++c) {
+        if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c - 'A' + 'a');
     }
 }
 
@@ -95,13 +104,13 @@ bool read_command(const std::string& word, ConsoleRequest& request) {
     char lowered[kNameSize];
     copy_lowered(word, lowered);
     if (std::strcmp(lowered, kStartWord) == 0) {
-        request.command = SERVICE_CONTROL_START;
+        request.command = kCommandStart;
     } else if (std::strstr(lowered, kStartWithTimeout) != nullptr) {
-        request.command = SERVICE_CONTROL_START;
+        request.command = kCommandStart;
         request.timeoutSeconds = read_timeout(lowered + kTimeoutNumberIndex);
         request.timeoutGiven = true;
     } else if (std::strcmp(lowered, kStopWord) == 0) {
-        request.command = SERVICE_CONTROL_STOP;
+        request.command = kCommandStop;
     } else {
         return false;
     }
@@ -159,7 +168,7 @@ public:
 private:
     RTS_RESULT query(const char* name) {
         RTS_UI32 state = 0;
-        RTS_RESULT result = port_.request(SERVICE_CONTROL_QUERY, name, &state);
+        RTS_RESULT result = port_.request(kCommandQuery, name, &state);
         if (result == RES_OK) lastState_ = state;
         return result;
     }
@@ -177,7 +186,8 @@ private:
 };
 
 int drive_service(const ConsoleRequest& request, const ConsolePort& port) {
-    const CommandTexts& texts = request.command == SERVICE_CONTROL_START ? kStartTexts : kStopTexts;
+    assert(request.command == kCommandStart || request.command == kCommandStop);
+    const CommandTexts& texts = request.command == kCommandStart ? kStartTexts : kStopTexts;
     const char* name = request.firstName;
     ServiceDriver driver(request, port);
 
@@ -227,6 +237,7 @@ int run_console(std::span<const std::string> words, const char* configuredName, 
             for (const char* line : kUsageLines) port.print(line);
             return 2;
         case ParseOutcome::InvalidParameter:
+            assert(words.size() >= 2);
             print_formatted(port, kInvalidParameter, words[1].c_str());
             return 2;
         case ParseOutcome::Run:

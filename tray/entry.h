@@ -27,8 +27,9 @@ void remove_double_quotes(char* text);
 void load_program_strings(RTS_HANDLE instance, ProgramStrings& strings);
 
 /* The command line as the platform entry hands it over: whether the text after the program
- * name is empty, whether splitting it failed, and the words (word 0 is the program) both as
- * single-byte text and as 16-bit text. */
+ * name is empty (tray mode), the words the runtime library split (word 0 is the program) for
+ * the console, and the platform's 16-bit split for the maintenance check, which only a
+ * non-empty text gets and which may fail. */
 struct CommandLine {
     RTS_HANDLE instance = nullptr;
     bool textEmpty = true;

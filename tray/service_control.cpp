@@ -4,7 +4,6 @@
  * overlap. */
 #include "service_control.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "cmplog.h"
@@ -14,6 +13,8 @@
 #include "sysmem.h"
 #include "sysshm.h"
 
+namespace service_control {
+
 namespace {
 
 constexpr char kOwner[] = "GatewayControl";
@@ -22,35 +23,28 @@ constexpr RTS_UI32 kWaitForever = 0xFFFFFFFFu;
 /* "ServiceControl", the underscore and the terminating zero, plus one spare byte. */
 constexpr RTS_SIZE kNameOverhead = 16;
 
-constexpr service_control::Ops kRealOps = {
+constexpr Ops kRealOps = {
     SysMemAllocData,     SysMemFreeData,       SysSemProcessEnter,        SysSemProcessLeave,
     SysSharedMemoryOpen, SysSharedMemoryClose, SysSharedMemoryGetPointer, desktop::sleep_ms,
 };
 
-const service_control::Ops* g_ops = &kRealOps;
+const Ops* g_ops = &kRealOps;
 const char* g_company = "";
 RTS_HANDLE g_mutex = RTS_INVALID_HANDLE;
 
-/* The block is shared with another process: every word goes through one 32-bit access. */
-std::atomic_ref<RTS_UI32> word_at(void* block, RTS_SIZE offset) {
-    return std::atomic_ref<RTS_UI32>(*reinterpret_cast<RTS_UI32*>(static_cast<char*>(block) + offset));
-}
-
 /* Puts the request in place; the handshake word goes last so the peer never sees half of it. */
 void write_request(void* block, RTS_UI32 command, const char* serviceName, RTS_SIZE nameLength) {
-    using namespace service_control;
-    word_at(block, kCommandOffset).store(command, std::memory_order_relaxed);
+    block_word(block, kCommandOffset).store(command, std::memory_order_relaxed);
     std::memcpy(static_cast<char*>(block) + kNameOffset, serviceName, nameLength + 1);
-    word_at(block, kHandshakeOffset).store(kHandshakePending, std::memory_order_release);
+    block_word(block, kHandshakeOffset).store(kHandshakePending, std::memory_order_release);
 }
 
 /* Polls the handshake word; false when the peer did not answer within the allowed polls. */
 bool wait_for_answer(void* block) {
-    using namespace service_control;
     for (RTS_UI32 polls = 0;;) {
         g_ops->sleep_ms(kPollMs);
         if (++polls > kMaxPolls) return false;
-        if (word_at(block, kHandshakeOffset).load(std::memory_order_acquire) == kHandshakeAnswered)
+        if (block_word(block, kHandshakeOffset).load(std::memory_order_acquire) == kHandshakeAnswered)
             return true;
     }
 }
@@ -58,22 +52,19 @@ bool wait_for_answer(void* block) {
 /* Steps inside the semaphore once the block is open: write, wait, collect the answer. */
 RTS_RESULT exchange(RTS_HANDLE hShm, RTS_UI32 command, const char* serviceName, RTS_SIZE nameLength,
                     RTS_UI32* pState) {
-    using namespace service_control;
     RTS_RESULT pointerResult = RES_OK;
     void* block = g_ops->shm_pointer(hShm, &pointerResult);
     if (block == nullptr) return pointerResult != RES_OK ? pointerResult : RES_FAILED;
     write_request(block, command, serviceName, nameLength);
     if (!wait_for_answer(block)) return RES_FAILED;
     if (pointerResult != RES_OK) return pointerResult;
-    const RTS_RESULT peerResult = word_at(block, kResultOffset).load(std::memory_order_relaxed);
+    const RTS_RESULT peerResult = block_word(block, kResultOffset).load(std::memory_order_relaxed);
     if (peerResult == RES_OK && pState != nullptr)
-        *pState = word_at(block, kNameOffset).load(std::memory_order_relaxed);
+        *pState = block_word(block, kNameOffset).load(std::memory_order_relaxed);
     return peerResult;
 }
 
 } // namespace
-
-namespace service_control {
 
 void bind(const char* companyString, RTS_HANDLE hMutex) {
     g_company = companyString != nullptr ? companyString : "";
@@ -95,7 +86,7 @@ extern "C" RTS_RESULT SendServiceControlRequest(RTS_UI32 command, const char* se
     const RTS_SIZE blockNameSize = std::strlen(g_company) + kNameOverhead;
     auto* blockName = static_cast<char*>(g_ops->alloc(kOwner, blockNameSize, nullptr));
     if (blockName == nullptr) return RES_NOMEMORY;
-    CMUtlsnprintf(blockName, blockNameSize, "%s_%s", "ServiceControl", g_company);
+    CMUtlsnprintf(blockName, blockNameSize, "%s_%s", kBlockNamePrefix, g_company);
 
     g_ops->sem_enter(g_mutex, kWaitForever);
     RTS_SIZE size = kBlockSize;

@@ -5,19 +5,12 @@
 #define SERVICE_CONTROL_H
 
 #include "rts_types.h"
+#include "service_control_block.h"
 
 RTS_BEGIN_C
 
-/* Commands of a request. */
-#define SERVICE_CONTROL_START 1u
-#define SERVICE_CONTROL_STOP 2u
-#define SERVICE_CONTROL_QUERY 3u
-
-/* Service states a query answers with (the only two the callers rely on). */
-#define SERVICE_STATE_STOPPED 1u
-#define SERVICE_STATE_RUNNING 4u
-
-/* Sends one request for the named service and waits up to about 5 s for the peer's answer.
+/* Sends one request (service_control::kCommandStart, kCommandStop or kCommandQuery) for the
+ * named service and waits up to about 5 s for the peer's answer.
  * Returns the peer's result word; RES_FAILED without a peer or without an answer in time;
  * RES_NOMEMORY when the block name cannot be allocated. A null name or a name longer than
  * 511 characters (the block's name area) is refused with RES_PARAMETER before anything is
@@ -47,15 +40,8 @@ struct Ops {
 };
 void set_ops(const Ops* ops);
 
-/* Layout of the shared block. */
-constexpr RTS_SIZE kBlockSize = 524;
-constexpr RTS_SIZE kHandshakeOffset = 0;
-constexpr RTS_SIZE kCommandOffset = 4;
-constexpr RTS_SIZE kResultOffset = 8;
-constexpr RTS_SIZE kNameOffset = 12;
-constexpr RTS_SIZE kMaxNameLength = 511;
-constexpr RTS_UI32 kHandshakePending = 1;
-constexpr RTS_UI32 kHandshakeAnswered = 3;
+/* The name with its terminator fills at most the name area. */
+constexpr RTS_SIZE kMaxNameLength = kNameArea - 1;
 /* The handshake word is read at most this often, each read after a sleep of kPollMs. */
 constexpr RTS_UI32 kMaxPolls = 500;
 constexpr RTS_UI32 kPollMs = 10;

@@ -1,10 +1,11 @@
-"""Shared helpers of the process-level tests: where the programs are, a lock that keeps two
-runs of these tests on one machine apart (they share the block "ServiceControl_Ombrelin" and
-the semaphore "ServiceControlMutex"), and starting and stopping peers."""
+"""Shared helpers of the process-level tests: where the programs are (a missing one fails the
+test), a lock that keeps two runs of these tests on one machine apart (they share the block
+"ServiceControl_Ombrelin" and the semaphore "ServiceControlMutex"), and starting peers."""
 import fcntl
 import os
 import pathlib
 import select
+import shlex
 import signal
 import subprocess
 import time
@@ -13,28 +14,24 @@ import pytest
 
 BLOCK_NAME = "ServiceControl_Ombrelin"
 BLOCK_FILE = pathlib.Path("/dev/shm") / BLOCK_NAME
-PEER_READY_TIMEOUT_S = 10
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+USAGE = ("Wrong command line parameters specified!\n"
+         "Available commands (first parameter): \"start\" or \"stop\"\n"
+         "The second parameter is optional and can be used to specify the service name.\n")
 
 
-def native_bin_dir():
-    """The native bin folder: GC_BIN_DIR, else build/native/bin of this tree."""
-    root = pathlib.Path(__file__).resolve().parents[2]
-    return pathlib.Path(os.environ.get("GC_BIN_DIR", root / "build" / "native" / "bin"))
+def programs(folder, names):
+    missing = [n for n in names if not (folder / n).exists()]
+    if missing:
+        pytest.fail("not built in %s: %s" % (folder, ", ".join(missing)))
+    return folder
 
 
 @pytest.fixture(scope="session", autouse=True)
 def exclusive_machine():
-    """Only one run of the process-level tests at a time on this machine."""
     with open("/tmp/gatewaycontrol-e2e.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         yield
-
-
-def remove_stale_block():
-    try:
-        BLOCK_FILE.unlink()
-    except FileNotFoundError:
-        pass
 
 
 def read_line(process, timeout_s):
@@ -49,7 +46,7 @@ class Peer:
     def __init__(self, bin_dir, args):
         self.process = subprocess.Popen([str(bin_dir / "scpeer"), *args], stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True, bufsize=1)
-        line = read_line(self.process, PEER_READY_TIMEOUT_S)
+        line = read_line(self.process, 10)
         if line != "serving %s\n" % BLOCK_NAME:
             self.process.kill()
             raise AssertionError("scpeer did not come up: %r %r" % (line, self.process.stderr.read()))
@@ -64,16 +61,20 @@ class Peer:
 
 @pytest.fixture
 def bin_dir():
-    path = native_bin_dir()
-    if not (path / "scpeer").exists():
-        pytest.skip("native build not found in %s" % path)
-    return path
+    folder = pathlib.Path(os.environ.get("GC_BIN_DIR", ROOT / "build" / "native" / "bin"))
+    return programs(folder, ["gatewaycontrol", "scpeer", "scclient", "ipcprobe", "framework_demo"])
+
+
+@pytest.fixture
+def memcheck():
+    """The memory checker to run a program under: valgrind, or none for a sanitizer build."""
+    return shlex.split(os.environ.get("GC_MEMCHECK", "valgrind -q --error-exitcode=99 --leak-check=full"))
 
 
 @pytest.fixture
 def peer(bin_dir):
     """Starts peers for a test and makes sure none outlives it, nor its block."""
-    remove_stale_block()
+    BLOCK_FILE.unlink(missing_ok=True)
     started = []
 
     def start(*args):
@@ -85,15 +86,15 @@ def peer(bin_dir):
         if p.process.poll() is None:
             p.process.kill()
             p.process.wait()
-    remove_stale_block()
+    BLOCK_FILE.unlink(missing_ok=True)
 
 
-def run(argv, timeout_s=60):
-    """Runs a program; returns (exit code, standard output, seconds taken)."""
+def run(argv, timeout_s=60, env=None):
+    """Runs a program; returns (exit code, standard output, seconds taken, standard error)."""
     begin = time.monotonic()
     done = subprocess.run([str(a) for a in argv], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          text=True, timeout=timeout_s)
-    return done.returncode, done.stdout, time.monotonic() - begin
+                          stdin=subprocess.DEVNULL, text=True, timeout=timeout_s, env=env)
+    return done.returncode, done.stdout, time.monotonic() - begin, done.stderr
 
 
 def parse_single(stdout):

@@ -1,8 +1,8 @@
-/* Console mode: the parsing of the command-line words, and whole runs against a scripted
- * service whose clock only moves when the run sleeps. */
+/* Console mode: what the command-line words ask for, and the requests of whole runs against a
+ * scripted service whose clock only moves when the run sleeps. The texts themselves are
+ * checked against the real program by the process-level tests. */
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,65 +12,51 @@
 
 namespace {
 
+using namespace service_control;
 using Words = std::vector<std::string>;
 constexpr char kConfigured[] = "KELVARO Gateway V3";
 constexpr char kMixed[] = "KeLvAro Gateway V3";
 
 TEST(ConsoleParse, ReadsCommandTimeoutAndServiceName) {
     using console::ParseOutcome;
+    constexpr auto kRun = ParseOutcome::Run;
     struct Case {
         Words words;
         ParseOutcome outcome;
-        RTS_UI32 command;
-        RTS_UI32 timeout;
-        bool timeoutGiven;
-        std::string firstName;
-        std::string secondName;
+        RTS_UI32 command = 0;
+        RTS_UI32 timeout = 0;
+        bool timeoutGiven = false;
+        std::string firstName = kMixed;
+        std::string secondName = kConfigured;
     };
-    const std::string longName(300, 'L');
+    const std::string longName(300, 'L'), cut(254, 'L');
     const Case cases[] = {
-        {{"gc", "START"}, ParseOutcome::Run, 1, 15, false, kMixed, kConfigured},
-        {{"gc", "Start"}, ParseOutcome::Run, 1, 15, false, kMixed, kConfigured},
-        {{"gc", "sToP"}, ParseOutcome::Run, 2, 15, false, kMixed, kConfigured},
+        {{"gc", "START"}, kRun, kCommandStart, 15},
+        {{"gc", "sToP"}, kRun, kCommandStop, 15},
         {{"gc", "stop:5"}, ParseOutcome::InvalidParameter},
         {{"gc", "restart"}, ParseOutcome::InvalidParameter},
-        {{"gc", "start:0"}, ParseOutcome::Run, 1, 1, true, kMixed, kConfigured},
-        {{"gc", "start:500"}, ParseOutcome::Run, 1, 120, true, kMixed, kConfigured},
-        {{"gc", "start:-5"}, ParseOutcome::Run, 1, 120, true, kMixed, kConfigured},
-        {{"gc", "start:abc"}, ParseOutcome::Run, 1, 1, true, kMixed, kConfigured},
-        {{"gc", "START: +45x"}, ParseOutcome::Run, 1, 45, true, kMixed, kConfigured},
-        {{"gc", "start:99999999999999999999999"}, ParseOutcome::Run, 1, 120, true, kMixed, kConfigured},
-        {{"gc", "start:120"}, ParseOutcome::Run, 1, 120, true, kMixed, kConfigured},
-        {{"gc", "start:121"}, ParseOutcome::Run, 1, 120, true, kMixed, kConfigured},
+        {{"gc", "start:0"}, kRun, kCommandStart, 1, true},
+        {{"gc", "start:500"}, kRun, kCommandStart, 120, true},
+        {{"gc", "start:-5"}, kRun, kCommandStart, 120, true},
+        {{"gc", "start:abc"}, kRun, kCommandStart, 1, true},
+        {{"gc", "START: +45x"}, kRun, kCommandStart, 45, true},
+        {{"gc", "start:99999999999999999999999"}, kRun, kCommandStart, 120, true},
         /* the number is read right after a leading "start:", wherever "start:" really is */
-        {{"gc", "restart:5"}, ParseOutcome::Run, 1, 1, true, kMixed, kConfigured},
-        {{"gc", "start", "0", "X"}, ParseOutcome::Run, 1, 1, true, "X", "X"},
-        {{"gc", "start", "30"}, ParseOutcome::Run, 1, 30, true, kMixed, kConfigured},
-        {{"gc", "stop", "500", "X"}, ParseOutcome::Run, 2, 120, true, "X", "X"},
-        {{"gc", "start", "X", "Y"}, ParseOutcome::Run, 1, 15, false, kMixed, kConfigured},
-        {{"gc", "start", "MySvc"}, ParseOutcome::Run, 1, 15, false, "MySvc", "MySvc"},
-        {{"gc", "start:30", "MySvc"}, ParseOutcome::Run, 1, 30, true, kMixed, kConfigured},
-        {{"gc", "start:30", "MySvc", "Other"}, ParseOutcome::Run, 1, 30, true, "Other", "Other"},
-        {{"gc", "start:30", "7", "Other"}, ParseOutcome::Run, 1, 7, true, "Other", "Other"},
-        {{"gc", "stop", ""}, ParseOutcome::Run, 2, 15, false, "", ""},
-        {{"gc", "stop", "xKELVAROyKELVARO"},
-         ParseOutcome::Run,
-         2,
-         15,
-         false,
-         "xKeLvAroyKELVARO",
-         "xKELVAROyKELVARO"},
-        {{"gc", "stop", "kelvaro gw"}, ParseOutcome::Run, 2, 15, false, "kelvaro gw", "kelvaro gw"},
-        {{"gc", "stop", longName},
-         ParseOutcome::Run,
-         2,
-         15,
-         false,
-         longName.substr(0, 254),
-         longName.substr(0, 254)},
+        {{"gc", "restart:5"}, kRun, kCommandStart, 1, true},
+        {{"gc", "start", "0", "X"}, kRun, kCommandStart, 1, true, "X", "X"},
+        {{"gc", "start", "30"}, kRun, kCommandStart, 30, true},
+        {{"gc", "stop", "500", "X"}, kRun, kCommandStop, 120, true, "X", "X"},
+        {{"gc", "start", "X", "Y"}, kRun, kCommandStart, 15},
+        {{"gc", "start", "MySvc"}, kRun, kCommandStart, 15, false, "MySvc", "MySvc"},
+        {{"gc", "start:30", "MySvc"}, kRun, kCommandStart, 30, true},
+        {{"gc", "start:30", "MySvc", "Other"}, kRun, kCommandStart, 30, true, "Other", "Other"},
+        {{"gc", "start:30", "7", "Other"}, kRun, kCommandStart, 7, true, "Other", "Other"},
+        {{"gc", "stop", ""}, kRun, kCommandStop, 15, false, "", ""},
+        {{"gc", "stop", "KELVAROKELVARO"}, kRun, kCommandStop, 15, false, "KeLvAroKELVARO", "KELVAROKELVARO"},
+        {{"gc", "stop", "kelvaro gw"}, kRun, kCommandStop, 15, false, "kelvaro gw", "kelvaro gw"},
+        {{"gc", "stop", longName}, kRun, kCommandStop, 15, false, cut, cut},
         {{"gc", "start", "1", "2", "3"}, ParseOutcome::Usage},
         {{"gc"}, ParseOutcome::Usage},
-        {{}, ParseOutcome::Usage},
     };
     for (const Case& c : cases) {
         std::string trace;
@@ -78,7 +64,7 @@ TEST(ConsoleParse, ReadsCommandTimeoutAndServiceName) {
         SCOPED_TRACE(trace);
         const console::ConsoleRequest r = console::parse_console_words(c.words, kConfigured);
         ASSERT_EQ(r.outcome, c.outcome);
-        if (c.outcome != ParseOutcome::Run) continue;
+        if (c.outcome != kRun) continue;
         EXPECT_EQ(r.command, c.command);
         EXPECT_EQ(r.timeoutSeconds, c.timeout);
         EXPECT_EQ(r.timeoutGiven, c.timeoutGiven);
@@ -87,183 +73,92 @@ TEST(ConsoleParse, ReadsCommandTimeoutAndServiceName) {
     }
 }
 
-/* A service that answers only to some names and changes its state a number of queries after
- * it was asked to. Every call goes into a transcript. */
+/* A service that knows some names and takes the requested state a number of queries after it
+ * was asked to. The transcript is one word per event: "3:M" a request (command 3) for the mixed-
+ * case name (M), the name as configured (C) or another name, "s200" a sleep of 200 ms, "p" a
+ * printed line. */
 struct ScriptedService {
     std::set<std::string> knownNames{kMixed};
-    RTS_UI32 state = SERVICE_STATE_STOPPED;
-    int queriesUntilChange = 1; /* after a request; negative: never changes */
+    RTS_UI32 state = kStateStopped;
+    int queriesUntilChange = 1; /* after a request; negative: never */
+    int queriesAnswered = -1;   /* negative: all; later queries fail, reporting a wrong state */
     RTS_UI32 tick = 0;
 
     RTS_UI32 pendingState = 0;
     int queriesSinceRequest = 0;
-    std::vector<std::string> transcript;
-    std::string output;
+    std::string transcript;
 
-    RTS_RESULT request(RTS_UI32 command, const char* name, RTS_UI32* pState) {
-        transcript.push_back(std::to_string(command) + ":" + name);
-        if (knownNames.count(name) == 0) return 1060;
-        if (command == SERVICE_CONTROL_QUERY) {
-            if (pendingState != 0 && queriesUntilChange >= 0 && ++queriesSinceRequest >= queriesUntilChange) {
-                state = pendingState;
-            }
-            *pState = state;
-        } else {
-            pendingState = command == SERVICE_CONTROL_START ? SERVICE_STATE_RUNNING : SERVICE_STATE_STOPPED;
+    void note(const std::string& event) { transcript += (transcript.empty() ? "" : " ") + event; }
+
+    RTS_RESULT request(RTS_UI32 command, const std::string& name, RTS_UI32* pState) {
+        note(std::to_string(command) + ":" + (name == kMixed ? "M" : name == kConfigured ? "C" : name));
+        if (knownNames.count(name) == 0) return ERROR_SERVICE_DOES_NOT_EXIST;
+        if (command != kCommandQuery) {
+            pendingState = command == kCommandStart ? kStateRunning : kStateStopped;
+            return RES_OK;
         }
+        if (queriesAnswered == 0) {
+            *pState = pendingState;
+            return RES_FAILED;
+        }
+        if (queriesAnswered > 0) --queriesAnswered;
+        if (pendingState != 0 && queriesUntilChange >= 0 && ++queriesSinceRequest >= queriesUntilChange)
+            state = pendingState;
+        *pState = state;
         return RES_OK;
     }
 
-    console::ConsolePort port() {
-        return console::ConsolePort{
+    int run(const Words& words) {
+        const console::ConsolePort port{
             [this](RTS_UI32 c, const char* n, RTS_UI32* s) { return request(c, n, s); },
             [this](RTS_UI32 ms) {
-                transcript.push_back("sleep " + std::to_string(ms));
+                note("s" + std::to_string(ms));
                 tick += ms;
             },
             [this] { return tick; },
-            [this](const char* text) { output += text; },
+            [this](const char*) { note("p"); },
         };
+        return console::run_console(words, kConfigured, port);
     }
-
-    int run(const Words& words) { return console::run_console(words, kConfigured, port()); }
 };
 
-TEST(ConsoleRun, StartsServiceAfterSomeQueries) {
-    ScriptedService svc;
-    svc.queriesUntilChange = 3;
-    EXPECT_EQ(svc.run({"gc", "start"}), 0);
-    EXPECT_EQ(svc.output,
-              "Trying to start KeLvAro Gateway V3 service ...\nKeLvAro Gateway V3 service started!\n");
-    const std::vector<std::string> expected = {
-        "3:KeLvAro Gateway V3", "1:KeLvAro Gateway V3", "sleep 200",
-        "3:KeLvAro Gateway V3", "1:KeLvAro Gateway V3", "sleep 200",
-        "3:KeLvAro Gateway V3", "1:KeLvAro Gateway V3", "sleep 200",
-        "3:KeLvAro Gateway V3", "sleep 4000",
-    };
-    EXPECT_EQ(svc.transcript, expected);
-}
-
-TEST(ConsoleRun, TimesOutWhenServiceNeverStarts) {
+TEST(ConsoleRun, RequestsUntilTheStateIsReachedOrTheTimeoutHasPassed) {
     struct Case {
         Words words;
-        RTS_UI32 startTick;
-        int expectedStartRequests;
-        const char* expectedLastLine;
+        ScriptedService service; /* names known, state, queries until the change, answered, tick */
+        int exitCode;
+        std::string transcript;
     };
+    const std::string start = " 1:M s200 3:M", stop = " 2:M s200 3:M", stopBoth = stop + " 2:C s200 3:C";
     const Case cases[] = {
-        {{"gc", "start:1"}, 0, 5, "Failed to start the KeLvAro Gateway V3 service within 1s!\n"},
+        {{"gc", "start"}, {{kMixed}, kStateStopped, 2}, 0, "3:M p" + start + start + " p s4000"},
+        {{"gc", "start"}, {{kMixed}, kStateRunning}, 0, "3:M p"},
+        {{"gc", "stop"}, {{kMixed}, kStateStopped}, 0, "3:M p"},
+        /* only the name as configured is known */
+        {{"gc", "stop"}, {{kConfigured}, kStateRunning}, 0, "3:M 3:C p 2:M s200 3:M 2:C s200 3:C p s2000"},
+        /* a name without the old spelling is asked once per step */
+        {{"gc", "stop", "Other"}, {{"Other"}, kStateRunning}, 0, "3:Other p 2:Other s200 3:Other p s2000"},
+        {{"gc", "start:1"},
+         {{kMixed}, kStateStopped, -1},
+         1,
+         "3:M p" + start + start + start + start + start + " p"},
         /* the tick counter wraps during the run: the 32-bit difference still counts 1 s */
-        {{"gc", "start:1"}, 0xFFFFFF00u, 5, "Failed to start the KeLvAro Gateway V3 service within 1s!\n"},
-        {{"gc", "start", "2"}, 0, 10, "Failed to start the KeLvAro Gateway V3 service within 2s!\n"},
+        {{"gc", "start:1"},
+         {{kMixed}, kStateStopped, -1, -1, 0xFFFFFF00u},
+         1,
+         "3:M p" + start + start + start + start + start + " p"},
+        /* the failed queries report stopped, which must not count; each is followed by a
+         * round with the name as configured */
+        {{"gc", "stop", "1"},
+         {{kMixed}, kStateRunning, -1, 1},
+         1,
+         "3:M p" + stopBoth + stopBoth + stopBoth + " p"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.words[1]);
-        ScriptedService svc;
-        svc.queriesUntilChange = -1;
-        svc.tick = c.startTick;
-        EXPECT_EQ(svc.run(c.words), 1);
-        EXPECT_EQ(svc.output,
-                  std::string("Trying to start KeLvAro Gateway V3 service ...\n") + c.expectedLastLine);
-        EXPECT_EQ(std::count(svc.transcript.begin(), svc.transcript.end(), "1:KeLvAro Gateway V3"),
-                  c.expectedStartRequests);
-        EXPECT_EQ(svc.transcript.back(), "3:KeLvAro Gateway V3"); /* no final sleep on a time-out */
-    }
-}
-
-TEST(ConsoleRun, FallsBackToNameAsGivenWhenMixedCaseIsUnknown) {
-    ScriptedService svc;
-    svc.knownNames = {kConfigured};
-    svc.state = SERVICE_STATE_RUNNING;
-    EXPECT_EQ(svc.run({"gc", "stop"}), 0);
-    EXPECT_EQ(svc.output,
-              "Trying to stop KeLvAro Gateway V3 service ...\nKeLvAro Gateway V3 service stopped!\n");
-    const std::vector<std::string> expected = {
-        "3:KeLvAro Gateway V3",
-        "3:KELVARO Gateway V3",
-        "2:KeLvAro Gateway V3",
-        "sleep 200",
-        "3:KeLvAro Gateway V3",
-        "2:KELVARO Gateway V3",
-        "sleep 200",
-        "3:KELVARO Gateway V3",
-        "sleep 2000",
-    };
-    EXPECT_EQ(svc.transcript, expected);
-}
-
-TEST(ConsoleRun, AlreadyInRequestedStateSendsNoRequest) {
-    struct Case {
-        const char* command;
-        RTS_UI32 state;
-        const char* expectedOutput;
-    };
-    const Case cases[] = {
-        {"start", SERVICE_STATE_RUNNING, "KeLvAro Gateway V3 service is already started!\n"},
-        {"stop", SERVICE_STATE_STOPPED, "KeLvAro Gateway V3 service is already stopped!\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.command);
-        ScriptedService svc;
-        svc.state = c.state;
-        EXPECT_EQ(svc.run({"gc", c.command}), 0);
-        EXPECT_EQ(svc.output, c.expectedOutput);
-        EXPECT_EQ(svc.transcript, std::vector<std::string>{"3:KeLvAro Gateway V3"});
-    }
-}
-
-TEST(ConsoleRun, NameWithoutOldSpellingIsQueriedOncePerStep) {
-    ScriptedService svc;
-    svc.knownNames = {};
-    EXPECT_EQ(svc.run({"gc", "start", "1", "Other"}), 1);
-    EXPECT_EQ(svc.output,
-              "Trying to start Other service ...\nFailed to start the Other service within 1s!\n");
-    const std::vector<std::string> firstRound = {"3:Other", "1:Other", "sleep 200", "3:Other", "1:Other"};
-    ASSERT_GE(svc.transcript.size(), firstRound.size());
-    EXPECT_EQ(std::vector<std::string>(svc.transcript.begin(), svc.transcript.begin() + 5), firstRound);
-}
-
-TEST(ConsoleRun, FailedQueryKeepsLastState) {
-    /* running at first, then the service stops answering: the stop never counts as done */
-    ScriptedService svc;
-    svc.state = SERVICE_STATE_RUNNING;
-    auto port = svc.port();
-    int queries = 0;
-    auto answering = port.request;
-    port.request = [&](RTS_UI32 c, const char* n, RTS_UI32* s) -> RTS_RESULT {
-        if (c == SERVICE_CONTROL_QUERY && ++queries > 1) {
-            *s = SERVICE_STATE_STOPPED; /* a failed request's state must be ignored */
-            return RES_FAILED;
-        }
-        return answering(c, n, s);
-    };
-    EXPECT_EQ(console::run_console(Words{"gc", "stop:1"}, kConfigured, port), 2);
-    EXPECT_EQ(console::run_console(Words{"gc", "stop", "1"}, kConfigured, port), 1);
-    EXPECT_EQ(svc.output,
-              "Invalid command line parameter stop:1!\nTrying to stop KeLvAro Gateway V3 service ...\n"
-              "Failed to stop the KeLvAro Gateway V3 service within 1s!\n");
-}
-
-TEST(ConsoleRun, WrongWordsPrintUsageOrInvalidParameter) {
-    struct Case {
-        Words words;
-        const char* expectedOutput;
-    };
-    const char* usage = "Wrong command line parameters specified!\n"
-                        "Available commands (first parameter): \"start\" or \"stop\"\n"
-                        "The second parameter is optional and can be used to specify the service name.\n";
-    const Case cases[] = {
-        {{"gc", "a", "b", "c", "d"}, usage},
-        {{"gc"}, usage},
-        {{"gc", "Stop:5"}, "Invalid command line parameter Stop:5!\n"},
-        {{"gc", "foo", "x"}, "Invalid command line parameter foo!\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.expectedOutput);
-        ScriptedService svc;
-        EXPECT_EQ(svc.run(c.words), 2);
-        EXPECT_EQ(svc.output, c.expectedOutput);
-        EXPECT_TRUE(svc.transcript.empty());
+        SCOPED_TRACE(c.transcript);
+        ScriptedService service = c.service;
+        EXPECT_EQ(service.run(c.words), c.exitCode);
+        EXPECT_EQ(service.transcript, c.transcript);
     }
 }
 

@@ -9,11 +9,12 @@
  *                                    (how the service control manager starts it)
  * The default name is "KELVARO Gateway V3", the default display name the name followed by
  * " - Version 3.0 (stand-in)"; installed services start on demand. */
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "arguments.h"
 #include "win_service.h"
 
 namespace {
@@ -29,21 +30,14 @@ struct Settings {
     Mode mode = Mode::None;
     std::string name = "KELVARO Gateway V3";
     std::string display; /* empty: the name followed by kDisplaySuffix */
-    DWORD startDelayMs = 0;
-    DWORD stopDelayMs = 0;
+    std::uint32_t startDelayMs = 0;
+    std::uint32_t stopDelayMs = 0;
 };
 
 void usage() {
     std::fprintf(stderr,
                  "usage: GatewayStubService.exe --install|--uninstall [--name NAME] [--display TEXT]\n"
                  "                              [--start-delay MS] [--stop-delay MS]\n");
-}
-
-bool read_ms(const char* text, DWORD& out) {
-    if (text == nullptr || *text < '0' || *text > '9') return false;
-    char* end = nullptr;
-    out = static_cast<DWORD>(std::strtoul(text, &end, 10));
-    return *end == '\0';
 }
 
 bool parse(int argc, char** argv, Settings& s) {
@@ -62,9 +56,9 @@ bool parse(int argc, char** argv, Settings& s) {
         else if (word == "--display" && ok)
             s.display = value;
         else if (word == "--start-delay")
-            ok = read_ms(value, s.startDelayMs);
+            ok = read_number(value, s.startDelayMs);
         else if (word == "--stop-delay")
-            ok = read_ms(value, s.stopDelayMs);
+            ok = read_number(value, s.stopDelayMs);
         else
             ok = false;
         if (!ok) return false;

@@ -4,12 +4,14 @@
  * start while that semaphore was free can only be the remains of a peer that died. */
 #include "peer.h"
 
+#include <cassert>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "arguments.h"
 #include "cm.h"
 #include "peer_os.h"
 #include "syssem.h"
@@ -19,32 +21,10 @@ namespace peer {
 
 namespace {
 
-constexpr RTS_SIZE kBlockSize = 524;
-constexpr RTS_SIZE kHandshakeOffset = 0;
-constexpr RTS_SIZE kCommandOffset = 4;
-constexpr RTS_SIZE kResultOffset = 8;
-constexpr RTS_SIZE kNameOffset = 12;
-constexpr RTS_SIZE kNameArea = 512;
-constexpr RTS_UI32 kPending = 1;
-constexpr RTS_UI32 kCommandStart = 1;
-constexpr RTS_UI32 kCommandStop = 2;
-constexpr RTS_UI32 kCommandQuery = 3;
+using namespace service_control;
+
 /* How long an early answer leaves the client looking at a stale result word. */
 constexpr RTS_UI32 kEarlyAnswerGapUs = 20000;
-
-/* The block is shared with other processes: every word goes through one 32-bit access. */
-std::atomic_ref<RTS_UI32> word_at(void* block, RTS_SIZE offset) {
-    return std::atomic_ref<RTS_UI32>(*reinterpret_cast<RTS_UI32*>(static_cast<char*>(block) + offset));
-}
-
-bool read_number(const char* text, RTS_UI32& out) {
-    if (text == nullptr || *text == '\0') return false;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 0);
-    if (*end != '\0' || value > 0xFFFFFFFFul || *text == '-') return false;
-    out = static_cast<RTS_UI32>(value);
-    return true;
-}
 
 /* The request's result word and state after the backend has carried it out. */
 struct Outcome {
@@ -67,7 +47,7 @@ Outcome carry_out(Backend& backend, RTS_UI32 command, const char* name) {
             outcome.hasState = outcome.result == 0;
             break;
         default:
-            outcome.result = kErrorInvalidFunction;
+            outcome.result = ERROR_INVALID_FUNCTION;
             break;
     }
     return outcome;
@@ -80,15 +60,16 @@ Outcome apply_misbehaviour(Outcome outcome, RTS_UI32 command, const Misbehaviour
 }
 
 void write_outcome(void* block, const Outcome& outcome) {
-    word_at(block, kResultOffset).store(outcome.result, std::memory_order_relaxed);
-    if (outcome.hasState) word_at(block, kNameOffset).store(outcome.state, std::memory_order_relaxed);
+    block_word(block, kResultOffset).store(outcome.result, std::memory_order_relaxed);
+    if (outcome.hasState) block_word(block, kNameOffset).store(outcome.state, std::memory_order_relaxed);
 }
 
 /* The semaphore that marks the live peer of a block, and the block itself. */
 class Claim {
 public:
     explicit Claim(const std::string& company)
-        : blockName_("ServiceControl_" + company), mutexName_("ServiceControlPeer_" + company) {}
+        : blockName_(std::string(kBlockNamePrefix) + "_" + company),
+          mutexName_("ServiceControlPeer_" + company) {}
     ~Claim() {
         if (block_ != RTS_INVALID_HANDLE) SysSharedMemoryClose(block_);
         if (mutex_ != RTS_INVALID_HANDLE) {
@@ -108,28 +89,30 @@ public:
             return nullptr;
         }
         RTS_RESULT result = create_block();
-        if (result == RES_DUPLICATE) {
-            SysSharedMemoryClose(block_);
-            block_ = RTS_INVALID_HANDLE;
-            if (peer_os::remove_stale_block(blockName_.c_str())) {
-                std::fprintf(stderr, "peer: removed %s left by a peer that ended\n", blockName_.c_str());
-                result = create_block();
-            }
-        }
+        if (result == RES_DUPLICATE) result = take_over_stale_block();
         /* A block that could not be locked in physical memory serves as well. */
         if (block_ == RTS_INVALID_HANDLE || (result != RES_OK && result != RES_NOT_LOCKED)) {
             std::fprintf(stderr, "peer: cannot create %s (result %u)\n", blockName_.c_str(),
                          static_cast<unsigned>(result));
             return nullptr;
         }
-        void* address = SysSharedMemoryGetPointer(block_, nullptr);
-        if (address != nullptr) std::memset(address, 0, kBlockSize);
-        return address;
+        return SysSharedMemoryGetPointer(block_, nullptr);
     }
 
     const std::string& block_name() const { return blockName_; }
 
 private:
+    /* A block found while this process holds the peer lock was left by a peer that died. Where
+     * its name can be removed, a fresh block replaces it. Where a name lives as long as any
+     * handle (Windows), a client still holds the block open: this peer serves it as it is,
+     * including a request that waits in it. */
+    RTS_RESULT take_over_stale_block() {
+        if (!peer_os::remove_stale_block(blockName_.c_str())) return RES_OK;
+        std::fprintf(stderr, "peer: removed %s left by a peer that ended\n", blockName_.c_str());
+        SysSharedMemoryClose(block_);
+        return create_block();
+    }
+
     RTS_RESULT create_block() {
         RTS_SIZE size = kBlockSize;
         RTS_RESULT result = RES_FAILED;
@@ -157,7 +140,7 @@ constexpr auto kBusySpell = std::chrono::seconds(1);
 constexpr RTS_UI32 kBlindIdlePauseUs = 2000;
 
 bool options_valid(const Options& options) {
-    return options.misbehave.answeredMark != kPending && options.pollUs > 0 && options.idleMs > 0;
+    return options.misbehave.answeredMark != kHandshakePending && options.pollUs > 0 && options.idleMs > 0;
 }
 
 int serve_block(Backend& backend, const Options& options, const std::atomic<bool>& stop,
@@ -174,7 +157,7 @@ int serve_block(Backend& backend, const Options& options, const std::atomic<bool
     RTS_UI32 requests = 0;
     while (!stop.load(std::memory_order_relaxed)) {
         if (!options.misbehave.silent &&
-            word_at(block, kHandshakeOffset).load(std::memory_order_acquire) == kPending) {
+            block_word(block, kHandshakeOffset).load(std::memory_order_acquire) == kHandshakePending) {
             answer(block, backend, options, ++requests);
             lookUntil = watch.active() ? Clock::time_point::min() : Clock::now() + kBusySpell;
         } else if (Clock::now() < lookUntil) {
@@ -239,22 +222,23 @@ int parse_common_switch(int argc, char** argv, int i, Options& options) {
 
 void answer(void* block, Backend& backend, const Options& options, RTS_UI32 requestNumber) {
     const Misbehaviour& m = options.misbehave;
+    assert(m.answeredMark != kHandshakePending); /* serve refuses such options */
     if (m.dieAtRequest == requestNumber) std::_Exit(kDiedExitCode);
 
-    const RTS_UI32 command = word_at(block, kCommandOffset).load(std::memory_order_relaxed);
+    const RTS_UI32 command = block_word(block, kCommandOffset).load(std::memory_order_relaxed);
     char name[kNameArea];
     std::memcpy(name, static_cast<const char*>(block) + kNameOffset, kNameArea);
     const bool terminated = std::memchr(name, '\0', kNameArea) != nullptr;
-    Outcome outcome = terminated ? carry_out(backend, command, name) : Outcome{kErrorInvalidName, 0, false};
+    Outcome outcome = terminated ? carry_out(backend, command, name) : Outcome{ERROR_INVALID_NAME, 0, false};
     outcome = apply_misbehaviour(outcome, command, m);
 
     if (m.answerEarly) {
-        word_at(block, kHandshakeOffset).store(m.answeredMark, std::memory_order_release);
+        block_word(block, kHandshakeOffset).store(m.answeredMark, std::memory_order_release);
         peer_os::sleep_us(kEarlyAnswerGapUs);
         write_outcome(block, outcome);
     } else {
         write_outcome(block, outcome);
-        word_at(block, kHandshakeOffset).store(m.answeredMark, std::memory_order_release);
+        block_word(block, kHandshakeOffset).store(m.answeredMark, std::memory_order_release);
     }
     if (options.verbose) {
         std::printf("request %u \"%.*s\" -> result %u state %u\n", static_cast<unsigned>(command),

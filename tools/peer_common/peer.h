@@ -9,16 +9,13 @@
 #include <string>
 
 #include "rts_types.h"
+#include "service_control_block.h"
 
 namespace peer {
 
-/* Result words of the peers: the service control manager's error codes. */
-constexpr RTS_UI32 kErrorInvalidFunction = 1; /* command code that is not start, stop or query */
-constexpr RTS_UI32 kErrorInvalidName = 123;   /* name area without a terminating zero */
-constexpr RTS_UI32 kErrorAlreadyRunning = 1056;
-constexpr RTS_UI32 kErrorNoSuchService = 1060;
-constexpr RTS_UI32 kErrorCannotAcceptControl = 1061;
-constexpr RTS_UI32 kErrorNotActive = 1062;
+/* Result words are the service control manager's error codes: ERROR_INVALID_FUNCTION for a
+ * command that is not start, stop or query, ERROR_INVALID_NAME for a name area without a
+ * terminating zero, and whatever the backend answers. */
 
 /* Exit code of a peer that ends in the middle of a request on purpose. */
 constexpr int kDiedExitCode = 3;
@@ -41,7 +38,7 @@ struct Misbehaviour {
     RTS_UI32 forcedResult = 0;
     bool forceState = false; /* every query is answered with result 0 and forcedState */
     RTS_UI32 forcedState = 0;
-    RTS_UI32 answeredMark = 3; /* handshake word written when answering; never 1 */
+    RTS_UI32 answeredMark = service_control::kHandshakeAnswered; /* never kHandshakePending */
     RTS_UI32 dieAtRequest = 0; /* ends the process while handling this request (1 = first) */
 };
 
@@ -60,7 +57,7 @@ int parse_common_switch(int argc, char** argv, int i, Options& options);
 /* Help text of the common switches, one per line. */
 extern const char* const kCommonSwitchHelp;
 
-/* Answers the pending request in the 524-byte block: reads command and name, asks the
+/* Answers the pending request in the block: reads command and name, asks the
  * backend, writes result (and state for a query), then the answered mark. requestNumber
  * counts the requests of this peer from 1 (for dieAtRequest). */
 void answer(void* block, Backend& backend, const Options& options, RTS_UI32 requestNumber);

@@ -36,8 +36,8 @@ private:
     int handle_ = -1;
 };
 
-/* Removes a named block that outlived the process that made it; false when the platform has
- * no such thing (there a block goes with its last handle) or removal failed. */
+/* Removes the name of a block that outlived the process that made it; false when the platform
+ * has no such thing (there a block goes with its last handle) or removal failed. */
 bool remove_stale_block(const char* name);
 
 } // namespace peer_os

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -20,9 +21,16 @@
 namespace {
 
 std::atomic<bool>* g_stop = nullptr;
+/* The signal handler also writes a byte here, so that a wait for an open that began just
+ * before the signal ends at once instead of after its whole time-out. */
+int g_wake[2] = {-1, -1};
 
 extern "C" void on_signal(int) {
     if (g_stop != nullptr) g_stop->store(true);
+    const char byte = 0;
+    if (g_wake[1] >= 0) {
+        [[maybe_unused]] const ssize_t written = write(g_wake[1], &byte, 1); /* a full pipe wakes as well */
+    }
 }
 
 /* The object of a named block is "/" + the part of the name after the first backslash. */
@@ -44,6 +52,7 @@ void sleep_us(RTS_UI32 us) {
 
 void stop_on_signals(std::atomic<bool>* stop) {
     g_stop = stop;
+    if (g_wake[0] < 0 && pipe2(g_wake, O_NONBLOCK | O_CLOEXEC) != 0) g_wake[0] = g_wake[1] = -1;
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
@@ -67,9 +76,9 @@ OpenWatch::~OpenWatch() {
 }
 
 bool OpenWatch::wait_for_open(RTS_UI32 timeoutMs) {
-    pollfd watched{handle_, POLLIN, 0};
+    pollfd watched[2] = {{handle_, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
     const int timeout = timeoutMs > 0x7FFFFFFFu ? -1 : static_cast<int>(timeoutMs);
-    if (poll(&watched, 1, timeout) <= 0) return false;
+    if (poll(watched, g_wake[0] >= 0 ? 2 : 1, timeout) <= 0 || watched[1].revents != 0) return false;
     /* Opens that came together count as one: the events are only drained. */
     alignas(inotify_event) char events[4096];
     while (read(handle_, events, sizeof events) > 0) {

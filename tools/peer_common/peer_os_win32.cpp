@@ -1,8 +1,8 @@
 /* The peers' operating-system calls on Windows: Sleep pauses, the console control handler as
  * the end request. Windows does not tell who opens a file mapping, so the open watch stays
  * inactive and the peer keeps looking at its block. A named mapping goes away with its last
- * handle, so no block outlives the processes that use it and there is nothing stale to
- * remove. */
+ * handle: a block that outlived its peer is still open in a client, and there is no name to
+ * remove (the next peer serves the block as it is). */
 #include <windows.h>
 
 #include "peer_os.h"

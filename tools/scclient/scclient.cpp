@@ -10,11 +10,10 @@
  * Exit code 2 for a bad command line. */
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "arguments.h"
 #include "cm.h"
 #include "service_control.h"
 #include "syssem.h"
@@ -30,20 +29,15 @@ struct Arguments {
     const char* service = nullptr;
 };
 
-bool read_number(const char* text, RTS_UI32& out) {
-    if (text == nullptr || *text < '0' || *text > '9') return false;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 0);
-    out = static_cast<RTS_UI32>(value);
-    return *end == '\0' && value <= 0xFFFFFFFFul;
-}
-
 bool read_command(const char* text, RTS_UI32& out) {
     constexpr struct {
         std::string_view word;
         RTS_UI32 command;
     } kWords[] = {
-        {"start", SERVICE_CONTROL_START}, {"stop", SERVICE_CONTROL_STOP}, {"query", SERVICE_CONTROL_QUERY}};
+        {"start", service_control::kCommandStart},
+        {"stop", service_control::kCommandStop},
+        {"query", service_control::kCommandQuery},
+    };
     for (const auto& w : kWords) {
         if (w.word == text) return out = w.command, true;
     }

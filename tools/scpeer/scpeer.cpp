@@ -3,12 +3,11 @@
  * road of a request runs on a machine with nothing else installed. Command line in usage(). */
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "arguments.h"
 #include "peer.h"
 #include "peer_os.h"
 #include "simulated_services.h"
@@ -30,11 +29,9 @@ void usage() {
 }
 
 bool read_ms(const char* text, std::chrono::milliseconds& out) {
-    if (text == nullptr || *text < '0' || *text > '9') return false;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (*end != '\0') return false;
-    out = std::chrono::milliseconds(value);
+    RTS_UI32 ms = 0;
+    if (!read_number(text, ms)) return false;
+    out = std::chrono::milliseconds(ms);
     return true;
 }
 
@@ -42,12 +39,13 @@ bool read_ms(const char* text, std::chrono::milliseconds& out) {
 bool add_service(SimulatedServices& services, const std::string& word) {
     const std::size_t eq = word.rfind('=');
     if (eq == std::string::npos) {
-        services.add(word, 1);
+        services.add(word, service_control::kStateStopped);
         return true;
     }
     const std::string state = word.substr(eq + 1);
     if (eq == 0 || (state != "running" && state != "stopped")) return false;
-    services.add(word.substr(0, eq), state == "running" ? 4 : 1);
+    services.add(word.substr(0, eq),
+                 state == "running" ? service_control::kStateRunning : service_control::kStateStopped);
     return true;
 }
 

@@ -8,10 +8,10 @@
 
 namespace {
 
-constexpr RTS_UI32 kStopped = 1;
-constexpr RTS_UI32 kStartPending = 2;
-constexpr RTS_UI32 kStopPending = 3;
-constexpr RTS_UI32 kRunning = 4;
+constexpr RTS_UI32 kStopped = service_control::kStateStopped;
+constexpr RTS_UI32 kStartPending = service_control::kStateStartPending;
+constexpr RTS_UI32 kStopPending = service_control::kStateStopPending;
+constexpr RTS_UI32 kRunning = service_control::kStateRunning;
 
 bool same_ignoring_case(const std::string& a, const char* b) {
     std::size_t i = 0;
@@ -42,9 +42,9 @@ SimulatedServices::Service* SimulatedServices::find(const char* name) {
 
 RTS_UI32 SimulatedServices::start(const char* name) {
     Service* s = find(name);
-    if (s == nullptr) return peer::kErrorNoSuchService;
-    if (s->state == kStopPending) return peer::kErrorCannotAcceptControl;
-    if (s->state != kStopped) return peer::kErrorAlreadyRunning;
+    if (s == nullptr) return ERROR_SERVICE_DOES_NOT_EXIST;
+    if (s->state == kStopPending) return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    if (s->state != kStopped) return ERROR_SERVICE_ALREADY_RUNNING;
     s->settlesAt = Clock::now() + timing_.startDelay;
     s->state = timing_.startDelay.count() > 0 ? kStartPending : kRunning;
     return 0;
@@ -52,9 +52,9 @@ RTS_UI32 SimulatedServices::start(const char* name) {
 
 RTS_UI32 SimulatedServices::stop(const char* name) {
     Service* s = find(name);
-    if (s == nullptr) return peer::kErrorNoSuchService;
-    if (s->state == kStopped) return peer::kErrorNotActive;
-    if (s->state != kRunning) return peer::kErrorCannotAcceptControl;
+    if (s == nullptr) return ERROR_SERVICE_DOES_NOT_EXIST;
+    if (s->state == kStopped) return ERROR_SERVICE_NOT_ACTIVE;
+    if (s->state != kRunning) return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
     s->settlesAt = Clock::now() + timing_.stopDelay;
     s->state = timing_.stopDelay.count() > 0 ? kStopPending : kStopped;
     return 0;
@@ -62,7 +62,7 @@ RTS_UI32 SimulatedServices::stop(const char* name) {
 
 RTS_UI32 SimulatedServices::query(const char* name, RTS_UI32* pState) {
     Service* s = find(name);
-    if (s == nullptr) return peer::kErrorNoSuchService;
+    if (s == nullptr) return ERROR_SERVICE_DOES_NOT_EXIST;
     *pState = s->state;
     return 0;
 }

@@ -10,17 +10,21 @@ namespace {
 
 constexpr DWORD kUninstallWaitMs = 20000;
 constexpr DWORD kUninstallPollMs = 100;
+/* Time the manager may wait for the body's first report of its own. */
+constexpr DWORD kStartHintMs = 3000;
 
 const char* g_name = "";
 Body g_body = nullptr;
 void* g_context = nullptr;
-Control* g_control = nullptr;
+/* The control handler runs on the dispatcher's thread and only sets the atomic stop flag; the
+ * service thread owns the rest. A static object, so the handler never sees it come or go. */
+Control g_control;
 
 DWORD WINAPI on_control(DWORD code, DWORD, void*, void*) {
     switch (code) {
         case SERVICE_CONTROL_STOP:
         case SERVICE_CONTROL_SHUTDOWN:
-            if (g_control != nullptr) g_control->stop.store(true);
+            g_control.stop.store(true);
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE:
             return NO_ERROR;
@@ -54,14 +58,11 @@ void Control::report(DWORD state, DWORD waitHintMs) {
 }
 
 void WINAPI service_main(DWORD, LPSTR*) {
-    Control control;
-    g_control = &control;
-    control.status_ = RegisterServiceCtrlHandlerExA(g_name, on_control, nullptr);
-    if (control.status_ == nullptr) return;
-    control.report(SERVICE_START_PENDING, 3000);
-    control.exitCode_ = static_cast<DWORD>(g_body(control, g_context));
-    control.report(SERVICE_STOPPED);
-    g_control = nullptr;
+    g_control.status_ = RegisterServiceCtrlHandlerExA(g_name, on_control, nullptr);
+    if (g_control.status_ == nullptr) return;
+    g_control.report(SERVICE_START_PENDING, kStartHintMs);
+    g_control.exitCode_ = static_cast<DWORD>(g_body(g_control, g_context));
+    g_control.report(SERVICE_STOPPED);
 }
 
 DWORD run_as_service(const char* name, Body body, void* context) {
