@@ -97,6 +97,13 @@ TEST(CMUtlHash, InterruptLockingBracketsEveryWalkWhenOffered) {
     EXPECT_EQ(g_enables, 5);
     EXPECT_EQ(g_disabled, 0);
     EXPECT_EQ(g_deepest, 1);
+    // Once that component is gone, a new table does not call into it: it takes the lock.
+    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
+    ASSERT_EQ(CMUtlHashCreate3(&t, 5, nullptr, CMUTL_HASH_INTERRUPT_LOCK, kOwner), RES_OK);
+    EXPECT_EQ(CMUtlHashInsert(&t, "irq", 3, 1, 1), RES_OK);
+    EXPECT_EQ(CMUtlHashDelete(&t), RES_OK);
+    CMExit();
+    EXPECT_EQ(g_enables, 5);
 }
 
 } // namespace
