@@ -81,7 +81,9 @@ int visit(CMUtlHashEntry* e, void* context) {
     EXPECT_TRUE(w.seen.emplace(text, Stored{e->value, e->flags}).second) << "twice: " << text;
     w.bucket = bucket;
     w.value = e->value;
-    if (w.removeFrom != nullptr && e->value % 2 == 1) EXPECT_EQ(CMUtlHashRemove(w.removeFrom, e), RES_OK);
+    if (w.removeFrom != nullptr && e->value % 2 == 1) {
+        EXPECT_EQ(CMUtlHashRemove(w.removeFrom, e), RES_OK);
+    }
     return 0;
 }
 
@@ -161,8 +163,9 @@ TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
                     e != nullptr) {
                     const bool lent = (e->flags & CMUTL_HASH_ENTRY_ALLOCATED) == 0;
                     ASSERT_EQ(CMUtlHashRemove(&table, e), RES_OK);
-                    if (lent)
-                        ASSERT_EQ(CMUtlHashRemove(&table, e), RES_NO_OBJECT); // a lent entry keeps no key
+                    if (lent) { // a lent entry keeps no key, so it is not found twice
+                        ASSERT_EQ(CMUtlHashRemove(&table, e), RES_NO_OBJECT);
+                    }
                 }
                 model.erase(name);
                 break;

@@ -120,7 +120,9 @@ TEST(CMUtlStr, ComparesAsTheCLibraryWithItsOwnEndRules) {
                 const int units = ka == an.end() ? 0 : *ka - *kb;
                 EXPECT_EQ(CMUtlwstrncmp(wide(a).c_str(), wide(b).c_str(), n), units)
                     << a << " vs " << b << " " << n;
-                if (n == 4) EXPECT_EQ(CMUtlwstrcmp(wide(a).c_str(), wide(b).c_str()), units);
+                if (n == 4) {
+                    EXPECT_EQ(CMUtlwstrcmp(wide(a).c_str(), wide(b).c_str()), units);
+                }
             }
         }
     }
