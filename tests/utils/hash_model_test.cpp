@@ -110,9 +110,9 @@ TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
     auto check_walk = [&](bool removeOdd) {
         Walk w{&table, param.custom, {}};
         w.removeFrom = removeOdd ? &table : nullptr;
-        int visits = 0; // a nonzero answer ends a walk
-        CMUtlHashIterate(
-            &table, [](CMUtlHashEntry*, void* n) { return ++*static_cast<int*>(n) == 2 ? 1 : 0; }, &visits);
+        int visits = 0; // a nonzero answer ends a walk, which is still a success
+        auto stopAtTwo = [](CMUtlHashEntry*, void* n) { return ++*static_cast<int*>(n) == 2 ? 1 : 0; };
+        EXPECT_EQ(CMUtlHashIterate(&table, stopAtTwo, &visits), RES_OK);
         EXPECT_EQ(visits, std::min<int>(2, static_cast<int>(model.size())));
         ASSERT_EQ(CMUtlHashIterate(&table, visit, &w), RES_OK);
         ASSERT_EQ(w.seen.size(), model.size());
