@@ -24,6 +24,7 @@ struct Scratch {
     CMString str{}, blank{};
     char line[8] = "a b";
     char* tokens[4] = {};
+    va_list list{};         // never read: every call that gets it refuses first
     RTS_RESULT result = 99; // a refusal writes here only where its row says so
     Scratch() {
         CMUtlHashCreate(&table, 7, kOwner);
@@ -95,6 +96,7 @@ const Guard kGuards[] = {
     GUARD(CMUtlsnprintf(s.text, 0, "a"), RES_PARAMETER),
     GUARD(CMUtlvsnprintf(s.text, 8, "a", nullptr), RES_PARAMETER),
     GUARD(CMUtlsnprintf2(s.text, 0, &s.result, "a"), 2),
+    GUARD(CMUtlvsnprintf2(nullptr, 8, &s.result, "a", &s.list), 0, RES_PARAMETER),
     GUARD(CMUtlvsnprintf2(s.text, 8, &s.result, "a", nullptr), 0, RES_PARAMETER),
     GUARD(CMUtlLtoa(1, nullptr, 8, 10, &s.result) != nullptr, 0, RES_PARAMETER),
     GUARD(CMUtlUltoa(1, s.text, 0, 10, &s.result) != nullptr, 0, RES_PARAMETER),
@@ -104,11 +106,13 @@ const Guard kGuards[] = {
     GUARD(CMUtlMemCpy(s.text, nullptr, 4) == s.text, 1),
     GUARD(CMUtlStringToVersion(nullptr, &s.version), RES_PARAMETER),
     GUARD(CMUtlGetBuildDate(nullptr), RES_PARAMETER),
-    GUARD(CMUtlGUIDToString(&s.guid, s.text, 36), RES_PARAMETER),
+    GUARD(CMUtlGUIDToString(nullptr, s.text, CMUTL_GUID_TEXT_SIZE), RES_PARAMETER),
+    GUARD(CMUtlGUIDToString(&s.guid, s.text, CMUTL_GUID_TEXT_SIZE - 1), RES_PARAMETER),
     GUARD(CMUtlStringToGUID(nullptr, &s.guid), RES_PARAMETER),
+    GUARD(CMUtlByteArrayToString(nullptr, 1, s.text, &s.size), RES_PARAMETER),
     GUARD(CMUtlByteArrayToString(s.bytes, 0, s.text, &s.size), RES_PARAMETER),
     GUARD(CMUtlByteArrayToString(s.bytes, 1, s.text, &s.zero), RES_PARAMETER),
-    GUARD(CMUtlStringToByteArray("00", s.bytes, nullptr), RES_PARAMETER),
+    GUARD(CMUtlStringToByteArray(nullptr, s.bytes, &s.size), RES_PARAMETER),
     GUARD(CMUtlHashCreate(nullptr, 7, kOwner), RES_PARAMETER),
     GUARD(CMUtlHashCreate(&s.unused, 0, kOwner), RES_PARAMETER),
     GUARD(CMUtlHashCreate4(&s.unused, 7, nullptr, 0, hash_zero, nullptr, kOwner), RES_PARAMETER),

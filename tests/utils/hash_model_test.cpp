@@ -103,7 +103,8 @@ TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
                                (param.custom ? CMUTL_HASH_CUSTOM_FUNCTIONS : 0) |
                                (param.callerBuckets ? 0 : CMUTL_HASH_BUCKETS_ALLOCATED));
     EXPECT_EQ(rts_valid(table.lock), (param.flags & CMUTL_HASH_NO_LOCK) == 0);
-    EXPECT_EQ(table.buckets == buckets.data(), param.callerBuckets);
+    EXPECT_TRUE((table.buckets == buckets.data()) == param.callerBuckets &&
+                std::string(table.owner) == "HashModel");
     Model model;
     std::deque<std::string> lentKeys;       // keys by pointer outlive their entries
     std::deque<CMUtlHashEntry> lentEntries; // and so do the caller's entries
@@ -145,6 +146,7 @@ TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
                                              ? CMUTL_HASH_ENTRY_KEY_INLINE
                                              : CMUTL_HASH_ENTRY_KEY_POINTER | CMUTL_HASH_ENTRY_KEY_COPIED;
                 model.emplace(name, Stored{op, storage | (lentEntry ? 0 : CMUTL_HASH_ENTRY_ALLOCATED)});
+                if (present && lentEntry) lentEntries.pop_back(); // refused, so never the table's
                 break;
             }
             case 3: {
@@ -175,6 +177,7 @@ TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
     }
     check_walk(false);
     EXPECT_EQ(CMUtlHashDelete(&table), RES_OK);
+    for (const CMUtlHashEntry& e : lentEntries) EXPECT_EQ(e.flags, 0u); // the delete left them no key
 }
 
 INSTANTIATE_TEST_SUITE_P(BucketCountsAndSeeds, CMUtlHashModel,
