@@ -126,6 +126,7 @@ TEST(CMUtlArgumentTokenizer, SplitsInPlace) {
         {"\"a b\" c", " ", 5, {"\"a", "b\"", "c"}}, // no quoting
         {"a, ,b", ",", 5, {"a", "b"}},
         {"", " ", 5, {}},
+        {"   ", " ", 5, {}},
         {",,,", ",", 5, {}},
         {"a b", " ", 0, {}},
         {"  one two   three ", " ", CMUTL_TOKENIZER_COUNT_ONLY, {"", "", ""}} // counted only

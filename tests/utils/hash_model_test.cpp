@@ -177,7 +177,8 @@ TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
     }
     check_walk(false);
     EXPECT_EQ(CMUtlHashDelete(&table), RES_OK);
-    for (const CMUtlHashEntry& e : lentEntries) EXPECT_EQ(e.flags, 0u); // the delete left them no key
+    for (const CMUtlHashEntry& e : lentEntries) // the delete left them no key and no link
+        EXPECT_TRUE(e.flags == 0 && e.next == nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(BucketCountsAndSeeds, CMUtlHashModel,

@@ -134,12 +134,14 @@ TEST(CMUtlLtoa, WritesWhatToCharsWritesOrNothing) {
 }
 
 TEST(CMUtlVersion, ReadsAsSscanfAndWritesAsSnprintf) {
-    static const char* const kPieces[] = {"1", "9", "23", "0", "300", ".", ".", ".", " ", "-", "+", "x"};
+    static const char* const kPieces[] = {"1", "9", "23", "0", "300", ".", ".",
+                                          ".", " ", "\t", "-", "+",   "x"};
+    static const char* const kFixed[] = {"3.5.21.10", "3.5.21", "1.2.3.x", "1.2.3.\t4"};
     const std::regex tooLong("[0-9]{7}"); // numbers that do not fit an int are left out
     std::mt19937 rng(9);
     for (int round = 0; round < 3000; ++round) {
-        std::string text;
-        for (unsigned n = rng() % 10; n > 0; --n) text += kPieces[rng() % std::size(kPieces)];
+        std::string text = round < 4 ? kFixed[round] : "";
+        for (unsigned n = round < 4 ? 0 : rng() % 10; n > 0; --n) text += kPieces[rng() % std::size(kPieces)];
         if (std::regex_search(text, tooLong)) continue;
         int p[4];
         const bool four = std::sscanf(text.c_str(), "%d.%d.%d.%d", &p[0], &p[1], &p[2], &p[3]) == 4;
