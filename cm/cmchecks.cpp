@@ -1,6 +1,7 @@
 /* Start-up self checks: the sizes and ranges of the basic types, GUID text conversion in both
  * directions, and the effect of the processor's atomic operations. The component manager runs
  * them once before the other components start; every deviation is logged. */
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -69,7 +70,10 @@ bool same_guid(const RTS_GUID& a, const RTS_GUID& b) {
 /* A GUID whose every byte differs from kGuid's, so that a conversion that writes nothing
  * cannot pass. */
 RTS_GUID scrambled() {
-    return {0x5A5A5A5A, 0x5A5A, 0x5A5A, {0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A}};
+    constexpr int kFill = 0x5A; /* no byte of kGuid has this value */
+    RTS_GUID guid;
+    std::memset(&guid, kFill, sizeof guid);
+    return guid;
 }
 
 bool reads_as_guid(const char* text) {
@@ -80,7 +84,7 @@ bool reads_as_guid(const char* text) {
 bool guid_texts_convert() {
     bool ok = true;
     for (const char* text : kSameGuidTexts) ok = reads_as_guid(text) && ok;
-    char buffer[37] = {};
+    char buffer[CMUTL_GUID_TEXT_SIZE] = {};
     ok = g_guid_to_string(&kGuid, buffer, sizeof buffer) == RES_OK &&
          std::string_view(buffer) == kStandardText && ok;
     RTS_GUID guid = scrambled();

@@ -2,33 +2,39 @@
  * keyed by a 32-bit field, and the export table of these containers. A table lives in caller
  * memory; its entries and copied keys come from the heap under the table's owner name. */
 #include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include "cm/rts_common.h"
 #include "cmhash.h"
 #include "sysmem.h"
 
-using rts::set_result;
+using rts::report;
 
 namespace {
 
 using PF_INTERRUPTS = RTS_RESULT (*)(void);
 
-/* Interrupt locking is a service of an optional component; found once, kept for the process. */
+/* Interrupt locking is a service of an optional component. It is looked up again for every
+ * table that asks for it, so that a table never calls into a component that has gone since an
+ * earlier table found it; without the pair, tables take their lock. */
 std::atomic<PF_INTERRUPTS> g_disable_interrupts{nullptr};
 std::atomic<PF_INTERRUPTS> g_enable_interrupts{nullptr};
 
+PF_INTERRUPTS import_interrupt_function(const char* name) {
+    RTS_VOID_FCTPTR function = nullptr;
+    if (CMGetAPI2(name, &function, CM_IMPORT_OPTIONAL, 0, 0) != RES_OK) return nullptr;
+    return reinterpret_cast<PF_INTERRUPTS>(function);
+}
+
 void import_interrupt_functions() {
-    if (g_disable_interrupts.load() != nullptr) return;
-    RTS_VOID_FCTPTR disable = nullptr;
-    RTS_VOID_FCTPTR enable = nullptr;
-    if (CMGetAPI2("SysIntDisableAll", &disable, CM_IMPORT_OPTIONAL, 0, 0) != RES_OK || disable == nullptr)
-        return;
-    if (CMGetAPI2("SysIntEnableAll", &enable, CM_IMPORT_OPTIONAL, 0, 0) != RES_OK || enable == nullptr)
-        return;
-    /* Enable first: whoever sees the disable function also sees its partner. */
-    g_enable_interrupts.store(reinterpret_cast<PF_INTERRUPTS>(enable));
-    g_disable_interrupts.store(reinterpret_cast<PF_INTERRUPTS>(disable));
+    PF_INTERRUPTS disable = import_interrupt_function("SysIntDisableAll");
+    PF_INTERRUPTS enable = import_interrupt_function("SysIntEnableAll");
+    if (disable == nullptr || enable == nullptr) disable = enable = nullptr;
+    /* Disable off first and on last: whoever sees the disable function also sees its partner. */
+    g_disable_interrupts.store(nullptr);
+    g_enable_interrupts.store(enable);
+    g_disable_interrupts.store(disable);
 }
 
 /* Holds a table's lock for one bucket walk. The manager's locks refuse until its own start-up
@@ -50,7 +56,7 @@ public:
     ~TableGuard() {
         if (enable_ != nullptr)
             enable_();
-        else if (lock_ != RTS_INVALID_HANDLE)
+        else if (rts::valid_handle(lock_))
             CMLockLeave(lock_);
     }
     TableGuard(const TableGuard&) = delete;
@@ -82,6 +88,7 @@ RTS_UINTPTR fold_key(const void* key, RTS_SIZE keyLength) {
 }
 
 CMUtlHashEntry** bucket_of(const CMUtlHashTable* table, const void* key, RTS_SIZE keyLength) {
+    assert(usable(table));
     RTS_UINTPTR hash = (table->flags & CMUTL_HASH_CUSTOM_FUNCTIONS) != 0 ? table->hashFunction(key, keyLength)
                                                                          : fold_key(key, keyLength);
     return &table->buckets[hash % table->bucketCount];
@@ -181,8 +188,7 @@ extern "C" RTS_RESULT CMUtlHashCreate4(CMUtlHashTable* table, RTS_SIZE bucketCou
     if ((fresh.flags & CMUTL_HASH_NO_LOCK) == 0) {
         RTS_RESULT r = RES_OK;
         fresh.lock = CMLockCreate(&r);
-        if (fresh.lock == nullptr || fresh.lock == RTS_INVALID_HANDLE)
-            return r != RES_OK ? r : RES_NO_RESOURCES;
+        if (!rts::valid_handle(fresh.lock)) return r != RES_OK ? r : RES_NO_RESOURCES;
     }
     if (bucketArray != nullptr) {
         std::memset(bucketArray, 0, bucketCount * sizeof(CMUtlHashEntry*));
@@ -238,17 +244,14 @@ extern "C" RTS_RESULT CMUtlHashDelete(CMUtlHashTable* table) {
 
 extern "C" CMUtlHashEntry* CMUtlHashSearch(CMUtlHashTable* table, const void* key, RTS_SIZE keyLength,
                                            RTS_RESULT* pResult) {
-    if (!usable(table) || !valid_key(key, keyLength)) {
-        set_result(pResult, RES_PARAMETER);
-        return nullptr;
-    }
+    if (!usable(table) || !valid_key(key, keyLength))
+        return report(pResult, RES_PARAMETER, static_cast<CMUtlHashEntry*>(nullptr));
     CMUtlHashEntry* found = nullptr;
     {
         TableGuard guard(table);
         found = *link_of_key(table, key, keyLength);
     }
-    set_result(pResult, found != nullptr ? RES_OK : RES_NO_OBJECT);
-    return found;
+    return report(pResult, found != nullptr ? RES_OK : RES_NO_OBJECT, found);
 }
 
 extern "C" RTS_RESULT CMUtlHashInsert2(CMUtlHashTable* table, CMUtlHashEntry* entryMemory, const void* key,
@@ -334,10 +337,8 @@ extern "C" RTS_SIZE CMUtlBinarySearch_UI32(const void* array, RTS_SIZE arraySize
                                            RTS_RESULT* pResult) {
     /* A key that would reach into the next record (or past the array) is refused as well. */
     if (array == nullptr || elementSize == 0 || elementSize > arraySize || keyOffset >= elementSize ||
-        elementSize - keyOffset < sizeof(RTS_UI32)) {
-        set_result(pResult, RES_PARAMETER);
-        return CMUTL_BINARY_SEARCH_NONE;
-    }
+        elementSize - keyOffset < sizeof(RTS_UI32))
+        return report(pResult, RES_PARAMETER, CMUTL_BINARY_SEARCH_NONE);
     const auto* records = static_cast<const RTS_UI8*>(array);
     RTS_SIZE low = startIndex;
     RTS_SIZE high = arraySize / elementSize - 1;
@@ -345,10 +346,7 @@ extern "C" RTS_SIZE CMUtlBinarySearch_UI32(const void* array, RTS_SIZE arraySize
         RTS_SIZE mid = low + (high - low) / 2;
         RTS_UI32 recordKey = 0;
         std::memcpy(&recordKey, records + mid * elementSize + keyOffset, sizeof recordKey);
-        if (recordKey == key) {
-            set_result(pResult, RES_OK);
-            return mid;
-        }
+        if (recordKey == key) return report(pResult, RES_OK, mid);
         if (recordKey > key) {
             if (mid == 0) break;
             high = mid - 1;
@@ -356,8 +354,7 @@ extern "C" RTS_SIZE CMUtlBinarySearch_UI32(const void* array, RTS_SIZE arraySize
             low = mid + 1;
         }
     }
-    set_result(pResult, RES_NO_OBJECT);
-    return CMUTL_BINARY_SEARCH_NONE;
+    return report(pResult, RES_NO_OBJECT, CMUTL_BINARY_SEARCH_NONE);
 }
 
 extern "C" const CMExportEntry CMUtlHashExportTable[] = {

@@ -1,5 +1,6 @@
 /* The dynamic string (CMString*): text in a 128-byte inline area until it needs more, then in
  * a heap buffer under the string's owner name; and the in-place argument tokenizer. */
+#include <cassert>
 #include <cstring>
 #include <functional>
 
@@ -19,6 +20,7 @@ RTS_RESULT check(const CMString* str) {
 }
 
 char* text_of(CMString* str) {
+    assert(initialised(str));
     return (str->flags & CMSTRING_HEAP) != 0 ? str->data.heapText : str->data.inlineText;
 }
 
@@ -52,17 +54,6 @@ RTS_RESULT grow_for(CMString* str, RTS_SIZE need, const char** text) {
     RTS_RESULT r = CMStringExtend(str, need);
     if (r == RES_OK && inside) *text = text_of(str) + offset;
     return r;
-}
-
-/* Length of text, looking at no more than max characters. */
-RTS_SIZE bounded_length(const char* text, RTS_SIZE max) {
-    RTS_SIZE n = 0;
-    while (n < max && text[n] != '\0') ++n;
-    return n;
-}
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
 }
 
 /* Cuts trailing spaces, then trailing separators. */
@@ -109,7 +100,7 @@ extern "C" RTS_RESULT CMStringExtend(CMString* str, RTS_SIZE newCapacity) {
     char* buffer = static_cast<char*>(SysMemAllocData(str->owner, newCapacity, nullptr));
     if (buffer == nullptr) return RES_NOMEMORY;
     const char* old = text_of(str);
-    RTS_SIZE length = bounded_length(old, str->capacity - 1);
+    RTS_SIZE length = CMUtlStrNLen(old, str->capacity - 1);
     std::memcpy(buffer, old, length);
     buffer[length] = '\0';
     if ((str->flags & CMSTRING_HEAP) != 0) SysMemFreeData(str->owner, str->data.heapText);
@@ -132,7 +123,7 @@ extern "C" RTS_RESULT CMStringCat(CMString* str, const char* text) {
 extern "C" RTS_RESULT CMStringCopy(CMString* str, const char* text, RTS_SIZE n) {
     if (RTS_RESULT r = check(str); r != RES_OK) return r;
     if (text == nullptr) return RES_PARAMETER;
-    if (RTS_RESULT r = grow_for(str, bounded_length(text, n) + 1, &text); r != RES_OK) return r;
+    if (RTS_RESULT r = grow_for(str, CMUtlStrNLen(text, n) + 1, &text); r != RES_OK) return r;
     return CMUtlSafeStrCpy(text_of(str), str->capacity, text);
 }
 
@@ -162,8 +153,8 @@ extern "C" RTS_RESULT CMUtlArgumentTokenizer(char* line, char** tokens, RTS_UI32
     while (count < capacity) {
         while (*p == sep) ++p;
         char* end = std::strchr(p, sep);
-        char* start = p;
-        while ((end == nullptr || start < end) && is_blank(*start)) ++start;
+        char* start = CMUtlSkipWhiteSpace(p);
+        if (end != nullptr && start > end) start = end; /* a blank separator ends the skip */
         const bool last = count + 1 == capacity;
         /* The last allowed token keeps the rest of the line, separators and all. */
         const bool nonEmpty = (end == nullptr || last) ? *start != '\0' : start < end;

@@ -112,18 +112,20 @@ RTS_WCHAR* wupper(RTS_WCHAR* s) {
     return wshift_case(s, u'a', u'z', 'A' - 'a');
 }
 
-/* Byte copy that moves 8 and 4 bytes at a time once both pointers sit on a 4-byte boundary.
- * Pointers whose distance is not a multiple of 4 never align and are copied byte by byte. */
+/* Byte copy that moves a long word and then a word at a time once both pointers sit on a word
+ * boundary. Pointers whose distance is not a multiple of a word never align and are copied
+ * byte by byte. */
 void aligned_copy(unsigned char* d, const unsigned char* s, RTS_SIZE n) {
+    constexpr RTS_SIZE kWord = sizeof(RTS_UI32), kLongWord = sizeof(RTS_UI64);
     auto misaligned = [&] {
-        return ((reinterpret_cast<std::uintptr_t>(d) | reinterpret_cast<std::uintptr_t>(s)) & 3u) != 0;
+        return ((reinterpret_cast<std::uintptr_t>(d) | reinterpret_cast<std::uintptr_t>(s)) % kWord) != 0;
     };
     for (; n > 0 && misaligned(); --n) *d++ = *s++;
     if (!misaligned()) {
-        for (; n >= 8; n -= 8, d += 8, s += 8) std::memcpy(d, s, 8);
-        if (n >= 4) {
-            std::memcpy(d, s, 4);
-            n -= 4, d += 4, s += 4;
+        for (; n >= kLongWord; n -= kLongWord, d += kLongWord, s += kLongWord) std::memcpy(d, s, kLongWord);
+        if (n >= kWord) {
+            std::memcpy(d, s, kWord);
+            n -= kWord, d += kWord, s += kWord;
         }
     }
     for (; n > 0; --n) *d++ = *s++;

@@ -1,7 +1,10 @@
 /* Utility library, text conversions: the single-byte code page in both directions, UTF-8 to
  * UTF-16 and back with U+FFFD for invalid input, and the two encoding checks. The UTF-8 decoder
  * is shared by the conversion and the check so both judge a sequence the same way. */
+#include <algorithm>
 #include <array>
+#include <cassert>
+#include <iterator>
 
 #include "cmutils.h"
 
@@ -9,26 +12,57 @@ namespace {
 
 constexpr RTS_WCHAR kReplacement = 0xFFFD;
 
+/* The code page's own range: bytes 0x80-0x9F. */
+constexpr unsigned char kHighControlFirst = 0x80;
+constexpr unsigned char kHighControlLast = 0x9F;
+
 /* Code points of the bytes 0x80-0x9F; the five bytes without a character map to themselves. */
-constexpr std::array<RTS_WCHAR, 32> kHighControls = {
+constexpr std::array<RTS_WCHAR, kHighControlLast - kHighControlFirst + 1> kHighControls = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-RTS_WCHAR byte_to_unit(unsigned char b) {
-    return (b >= 0x80 && b <= 0x9F) ? kHighControls[b - 0x80] : static_cast<RTS_WCHAR>(b);
-}
+/* Unicode's limits of the encoding forms. */
+constexpr RTS_UI32 kAsciiEnd = 0x80;              /* below: one UTF-8 byte, and the same byte */
+constexpr RTS_UI32 kTwoBytesLast = 0x7FF;         /* up to here: two UTF-8 bytes */
+constexpr RTS_UI32 kBasicPlaneLast = 0xFFFF;      /* up to here: three UTF-8 bytes, one UTF-16 unit */
+constexpr RTS_UI32 kSupplementaryFirst = 0x10000; /* from here: four bytes, a surrogate pair */
+constexpr RTS_UI32 kCodePointLast = 0x10FFFF;
+constexpr RTS_UI32 kHighSurrogateFirst = 0xD800;
+constexpr RTS_UI32 kLowSurrogateFirst = 0xDC00;
+constexpr RTS_UI32 kSurrogateLast = 0xDFFF;
+constexpr int kSurrogateBits = 10; /* the payload of each half of a pair */
+constexpr RTS_UI32 kSurrogatePayload = (1u << kSurrogateBits) - 1;
+constexpr int kContinuationBits = 6; /* 10xxxxxx */
+constexpr std::size_t kMaxUtf8Bytes = 4;
+constexpr unsigned char kContinuationMark = 0x80;
+constexpr unsigned char kContinuationPayload = (1u << kContinuationBits) - 1;
 
-char unit_to_byte(RTS_WCHAR u) {
-    if (u >= 0x80)
-        for (std::size_t i = 0; i < kHighControls.size(); ++i)
-            if (kHighControls[i] == u) return static_cast<char>(0x80 + i);
-    return static_cast<char>(u & 0xFF);
-}
+/* The lead byte of a sequence of `length` bytes (110xxxxx, 1110xxxx, 11110xxx) and the last
+ * code point that length carries. */
+struct Lead {
+    RTS_SIZE length;
+    unsigned char mask, mark; /* (lead & mask) == mark */
+    RTS_UI32 last;
+};
+constexpr Lead kLeads[] = {
+    {2, 0xE0, 0xC0, kTwoBytesLast}, {3, 0xF0, 0xE0, kBasicPlaneLast}, {4, 0xF8, 0xF0, kCodePointLast}};
 
 char low_byte(RTS_WCHAR u) {
     return static_cast<char>(u & 0xFF);
+}
+
+RTS_WCHAR byte_to_unit(unsigned char b) {
+    return (b >= kHighControlFirst && b <= kHighControlLast) ? kHighControls[b - kHighControlFirst]
+                                                             : static_cast<RTS_WCHAR>(b);
+}
+
+char unit_to_byte(RTS_WCHAR u) {
+    if (u >= kAsciiEnd)
+        for (std::size_t i = 0; i < kHighControls.size(); ++i)
+            if (kHighControls[i] == u) return static_cast<char>(kHighControlFirst + i);
+    return low_byte(u);
 }
 
 /* Maps a terminated source unit by unit into dest; 1 when the source did not fit, else 0. */
@@ -52,40 +86,36 @@ struct Utf8Step {
 };
 
 bool is_continuation(unsigned char b) {
-    return (b & 0xC0) == 0x80;
+    return (b & ~kContinuationPayload) == kContinuationMark;
 }
 bool is_surrogate(RTS_UI32 v) {
-    return v >= 0xD800 && v <= 0xDFFF;
+    return v >= kHighSurrogateFirst && v <= kSurrogateLast;
 }
 
 /* Decodes one sequence from `left` (> 0) bytes. Overlong forms and values above U+10FFFF pass. */
 Utf8Step decode_utf8(const unsigned char* p, RTS_SIZE left) {
-    unsigned char lead = p[0];
-    if (lead < 0x80) return {Decoded::Ok, lead, 1};
-    RTS_SIZE length = 0;
-    RTS_UI32 value = 0;
-    if ((lead & 0xE0) == 0xC0)
-        length = 2, value = lead & 0x1F;
-    else if ((lead & 0xF0) == 0xE0)
-        length = 3, value = lead & 0x0F;
-    else if ((lead & 0xF8) == 0xF0)
-        length = 4, value = lead & 0x07;
-    if (length == 0 || left < length) return {Decoded::Invalid, kReplacement, 1};
-    for (RTS_SIZE i = 1; i < length; ++i) {
+    assert(left > 0);
+    const unsigned char lead = p[0];
+    if (lead < kAsciiEnd) return {Decoded::Ok, lead, 1};
+    const Lead* form = std::find_if(std::begin(kLeads), std::end(kLeads),
+                                    [lead](const Lead& l) { return (lead & l.mask) == l.mark; });
+    if (form == std::end(kLeads) || left < form->length) return {Decoded::Invalid, kReplacement, 1};
+    RTS_UI32 value = lead & ~form->mask;
+    for (RTS_SIZE i = 1; i < form->length; ++i) {
         if (!is_continuation(p[i])) return {Decoded::Invalid, kReplacement, 1};
-        value = (value << 6) | (p[i] & 0x3F);
+        value = (value << kContinuationBits) | (p[i] & kContinuationPayload);
     }
-    if (is_surrogate(value)) return {Decoded::Surrogate, kReplacement, length};
-    return {Decoded::Ok, value, length};
+    if (is_surrogate(value)) return {Decoded::Surrogate, kReplacement, form->length};
+    return {Decoded::Ok, value, form->length};
 }
 
 /* ---- UTF-16 decoding ----------------------------------------------------------------------- */
 
 bool is_high(RTS_WCHAR u) {
-    return u >= 0xD800 && u <= 0xDBFF;
+    return u >= kHighSurrogateFirst && u < kLowSurrogateFirst;
 }
 bool is_low(RTS_WCHAR u) {
-    return u >= 0xDC00 && u <= 0xDFFF;
+    return u >= kLowSurrogateFirst && u <= kSurrogateLast;
 }
 
 struct Utf16Step {
@@ -95,24 +125,36 @@ struct Utf16Step {
 };
 
 Utf16Step decode_utf16(const RTS_WCHAR* p, RTS_SIZE left) {
+    assert(left > 0);
     if (!is_surrogate(p[0])) return {true, p[0], 1};
     if (is_high(p[0]) && left >= 2 && is_low(p[1]))
-        return {true, (((p[0] & 0x3FFu) << 10) | (p[1] & 0x3FFu)) + 0x10000u, 2};
+        return {true,
+                ((p[0] & kSurrogatePayload) << kSurrogateBits | (p[1] & kSurrogatePayload)) +
+                    kSupplementaryFirst,
+                2};
     return {false, kReplacement, 1};
+}
+
+/* The two units of a code point above the basic plane. */
+void encode_pair(RTS_UI32 cp, RTS_WCHAR* out) {
+    const RTS_UI32 v = cp - kSupplementaryFirst;
+    out[0] = static_cast<RTS_WCHAR>(kHighSurrogateFirst + (v >> kSurrogateBits));
+    out[1] = static_cast<RTS_WCHAR>(kLowSurrogateFirst + (v & kSurrogatePayload));
 }
 
 /* UTF-8 form of a code point into out[4]; answers its length. */
 RTS_SIZE encode_utf8(RTS_UI32 cp, unsigned char* out) {
-    if (cp < 0x80) {
+    if (cp < kAsciiEnd) {
         out[0] = static_cast<unsigned char>(cp);
         return 1;
     }
-    RTS_SIZE length = cp <= 0x7FF ? 2 : cp <= 0xFFFF ? 3 : 4;
-    constexpr unsigned char kLeadMarks[] = {0, 0, 0xC0, 0xE0, 0xF0};
-    for (RTS_SIZE i = length - 1; i > 0; --i, cp >>= 6)
-        out[i] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-    out[0] = static_cast<unsigned char>(kLeadMarks[length] | cp);
-    return length;
+    assert(cp <= kCodePointLast);
+    const Lead& lead =
+        *std::find_if(std::begin(kLeads), std::end(kLeads), [cp](const Lead& l) { return cp <= l.last; });
+    for (RTS_SIZE i = lead.length - 1; i > 0; --i, cp >>= kContinuationBits)
+        out[i] = static_cast<unsigned char>(kContinuationMark | (cp & kContinuationPayload));
+    out[0] = static_cast<unsigned char>(lead.mark | cp);
+    return lead.length;
 }
 
 RTS_RESULT conversion_result(bool cut, bool replaced) {
@@ -151,19 +193,17 @@ extern "C" RTS_RESULT CMUtlUtf8ToW(const char* source, RTS_SIZE sourceLength, RT
     while (!cut && read < sourceLength && src[read] != 0) {
         Utf8Step step = decode_utf8(src + read, sourceLength - read);
         replaced |= step.status != Decoded::Ok;
-        RTS_SIZE units = step.codePoint > 0xFFFF ? 2 : 1;
+        const RTS_SIZE units = step.codePoint > kBasicPlaneLast ? 2 : 1;
         if (units > destSize - written) {
             cut = true;
             break;
         }
         read += step.consumed;
-        if (units == 1) {
-            dest[written++] = static_cast<RTS_WCHAR>(step.codePoint);
-        } else {
-            RTS_UI32 v = step.codePoint - 0x10000;
-            dest[written++] = static_cast<RTS_WCHAR>(0xD800 + (v >> 10));
-            dest[written++] = static_cast<RTS_WCHAR>(0xDC00 + (step.codePoint & 0x3FF));
-        }
+        if (units == 1)
+            dest[written] = static_cast<RTS_WCHAR>(step.codePoint);
+        else
+            encode_pair(step.codePoint, dest + written);
+        written += units;
         cut = written == destSize;
     }
     if (read < sourceLength) dest[written < destSize ? written : destSize - 1] = 0;
@@ -177,7 +217,7 @@ extern "C" RTS_RESULT CMUtlWToUtf8(const RTS_WCHAR* source, RTS_SIZE sourceLengt
     bool cut = false, replaced = false;
     while (read < sourceLength && source[read] != 0) {
         Utf16Step step = decode_utf16(source + read, sourceLength - read);
-        unsigned char bytes[4];
+        unsigned char bytes[kMaxUtf8Bytes];
         RTS_SIZE length = encode_utf8(step.codePoint, bytes);
         if (length > destSize - written) {
             cut = true;

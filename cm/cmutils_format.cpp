@@ -1,16 +1,27 @@
 /* Utility library, text output: the bounded formatter (the C library's conversions with a
  * result code for a cut output), integer-to-text in any radix from 2 to 36, the version
  * number in both directions, and the framework's build date. */
+#include <cassert>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "cm/rts_common.h"
 #include "cmutils.h"
 #include "systimertc.h"
 
+using rts::report;
 using rts::set_result;
 
 namespace {
+
+constexpr int kMinRadix = 2;     /* binary */
+constexpr int kMaxRadix = 36;    /* digits 0-9 and A-Z */
+constexpr int kDecimal = 10;     /* the only radix that shows a sign */
+constexpr int kHexadecimal = 16; /* the radix that always carries "0x" */
+constexpr int kVersionParts = 4; /* major.minor.patch.build, a byte each */
+constexpr int kByteBits = 8;
+constexpr RTS_UI32 kByteMask = 0xFF;
 
 /* Formats into a buffer that is known to be usable; answers the full output's length, -1 when
  * the C library reports an error. The buffer is terminated in either case. */
@@ -37,7 +48,7 @@ bool write_number(RTS_UI32 magnitude, unsigned radix, const char* suffix, char* 
     do {
         if (n == room) return false;
         unsigned digit = magnitude % radix;
-        out[n++] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + digit - 10);
+        out[n++] = static_cast<char>(digit < kDecimal ? '0' + digit : 'A' + digit - kDecimal);
         magnitude /= radix;
     } while (magnitude != 0);
     while (*suffix != '\0') out[n++] = *suffix++;
@@ -48,25 +59,20 @@ bool write_number(RTS_UI32 magnitude, unsigned radix, const char* suffix, char* 
 
 char* number_to_text(RTS_UI32 magnitude, bool negative, char* buffer, RTS_SIZE size, int radix,
                      RTS_RESULT* pResult) {
-    if (buffer == nullptr || size == 0) {
-        set_result(pResult, RES_PARAMETER);
-        return nullptr;
+    if (buffer == nullptr || size == 0) return report(pResult, RES_PARAMETER, static_cast<char*>(nullptr));
+    if (radix < kMinRadix || radix > kMaxRadix) {
+        CMUtlSafeStrCpy(buffer, size, "0"); /* a buffer of one byte keeps only the terminator */
+        return report(pResult, RES_PARAMETER, buffer);
     }
-    if (radix < 2 || radix > 36) {
-        CMUtlSafeStrCpy(buffer, size, size >= 2 ? "0" : "");
-        set_result(pResult, RES_PARAMETER);
-        return buffer;
-    }
-    const char* suffix = radix == 16 ? "x0" : negative ? "-" : "";
+    const char* suffix = radix == kHexadecimal ? "x0" : negative ? "-" : "";
     RTS_SIZE reserved = CMUtlStrLen(suffix);
     RTS_SIZE room = size - 1 > reserved ? size - 1 - reserved : 0;
     if (!write_number(magnitude, static_cast<unsigned>(radix), suffix, buffer, room)) {
         buffer[0] = '\0';
-        set_result(pResult, RES_PARAMETER);
-        return buffer;
+        return report(pResult, RES_PARAMETER, buffer);
     }
-    set_result(pResult, RES_OK);
-    return buffer;
+    assert(CMUtlStrLen(buffer) < size);
+    return report(pResult, RES_OK, buffer);
 }
 
 /* Reads one decimal number as the C library's "%d" does: blanks, an optional sign, digits.
@@ -82,6 +88,11 @@ bool read_decimal(const char*& p, RTS_UI32& value) {
     return true;
 }
 
+/* Part i of a version, the major part first. */
+int version_part(RTS_UI32 version, int i) {
+    return static_cast<int>((version >> (kByteBits * (kVersionParts - 1 - i))) & kByteMask);
+}
+
 /* The release's build date and time, as the compiler would write them. */
 constexpr const char* kBuildDate = "May 20 2025";
 constexpr const char* kBuildTime = "18:05:16";
@@ -90,10 +101,11 @@ constexpr const char* kBuildTime = "18:05:16";
 bool read_build_texts(const char* date, const char* time, RTS_SYSTIMEDATE& out) {
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    constexpr std::size_t kMonthName = 3; /* "Mmm" */
     RTS_UI32 month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
-    for (RTS_UI32 i = 0; i < 12 && month == 0; ++i)
-        if (std::strncmp(date, months[i], 3) == 0) month = i + 1;
-    const char* p = date + 3;
+    for (RTS_UI32 i = 0; i < std::size(months) && month == 0; ++i)
+        if (std::strncmp(date, months[i], kMonthName) == 0) month = i + 1;
+    const char* p = date + kMonthName;
     const char* t = time;
     if (month == 0 || !read_decimal(p, day) || !read_decimal(p, year) || !read_decimal(t, hour) ||
         *t++ != ':' || !read_decimal(t, minute) || *t++ != ':' || !read_decimal(t, second))
@@ -160,7 +172,7 @@ extern "C" int CMUtlvsnprintf2(char* buffer, RTS_SIZE size, RTS_RESULT* pResult,
 /* ---- numbers ------------------------------------------------------------------------------- */
 
 extern "C" char* CMUtlLtoa(RTS_I32 value, char* buffer, RTS_SIZE size, int radix, RTS_RESULT* pResult) {
-    bool negative = radix == 10 && value < 0;
+    bool negative = radix == kDecimal && value < 0;
     auto pattern = static_cast<RTS_UI32>(value);
     return number_to_text(negative ? 0u - pattern : pattern, negative, buffer, size, radix, pResult);
 }
@@ -172,20 +184,19 @@ extern "C" char* CMUtlUltoa(RTS_UI32 value, char* buffer, RTS_SIZE size, int rad
 /* ---- versions ------------------------------------------------------------------------------ */
 
 extern "C" RTS_RESULT CMUtlVersionToString(RTS_UI32 version, char* buffer, RTS_SIZE size) {
-    return CMUtlsnprintf(buffer, size, "%d.%d.%d.%d", static_cast<int>(version >> 24),
-                         static_cast<int>((version >> 16) & 0xFF), static_cast<int>((version >> 8) & 0xFF),
-                         static_cast<int>(version & 0xFF));
+    return CMUtlsnprintf(buffer, size, "%d.%d.%d.%d", version_part(version, 0), version_part(version, 1),
+                         version_part(version, 2), version_part(version, 3));
 }
 
 extern "C" RTS_RESULT CMUtlStringToVersion(const char* text, RTS_UI32* pVersion) {
     if (text == nullptr || pVersion == nullptr) return RES_PARAMETER;
     RTS_UI32 version = 0;
     const char* p = text;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kVersionParts; ++i) {
         if (i > 0 && *p++ != '.') return RES_FAILED;
         RTS_UI32 part = 0;
         if (!read_decimal(p, part)) return RES_FAILED;
-        version = (version << 8) | (part & 0xFF);
+        version = (version << kByteBits) | (part & kByteMask);
     }
     *pVersion = version;
     return RES_OK;

@@ -7,8 +7,12 @@
 
 RTS_BEGIN_C
 
+/* Bytes of a GUID's standard text: 36 characters and the terminator. */
+#define CMUTL_GUID_TEXT_SIZE 37u
+
 /* Writes the GUID as 36 lower-case characters xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx, Data1..Data3
- * most significant byte first. RES_PARAMETER for null pointers or a buffer below 37 bytes. */
+ * most significant byte first. RES_PARAMETER for null pointers or a buffer below
+ * CMUTL_GUID_TEXT_SIZE bytes. */
 RTS_RESULT CMUtlGUIDToString(const RTS_GUID* pGuid, char* pszBuffer, RTS_SIZE bufferSize);
 /* Reads "{8-8-8-8}", "8-8-8-8" (each group a 32-bit number) or the standard 8-4-4-4-12 text,
  * hex digits of either case. RES_INVALID_FORMAT for anything else, RES_PARAMETER for null. */

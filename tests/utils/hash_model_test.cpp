@@ -1,112 +1,222 @@
-// The hash table against a reference map: random sequences of inserts (copied and by pointer),
-// searches, removals by key and by entry, and full walks, with keys of 1 to 20 bytes drawn from
-// a small alphabet so that duplicates and shared buckets are common.
+// The hash table against a reference map: random inserts (copied, by pointer, into the caller's
+// entries), searches, removals by key, by entry and from inside a walk, over keys of 1 to 20
+// bytes from a small alphabet so that duplicates and shared buckets are common. Every walk also
+// checks where each entry sits: in the bucket its key hashes to, buckets in index order, each
+// chain oldest first, stored inline, by pointer or copied as the insert asked; and the table is
+// set up as asked (flags, lock, the caller's bucket array).
+// And the binary search over records keyed by a 32-bit field that sits unaligned in each record,
+// against a linear search: every key below, between, on and above the records, every start
+// index, with and without a trailing partial record. The records fill a heap block of exactly
+// their size, so the address sanitizer sees any read before or past them.
 #include <gtest/gtest.h>
 
-#include <list>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <deque>
 #include <map>
 #include <random>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "cmhash.h"
 
 namespace {
 
+bool rts_valid(RTS_HANDLE h) {
+    return h != nullptr && h != RTS_INVALID_HANDLE;
+}
+
 struct ModelCase {
     RTS_SIZE buckets;
     unsigned seed;
+    bool custom;        // the caller's hash and compare functions, which ignore case
+    bool callerBuckets; // the caller's bucket array
+    RTS_UI32 flags;     // asked of the create; only the locking flags may be taken
 };
 
-std::string key_text(const CMUtlHashEntry* e) {
-    const void* k = (e->flags & CMUTL_HASH_ENTRY_KEY_INLINE) != 0 ? e->key.bytes : e->key.pointer;
-    return std::string(static_cast<const char*>(k), e->keyLength);
+std::string folded(const void* key, RTS_SIZE n) {
+    std::string s(static_cast<const char*>(key), n);
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+RTS_UINTPTR custom_hash(const void* key, RTS_SIZE n) {
+    return std::hash<std::string>()(folded(key, n));
+}
+int custom_equal(const void* a, RTS_SIZE na, const void* b, RTS_SIZE nb) {
+    return folded(a, na) == folded(b, nb) ? 1 : 0;
 }
 
-using Ordered = std::map<std::string, RTS_UINTPTR>;
-
-Ordered as_ordered(const std::unordered_map<std::string, RTS_UINTPTR>& m) {
-    return Ordered(m.begin(), m.end());
+// Key byte i goes into byte (i mod 8) of a little-endian 64-bit number.
+RTS_UINTPTR folding_hash(const std::string& key) {
+    RTS_UI64 h = 0;
+    for (std::size_t i = 0; i < key.size(); ++i)
+        h ^= RTS_UI64{static_cast<unsigned char>(key[i])} << 8 * (i % 8);
+    return static_cast<RTS_UINTPTR>(h);
 }
 
-Ordered walk(CMUtlHashTable* t) {
-    std::map<std::string, RTS_UINTPTR> seen;
-    auto collect = [](CMUtlHashEntry* e, void* ctx) {
-        auto* out = static_cast<std::map<std::string, RTS_UINTPTR>*>(ctx);
-        // A key seen twice would mean the table holds a duplicate.
-        return out->emplace(key_text(e), e->value).second ? 0 : 1;
-    };
-    EXPECT_EQ(CMUtlHashIterate(t, collect, &seen), RES_OK);
-    return seen;
+struct Stored {
+    RTS_UINTPTR value; // the insert's sequence number: grows along every chain
+    RTS_UI32 flags;
+};
+using Model = std::map<std::string, Stored>;
+
+struct Walk {
+    const CMUtlHashTable* table;
+    bool custom;
+    Model seen;
+    RTS_SIZE bucket = 0;
+    RTS_UINTPTR value = 0;
+    CMUtlHashTable* removeFrom = nullptr; // removes every entry with an odd value it visits
+};
+
+int visit(CMUtlHashEntry* e, void* context) {
+    auto& w = *static_cast<Walk*>(context);
+    const void* key = (e->flags & CMUTL_HASH_ENTRY_KEY_INLINE) != 0 ? e->key.bytes : e->key.pointer;
+    const std::string text =
+        w.custom ? folded(key, e->keyLength) : std::string(static_cast<const char*>(key), e->keyLength);
+    const RTS_SIZE bucket =
+        (w.custom ? custom_hash(key, e->keyLength) : folding_hash(text)) % w.table->bucketCount;
+    EXPECT_TRUE(bucket > w.bucket || (bucket == w.bucket && e->value > w.value)) << text;
+    EXPECT_TRUE(w.seen.emplace(text, Stored{e->value, e->flags}).second) << "twice: " << text;
+    w.bucket = bucket;
+    w.value = e->value;
+    if (w.removeFrom != nullptr && e->value % 2 == 1) {
+        EXPECT_EQ(CMUtlHashRemove(w.removeFrom, e), RES_OK);
+    }
+    return 0;
 }
 
 class CMUtlHashModel : public testing::TestWithParam<ModelCase> {};
 
-TEST_P(CMUtlHashModel, AgreesWithReferenceMap) {
+TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
     const ModelCase param = GetParam();
     std::mt19937 rng(param.seed);
-    auto pick = [&rng](unsigned n) { return static_cast<unsigned>(rng() % n); };
-    auto random_key = [&] {
-        std::string k(1 + pick(20), 'a');
-        for (char& c : k) c = static_cast<char>('a' + pick(2));
-        return k;
-    };
-
+    std::vector<CMUtlHashEntry*> buckets(param.buckets,
+                                         reinterpret_cast<CMUtlHashEntry*>(0x1)); // create clears
     CMUtlHashTable table{};
-    ASSERT_EQ(CMUtlHashCreate(&table, param.buckets, "HashModel"), RES_OK);
-    std::unordered_map<std::string, RTS_UINTPTR> model;
-    std::list<std::string> lentKeys; // keys inserted by pointer must outlive their entries
-
-    for (int op = 0; op < 4000; ++op) {
-        const std::string key = random_key();
-        const bool present = model.count(key) != 0;
-        SCOPED_TRACE(testing::Message() << "op " << op << " key " << key);
-        switch (pick(5)) {
-            case 0:
-            case 1: {
-                const RTS_UINTPTR value = rng();
-                const int copy = static_cast<int>(pick(2));
-                const char* bytes = key.data();
-                if (!copy) bytes = lentKeys.emplace_back(key).data();
-                RTS_RESULT r = CMUtlHashInsert(&table, bytes, key.size(), copy, value);
-                ASSERT_EQ(r, present ? RES_DUPLICATE : RES_OK);
-                model.emplace(key, value);
-                break;
-            }
-            case 2: {
-                RTS_RESULT r = RES_FAILED;
-                CMUtlHashEntry* e = CMUtlHashSearch(&table, key.data(), key.size(), &r);
-                ASSERT_EQ(e != nullptr, present);
-                ASSERT_EQ(r, present ? RES_OK : RES_NO_OBJECT);
-                if (present) {
-                    ASSERT_EQ(e->value, model[key]);
-                    ASSERT_EQ(key_text(e), key);
-                }
-                break;
-            }
-            case 3:
-                ASSERT_EQ(CMUtlHashRemove2(&table, key.data(), key.size()), present ? RES_OK : RES_NO_OBJECT);
-                model.erase(key);
-                break;
-            default: {
-                CMUtlHashEntry* e = CMUtlHashSearch(&table, key.data(), key.size(), nullptr);
-                if (e != nullptr) {
-                    ASSERT_EQ(CMUtlHashRemove(&table, e), RES_OK);
-                }
-                model.erase(key);
-                break;
-            }
+    ASSERT_EQ(CMUtlHashCreate4(&table, param.buckets, param.callerBuckets ? buckets.data() : nullptr,
+                               param.flags, param.custom ? custom_hash : nullptr,
+                               param.custom ? custom_equal : nullptr, "HashModel"),
+              RES_OK);
+    EXPECT_EQ(table.flags, (param.flags & CMUTL_HASH_NO_LOCK) |
+                               (param.custom ? CMUTL_HASH_CUSTOM_FUNCTIONS : 0) |
+                               (param.callerBuckets ? 0 : CMUTL_HASH_BUCKETS_ALLOCATED));
+    EXPECT_EQ(rts_valid(table.lock), (param.flags & CMUTL_HASH_NO_LOCK) == 0);
+    EXPECT_TRUE((table.buckets == buckets.data()) == param.callerBuckets &&
+                std::string(table.owner) == "HashModel");
+    Model model;
+    std::deque<std::string> lentKeys;       // keys by pointer outlive their entries
+    std::deque<CMUtlHashEntry> lentEntries; // and so do the caller's entries
+    auto check_walk = [&](bool removeOdd) {
+        Walk w{&table, param.custom, {}};
+        w.removeFrom = removeOdd ? &table : nullptr;
+        int visits = 0; // a nonzero answer ends a walk, which is still a success
+        auto stopAtTwo = [](CMUtlHashEntry*, void* n) { return ++*static_cast<int*>(n) == 2 ? 1 : 0; };
+        EXPECT_EQ(CMUtlHashIterate(&table, stopAtTwo, &visits), RES_OK);
+        EXPECT_EQ(visits, std::min<int>(2, static_cast<int>(model.size())));
+        ASSERT_EQ(CMUtlHashIterate(&table, visit, &w), RES_OK);
+        ASSERT_EQ(w.seen.size(), model.size());
+        for (auto& [key, stored] : model) {
+            ASSERT_EQ(w.seen.count(key), 1u) << key;
+            EXPECT_EQ(w.seen[key].value, stored.value) << key;
+            EXPECT_EQ(w.seen[key].flags, stored.flags) << key;
         }
-        if (op % 250 == 0) {
-            ASSERT_EQ(walk(&table), as_ordered(model));
+        if (removeOdd) std::erase_if(model, [](const auto& item) { return item.second.value % 2 == 1; });
+    };
+    for (RTS_UINTPTR op = 1; op <= 4000; ++op) {
+        std::string key(1 + rng() % 20, 'a');
+        for (char& c : key) c = "aAb"[rng() % (param.custom ? 3 : 2)];
+        const std::string name = param.custom ? folded(key.data(), key.size()) : key;
+        const bool present = model.count(name) != 0;
+        SCOPED_TRACE(testing::Message() << "op " << op << " key " << key);
+        switch (rng() % 7) {
+            case 0:
+            case 1:
+            case 2: {
+                const bool copy = rng() % 2 != 0, lentEntry = rng() % 4 == 0;
+                const char* bytes = copy ? key.data() : lentKeys.emplace_back(key).data();
+                CMUtlHashEntry* entry = lentEntry ? &lentEntries.emplace_back() : nullptr;
+                if (entry != nullptr)
+                    std::memset(entry, 0xA5, sizeof *entry); // stale fields must not leak in
+                ASSERT_EQ(CMUtlHashInsert2(&table, entry, bytes, key.size(), copy, op),
+                          present ? RES_DUPLICATE : RES_OK);
+                const RTS_UI32 storage = !copy ? CMUTL_HASH_ENTRY_KEY_POINTER
+                                         : key.size() <= 8
+                                             ? CMUTL_HASH_ENTRY_KEY_INLINE
+                                             : CMUTL_HASH_ENTRY_KEY_POINTER | CMUTL_HASH_ENTRY_KEY_COPIED;
+                model.emplace(name, Stored{op, storage | (lentEntry ? 0 : CMUTL_HASH_ENTRY_ALLOCATED)});
+                if (present && lentEntry) lentEntries.pop_back(); // refused, so never the table's
+                break;
+            }
+            case 3: {
+                RTS_RESULT r = RES_FAILED;
+                const CMUtlHashEntry* e = CMUtlHashSearch(&table, key.data(), key.size(), &r);
+                ASSERT_EQ(r, present ? RES_OK : RES_NO_OBJECT);
+                ASSERT_EQ(e != nullptr ? e->value : 0, present ? model[name].value : 0);
+                break;
+            }
+            case 4:
+                ASSERT_EQ(CMUtlHashRemove2(&table, key.data(), key.size()), present ? RES_OK : RES_NO_OBJECT);
+                model.erase(name);
+                break;
+            case 5:
+                if (CMUtlHashEntry* e = CMUtlHashSearch(&table, key.data(), key.size(), nullptr);
+                    e != nullptr) {
+                    const bool lent = (e->flags & CMUTL_HASH_ENTRY_ALLOCATED) == 0;
+                    ASSERT_EQ(CMUtlHashRemove(&table, e), RES_OK);
+                    if (lent) { // a lent entry keeps no key, so it is not found twice
+                        ASSERT_EQ(CMUtlHashRemove(&table, e), RES_NO_OBJECT);
+                    }
+                }
+                model.erase(name);
+                break;
+            default:
+                if (rng() % 8 == 0) check_walk(rng() % 4 == 0);
         }
     }
-    EXPECT_EQ(walk(&table), as_ordered(model));
+    check_walk(false);
     EXPECT_EQ(CMUtlHashDelete(&table), RES_OK);
+    for (const CMUtlHashEntry& e : lentEntries) // the delete left them no key and no link
+        EXPECT_TRUE(e.flags == 0 && e.next == nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(BucketCountsAndSeeds, CMUtlHashModel,
-                         testing::Values(ModelCase{1, 1}, ModelCase{2, 2}, ModelCase{7, 3}, ModelCase{64, 4},
-                                         ModelCase{1021, 5}, ModelCase{7, 6}));
+                         testing::Values(ModelCase{1, 1, false, false, 0}, ModelCase{2, 2, false, true, 0},
+                                         ModelCase{7, 3, false, false, CMUTL_HASH_NO_LOCK},
+                                         ModelCase{64, 4, false, false, 0},
+                                         ModelCase{1021, 5, false, true, CMUTL_HASH_BUCKETS_ALLOCATED},
+                                         ModelCase{7, 6, true, false, CMUTL_HASH_CUSTOM_FUNCTIONS},
+                                         ModelCase{64, 7, true, true, CMUTL_HASH_NO_LOCK}));
+
+// ---- binary search ------------------------------------------------------------------------
+
+constexpr RTS_SIZE kElement = 6; // a u16 tag, then the u32 key at offset 2
+constexpr RTS_SIZE kOffset = 2;
+
+TEST(CMUtlBinarySearch_UI32, FindsWhatALinearSearchFinds) {
+    std::mt19937 rng(4);
+    for (RTS_SIZE count = 1; count <= 12; ++count) {
+        std::vector<RTS_UI32> keys(count);
+        RTS_UI32 key = 0;
+        for (RTS_UI32& k : keys) k = key += 1 + rng() % 4; // ascending, with gaps, none below 1
+        for (RTS_SIZE partial : {0, 3}) {
+            std::vector<RTS_UI8> block(count * kElement + partial, 0xEE);
+            for (RTS_SIZE i = 0; i < count; ++i) std::memcpy(&block[i * kElement + kOffset], &keys[i], 4);
+            for (RTS_UI32 wanted = 0; wanted <= keys.back() + 1; ++wanted) {
+                for (RTS_SIZE start = 0; start <= count; ++start) {
+                    const auto at = std::find(keys.begin() + start, keys.end(), wanted);
+                    const RTS_SIZE expected = at == keys.end() ? CMUTL_BINARY_SEARCH_NONE : at - keys.begin();
+                    RTS_RESULT r = RES_FAILED;
+                    EXPECT_EQ(CMUtlBinarySearch_UI32(block.data(), block.size(), kElement, kOffset, start,
+                                                     wanted, &r),
+                              expected)
+                        << "count " << count << " key " << wanted << " start " << start;
+                    EXPECT_EQ(r, expected == CMUTL_BINARY_SEARCH_NONE ? RES_NO_OBJECT : RES_OK);
+                }
+            }
+        }
+    }
+}
 
 } // namespace

@@ -1,366 +1,206 @@
-// Bounded 8-bit and 16-bit string functions: copies cut and terminate, results tell a cut from
-// a fit, compares follow their end-of-string rules, and no call writes past its buffer.
+// Bounded 8-bit and 16-bit string functions and the memory copies over every small text, size
+// and count, against a model built from the standard library: every cut, terminator and result
+// code is reached, and the guard units behind each buffer must survive. The C library's
+// case-insensitive compares are the oracle for the sign of the 8-bit compares.
 #include <gtest/gtest.h>
 
-#include <array>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <string>
+#include <vector>
+#if !defined(_WIN32)
+#include <strings.h>
+#endif
 
 #include "cmutils.h"
 
 namespace {
 
-constexpr char kCanary = '#';
-constexpr RTS_WCHAR kWCanary = 0xABCD;
-
-// A buffer of `size` bytes followed by guard bytes that must survive every call.
-struct Guarded {
-    // The buffer starts as `initial` when that fits, else as a full unterminated row of 'z'.
-    explicit Guarded(std::size_t size, const char* initial = "") : size(size), bytes(size + 8, kCanary) {
-        std::fill_n(bytes.begin(), size, 'z');
-        std::size_t n = std::char_traits<char>::length(initial) + 1;
-        if (n <= size) std::copy(initial, initial + n, bytes.begin());
+// A buffer of `size` units that starts as `initial` (or a full row of 'z' when that does not
+// fit), followed by guard units that no call may touch.
+template <typename Char> struct Guarded {
+    Guarded(std::size_t size, const std::basic_string<Char>& initial)
+        : size(size), units(size + 4, Char('#')) {
+        std::fill_n(units.begin(), size, Char('z'));
+        if (initial.size() < size)
+            std::copy(initial.c_str(), initial.c_str() + initial.size() + 1, units.begin());
     }
-    char* data() { return bytes.data(); }
-    bool guard_intact() const { return bytes.find_first_not_of(kCanary, size) == std::string::npos; }
+    Char* data() { return units.data(); }
+    // The text up to its terminator, or the whole buffer and its guard when that was lost.
+    std::basic_string<Char> text() const {
+        return units.find_first_not_of(Char('#'), size) == units.npos ? units.c_str() : units;
+    }
     std::size_t size;
-    std::string bytes;
+    std::basic_string<Char> units;
 };
 
-TEST(CMUtlSafeStrCpy, CutsTerminatesAndReports) {
-    struct Case {
-        const char* source;
-        std::size_t size;
-        const char* expected;
-        RTS_RESULT result;
-    };
-    const Case cases[] = {
-        {"abcd", 4, "abc", RES_BUFFERSIZE}, {"abcd", 5, "abcd", RES_OK},
-        {"abcd", 1, "", RES_BUFFERSIZE},    {"", 1, "", RES_OK},
-        {"abcd", 9, "abcd", RES_OK},
-    };
-    for (const auto& c : cases) {
-        for (auto copy : {CMUtlSafeStrCpy, CMUtlSafeStrCpy2}) {
-            Guarded buf(c.size, "stale");
-            EXPECT_EQ(copy(buf.data(), c.size, c.source), c.result) << c.source << " into " << c.size;
-            EXPECT_STREQ(buf.data(), c.expected);
-            EXPECT_TRUE(buf.guard_intact());
+// Every text of up to `max` characters over the alphabet.
+std::vector<std::string> all_texts(const std::string& alphabet, std::size_t max) {
+    std::vector<std::string> out{""};
+    for (std::size_t from = 0; from < out.size(); ++from)
+        if (out[from].size() < max)
+            for (char c : alphabet) out.push_back(out[from] + c);
+    return out;
+}
+
+std::u16string wide(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
+int lower(char c) {
+    return std::tolower(static_cast<unsigned char>(c));
+}
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
+
+TEST(CMUtlStr, CopiesAndAppendsWhatFitsAtEverySize) {
+    for (const std::string& src : all_texts("ab", 5)) {
+        const std::u16string wsrc = wide(src);
+        for (std::size_t size = 1; size <= 7; ++size) {
+            for (std::size_t n = 0; n <= 7; ++n) {
+                SCOPED_TRACE(testing::Message() << "[" << src << "] size " << size << " n " << n);
+                const std::string dest = std::string("xyz").substr(0, std::min(n % 4, size - 1));
+                const bool fits = src.size() < size, catFits = dest.size() + src.size() < size;
+                Guarded<char> cpy(size, "stale"), ncpy(size, "stale"), cat(size, dest);
+                EXPECT_EQ(CMUtlSafeStrCpy(cpy.data(), size, src.c_str()), fits ? RES_OK : RES_BUFFERSIZE);
+                EXPECT_EQ(CMUtlSafeStrNCpy(ncpy.data(), size, src.c_str(), n),
+                          size < n ? RES_BUFFERSIZE : RES_OK);
+                EXPECT_EQ(CMUtlSafeStrCat(cat.data(), size, src.c_str()), catFits ? RES_OK : RES_BUFFERSIZE);
+                EXPECT_EQ(cpy.text(), src.substr(0, size - 1));
+                EXPECT_EQ(ncpy.text(), src.substr(0, std::min(n, size - 1)));
+                EXPECT_EQ(cat.text(), (dest + src).substr(0, size - 1));
+
+                const std::u16string wdest = wide(dest), wn = wsrc.substr(0, std::min(n, size - 1));
+                Guarded<char16_t> w(size, u"stale"), cw(size, u"stale"), wnc(size, u"stale"),
+                    cwnc(size, u"stale"), wcat(size, wdest), cwcat(size, wdest);
+                EXPECT_EQ(CMUtlwstrcpy(w.data(), size, wsrc.c_str()), fits ? RES_OK : RES_BUFFERSIZE);
+                EXPECT_EQ(CMUtlcwstrcpy(cw.data(), size, wsrc.c_str()), RES_OK); // a cut is not reported
+                EXPECT_EQ(CMUtlwstrncpy(wnc.data(), size, wsrc.c_str(), n), wn.size() == n ? 0u : 1u);
+                EXPECT_EQ(CMUtlwstrcat(wcat.data(), size, wsrc.c_str()), catFits ? RES_OK : RES_BUFFERSIZE);
+                EXPECT_EQ(CMUtlcwstrcat(cwcat.data(), size, wsrc.c_str()), catFits ? RES_OK : RES_PARAMETER);
+                EXPECT_EQ(w.text(), wsrc.substr(0, size - 1));
+                EXPECT_EQ(cw.text(), wsrc.substr(0, size - 1));
+                EXPECT_EQ(wnc.text(), wn);
+                EXPECT_EQ(wcat.text(), catFits ? wdest + wsrc : wdest); // all or nothing
+                EXPECT_EQ(cwcat.text(), catFits ? wdest + wsrc : wdest);
+            }
         }
     }
+    // A destination without a terminator inside its buffer: cut where the buffer ends, or left.
+    char full[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(CMUtlSafeStrCat(full, sizeof full, "e"), RES_BUFFERSIZE);
+    EXPECT_EQ(std::string(full, 4), std::string("abc\0", 4));
+    RTS_WCHAR wfull[3] = {u'a', u'b', u'c'};
+    EXPECT_EQ(CMUtlwstrcat(wfull, 3, u""), RES_BUFFERSIZE);
 }
 
-TEST(CMUtlSafeStrCpy, RejectsNullAndZeroSizeWithoutWriting) {
-    char buf[4] = "xy";
-    EXPECT_EQ(CMUtlSafeStrCpy(nullptr, 4, "a"), RES_PARAMETER);
-    EXPECT_EQ(CMUtlSafeStrCpy(buf, 4, nullptr), RES_PARAMETER);
-    EXPECT_EQ(CMUtlSafeStrCpy(buf, 0, "a"), RES_PARAMETER);
-    EXPECT_EQ(CMUtlSafeStrNCpy(buf, 0, "a", 1), RES_PARAMETER);
-    EXPECT_EQ(CMUtlSafeStrCat(buf, 4, nullptr), RES_PARAMETER);
-    EXPECT_STREQ(buf, "xy");
-}
-
-TEST(CMUtlSafeStrNCpy, ReportsBufferSizeWheneverSizeIsBelowN) {
-    struct Case {
-        const char* source;
-        std::size_t size, n;
-        const char* expected;
-        RTS_RESULT result;
-    };
-    const Case cases[] = {
-        {"ab", 4, 10, "ab", RES_BUFFERSIZE},    // size < n although the source fits
-        {"abcdef", 8, 3, "abc", RES_OK},        // n limits
-        {"abcdef", 4, 4, "abc", RES_OK},        // size-1 limits, size == n is not reported
-        {"abcdef", 3, 6, "ab", RES_BUFFERSIZE}, // both limits
-        {"abc", 8, 0, "", RES_OK},
-    };
-    for (const auto& c : cases) {
-        Guarded buf(c.size, "stale");
-        EXPECT_EQ(CMUtlSafeStrNCpy(buf.data(), c.size, c.source, c.n), c.result) << c.size << "/" << c.n;
-        EXPECT_STREQ(buf.data(), c.expected);
-        EXPECT_TRUE(buf.guard_intact());
-    }
-}
-
-TEST(CMUtlSafeStrCat, AppendsWhatFitsAndReportsTheCut) {
-    struct Case {
-        const char* dest;
-        const char* source;
-        std::size_t size;
-        const char* expected;
-        RTS_RESULT result;
-    };
-    const Case cases[] = {
-        {"ab", "cd", 5, "abcd", RES_OK},     {"ab", "cd", 4, "abc", RES_BUFFERSIZE},
-        {"ab", "", 3, "ab", RES_OK},         {"abc", "d", 4, "abc", RES_BUFFERSIZE},
-        {"", "xyz", 2, "x", RES_BUFFERSIZE},
-    };
-    for (const auto& c : cases) {
-        Guarded buf(c.size, c.dest);
-        EXPECT_EQ(CMUtlSafeStrCat(buf.data(), c.size, c.source), c.result) << c.dest << "+" << c.source;
-        EXPECT_STREQ(buf.data(), c.expected);
-        EXPECT_TRUE(buf.guard_intact());
-    }
-}
-
-TEST(CMUtlSafeStrCat, TerminatesADestinationThatFillsItsBuffer) {
-    char buf[4] = {'a', 'b', 'c', 'd'}; // no terminator inside the buffer
-    EXPECT_EQ(CMUtlSafeStrCat(buf, sizeof buf, "e"), RES_BUFFERSIZE);
-    EXPECT_STREQ(buf, "abc");
-}
-
-TEST(CMUtlStrLen, CountsAndStopsAtTheBound) {
-    EXPECT_EQ(CMUtlStrLen(nullptr), 0u);
-    EXPECT_EQ(CMUtlStrLen("abc"), 3u);
-    EXPECT_EQ(CMUtlStrNLen(nullptr, 5), 0u);
-    EXPECT_EQ(CMUtlStrNLen("abc", 0), 0u);
-    EXPECT_EQ(CMUtlStrNLen("abc", 2), 2u);
-    EXPECT_EQ(CMUtlStrNLen("abc", 10), 3u);
-    const char unterminated[3] = {'x', 'y', 'z'};
-    EXPECT_EQ(CMUtlStrNLen(unterminated, sizeof unterminated), 3u);
-}
-
-TEST(CMUtlStrICmp, FollowsItsEndOfStringRules) {
-    struct Case {
-        const char *a, *b;
-        int expected;
-    };
-    const Case cases[] = {
-        {"abc", "ABC", 0},     {"Abd", "abc", 1},  {"abc", "abd", -1}, {"abcd", "ABC", 1},
-        {"ab", "ABCD", -1},    {"", "", 0},        {"a", "", 1},       {"", "a", -1},
-        {"a", "z", 'a' - 'z'}, {nullptr, "a", -1}, {"a", nullptr, -1}, {nullptr, nullptr, -1},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CMUtlStrICmp(c.a, c.b), c.expected)
-            << (c.a ? c.a : "null") << " vs " << (c.b ? c.b : "null");
-}
-
-TEST(CMUtlStrNICmp, ComparesAtMostNAndGivesRawDifferenceAtAnEnd) {
-    struct Case {
-        const char *a, *b;
-        std::size_t n;
-        int expected;
-    };
-    const Case cases[] = {
-        {"abcX", "ABCy", 3, 0},   {"abc", "ABD", 3, 'c' - 'd'}, {"ab", "ABc", 5, 0 - 'c'},
-        {"Abc", "a", 5, 'b'},     {"ABC", "abc", 5, 0},         {"a", "b", 0, 0},
-        {"B", "a", 1, 'b' - 'a'}, {nullptr, "a", 1, -1},        {"a", nullptr, 1, -1},
-        {"ab", "AB", 2, 0},       {"", "A", 3, 0 - 'A'}, // raw, not lower-cased
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CMUtlStrNICmp(c.a, c.b, c.n), c.expected)
-            << (c.a ? c.a : "null") << " vs " << (c.b ? c.b : "null");
-}
-
-TEST(CMUtlStrIStr, FindsFirstCaseInsensitiveOccurrence) {
-    const char* hay = "Alpha BETA gamma beta";
-    EXPECT_EQ(CMUtlStrIStr(hay, "beta"), hay + 6);
-    EXPECT_EQ(CMUtlStrIStr(hay, "GAMMA"), hay + 11);
-    EXPECT_EQ(CMUtlStrIStr(hay, "a"), hay);
-    EXPECT_EQ(CMUtlStrIStr(hay, ""), hay);
-    EXPECT_EQ(CMUtlStrIStr(hay, "delta"), nullptr);
-    EXPECT_EQ(CMUtlStrIStr(hay, "beta beta"), nullptr);
-    EXPECT_EQ(CMUtlStrIStr("", ""), nullptr);
-    EXPECT_EQ(CMUtlStrIStr("ab", "abc"), nullptr); // needle longer than the rest
-    EXPECT_EQ(CMUtlStrIStr(nullptr, "a"), nullptr);
-    EXPECT_EQ(CMUtlStrIStr(hay, nullptr), nullptr);
-}
-
-TEST(CMUtlStrRChr, SearchesBackwardsWithinStart) {
-    const char* s = "a/b/c";
-    EXPECT_EQ(CMUtlStrRChr(s, s + 4, '/'), s + 3);
-    EXPECT_EQ(CMUtlStrRChr(s, s + 2, '/'), s + 1);
-    EXPECT_EQ(CMUtlStrRChr(s, s + 4, 'a'), s);
-    EXPECT_EQ(CMUtlStrRChr(s + 2, s + 2, '/'), nullptr); // the search never leaves start
-    EXPECT_EQ(CMUtlStrRChr(s + 3, s + 2, '/'), nullptr); // from < start
-    EXPECT_EQ(CMUtlStrRChr(s, s + 4, 'x'), nullptr);
-    EXPECT_EQ(CMUtlStrRChr(nullptr, s, 'a'), nullptr);
-}
-
-TEST(CMUtlStrCase, ChangesInPlaceAndHandlesNull) {
-    using Fn = char* (*)(char*);
-    struct Case {
-        Fn fn;
-        const char* expected;
-    };
-    const Case cases[] = {{CMUtlStrToLower, "mixed 12 case!"},
-                          {CMUtlStrlwr, "mixed 12 case!"},
-                          {CMUtlStrToUpper, "MIXED 12 CASE!"},
-                          {CMUtlStrupr, "MIXED 12 CASE!"}};
-    for (const auto& c : cases) {
-        char text[] = "MiXeD 12 cAsE!";
-        EXPECT_EQ(c.fn(text), text);
-        EXPECT_STREQ(text, c.expected);
-        EXPECT_EQ(c.fn(nullptr), nullptr);
-    }
-}
-
-TEST(CMUtlStrrev, ReversesAnyLength) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"", ""}, {"a", "a"}, {"ab", "ba"}, {"abc", "cba"}, {"abcdefgh", "hgfedcba"}};
-    for (const auto& [in, out] : cases) {
-        std::string s = in;
-        EXPECT_STREQ(CMUtlStrrev(s.data()), out);
-    }
-    EXPECT_EQ(CMUtlStrrev(nullptr), nullptr);
-}
-
-TEST(CMUtlSkipWhiteSpace, SkipsOnlySpaceAndTab) {
-    const char* s = " \t \tx y";
-    EXPECT_EQ(CMUtlSkipWhiteSpace(s), s + 4);
-    const char* nl = "\nx";
-    EXPECT_EQ(CMUtlSkipWhiteSpace(nl), nl);
-    const char* blank = "  ";
-    EXPECT_EQ(CMUtlSkipWhiteSpace(blank), blank + 2);
-    EXPECT_EQ(CMUtlSkipWhiteSpace(nullptr), nullptr);
-}
-
-// ---- 16-bit strings ------------------------------------------------------------------------
-
-std::u16string wide(const char16_t* s) {
-    return s;
-}
-
-struct WGuarded {
-    explicit WGuarded(std::size_t size, const char16_t* initial = u"")
-        : size(size), units(size + 8, kWCanary) {
-        std::fill_n(units.begin(), size, u'z');
-        std::size_t n = std::char_traits<char16_t>::length(initial) + 1;
-        if (n <= size) std::copy(initial, initial + n, units.begin());
-    }
-    RTS_WCHAR* data() { return units.data(); }
-    bool guard_intact() const { return units.find_first_not_of(kWCanary, size) == std::u16string::npos; }
-    std::size_t size;
-    std::u16string units;
-};
-
-TEST(CMUtlWStrCpy, WFamilyReportsCutButCwFamilyDoesNot) {
-    struct Case {
-        const char16_t* source;
-        std::size_t size;
-        const char16_t* expected;
-        RTS_RESULT wResult, cwResult;
-    };
-    const Case cases[] = {
-        {u"abcd", 4, u"abc", RES_BUFFERSIZE, RES_OK},
-        {u"abcd", 5, u"abcd", RES_OK, RES_OK},
-        {u"abcd", 1, u"", RES_BUFFERSIZE, RES_OK},
-        {u"", 1, u"", RES_OK, RES_OK},
-    };
-    for (const auto& c : cases) {
-        WGuarded w(c.size, u"stale"), cw(c.size, u"stale");
-        EXPECT_EQ(CMUtlwstrcpy(w.data(), c.size, c.source), c.wResult);
-        EXPECT_EQ(CMUtlcwstrcpy(cw.data(), c.size, c.source), c.cwResult);
-        EXPECT_EQ(wide(w.data()), c.expected);
-        EXPECT_EQ(wide(cw.data()), c.expected);
-        EXPECT_TRUE(w.guard_intact() && cw.guard_intact());
-    }
-    RTS_WCHAR buf[2];
-    for (auto copy : {CMUtlwstrcpy, CMUtlcwstrcpy}) {
-        EXPECT_EQ(copy(nullptr, 2, u"a"), RES_PARAMETER);
-        EXPECT_EQ(copy(buf, 2, nullptr), RES_PARAMETER);
-        EXPECT_EQ(copy(buf, 0, u"a"), RES_PARAMETER);
-    }
-}
-
-TEST(CMUtlWStrNCpy, AnswersZeroOnlyWhenNUnitsWereCopied) {
-    struct Case {
-        const char16_t* source;
-        std::size_t size, n;
-        const char16_t* expected;
-        RTS_RESULT result;
-    };
-    const Case cases[] = {
-        {u"abcdef", 8, 3, u"abc", 0}, {u"ab", 8, 3, u"ab", 1}, // source shorter than n
-        {u"abcdef", 3, 3, u"ab", 1},                           // buffer full
-        {u"abc", 4, 3, u"abc", 0},    {u"abc", 4, 0, u"", 0},
-    };
-    for (const auto& c : cases) {
-        for (auto copy : {CMUtlwstrncpy, CMUtlcwstrncpy}) {
-            WGuarded buf(c.size, u"stale");
-            EXPECT_EQ(copy(buf.data(), c.size, c.source, c.n), c.result) << c.size << "/" << c.n;
-            EXPECT_EQ(wide(buf.data()), c.expected);
-            EXPECT_TRUE(buf.guard_intact());
+TEST(CMUtlStr, ComparesAsTheCLibraryWithItsOwnEndRules) {
+    const auto texts = all_texts("aB[", 3); // '[' lies between the upper and the lower case
+    for (const std::string& a : texts) {
+        for (const std::string& b : texts) {
+            auto [ia, ib] = std::mismatch(a.begin(), a.end(), b.begin(), b.end(),
+                                          [](char x, char y) { return lower(x) == lower(y); });
+            const bool bothGoOn = ia != a.end() && ib != b.end();
+            const int expected = bothGoOn ? lower(*ia) - lower(*ib) : (ia != a.end()) - (ib != b.end());
+            EXPECT_EQ(CMUtlStrICmp(a.c_str(), b.c_str()), expected) << a << " vs " << b;
+            EXPECT_EQ(sign(expected), sign(strcasecmp(a.c_str(), b.c_str()))) << a << " vs " << b;
+            for (std::size_t n = 0; n <= 4; ++n) {
+                const std::string an = a.substr(0, n) + '\0', bn = b.substr(0, n) + '\0';
+                auto [ja, jb] = std::mismatch(an.begin(), an.end(), bn.begin(), bn.end(), [](char x, char y) {
+                    return x != 0 && y != 0 && lower(x) == lower(y);
+                });
+                // At an end the raw difference of the next characters, elsewhere the lowered one.
+                const int raw = ja == an.end()         ? 0
+                                : *ja == 0 || *jb == 0 ? *ja - *jb
+                                                       : lower(*ja) - lower(*jb);
+                EXPECT_EQ(CMUtlStrNICmp(a.c_str(), b.c_str(), n), raw) << a << " vs " << b << " n " << n;
+                EXPECT_EQ(sign(raw), sign(strncasecmp(a.c_str(), b.c_str(), n)));
+                auto [ka, kb] = std::mismatch(an.begin(), an.end(), bn.begin(), bn.end());
+                const int units = ka == an.end() ? 0 : *ka - *kb;
+                EXPECT_EQ(CMUtlwstrncmp(wide(a).c_str(), wide(b).c_str(), n), units)
+                    << a << " vs " << b << " " << n;
+                if (n == 4) {
+                    EXPECT_EQ(CMUtlwstrcmp(wide(a).c_str(), wide(b).c_str()), units);
+                }
+            }
         }
     }
-    RTS_WCHAR buf[4];
-    EXPECT_EQ(CMUtlwstrncpy(nullptr, 4, u"a", 1), 1u);
-    EXPECT_EQ(CMUtlcwstrncpy(buf, 4, nullptr, 1), 1u);
-    EXPECT_EQ(CMUtlwstrncpy(nullptr, 4, nullptr, 0), 0u);
+    EXPECT_EQ(CMUtlwstrcmp(u"\xFFFF", u"a"), 0xFFFF - 'a'); // units compare unsigned
 }
 
-TEST(CMUtlWStrCat, AppendsAllOrNothing) {
-    struct Case {
-        const char16_t *dest, *source;
-        std::size_t size;
-        const char16_t* expected;
-        RTS_RESULT wResult, cwResult;
-    };
-    const Case cases[] = {
-        {u"ab", u"cd", 5, u"abcd", RES_OK, RES_OK},
-        {u"ab", u"cd", 4, u"ab", RES_BUFFERSIZE, RES_PARAMETER}, // needs exactly size units
-        {u"ab", u"", 3, u"ab", RES_OK, RES_OK},
-        {u"", u"x", 1, u"", RES_BUFFERSIZE, RES_PARAMETER},
-    };
-    for (const auto& c : cases) {
-        WGuarded w(c.size, c.dest), cw(c.size, c.dest);
-        EXPECT_EQ(CMUtlwstrcat(w.data(), c.size, c.source), c.wResult);
-        EXPECT_EQ(CMUtlcwstrcat(cw.data(), c.size, c.source), c.cwResult);
-        EXPECT_EQ(wide(w.data()), c.expected);
-        EXPECT_EQ(wide(cw.data()), c.expected);
-        EXPECT_TRUE(w.guard_intact() && cw.guard_intact());
+TEST(CMUtlStr, SearchesAsTheStandardLibrary) {
+    const auto texts = all_texts("aB", 4);
+    for (const std::string& hay : texts) {
+        for (const std::string& needle : texts) {
+            auto at = std::search(hay.begin(), hay.end(), needle.begin(), needle.end(),
+                                  [](char x, char y) { return lower(x) == lower(y); });
+            EXPECT_EQ(CMUtlStrIStr(hay.c_str(), needle.c_str()),
+                      hay.empty() || at == hay.end() ? nullptr : hay.c_str() + (at - hay.begin()))
+                << hay << " / " << needle;
+        }
+        for (std::size_t start = 0; start < hay.size(); ++start) {
+            for (std::size_t from = 0; from < hay.size(); ++from) {
+                const std::size_t at = from < start ? hay.npos : hay.rfind('a', from);
+                EXPECT_EQ(CMUtlStrRChr(hay.c_str() + start, hay.c_str() + from, 'a'),
+                          at == hay.npos || at < start ? nullptr : hay.c_str() + at);
+            }
+        }
+        const std::u16string w = wide(hay);
+        for (char16_t c : {u'a', u'\0'}) { // the terminator is never found
+            const std::size_t at = c == 0 ? w.npos : w.find(c);
+            EXPECT_EQ(CMUtlwstrchr(w.c_str(), c), at == w.npos ? nullptr : w.c_str() + at);
+        }
+        std::string reversed = hay;
+        EXPECT_EQ(CMUtlStrrev(reversed.data()), reversed.data());
+        EXPECT_EQ(reversed, std::string(hay.rbegin(), hay.rend()));
+        for (std::size_t n = 0; n <= 5; ++n) EXPECT_EQ(CMUtlStrNLen(hay.c_str(), n), std::min(n, hay.size()));
+        EXPECT_EQ(CMUtlwstrlen(w.c_str()), w.size());
     }
-    EXPECT_EQ(CMUtlwstrcat(nullptr, 4, u"a"), RES_PARAMETER);
-    EXPECT_EQ(CMUtlcwstrcat(nullptr, 4, u"a"), RES_PARAMETER);
+    const std::vector<char> unterminated(3, 'x'); // an exact heap block: no read past n
+    EXPECT_EQ(CMUtlStrNLen(unterminated.data(), unterminated.size()), 3u);
+    for (const char* s : {" \t \tx y", "\nx", "  "})
+        EXPECT_EQ(CMUtlSkipWhiteSpace(s), s + std::strspn(s, " \t"));
 }
 
-TEST(CMUtlWStrCmp, GivesUnsignedDifferenceAndZeroForNull) {
-    struct Case {
-        const char16_t *a, *b;
-        int expected;
-    };
-    const Case cases[] = {
-        {u"abc", u"abc", 0},
-        {u"abc", u"abd", -1},
-        {u"abd", u"abc", 1},
-        {u"ab", u"abc", -'c'},
-        {u"\xFFFF", u"a", 0xFFFF - 'a'},
-        {nullptr, u"a", 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(CMUtlwstrcmp(c.a, c.b), c.expected);
-        EXPECT_EQ(CMUtlcwstrcmp(c.a, c.b), c.expected);
+TEST(CMUtlStr, ChangesCaseAsTheCLibraryAnd16BitTextOnlyForAsciiLetters) {
+    std::u16string wall;
+    for (unsigned u = 1; u <= 0xFFFF; ++u) wall.push_back(static_cast<char16_t>(u));
+    const std::string all(wall.begin(), wall.begin() + 0xFF); // every byte but NUL
+    std::string lo = all, up = all;
+    std::u16string wlo = wall, wup = wall;
+    EXPECT_EQ(CMUtlStrToLower(lo.data()), lo.data());
+    EXPECT_EQ(CMUtlStrToUpper(up.data()), up.data());
+    EXPECT_EQ(CMUtlwtolower(wlo.data()), wlo.data());
+    EXPECT_EQ(CMUtlwtoupper(wup.data()), wup.data());
+    for (std::size_t i = 0; i < wall.size(); ++i) {
+        const char16_t u = wall[i], l = u >= u'A' && u <= u'Z' ? u + 32 : u,
+                       h = u >= u'a' && u <= u'z' ? u - 32 : u;
+        ASSERT_TRUE(wlo[i] == l && wup[i] == h) << std::hex << unsigned{u};
+        const auto b = static_cast<unsigned char>(u); // the 8-bit text follows the C library
+        ASSERT_TRUE(i >= all.size() || (lo[i] == char(std::tolower(b)) && up[i] == char(std::toupper(b))))
+            << b;
     }
-    EXPECT_EQ(CMUtlwstrncmp(u"abcX", u"abcY", 3), 0);
-    EXPECT_EQ(CMUtlwstrncmp(u"abcX", u"abcY", 4), 'X' - 'Y');
-    EXPECT_EQ(CMUtlwstrncmp(u"ab", u"ab", 10), 0);
-    EXPECT_EQ(CMUtlwstrncmp(u"a", nullptr, 1), 0);
 }
 
-TEST(CMUtlWStrFunctions, LengthChrAndAsciiCase) {
-    const char16_t* s = u"a\u00C4bA";
-    for (auto len : {CMUtlwstrlen, CMUtlcwstrlen}) {
-        EXPECT_EQ(len(s), 4u);
-        EXPECT_EQ(len(nullptr), 0u);
-    }
-    for (auto chr : {CMUtlwstrchr, CMUtlcwstrchr}) {
-        EXPECT_EQ(chr(s, u'b'), s + 2);
-        EXPECT_EQ(chr(s, 0), nullptr); // the terminator is never found
-        EXPECT_EQ(chr(u"", u'a'), nullptr);
-        EXPECT_EQ(chr(nullptr, u'a'), nullptr);
-    }
-    struct Case {
-        RTS_WCHAR* (*fn)(RTS_WCHAR*);
-        const char16_t* expected;
-    };
-    const Case cases[] = {{CMUtlwtolower, u"az@[\u00C4\u00E4z"},
-                          {CMUtlcwtolower, u"az@[\u00C4\u00E4z"},
-                          {CMUtlwtoupper, u"AZ@[\u00C4\u00E4Z"},
-                          {CMUtlcwtoupper, u"AZ@[\u00C4\u00E4Z"}};
-    for (const auto& c : cases) {
-        std::u16string text = u"aZ@[\u00C4\u00E4z"; // only ASCII letters may change
-        EXPECT_EQ(c.fn(text.data()), text.data());
-        EXPECT_EQ(text, c.expected);
-        EXPECT_EQ(c.fn(nullptr), nullptr);
-    }
+TEST(CMUtlMem, CopiesAndMovesExactlyForEveryAlignmentLengthAndOverlap) {
+    alignas(16) unsigned char src[80], dst[96], expected[96];
+    for (std::size_t i = 0; i < sizeof src; ++i) src[i] = static_cast<unsigned char>(i * 7 + 1);
+    for (std::size_t so = 0; so < 8; ++so)
+        for (std::size_t d = 0; d < 8; ++d)
+            for (std::size_t n = 0; n <= 40; ++n) {
+                std::memset(expected, 0xEE, sizeof expected);
+                std::memcpy(expected + d, src + so, n);
+                std::memset(dst, 0xEE, sizeof dst);
+                ASSERT_EQ(CMUtlMemCpy(dst + d, src + so, n), dst + d);
+                ASSERT_EQ(std::memcmp(dst, expected, sizeof dst), 0) << so << "/" << d << "/" << n;
+                ASSERT_EQ(CMUtlSafeMemCpy(dst + d, n, src + so, n), RES_OK); // the same bytes again
+                std::memcpy(expected, src, sizeof src); // an overlapping move inside one buffer
+                std::memmove(expected + d, expected + so, n);
+                std::memcpy(dst, src, sizeof src);
+                ASSERT_EQ(CMUtlSafeMemMove(dst + d, n, dst + so, n), RES_OK);
+                ASSERT_EQ(std::memcmp(dst, expected, sizeof src), 0) << so << "/" << d << "/" << n;
+            }
 }
 
 } // namespace
