@@ -129,9 +129,9 @@ TEST(SysSemDiagnosis, WaitOnAHeldSemaphoreLogsBothThreadsAndTheEndOfTheWait) {
 TEST(SysSemSeam, EachFailingCallIsLoggedAndReported) {
     using C = syssem_os::Calls;
     enum { kInit, kDestroy, kEnter, kLeave, kTry, kOpen, kClose, kDescribe };
-    C fake = syssem_os::platform_calls();
-    seamfault::route<&C::lock_init, &C::lock_destroy, &C::lock_enter, &C::lock_leave, &C::lock_try,
-                     &C::descriptions_open, &C::descriptions_close, &C::thread_description>(fake);
+    using Inject =
+        seamfault::Injector<C, &C::lock_init, &C::lock_destroy, &C::lock_enter, &C::lock_leave, &C::lock_try,
+                            &C::descriptions_open, &C::descriptions_close, &C::thread_description>;
     const auto create = [](RTS_HANDLE) { // the create's result, or the delete's after it
         RTS_RESULT r = RES_OK;
         RTS_HANDLE h = SysSemCreate(&r);
@@ -151,13 +151,13 @@ TEST(SysSemSeam, EachFailingCallIsLoggedAndReported) {
         {kClose, hooks, RES_OK, 1},           {kDescribe, diagnose, RES_OK, 2},
     };
     for (const auto& [call, act, expected, lines] : rows) {
-        seamfault::Injector<C> injector(syssem_os::platform_calls(), fake, syssem_os::set_calls);
+        Inject injector(syssem_os::platform_calls(), syssem_os::set_calls);
         RTS_HANDLE sem = SysSemCreate(nullptr);
         LogEarlyBufferClear();
-        injector.fail(call, 1234, seamfault::kEveryCall, call == kDestroy);
+        injector.fail(call, {1234, seamfault::kEveryCall, call == kDestroy});
         EXPECT_EQ(act(sem), expected) << "call " << call;
         EXPECT_EQ(seamfault::injected_lines(CMPID_SysSem),
-                  std::vector<std::string>(lines, "injected failed: OS error 1234"))
+                  std::vector<std::string>(lines, seamfault::line(1234)))
             << "call " << call;
         injector.heal();
         if (call == kLeave) SysSemLeave(sem);

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "log_reader.h"
-#include "os_seam.h"
+#include "seam_fault.h"
 #include "rtc_dates.h"
 #include "sys/systimertc_os.h"
 #include "systimertc.h"
@@ -213,41 +213,31 @@ TEST(SysTimeRtcBadInput, InvalidDatesAreRefusedByEveryConversionAndTheWrapper) {
     LogEarlyBufferClear();
 }
 
-// A platform whose calls answer from the test: `failing` names the call that fails (or
-// "privilege" for a clock the process may not set); the clock and the zone are the row's.
-struct FakeRtc {
-    std::string failing;
+// The platform on paper: the clock and the zone record are the test's, and a zone set is kept;
+// the other calls are the platform's.
+struct Paper {
     RTS_I64 clockMs;
     systimertc_os::ZoneInfo zone;
 } g_rtc;
 
-rts::OsError answer(const char* call) {
-    return g_rtc.failing == call ? 5 : rts::kOsOk;
-}
-
-systimertc_os::Calls fake_calls() {
-    using systimertc_os::CivilTime;
-    systimertc_os::Calls c = systimertc_os::platform_calls();
-    c.read_clock.fn = [](RTS_I64* ms) { return *ms = g_rtc.clockMs, answer("read_clock"); };
-    c.set_clock.fn = [](RTS_UI64) {
-        const rts::OsError privilege = systimertc_os::platform_calls().missing_privilege;
-        return g_rtc.failing == "privilege" ? privilege : answer("set_clock");
-    };
-    c.to_local.fn = [](RTS_I64, CivilTime*) { return answer("to_local"); };
-    c.to_utc.fn = [](const CivilTime*, CivilTime*) { return answer("to_utc"); };
-    c.get_zone.fn = [](int, systimertc_os::ZoneInfo* z) { return *z = g_rtc.zone, answer("get_zone"); };
-    c.set_zone.fn = [](const systimertc_os::ZoneInfo* z) { return g_rtc.zone = *z, answer("set_zone"); };
-    c.get_zone_now.fn = [](systimertc_os::ZoneNow*) { return answer("get_zone_now"); };
-    c.load_zone_names.fn = [] { return answer("load_zone_names"); };
+using C = systimertc_os::Calls;
+C paper_rtc() {
+    C c = systimertc_os::platform_calls();
+    c.read_clock = [](RTS_I64* ms, const char**) { return *ms = g_rtc.clockMs, rts::kOsOk; };
+    c.get_zone = [](int, systimertc_os::ZoneInfo* z, const char**) { return *z = g_rtc.zone, rts::kOsOk; };
+    c.set_zone = [](const systimertc_os::ZoneInfo* z, const char**) { return g_rtc.zone = *z, rts::kOsOk; };
     return c;
 }
-
-using FakeUse = testseam::Use<systimertc_os::Calls, systimertc_os::set_calls>;
+enum { kRead, kSet, kToLocal, kToUtc, kGetZone, kSetZone, kZoneNow, kLoad };
+using Inject = seamfault::Injector<C, &C::read_clock, &C::set_clock, &C::to_local, &C::to_utc, &C::get_zone,
+                                   &C::set_zone, &C::get_zone_now, &C::load_zone_names>;
 constexpr RTS_I64 kJune2026 = 1780272000000; // ms
 
-TEST(SysTimeRtcSeam, EachFailingCallGivesTheDocumentedResultAndItsLogLines) {
-    const systimertc_os::Calls fake = fake_calls();
-    const systimertc_os::Calls& os = systimertc_os::platform_calls();
+// Each platform call failing in turn: the documented result, the line with the OS error and
+// the component's own line where it writes one; no output is written.
+TEST(SysTimeRtcSeam, EachFailingCallIsLoggedAndReported) {
+    const C paper = paper_rtc();
+    const rts::OsError privilege = systimertc_os::platform_calls().missing_privilege;
     RTS_RESULT r = RES_OK;
     RTS_UI32 value = 7;
     RTS_UI64 ms = 1000;
@@ -255,34 +245,33 @@ TEST(SysTimeRtcSeam, EachFailingCallGivesTheDocumentedResultAndItsLogLines) {
     SYS_TIME_ZONE_INFORMATION2 zone2{};
     ComponentInitRecord record{};
     const struct {
-        const char* failing;
+        int call;
+        rts::OsError error;
+        std::function<RTS_RESULT()> act;
         RTS_RESULT result;
-        const char* call;
-        std::function<RTS_RESULT()> run;
         const char* line = nullptr; // the component's own line after the OS error's
-    } cases[] = {
-        {"read_clock", RES_FAILED, os.read_clock.name, [&] { return SysTimeRtcGet(&r) == 0 ? r : RES_OK; }},
-        {"set_clock", RES_FAILED, os.set_clock.name, [] { return SysTimeRtcSet(1); }},
-        {"privilege", RES_NO_ACCESS, os.set_clock.name, [&] { return SysTimeRtcHighResSet(&ms); }},
-        {"to_local", RES_FAILED, os.to_local.name, [&] { return SysTimeRtcConvertUtcToLocal(9, &value); }},
-        {"to_utc", RES_FAILED, os.to_utc.name, [&] { return SysTimeRtcConvertLocalToUtc(9, &value); }},
-        {"get_zone", RES_FAILED, os.get_zone.name, [&] { return SysTimeRtcGetTimezone(&zone); },
+    } rows[] = {
+        {kRead, 5, [&] { return SysTimeRtcGet(&r) == 0 ? r : RES_OK; }, RES_FAILED},
+        {kSet, 5, [] { return SysTimeRtcSet(1); }, RES_FAILED},
+        {kSet, privilege, [&] { return SysTimeRtcHighResSet(&ms); }, RES_NO_ACCESS},
+        {kToLocal, 5, [&] { return SysTimeRtcConvertUtcToLocal(9, &value); }, RES_FAILED},
+        {kToUtc, 5, [&] { return SysTimeRtcConvertLocalToUtc(9, &value); }, RES_FAILED},
+        {kGetZone, 5, [&] { return SysTimeRtcGetTimezone(&zone); }, RES_FAILED,
          "Windows cannot determine DST. GTZI failed (5)."},
-        {"set_zone", RES_FAILED, os.set_zone.name, [&] { return SysTimeRtcSetTimezone(&zone); }},
-        {"get_zone_now", RES_FAILED, os.get_zone_now.name, [&] { return SysTimeRtcGetTimezone2(&zone2); },
+        {kSetZone, 5, [&] { return SysTimeRtcSetTimezone(&zone); }, RES_FAILED},
+        {kZoneNow, 5, [&] { return SysTimeRtcGetTimezone2(&zone2); }, RES_FAILED,
          "Win32 GetTimeZoneInformation() failed; last-error code: 5"},
-        {"load_zone_names", RES_OK, os.load_zone_names.name, [&] { return SysTimeRtc__Entry(&record); },
-         "ICU lib couldn't be loaded"},
+        {kLoad, 5, [&] { return SysTimeRtc__Entry(&record); }, RES_OK, "ICU lib couldn't be loaded"},
     };
-    for (const auto& c : cases) {
-        g_rtc = FakeRtc{c.failing, kJune2026, {}};
+    for (const auto& row : rows) {
+        g_rtc = Paper{kJune2026, {}};
+        Inject injector(paper, systimertc_os::set_calls);
+        injector.fail(row.call, {row.error});
         LogEarlyBufferClear();
-        FakeUse use(fake);
-        EXPECT_EQ(c.run(), c.result) << c.failing;
-        const rts::OsError error = c.result == RES_NO_ACCESS ? os.missing_privilege : 5;
-        std::vector<std::string> log{std::string(c.call) + " failed: OS error " + std::to_string(error)};
-        if (c.line != nullptr) log.emplace_back(c.line);
-        EXPECT_EQ(testlog::texts(), log) << c.failing;
+        EXPECT_EQ(row.act(), row.result) << row.call;
+        std::vector<std::string> log{seamfault::line(row.error)};
+        if (row.line != nullptr) log.emplace_back(row.line);
+        EXPECT_EQ(testlog::texts(), log) << row.call;
     }
     EXPECT_EQ(value, 7u);
     LogEarlyBufferClear();
@@ -319,11 +308,11 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
          0, // in 2106
          {overflow, "ERROR: Max value: 0xFFFFFFFF, got: 0x100220820"}},
     };
-    const systimertc_os::Calls fake = fake_calls();
+    const C paper = paper_rtc();
     for (const auto& c : cases) {
-        g_rtc = FakeRtc{"", c.clockMs, {-60, 0, -60, "CET", "CEST", c.standard, c.daylight}};
+        g_rtc = Paper{c.clockMs, {-60, 0, -60, "CET", "CEST", c.standard, c.daylight}};
         LogEarlyBufferClear();
-        FakeUse use(fake);
+        Inject injector(paper, systimertc_os::set_calls);
         SYS_TIME_ZONE_INFORMATION tz;
         std::memset(&tz, 0xA5, sizeof tz); // what the call does not write stays visible
         EXPECT_EQ(SysTimeRtcGetTimezone(&tz), c.result) << c.clockMs;
@@ -334,7 +323,7 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
     // names cut to 31 characters.
     SYS_TIME_ZONE_INFORMATION tz{utc_of(2026, 10, 25, 3), 0, "", "CEST", -60, 7, -50};
     std::snprintf(tz.szStandardName, sizeof tz.szStandardName, "%s", std::string(32, 'x').c_str());
-    FakeUse use(fake);
+    Inject injector(paper, systimertc_os::set_calls);
     ASSERT_EQ(SysTimeRtcSetTimezone(&tz), RES_OK);
     const systimertc_os::ZoneInfo& z = g_rtc.zone;
     EXPECT_EQ(std::make_tuple(z.bias, z.standardBias, z.daylightBias, std::string(z.standardName),
