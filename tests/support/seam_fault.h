@@ -57,6 +57,17 @@ struct Forward<Member, Index> {
     }
 };
 
+// One row of a seam's fault table: the entry that fails and how, what the test does then, the
+// result it expects and the lines it expects in the log; `also` makes further entries fail.
+template <typename Act> struct Row {
+    int entry;
+    Fault fault;
+    Act act;
+    RTS_RESULT result;
+    std::vector<std::string> lines;
+    std::vector<std::pair<int, Fault>> also = {};
+};
+
 // The log lines of injected faults that the component logged at LOG_DEBUG, oldest first.
 inline std::vector<std::string> injected_lines(RTS_UI32 cmpId) {
     std::vector<std::string> out;
@@ -90,6 +101,10 @@ public:
     Injector& operator=(const Injector&) = delete;
 
     void fail(int index, Fault fault) { State<Calls>::faults[index] = fault; }
+    template <typename Act> void fail(const Row<Act>& row) {
+        for (const auto& [index, fault] : row.also) fail(index, fault);
+        fail(row.entry, row.fault);
+    }
     void heal() { State<Calls>::faults = {}; }
     int calls(int index) const { return State<Calls>::calls[index]; }
     int succeeded(int index) const { return State<Calls>::succeeded[index]; }
