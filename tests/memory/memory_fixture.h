@@ -1,14 +1,10 @@
-// Shared helpers of the memory tests: a fixture that runs the framework with the program's own
-// component list, and readers of the pool layout.
+// Shared helpers of the memory tests: the framework fixture, readers of the pool layout, the
+// result a failing call reports, and a program list with a stand-in memory tracker.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
-
-#include <cstdint>
-#include <string>
 #include <vector>
 
 #include "cm.h"
@@ -16,6 +12,7 @@
 #include "framework_fixture.h"
 #include "log_reader.h"
 #include "mempool.h"
+#include "test_components.h"
 
 namespace memtest {
 
@@ -52,6 +49,34 @@ inline bool filled_with(const void* block, RTS_SIZE size, unsigned char value) {
     for (RTS_SIZE i = 0; i < size; ++i)
         if (bytes[i] != value) return false;
     return true;
+}
+
+// What a call that hands back a value reports through its result pointer `r`, or kHandedOut
+// when it handed back something other than its failure value (null, all ones, key all ones).
+constexpr RTS_RESULT kHandedOut = 0x7FFFFFFF;
+inline bool is_failure_value(const void* v) {
+    return v == nullptr || v == RTS_INVALID_HANDLE;
+}
+inline bool is_failure_value(RTS_UI32 key) {
+    return key == 0xFFFFFFFFu;
+}
+template <class Call> RTS_RESULT reported(Call call) {
+    RTS_RESULT r = kHandedOut;
+    return is_failure_value(call(&r)) ? r : kHandedOut;
+}
+#define RESULT_OF(call) memtest::reported([&](RTS_RESULT* r) { return call; })
+
+// The program's component list with test slot 0 added under the name "CmpMemGC", so that the
+// heap adaptation imports the slot's exports as its memory tracker.
+inline std::vector<StaticComponent> list_with_tracker(const CMExportEntry* exports) {
+    testcmp::reset();
+    testcmp::slot(0).id = 0x2000;
+    testcmp::slot(0).exports = exports;
+    std::vector<StaticComponent> list;
+    for (const StaticComponent* e = StaticComponentList; e->name != nullptr; ++e) list.push_back(*e);
+    list.push_back({"CmpMemGC", testcmp::entry(0), 0});
+    list.push_back({nullptr, nullptr, 0});
+    return list;
 }
 
 } // namespace memtest

@@ -9,13 +9,17 @@
 
 namespace {
 
+using memtest::free_list;
+
 class MemPoolThreads : public memtest::Framework {};
 
+std::set<void*> as_set(const std::vector<void*>& blocks) {
+    return {blocks.begin(), blocks.end()};
+}
+
 TEST_F(MemPoolThreads, TakingAndGivingBackLosesNoBlock) {
-    constexpr int kBlocks = 16;
-    RTS_HANDLE pool = MemPoolCreateDynamic("Threads", kBlocks, 32, nullptr);
-    ASSERT_NE(pool, RTS_INVALID_HANDLE);
-    const auto all = memtest::free_list(pool);
+    RTS_HANDLE pool = MemPoolCreateDynamic("Threads", 16, 32, nullptr);
+    const auto all = free_list(pool);
     std::atomic<int> failures{0};
     auto worker = [&](unsigned char mark) {
         std::vector<void*> mine;
@@ -23,31 +27,25 @@ TEST_F(MemPoolThreads, TakingAndGivingBackLosesNoBlock) {
             if (mine.size() < 5) {
                 void* b = MemPoolGetBlock(pool, nullptr);
                 if (b == nullptr) continue;
-                if (!memtest::filled_with(b, 32, 0)) ++failures;
+                failures += !memtest::filled_with(b, 32, 0) + (MemPoolAppendUsedBlock(b) != RES_OK);
                 std::memset(b, mark, 32);
-                if (MemPoolAppendUsedBlock(b) != RES_OK) ++failures;
                 mine.push_back(b);
-            } else {
-                for (void* b : mine) {
-                    if (!memtest::filled_with(b, 32, mark)) ++failures; // nobody else touched it
-                    if (MemPoolRemoveUsedBlock(b) != RES_OK || MemPoolPutBlock(b) != RES_OK) ++failures;
-                }
-                mine.clear();
+                continue;
             }
+            for (void* b : mine) {
+                failures += !memtest::filled_with(b, 32, mark); // nobody else touched it
+                failures += MemPoolRemoveUsedBlock(b) != RES_OK || MemPoolPutBlock(b) != RES_OK;
+            }
+            mine.clear();
         }
-        for (void* b : mine) {
-            MemPoolRemoveUsedBlock(b);
-            MemPoolPutBlock(b);
-        }
+        for (void* b : mine) failures += MemPoolRemoveUsedBlock(b) != RES_OK || MemPoolPutBlock(b) != RES_OK;
     };
-    std::thread one(worker, 0x11);
-    std::thread two(worker, 0x22);
+    std::thread one(worker, 0x11), two(worker, 0x22);
     one.join();
     two.join();
     EXPECT_EQ(failures.load(), 0);
-    const auto after = memtest::free_list(pool);
-    EXPECT_EQ(std::set<void*>(after.begin(), after.end()), std::set<void*>(all.begin(), all.end()));
-    EXPECT_EQ(after.size(), all.size());
+    EXPECT_EQ(free_list(pool).size(), all.size());
+    EXPECT_EQ(as_set(free_list(pool)), as_set(all));
     EXPECT_TRUE(memtest::used_list(pool).empty());
     MemPoolDelete(pool, "Threads");
 }
@@ -56,31 +54,30 @@ TEST_F(MemPoolThreads, LockFreeReadersNeverSeeAReleasedBlock) {
     constexpr int kBlocks = 8;
     constexpr unsigned char kLive = 0x3C;
     RTS_HANDLE pool = MemPoolCreateDynamic("Threads", kBlocks, 16, nullptr);
+    auto make_live = [&](void* b) {
+        for (int k = 0; k < 16; ++k)
+            std::atomic_ref<unsigned char>(static_cast<unsigned char*>(b)[k]).store(kLive);
+        return MemPoolAppendUsedBlock(b);
+    };
     std::vector<void*> blocks;
     for (int i = 0; i < kBlocks; ++i) {
-        void* b = MemPoolGetBlock(pool, nullptr);
-        std::memset(b, kLive, 16);
-        MemPoolAppendUsedBlock(b);
-        blocks.push_back(b);
+        blocks.push_back(MemPoolGetBlock(pool, nullptr));
+        make_live(blocks.back());
     }
     std::atomic<bool> stop{false};
     std::atomic<int> badReads{0};
     std::atomic<long> goodReads{0};
     auto reader = [&] {
         for (unsigned i = 0; !stop.load(); ++i) {
-            void* b = blocks[i % kBlocks];
+            auto* b = static_cast<unsigned char*>(blocks[i % kBlocks]);
             if (MemPoolIsValidBlock_LF(pool, b) != RES_OK) continue;
-            for (int k = 0; k < 16; ++k) {
-                if (std::atomic_ref<unsigned char>(static_cast<unsigned char*>(b)[k]).load() != kLive)
-                    ++badReads;
-            }
+            for (int k = 0; k < 16; ++k) badReads += std::atomic_ref<unsigned char>(b[k]).load() != kLive;
             ++goodReads;
             MemPoolReleaseRef_LF(pool);
         }
     };
     std::thread r1(reader), r2(reader);
-    // The writer starts only once the readers are reading, so the two really overlap even where
-    // threads start slowly.
+    // The writer starts once the readers read, so the two overlap even where threads start slowly.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (goodReads.load() < 100 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     for (int round = 0; round < 2000; ++round) {
@@ -89,15 +86,11 @@ TEST_F(MemPoolThreads, LockFreeReadersNeverSeeAReleasedBlock) {
         ASSERT_TRUE(removed == RES_OK || removed == RES_PENDING) << removed;
         if (removed == RES_OK) {
             ASSERT_EQ(MemPoolPutBlock(b), RES_OK);
-        } else {
-            while (MemPoolReleaseBlocks(pool, 1, nullptr) == RES_PENDING) std::this_thread::yield();
         }
-        // Back into the list with live data (the same block comes out of the free list first).
-        void* again = MemPoolGetBlock(pool, nullptr);
-        ASSERT_EQ(again, b);
-        for (int k = 0; k < 16; ++k)
-            std::atomic_ref<unsigned char>(static_cast<unsigned char*>(b)[k]).store(kLive);
-        ASSERT_EQ(MemPoolAppendUsedBlock(b), RES_OK);
+        while (removed == RES_PENDING && MemPoolReleaseBlocks(pool, 1, nullptr) == RES_PENDING)
+            std::this_thread::yield();
+        ASSERT_EQ(MemPoolGetBlock(pool, nullptr), b); // the block given back comes out first
+        ASSERT_EQ(make_live(b), RES_OK);
     }
     stop = true;
     r1.join();

@@ -1,37 +1,26 @@
 // The lock trace of one pool, with a test component standing in for the trace manager and the
 // task service: registration rules, the depth samples of lock and unlock, the long-hold and
 // unbalanced-unlock log lines, and the packet's end at shut-down.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "cmpsettings.h"
-#include "mempool.h"
-#include "test_components.h"
+#include "memory_fixture.h"
 
 namespace {
 
 struct TraceLog {
-    std::string packetName;
-    RTS_UI32 bufferSize = 0, flags = 0;
+    std::string packet; // name, buffer size and flags
     std::vector<std::string> records;
     std::vector<RTS_I32> samples;
     int deleted = 0;
     RTS_UINTPTR task = 0x1234;
 } g_trace;
 
-int g_packet = 0;
-
-RTS_HANDLE packet_create(const char* name, RTS_UI32 bufferSize, RTS_UI32 flags, RTS_RESULT* pResult) {
-    g_trace.packetName = name;
-    g_trace.bufferSize = bufferSize;
-    g_trace.flags = flags;
-    if (pResult != nullptr) *pResult = RES_OK;
-    return &g_packet;
+RTS_HANDLE packet_create(const char* name, RTS_UI32 bufferSize, RTS_UI32 flags, RTS_RESULT*) {
+    g_trace.packet = std::string(name) + " " + std::to_string(bufferSize) + " " + std::to_string(flags);
+    return &g_trace;
 }
 RTS_RESULT packet_delete(RTS_HANDLE) {
     ++g_trace.deleted;
@@ -41,13 +30,9 @@ RTS_RESULT packet_get_state(RTS_HANDLE, RTS_UI32* pState) {
     *pState = MEM_POOL_TRACE_RECORDING;
     return RES_OK;
 }
-RTS_HANDLE record_add(RTS_HANDLE, const char* name, RTS_RESULT* pResult) {
+RTS_HANDLE record_add(RTS_HANDLE, const char* name, RTS_RESULT*) {
     g_trace.records.emplace_back(name);
-    if (pResult != nullptr) *pResult = RES_OK;
     return reinterpret_cast<RTS_HANDLE>(g_trace.records.size());
-}
-RTS_RESULT record_remove(RTS_HANDLE, RTS_HANDLE) {
-    return RES_OK;
 }
 RTS_RESULT record_update3(RTS_HANDLE, RTS_HANDLE, RTS_I32 value) {
     g_trace.samples.push_back(value);
@@ -61,19 +46,16 @@ RTS_RESULT task_info(RTS_HANDLE task, const char** ppName) {
     return RES_OK;
 }
 
-template <typename F> RTS_VOID_FCTPTR fn(F f) {
-    return reinterpret_cast<RTS_VOID_FCTPTR>(f);
-}
-
+#define TRACE_EXPORT(f, name)                                                                                \
+    { reinterpret_cast<RTS_VOID_FCTPTR>(f), name, 0, 0 }
 const CMExportEntry kTraceServices[] = {
-    {fn(packet_create), "TraceMgrPacketCreate", 0, 0},
-    {fn(packet_delete), "TraceMgrPacketDelete", 0, 0},
-    {fn(packet_get_state), "TraceMgrPacketGetState", 0, 0},
-    {fn(record_add), "TraceMgrRecordAdd", 0, 0},
-    {fn(record_remove), "TraceMgrRecordRemove", 0, 0},
-    {fn(record_update3), "TraceMgrRecordUpdate3", 0, 0},
-    {fn(task_current), "SysTaskGetCurrent", 0, 0},
-    {fn(task_info), "SysTaskGetInfo", 0, 0},
+    TRACE_EXPORT(packet_create, "TraceMgrPacketCreate"),
+    TRACE_EXPORT(packet_delete, "TraceMgrPacketDelete"),
+    TRACE_EXPORT(packet_get_state, "TraceMgrPacketGetState"),
+    TRACE_EXPORT(record_add, "TraceMgrRecordAdd"),
+    TRACE_EXPORT(record_update3, "TraceMgrRecordUpdate3"),
+    TRACE_EXPORT(task_current, "SysTaskGetCurrent"),
+    TRACE_EXPORT(task_info, "SysTaskGetInfo"),
     {nullptr, nullptr, 0, 0},
 };
 
@@ -87,9 +69,8 @@ protected:
         SettgSetStringValue("CmpMemPool", "MemPoolLockTrace.MemPoolName", "Traced", 0);
         SettgSetIntValue("CmpMemPool", "MemPoolLockTrace.MaxLockTimeMs", 1, 10);
         ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
-        RTS_RESULT r = RES_FAILED;
-        pool_ = MemPoolCreateDynamic("Test", 2, 16, &r);
-        ASSERT_EQ(r, RES_OK);
+        pool_ = MemPoolCreateDynamic("Test", 2, 16, nullptr);
+        LogEarlyBufferClear();
     }
     void TearDown() override {
         MemPoolDelete(pool_, "Test");
@@ -105,27 +86,22 @@ protected:
 
 TEST_F(MemPoolLockTrace, RegistersOnlyTheConfiguredPoolAndOnce) {
     EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Other"), RES_ALREADY);
-    EXPECT_TRUE(g_trace.packetName.empty());
+    EXPECT_TRUE(g_trace.packet.empty());
     ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
-    EXPECT_EQ(g_trace.packetName, "MemPoolLock: Traced");
-    EXPECT_EQ(g_trace.bufferSize, 2000u);
-    EXPECT_EQ(g_trace.flags, 0x10020u);
+    EXPECT_EQ(g_trace.packet, "MemPoolLock: Traced 2000 65568");
     EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
     CMExit();
     EXPECT_EQ(g_trace.deleted, 1) << "the packet ends at CH_EXIT3";
-    testcmp::reset();
     ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
 }
 
 TEST_F(MemPoolLockTrace, SamplesDepthAndReportsLongHolds) {
     ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
-    LogEarlyBufferClear();
     ASSERT_EQ(MemPoolLock(pool_), RES_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_EQ(MemPoolUnlock(pool_), RES_OK);
     EXPECT_EQ(g_trace.records, std::vector<std::string>{"TestTask"});
-    // Waiting (1), holding (2), released (0).
-    EXPECT_EQ(g_trace.samples, (std::vector<RTS_I32>{1, 2, 0}));
+    EXPECT_EQ(g_trace.samples, (std::vector<RTS_I32>{1, 2, 0})); // waiting, holding, released
     auto lines = testlog::entries();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(std::string(lines[0].InfoText).rfind("MemPoolLockTrace Info: Semaphore was hold ", 0), 0u);
@@ -143,16 +119,6 @@ TEST_F(MemPoolLockTrace, UnlockByAnUnknownTaskIsReported) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_STREQ(lines[0].InfoText, "MemPoolLockTrace: Unlock without previous lock");
     EXPECT_EQ(lines[0].ClassId, LOG_ERROR);
-}
-
-TEST(MemPoolLockTraceWithoutServices, IsNotSupported) {
-    testcmp::reset();
-    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
-    RTS_RESULT r = RES_FAILED;
-    RTS_HANDLE pool = MemPoolCreateDynamic("Test", 1, 16, &r);
-    EXPECT_EQ(MemPoolLockTraceRegister(pool, "Traced"), RES_NOTSUPPORTED);
-    MemPoolDelete(pool, "Test");
-    CMExit();
 }
 
 } // namespace

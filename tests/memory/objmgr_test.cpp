@@ -1,6 +1,6 @@
-// Object dictionary: bucket counts, position-encoded keys, entry reuse and chain release,
-// handles that are not open, and random add/remove/lookup sequences checked against a map
-// whose keys follow the documented key layout.
+// Object dictionary: bucket counts, bad handles, keys and ids refused, random add/remove/lookup
+// sequences checked against a model of the documented key layout, and locked dictionaries
+// used from several threads.
 #include <algorithm>
 #include <map>
 #include <random>
@@ -13,94 +13,71 @@ namespace {
 
 class ObjMan : public memtest::Framework {};
 
-TEST_F(ObjMan, KeysEncodeBucketAndChainPosition) {
-    RTS_HANDLE d = ObjManDictionaryOpen(1, 10, 0);
-    ASSERT_NE(d, RTS_INVALID_HANDLE);
-    const auto* dict = static_cast<ObjManDictionary*>(d);
-    EXPECT_EQ(dict->BucketCount, 11u);
-    EXPECT_EQ(dict->Bits, 4u);
-    EXPECT_EQ(dict->Mask, 15u);
-    EXPECT_EQ(ObjManDictionaryAddObject(d, 5), 5u);
-    EXPECT_EQ(ObjManDictionaryAddObject(d, 16), 21u);
-    EXPECT_EQ(ObjManDictionaryAddObject(d, 16), OBJMAN_NO_KEY);
-    EXPECT_EQ(ObjManDictionaryGetObject(d, 21), 16u);
-    EXPECT_EQ(ObjManDictionaryGetKey(d, 16), 21u);
-
-    ASSERT_EQ(ObjManDictionaryRemoveObject(d, 5), RES_OK);
-    EXPECT_EQ(ObjManDictionaryGetObject(d, 5), OBJMAN_NO_OBJECT);
-    EXPECT_EQ(ObjManDictionaryAddObject(d, 27), 5u); // reuses the freed entry and its key
-    EXPECT_EQ(ObjManDictionaryGetObject(d, 5), 27u);
-    RTS_UI64 size = 0;
-    ASSERT_EQ(ObjManDictionaryGetSize(d, &size), RES_OK);
-    EXPECT_EQ(size, 2u);
-
-    ASSERT_EQ(ObjManDictionaryRemoveKey(d, 21), RES_OK);
-    ASSERT_EQ(ObjManDictionaryRemoveObject(d, 27), RES_OK);
-    EXPECT_EQ(ObjManDictionaryRemoveObject(d, 27), RES_FAILED);
-    EXPECT_EQ(ObjManDictionaryRemoveKey(d, 21), RES_FAILED);
-    EXPECT_EQ(ObjManDictionaryAddObject(d, 38), 5u); // the chain was released: position 0 again
-    EXPECT_EQ(ObjManDictionaryAddObject(d, 49), 21u);
-    ASSERT_EQ(ObjManDictionaryGetSize(d, &size), RES_OK);
-    EXPECT_EQ(size, 2u);
-    ASSERT_EQ(ObjManDictionaryClear(d), RES_OK);
-    ASSERT_EQ(ObjManDictionaryGetSize(d, &size), RES_OK);
-    EXPECT_EQ(size, 0u);
-    EXPECT_EQ(ObjManDictionaryGetObject(d, 5), OBJMAN_NO_OBJECT);
-    EXPECT_EQ(ObjManDictionaryAddObject(d, 49), 5u);
-    EXPECT_EQ(ObjManDictionaryClose(d), RES_OK);
+ObjManDictionary* dict(RTS_HANDLE d) {
+    return static_cast<ObjManDictionary*>(d);
 }
 
 TEST_F(ObjMan, BucketCountIsTheNextOddPrime) {
-    struct Case {
-        RTS_UI64 expected;
-        RTS_UI64 buckets;
-        RTS_UI64 bits;
-    };
-    const Case cases[] = {{1, 3, 2},   {2, 3, 2},     {3, 3, 2},        {4, 5, 3},           {8, 11, 4},
-                          {24, 29, 5}, {100, 101, 7}, {1000, 1009, 10}, {100000, 100003, 17}};
-    RTS_I32 id = 100;
-    for (const Case& c : cases) {
-        RTS_HANDLE d = ObjManDictionaryOpen(++id, c.expected, 0);
-        ASSERT_NE(d, RTS_INVALID_HANDLE) << c.expected;
-        EXPECT_EQ(static_cast<ObjManDictionary*>(d)->BucketCount, c.buckets) << c.expected;
-        EXPECT_EQ(static_cast<ObjManDictionary*>(d)->Bits, c.bits) << c.expected;
+    constexpr RTS_UI64 kTooMany = RTS_UI64{1} << 30, kAll = ~RTS_UI64{0};
+    const std::pair<RTS_UI64, RTS_UI64> cases[] = {
+        {1, 3},     {2, 3},       {3, 3},           {4, 5}, {8, 11},       {24, 29},
+        {100, 101}, {1000, 1009}, {100000, 100003}, {0, 0}, {kTooMany, 0}, {kAll, 0}}; // 0: the open fails
+    for (auto [expected, buckets] : cases) {
+        RTS_HANDLE d = ObjManDictionaryOpen(1, expected, 0);
+        ASSERT_EQ(d != RTS_INVALID_HANDLE, buckets != 0) << expected;
+        if (buckets == 0) continue;
+        const ObjManDictionary* o = dict(d);
+        EXPECT_EQ(o->BucketCount, buckets) << expected;
+        EXPECT_TRUE(buckets >> (o->Bits - 1) == 1 && o->Mask == (1u << o->Bits) - 1)
+            << expected; // bit length
         EXPECT_EQ(ObjManDictionaryClose(d), RES_OK);
     }
-    EXPECT_EQ(ObjManDictionaryOpen(1, 0, 0), RTS_INVALID_HANDLE);
-    EXPECT_EQ(ObjManDictionaryOpen(1, RTS_UI64{1} << 30, 0), RTS_INVALID_HANDLE);
-    EXPECT_EQ(ObjManDictionaryOpen(1, ~RTS_UI64{0}, 0), RTS_INVALID_HANDLE);
 }
 
-TEST_F(ObjMan, InvalidHandlesKeysAndIdsAreRefused) {
+TEST_F(ObjMan, BadHandlesKeysAndIdsAreRefused) {
     RTS_HANDLE d = ObjManDictionaryOpen(7, 10, 1);
     ASSERT_NE(d, RTS_INVALID_HANDLE);
-    EXPECT_EQ(ObjManDictionaryOpen(7, 10, 0), RTS_INVALID_HANDLE);
-    ObjManDictionaryAddObject(d, 5);
+    ASSERT_EQ(ObjManDictionaryAddObject(d, 5), 5u);
+    RTS_HANDLE closed = ObjManDictionaryOpen(8, 10, 0);
+    ASSERT_EQ(ObjManDictionaryClose(closed), RES_OK);
     alignas(8) unsigned char foreign[sizeof(ObjManDictionary)] = {};
     RTS_UI64 size = 0;
-    for (RTS_HANDLE bad :
-         {RTS_INVALID_HANDLE, static_cast<RTS_HANDLE>(nullptr), static_cast<RTS_HANDLE>(foreign)}) {
-        EXPECT_EQ(ObjManDictionaryAddObject(bad, 3), OBJMAN_NO_KEY);
-        EXPECT_EQ(ObjManDictionaryGetObject(bad, 5), OBJMAN_NO_OBJECT);
-        EXPECT_EQ(ObjManDictionaryGetKey(bad, 5), OBJMAN_NO_KEY);
-        EXPECT_EQ(ObjManDictionaryRemoveObject(bad, 5), RES_PARAMETER);
-        EXPECT_EQ(ObjManDictionaryRemoveKey(bad, 5), RES_PARAMETER);
-        EXPECT_EQ(ObjManDictionaryClear(bad), RES_PARAMETER);
-        EXPECT_EQ(ObjManDictionaryGetSize(bad, &size), RES_PARAMETER);
-    }
-    EXPECT_EQ(ObjManDictionaryClose(RTS_INVALID_HANDLE), RES_PARAMETER);
-    EXPECT_EQ(ObjManDictionaryClose(foreign), RES_FAILED);
-    EXPECT_EQ(ObjManDictionaryGetSize(d, nullptr), RES_PARAMETER);
-    // Keys whose bucket bits lie beyond the 11 buckets, and the all-ones object.
-    for (RTS_UI32 key : {11u, 15u, 27u, 0xFFFFFFFEu, OBJMAN_NO_KEY})
-        EXPECT_EQ(ObjManDictionaryGetObject(d, key), OBJMAN_NO_OBJECT);
-    EXPECT_EQ(ObjManDictionaryAddObject(d, OBJMAN_NO_OBJECT), OBJMAN_NO_KEY);
-    EXPECT_EQ(ObjManDictionaryRemoveKey(d, 13), RES_FAILED);
+    struct Case {
+        const char* name;
+        RTS_UI64 result;
+        RTS_UI64 expected;
+    };
+    const Case cases[] = {
+        {"open an open id", reinterpret_cast<RTS_UINTPTR>(ObjManDictionaryOpen(7, 10, 0)), OBJMAN_NO_OBJECT},
+        {"close all ones", ObjManDictionaryClose(RTS_INVALID_HANDLE), RES_PARAMETER},
+        {"close a foreign record", ObjManDictionaryClose(foreign), RES_FAILED},
+        {"close twice", ObjManDictionaryClose(closed), RES_FAILED},
+        {"add to null", ObjManDictionaryAddObject(nullptr, 3), OBJMAN_NO_KEY},
+        {"add to a closed dictionary", ObjManDictionaryAddObject(closed, 3), OBJMAN_NO_KEY},
+        {"add all ones", ObjManDictionaryAddObject(d, OBJMAN_NO_OBJECT), OBJMAN_NO_KEY},
+        {"add twice", ObjManDictionaryAddObject(d, 5), OBJMAN_NO_KEY},
+        {"remove from a foreign record", ObjManDictionaryRemoveObject(foreign, 5), RES_PARAMETER},
+        {"remove object all ones", ObjManDictionaryRemoveObject(d, OBJMAN_NO_OBJECT), RES_PARAMETER},
+        {"remove an absent object", ObjManDictionaryRemoveObject(d, 16), RES_FAILED},
+        {"remove key all ones", ObjManDictionaryRemoveKey(d, OBJMAN_NO_KEY), RES_PARAMETER},
+        {"remove an absent key", ObjManDictionaryRemoveKey(d, 21), RES_FAILED},
+        {"remove a key beyond the buckets", ObjManDictionaryRemoveKey(d, 13), RES_FAILED},
+        {"clear all ones", ObjManDictionaryClear(RTS_INVALID_HANDLE), RES_PARAMETER},
+        {"size of a closed dictionary", ObjManDictionaryGetSize(closed, &size), RES_PARAMETER},
+        {"size without a place for it", ObjManDictionaryGetSize(d, nullptr), RES_PARAMETER},
+        {"key in a foreign record", ObjManDictionaryGetKey(foreign, 5), OBJMAN_NO_KEY},
+        {"key of all ones", ObjManDictionaryGetKey(d, OBJMAN_NO_OBJECT), OBJMAN_NO_KEY},
+        {"key of an absent object", ObjManDictionaryGetKey(d, 16), OBJMAN_NO_KEY},
+        {"object in a closed dictionary", ObjManDictionaryGetObject(closed, 5), OBJMAN_NO_OBJECT},
+        {"object of key all ones", ObjManDictionaryGetObject(d, OBJMAN_NO_KEY), OBJMAN_NO_OBJECT},
+        {"object of a key beyond the buckets", ObjManDictionaryGetObject(d, 27), OBJMAN_NO_OBJECT},
+        {"object of an absent key", ObjManDictionaryGetObject(d, 21), OBJMAN_NO_OBJECT},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.result, c.expected) << c.name;
     ASSERT_EQ(ObjManDictionaryGetSize(d, &size), RES_OK);
     EXPECT_EQ(size, 1u);
+    EXPECT_EQ(ObjManDictionaryGetObject(d, 5), 5u);
     EXPECT_EQ(ObjManDictionaryClose(d), RES_OK);
-    EXPECT_EQ(ObjManDictionaryClose(d), RES_FAILED);
-    EXPECT_EQ(ObjManDictionaryGetObject(d, 5), OBJMAN_NO_OBJECT);
     EXPECT_NE(ObjManDictionaryOpen(7, 10, 0), RTS_INVALID_HANDLE); // the id is free again
 }
 
@@ -118,63 +95,58 @@ struct ChainModel {
     }
     void remove(RTS_UINTPTR object) {
         auto& chain = chains[object % chains.size()];
-        for (auto& o : chain)
-            if (o == object) o = 0;
+        std::replace(chain.begin(), chain.end(), object, RTS_UINTPTR{0});
         if (std::all_of(chain.begin(), chain.end(), [](RTS_UINTPTR o) { return o == 0; })) chain.clear();
     }
 };
 
-TEST_F(ObjMan, RandomOperationsMatchAMap) {
+TEST_F(ObjMan, RandomOperationsMatchTheModel) {
     std::mt19937 rng(77);
     RTS_HANDLE d = ObjManDictionaryOpen(3, 12, 1);
     ASSERT_NE(d, RTS_INVALID_HANDLE);
-    const auto* dict = static_cast<ObjManDictionary*>(d);
-    ChainModel model{std::vector<std::vector<RTS_UINTPTR>>(dict->BucketCount)};
+    ChainModel model{std::vector<std::vector<RTS_UINTPTR>>(dict(d)->BucketCount)};
     std::map<RTS_UINTPTR, RTS_UI32> keyOf;
     std::map<RTS_UI32, RTS_UINTPTR> objectOf;
+    auto forget = [&](RTS_UINTPTR object) {
+        objectOf.erase(keyOf[object]);
+        keyOf.erase(object);
+        model.remove(object);
+    };
     std::uniform_int_distribution<RTS_UINTPTR> objects(1, 400);
     for (int step = 0; step < 20000; ++step) {
         const RTS_UINTPTR object = objects(rng);
         const int op = std::uniform_int_distribution<int>(0, 3)(rng);
         SCOPED_TRACE(::testing::Message() << "step " << step << " op " << op << " object " << object);
         const bool held = keyOf.count(object) != 0;
+        const auto madeUpKey = static_cast<RTS_UI32>(object * 16);
         if (op == 0) {
             const RTS_UI32 key = ObjManDictionaryAddObject(d, object);
-            if (held) {
-                ASSERT_EQ(key, OBJMAN_NO_KEY);
-            } else {
-                ASSERT_EQ(key, model.expect_add(object, dict->Bits));
-                keyOf[object] = key;
-                objectOf[key] = object;
-            }
-        } else if (op == 1 || op == 2) {
-            const RTS_RESULT r = op == 1 ? ObjManDictionaryRemoveObject(d, object)
-                                         : ObjManDictionaryRemoveKey(d, held ? keyOf[object] : object * 16);
-            if (held) {
-                ASSERT_EQ(r, RES_OK);
-                objectOf.erase(keyOf[object]);
-                keyOf.erase(object);
-                model.remove(object);
-            } else if (op == 1 || objectOf.count(static_cast<RTS_UI32>(object * 16)) == 0) {
-                ASSERT_EQ(r, RES_FAILED);
-            } else {
-                ASSERT_EQ(r, RES_OK); // the made-up key happened to be held by another object
-                const RTS_UINTPTR other = objectOf[static_cast<RTS_UI32>(object * 16)];
-                objectOf.erase(keyOf[other]);
-                keyOf.erase(other);
-                model.remove(other);
-            }
+            ASSERT_EQ(key, held ? OBJMAN_NO_KEY : model.expect_add(object, dict(d)->Bits));
+            if (!held) objectOf[keyOf[object] = key] = object;
+        } else if (op == 1) {
+            ASSERT_EQ(ObjManDictionaryRemoveObject(d, object), held ? RES_OK : RES_FAILED);
+            if (held) forget(object);
+        } else if (op == 2) {
+            const RTS_UI32 key = held ? keyOf[object] : madeUpKey;
+            const bool present = objectOf.count(key) != 0;
+            ASSERT_EQ(ObjManDictionaryRemoveKey(d, key), present ? RES_OK : RES_FAILED);
+            if (present) forget(objectOf[key]);
         } else {
             ASSERT_EQ(ObjManDictionaryGetKey(d, object), held ? keyOf[object] : OBJMAN_NO_KEY);
-            if (held) {
-                ASSERT_EQ(ObjManDictionaryGetObject(d, keyOf[object]), object);
-            }
+            const RTS_UI32 key = held ? keyOf[object] : madeUpKey;
+            ASSERT_EQ(ObjManDictionaryGetObject(d, key),
+                      objectOf.count(key) ? objectOf[key] : OBJMAN_NO_OBJECT);
+        }
+        if (step % 4999 == 4998) {
+            ASSERT_EQ(ObjManDictionaryClear(d), RES_OK);
+            keyOf.clear();
+            objectOf.clear();
+            for (auto& chain : model.chains) chain.clear();
         }
         RTS_UI64 size = 0;
         ASSERT_EQ(ObjManDictionaryGetSize(d, &size), RES_OK);
         ASSERT_EQ(size, keyOf.size());
     }
-    for (const auto& [key, object] : objectOf) EXPECT_EQ(ObjManDictionaryGetObject(d, key), object);
     EXPECT_EQ(ObjManDictionaryClose(d), RES_OK);
 }
 
