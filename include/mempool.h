@@ -21,11 +21,8 @@ RTS_BEGIN_C
 #define MEM_POOL_NOLOCK 0x10u      /* never gets a lock, not even through MemPoolCreateSyncObject */
 #define MEM_POOL_NOLOCK_INIT 0x20u /* gets no lock at creation; MemPoolCreateSyncObject may add one */
 
-/* Block flags (BlockHeader.Flags). Only the first belongs to the documented layout; the other
- * two let the pool refuse a block given back twice or linked into a used list twice. */
+/* Block flags (BlockHeader.Flags). */
 #define MEM_POOL_BLOCK_RELEASE_PENDING 0x1u
-#define MEM_POOL_BLOCK_FREE 0x2u
-#define MEM_POOL_BLOCK_USED 0x4u
 
 /* Called for a block before MemPoolPutBlock_LF or MemPoolReleaseBlocks puts it back. */
 typedef void (*PF_MEMPOOL_RELEASE)(void* pBlock, void* pParam);
@@ -34,6 +31,9 @@ typedef struct MemPoolBlockHeader {
     struct MemPoolBlockHeader* Next; /* link in the free list or the used list */
     void* Pool;                      /* the owning control block */
     RTS_UI32 Flags;
+    /* The pool's own record of where the block is (free, taken, in a used list), in what would
+     * be padding: it lets the pool refuse a block given back twice or linked twice. */
+    RTS_UI32 State;
 } MemPoolBlockHeader;
 
 /* Header of an extension area. BlockCount fills what would be padding; it lets the pool tell
@@ -46,8 +46,8 @@ typedef struct MemPoolArea {
 #define MEM_POOL_AREA_HEAP 0x2u
 
 /* The control block at the start of every pool area (64 bytes, at the area's first 8-byte
- * aligned address, where its 64-bit fields can be accessed atomically). The high 16 bits of Flags
- * carry a signature by which the pool recognises its own handles. */
+ * aligned address, where its 64-bit fields can be accessed atomically). A live pool's BlockSize
+ * is never 0; a deleted static pool's is, so its handle is refused afterwards. */
 typedef struct {
     RTS_UI64 BlockSize; /* data bytes per block, a multiple of 8 */
     PF_MEMPOOL_RELEASE Release;

@@ -33,13 +33,14 @@ static_assert(sizeof(MemPoolHashTable) == 72);
 namespace {
 
 constexpr const char* kOwner = "CmpMemPool";
-constexpr RTS_UI32 kSignature = 0x504C0000u;
-constexpr RTS_UI32 kSignatureMask = 0xFFFF0000u;
 constexpr RTS_UI32 kKindFlags = MEM_POOL_STATIC | MEM_POOL_DYNAMIC;
 constexpr RTS_UI32 kLockFlags = MEM_POOL_NOLOCK | MEM_POOL_NOLOCK_INIT;
 constexpr RTS_UI32 kNoKeyOffset = 0xFFFFFFFFu;
 constexpr RTS_UI32 kNoKey = 0xFFFFFFFFu;
 constexpr unsigned char kReleasedFill = 0xAA;
+
+/* Where a block is, kept in its header's State word. */
+enum BlockState : RTS_UI32 { kTaken = 0, kFree = 1, kListed = 2 };
 
 std::atomic<bool> g_initialised{false};
 
@@ -95,11 +96,12 @@ RTS_UINTPTR round_up(RTS_UINTPTR value, RTS_UINTPTR to) {
     return (value + to - 1) & ~(to - 1);
 }
 
-/* The control block behind a handle, or null when the handle is not a live pool. */
+/* The control block behind a handle, or null when the handle is not a live pool (a pool's
+ * block size is never 0; deleting a pool clears it). */
 PoolControlBlock* pool_of(RTS_HANDLE h) {
     if (!valid_handle(h)) return nullptr;
     auto* p = static_cast<PoolControlBlock*>(h);
-    return (load(p->Flags) & kSignatureMask) == kSignature ? p : nullptr;
+    return load(p->BlockSize) != 0 ? p : nullptr;
 }
 
 MemPoolBlockHeader* header_of(void* pBlock) {
@@ -276,7 +278,8 @@ MemPoolBlockHeader* chain_blocks(PoolControlBlock* p, RTS_UINTPTR first, RTS_SIZ
         auto* h = reinterpret_cast<MemPoolBlockHeader*>(first + (i - 1) * stride);
         store(h->Next, next);
         store(h->Pool, static_cast<void*>(p));
-        store(h->Flags, MEM_POOL_BLOCK_FREE);
+        store(h->Flags, RTS_UI32{0});
+        store(h->State, RTS_UI32{kFree});
         next = h;
     }
     return next;
@@ -314,7 +317,6 @@ RTS_HANDLE create_in(void* memory, RTS_SIZE size, RTS_SIZE blockSize, RTS_UI32 f
     p->FreeHead = chain_blocks(p, first, count, nullptr);
     const RTS_RESULT result = create_lock(p);
     if (result != RES_OK) return report(pResult, result, RTS_INVALID_HANDLE);
-    store(p->Flags, flags | kSignature);
     return report(pResult, RES_OK, static_cast<RTS_HANDLE>(p));
 }
 
@@ -379,17 +381,19 @@ void release_data(PoolControlBlock* owner, MemPoolBlockHeader* h) {
 
 void push_free(PoolControlBlock* owner, MemPoolBlockHeader* h) {
     release_data(owner, h);
-    store(h->Flags, MEM_POOL_BLOCK_FREE);
+    store(h->Flags, RTS_UI32{0});
+    store(h->State, RTS_UI32{kFree});
     store(h->Next, load(owner->FreeHead));
     store(owner->FreeHead, h);
 }
 
+/* A block may be linked into a used list or given back only while it is taken. */
 bool linkable(MemPoolBlockHeader* h) {
-    return (load(h->Flags) & (MEM_POOL_BLOCK_FREE | MEM_POOL_BLOCK_USED)) == 0;
+    return load(h->State) == kTaken;
 }
 
 void mark_used(MemPoolBlockHeader* h) {
-    std::atomic_ref<RTS_UI32>(h->Flags).fetch_or(MEM_POOL_BLOCK_USED);
+    store(h->State, RTS_UI32{kListed});
 }
 
 void link_head(PoolControlBlock* list, MemPoolBlockHeader* h) {
@@ -434,8 +438,8 @@ RTS_RESULT unlink_used(PoolControlBlock* list, MemPoolBlockHeader* wanted) {
         else
             store(list->UsedHead, load(h->Next));
         if (list->UsedTail == h) list->UsedTail = prev;
-        std::atomic_ref<RTS_UI32>(h->Flags).fetch_and(
-            ~(MEM_POOL_BLOCK_USED | MEM_POOL_BLOCK_RELEASE_PENDING));
+        std::atomic_ref<RTS_UI32>(h->Flags).fetch_and(~MEM_POOL_BLOCK_RELEASE_PENDING);
+        store(h->State, RTS_UI32{kTaken});
         return RES_OK;
     }
     return RES_PARAMETER;
@@ -468,7 +472,7 @@ RTS_RESULT remove_lf(PoolControlBlock* list, MemPoolBlockHeader* h) {
 MemPoolHashTable* table_of(RTS_HANDLE hTable) {
     PoolControlBlock* tables = pool_of(g_tablePool);
     if (!valid_handle(hTable) || tables == nullptr || owner_of(hTable) != tables) return nullptr;
-    if ((load(header_of(hTable)->Flags) & MEM_POOL_BLOCK_FREE) != 0) return nullptr;
+    if (load(header_of(hTable)->State) == kFree) return nullptr;
     auto* t = static_cast<MemPoolHashTable*>(hTable);
     return t->Table.bucketCount != 0 ? t : nullptr;
 }
@@ -673,9 +677,8 @@ extern "C" RTS_RESULT MemPoolDelete(RTS_HANDLE hPool, const char* owner) {
     }
     p->Areas = nullptr;
     MemPoolDeleteSyncObject(p);
-    const RTS_UI32 flags = p->Flags;
-    store(p->Flags, flags & ~kSignatureMask);
-    if ((flags & MEM_POOL_DYNAMIC) != 0) SysMemFreeData(owner, p);
+    store(p->BlockSize, RTS_UI64{0});
+    if ((p->Flags & MEM_POOL_DYNAMIC) != 0) SysMemFreeData(owner, p);
     return RES_OK;
 }
 
@@ -725,6 +728,7 @@ extern "C" void* MemPoolGetBlock(RTS_HANDLE hPool, RTS_RESULT* pResult) {
             store(h->Next, static_cast<MemPoolBlockHeader*>(nullptr));
             store(h->Pool, static_cast<void*>(p));
             store(h->Flags, RTS_UI32{0});
+            store(h->State, RTS_UI32{kTaken});
         }
     }
     if (h == nullptr) return report(pResult, RES_INVALID_HANDLE, static_cast<void*>(nullptr));

@@ -1,6 +1,6 @@
 // Random sequences of take, give back, add, append, insert, remove and growth on a pool, checked
 // after every step against a plain model of the free list (last in, first out), the used list
-// and the block contents.
+// the block contents and the flags a caller sees.
 #include <algorithm>
 #include <list>
 #include <random>
@@ -76,6 +76,9 @@ TEST_P(MemPoolModel, ListsFollowTheModel) {
         ASSERT_EQ(memtest::used_list(pool), std::vector<void*>(usedList.begin(), usedList.end()));
         ASSERT_EQ(memtest::pcb(pool)->UsedTail,
                   usedList.empty() ? nullptr : memtest::header(usedList.back()));
+        for (void* b : memtest::free_list(pool))
+            ASSERT_EQ(memtest::header(b)->Flags, 0u);                      // cleared when given back
+        for (void* b : usedList) ASSERT_EQ(memtest::header(b)->Flags, 0u); // listed, not pending
     }
     for (void* b : usedList) MemPoolRemoveUsedBlock(b);
     MemPoolDelete(pool, "Model");

@@ -29,6 +29,7 @@ TEST_F(MemPool, CreateLaysOutTheAreaOrRefuses) {
         const char* name;
         MemPoolCreateInfo info;
         RTS_RESULT result;
+        RTS_UI32 flags = 0;     // as the control block shows them
         RTS_UI64 blockSize = 0; // rounded
         size_t blocks = 0;
         RTS_RESULT lock = RES_OK, lockAfterSync = RES_OK;
@@ -36,14 +37,15 @@ TEST_F(MemPool, CreateLaysOutTheAreaOrRefuses) {
     };
     constexpr RTS_RESULT kNone = RES_NOTIMPLEMENTED; // what MemPoolLock answers for a pool without lock
     const Case cases[] = {
-        {"one block of 168 in 272 bytes", in_memory(0, 168, 272, g_area), RES_OK, 168, 1, RES_OK, RES_OK,
-         g_area},
-        {"control block 8-byte aligned", in_memory(0, 8, 200, g_area + 1), RES_OK, 8, 4, RES_OK, RES_OK,
-         g_area + 8},
-        {"no lock until asked", in_memory(MEM_POOL_NOLOCK_INIT, 16, 256, g_area), RES_OK, 16, 4, kNone,
-         RES_OK},
-        {"block size rounded up to 8", on_heap(0, "Test", 4, 13), RES_OK, 16, 4},
-        {"never a lock", on_heap(MEM_POOL_NOLOCK, "Test", 2, 8), RES_OK, 8, 2, kNone, kNone},
+        {"one block of 168 in 272 bytes", in_memory(0, 168, 272, g_area), RES_OK, MEM_POOL_STATIC, 168, 1,
+         RES_OK, RES_OK, g_area},
+        {"control block 8-byte aligned", in_memory(0, 8, 200, g_area + 1), RES_OK, MEM_POOL_STATIC, 8, 4,
+         RES_OK, RES_OK, g_area + 8},
+        {"no lock until asked", in_memory(MEM_POOL_NOLOCK_INIT, 16, 256, g_area), RES_OK,
+         MEM_POOL_STATIC | MEM_POOL_NOLOCK_INIT, 16, 4, kNone, RES_OK},
+        {"block size rounded up to 8", on_heap(0, "Test", 4, 13), RES_OK, MEM_POOL_DYNAMIC, 16, 4},
+        {"never a lock", on_heap(MEM_POOL_NOLOCK, "Test", 2, 8), RES_OK, MEM_POOL_DYNAMIC | MEM_POOL_NOLOCK,
+         8, 2, kNone, kNone},
         {"null memory", in_memory(0, 16, 256, nullptr), RES_PARAMETER},
         {"memory size 0", in_memory(0, 16, 0, g_area), RES_PARAMETER},
         {"static block size 0", in_memory(0, 0, 256, g_area), RES_PARAMETER},
@@ -66,6 +68,7 @@ TEST_F(MemPool, CreateLaysOutTheAreaOrRefuses) {
             EXPECT_EQ(pool, RTS_INVALID_HANDLE);
             continue;
         }
+        EXPECT_EQ(MemPoolGetPCB(pool, &r)->Flags, c.flags);
         EXPECT_EQ(pcb(pool)->BlockSize, c.blockSize);
         const auto blocks = free_list(pool);
         EXPECT_EQ(blocks.size(), c.blocks);
