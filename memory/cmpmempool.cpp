@@ -5,8 +5,10 @@
  * Pools may be created before the component is initialised (the component manager keeps its
  * first records in them): such pools work without a lock until MemPoolCreateSyncObject. List
  * links, the used-list head, block flags and the reader count are touched through atomic
- * references because lock-free readers walk the used list while writers hold the lock. */
+ * references because lock-free readers walk the used list while writers hold the lock; the free
+ * list is only ever touched under the lock of the pool it belongs to. */
 #include <atomic>
+#include <cassert>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -348,7 +350,7 @@ void add_area(PoolControlBlock* p, MemPoolArea* area, RTS_UI32 areaFlags, RTS_SI
     area->BlockCount = static_cast<RTS_UI32>(count);
     const RTS_UINTPTR first = round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), 8);
     PoolGuard guard(p);
-    store(p->FreeHead, chain_blocks(p, first, count, load(p->FreeHead)));
+    p->FreeHead = chain_blocks(p, first, count, p->FreeHead);
     area->Next = p->Areas;
     p->Areas = area;
 }
@@ -383,11 +385,19 @@ void push_free(PoolControlBlock* owner, MemPoolBlockHeader* h) {
     release_data(owner, h);
     store(h->Flags, RTS_UI32{0});
     store(h->State, RTS_UI32{kFree});
-    store(h->Next, load(owner->FreeHead));
-    store(owner->FreeHead, h);
+    store(h->Next, owner->FreeHead);
+    owner->FreeHead = h;
 }
 
 /* A block may be linked into a used list or given back only while it is taken. */
+/* Puts a taken block back onto its own pool's free list, under that pool's lock. */
+void give_back(MemPoolBlockHeader* h) {
+    PoolControlBlock* owner = owner_of(data_of(h));
+    assert(owner != nullptr && "a listed block always belongs to a live pool");
+    PoolGuard guard(owner);
+    push_free(owner, h);
+}
+
 bool linkable(MemPoolBlockHeader* h) {
     return load(h->State) == kTaken;
 }
@@ -703,7 +713,7 @@ extern "C" RTS_RESULT MemPoolCleanup(RTS_HANDLE hPool, const char* owner, int de
             area = next;
         }
         p->Areas = nullptr;
-        store(p->FreeHead, static_cast<MemPoolBlockHeader*>(nullptr));
+        p->FreeHead = nullptr;
     }
     if (deleteLock) MemPoolDeleteSyncObject(p);
     return RES_OK;
@@ -722,9 +732,9 @@ extern "C" void* MemPoolGetBlock(RTS_HANDLE hPool, RTS_RESULT* pResult) {
     MemPoolBlockHeader* h = nullptr;
     {
         PoolGuard guard(p);
-        h = load(p->FreeHead);
+        h = p->FreeHead;
         if (h != nullptr) {
-            store(p->FreeHead, load(h->Next));
+            p->FreeHead = load(h->Next);
             store(h->Next, static_cast<MemPoolBlockHeader*>(nullptr));
             store(h->Pool, static_cast<void*>(p));
             store(h->Flags, RTS_UI32{0});
@@ -833,22 +843,32 @@ extern "C" RTS_RESULT MemPoolReleaseBlocks(RTS_HANDLE hPool, int onlyPending, vo
     if (!g_initialised.load()) return RES_NOTINITIALIZED;
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
-    PoolGuard guard(p);
-    if (load(p->ReaderCount) != 0 || load(p->UsedHead) == nullptr) return RES_PENDING;
     RTS_RESULT result = RES_OK;
-    for (MemPoolBlockHeader* h = load(p->UsedHead); h != nullptr;) {
-        MemPoolBlockHeader* next = load(h->Next);
-        if (!onlyPending || (load(h->Flags) & MEM_POOL_BLOCK_RELEASE_PENDING) != 0) {
-            const RTS_RESULT removed = remove_lf(p, h);
-            if (removed == RES_OK) {
-                if (p->Release != nullptr) p->Release(data_of(h), pParam);
-                PoolControlBlock* owner = owner_of(data_of(h));
-                push_free(owner != nullptr ? owner : p, h);
-            } else if (result == RES_OK) {
-                result = removed;
+    MemPoolBlockHeader* released = nullptr; /* unlinked blocks, chained through Next */
+    {
+        PoolGuard guard(p);
+        if (load(p->ReaderCount) != 0 || load(p->UsedHead) == nullptr) return RES_PENDING;
+        for (MemPoolBlockHeader* h = load(p->UsedHead); h != nullptr;) {
+            MemPoolBlockHeader* next = load(h->Next);
+            if (!onlyPending || (load(h->Flags) & MEM_POOL_BLOCK_RELEASE_PENDING) != 0) {
+                const RTS_RESULT removed = remove_lf(p, h);
+                if (removed == RES_OK) {
+                    if (p->Release != nullptr) p->Release(data_of(h), pParam);
+                    store(h->Next, released);
+                    released = h;
+                } else if (result == RES_OK) {
+                    result = removed;
+                }
             }
+            h = next;
         }
-        h = next;
+    }
+    /* A block may belong to another pool than the list's: it goes back under its own pool's
+     * lock, taken after the list's is left, so that no thread ever holds two pool locks. */
+    while (released != nullptr) {
+        MemPoolBlockHeader* next = load(released->Next);
+        give_back(released);
+        released = next;
     }
     return result;
 }

@@ -1,5 +1,6 @@
-// Pools under several threads: blocks taken and given back under the pool's lock are all
-// accounted for afterwards, and lock-free readers never see a block that was given back.
+// Pools under several threads: blocks taken and given back under the pool's lock, also from
+// another pool's used list, are all accounted for afterwards, and lock-free readers never see a block that
+// was given back.
 #include <atomic>
 #include <chrono>
 #include <set>
@@ -19,6 +20,7 @@ std::set<void*> as_set(const std::vector<void*>& blocks) {
 
 TEST_F(MemPoolThreads, TakingAndGivingBackLosesNoBlock) {
     RTS_HANDLE pool = MemPoolCreateDynamic("Threads", 16, 32, nullptr);
+    RTS_HANDLE other = MemPoolCreateDynamic("Threads", 1, 32, nullptr); // lists blocks of the first
     const auto all = free_list(pool);
     std::atomic<int> failures{0};
     auto worker = [&](unsigned char mark) {
@@ -40,13 +42,21 @@ TEST_F(MemPoolThreads, TakingAndGivingBackLosesNoBlock) {
         }
         for (void* b : mine) failures += MemPoolRemoveUsedBlock(b) != RES_OK || MemPoolPutBlock(b) != RES_OK;
     };
-    std::thread one(worker, 0x11), two(worker, 0x22);
-    one.join();
-    two.join();
+    auto releaser = [&] { // gives blocks back from the other pool's used list
+        for (int round = 0; round < 3000; ++round) {
+            void* b = MemPoolGetBlock(pool, nullptr);
+            if (b == nullptr) continue;
+            failures += MemPoolAppendUsedBlockToPool(b, other) != RES_OK;
+            failures += MemPoolReleaseBlocks(other, 0, nullptr) != RES_OK;
+        }
+    };
+    std::thread one(worker, 0x11), two(worker, 0x22), three(releaser);
+    for (std::thread* t : {&one, &two, &three}) t->join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(free_list(pool).size(), all.size());
     EXPECT_EQ(as_set(free_list(pool)), as_set(all));
     EXPECT_TRUE(memtest::used_list(pool).empty());
+    MemPoolDelete(other, "Threads");
     MemPoolDelete(pool, "Threads");
 }
 

@@ -1,6 +1,7 @@
 // The lock trace of one pool, with a test component standing in for the trace manager and the
 // task service: registration rules, the depth samples of lock and unlock, the long-hold and
-// unbalanced-unlock log lines, and the packet's end at shut-down.
+// unbalanced-unlock log lines, the packet's end at shut-down, and the lock a block given back
+// from another pool's used list takes.
 #include <chrono>
 #include <string>
 #include <thread>
@@ -119,6 +120,19 @@ TEST_F(MemPoolLockTrace, UnlockByAnUnknownTaskIsReported) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_STREQ(lines[0].InfoText, "MemPoolLockTrace: Unlock without previous lock");
     EXPECT_EQ(lines[0].ClassId, LOG_ERROR);
+}
+
+// A block listed in another pool's used list goes back to its own pool under that pool's lock.
+TEST_F(MemPoolLockTrace, ReleaseFromAnotherListLocksTheBlocksPool) {
+    ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
+    RTS_HANDLE list = MemPoolCreateDynamic("Test", 1, 16, nullptr);
+    void* block = MemPoolGetBlock(pool_, nullptr);
+    ASSERT_EQ(MemPoolAppendUsedBlockToPool(block, list), RES_OK);
+    g_trace.samples.clear();
+    ASSERT_EQ(MemPoolReleaseBlocks(list, 0, nullptr), RES_OK);
+    EXPECT_EQ(g_trace.samples, (std::vector<RTS_I32>{1, 2, 0}));
+    EXPECT_EQ(memtest::free_list(pool_).front(), block);
+    MemPoolDelete(list, "Test");
 }
 
 } // namespace
