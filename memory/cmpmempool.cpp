@@ -18,6 +18,7 @@
 #include "cmplog.h"
 #include "cmpsettings.h"
 #include "cmutils.h"
+#include "memory/cm_lock_scope.h"
 #include "mempool.h"
 #include "syscpu.h"
 #include "syssem.h"
@@ -1076,6 +1077,7 @@ extern "C" RTS_UI32 MemPoolGetBlockHashed2(RTS_HANDLE hTable, RTS_SIZE extendCou
 extern "C" void* MemPoolGetBlockByHash(RTS_HANDLE hTable, RTS_UI32 key, RTS_RESULT* pResult) {
     MemPoolHashTable* t = table_of(hTable);
     if (t == nullptr) return report(pResult, RES_PARAMETER, static_cast<void*>(nullptr));
+    CMLockScope locked(t->Table.lock); /* the entry stays until it is read */
     CMUtlHashEntry* entry = CMUtlHashSearch(&t->Table, &key, sizeof key, pResult);
     return entry != nullptr ? reinterpret_cast<void*>(entry->value) : nullptr;
 }
@@ -1083,11 +1085,15 @@ extern "C" void* MemPoolGetBlockByHash(RTS_HANDLE hTable, RTS_UI32 key, RTS_RESU
 extern "C" RTS_RESULT MemPoolRemoveBlockHashed(RTS_HANDLE hTable, RTS_UI32 key) {
     MemPoolHashTable* t = table_of(hTable);
     if (t == nullptr) return RES_PARAMETER;
-    RTS_RESULT result = RES_OK;
-    CMUtlHashEntry* entry = CMUtlHashSearch(&t->Table, &key, sizeof key, &result);
-    if (entry == nullptr) return result;
-    void* block = reinterpret_cast<void*>(entry->value);
-    result = CMUtlHashRemove(&t->Table, entry);
-    if (result != RES_OK) return result;
+    void* block = nullptr;
+    {
+        CMLockScope locked(t->Table.lock); /* search and removal in one step */
+        RTS_RESULT result = RES_OK;
+        CMUtlHashEntry* entry = CMUtlHashSearch(&t->Table, &key, sizeof key, &result);
+        if (entry == nullptr) return result;
+        block = reinterpret_cast<void*>(entry->value);
+        result = CMUtlHashRemove(&t->Table, entry);
+        if (result != RES_OK) return result;
+    }
     return MemPoolRemoveUsedBlock_LF(block);
 }

@@ -9,6 +9,7 @@
 
 #include "cm/rts_common.h"
 #include "cm.h"
+#include "memory/cm_lock_scope.h"
 #include "mempool.h"
 #include "objmgr.h"
 #include "sysmem.h"
@@ -71,22 +72,6 @@ RTS_UI64 bit_length(RTS_UI64 n) {
     for (; n != 0; n >>= 1) ++bits;
     return bits;
 }
-
-/* Holds a dictionary's lock for a scope when it has one and the manager's locks work. */
-class DictionaryGuard {
-public:
-    explicit DictionaryGuard(const ObjManDictionary* d)
-        : lock_(d->Lock), locked_(valid_handle(lock_) && CMLockEnter(lock_) == RES_OK) {}
-    ~DictionaryGuard() {
-        if (locked_) CMLockLeave(lock_);
-    }
-    DictionaryGuard(const DictionaryGuard&) = delete;
-    DictionaryGuard& operator=(const DictionaryGuard&) = delete;
-
-private:
-    RTS_HANDLE lock_;
-    bool locked_;
-};
 
 RTS_UI64 bucket_of_object(const ObjManDictionary* d, RTS_UINTPTR object) {
     return static_cast<RTS_UI64>(object) % d->BucketCount;
@@ -300,7 +285,7 @@ extern "C" RTS_RESULT ObjManDictionaryClose(RTS_HANDLE hDictionary) {
 extern "C" RTS_UI32 ObjManDictionaryAddObject(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
     ObjManDictionary* d = with_table(hDictionary);
     if (d == nullptr || object == OBJMAN_NO_OBJECT) return OBJMAN_NO_KEY;
-    DictionaryGuard guard(d);
+    CMLockScope locked(d->Lock);
     return add_object(d, object);
 }
 
@@ -312,7 +297,7 @@ RTS_RESULT remove_entry(RTS_HANDLE hDictionary, Value value, Value none,
                         ObjManEntry* (*lookup)(const ObjManDictionary*, Value, RTS_UI64*)) {
     ObjManDictionary* d = with_table(hDictionary);
     if (d == nullptr || value == none) return RES_PARAMETER;
-    DictionaryGuard guard(d);
+    CMLockScope locked(d->Lock);
     RTS_UI64 bucket = 0;
     ObjManEntry* e = lookup(d, value, &bucket);
     if (e == nullptr) return RES_FAILED;
@@ -333,7 +318,7 @@ extern "C" RTS_RESULT ObjManDictionaryRemoveKey(RTS_HANDLE hDictionary, RTS_UI32
 extern "C" RTS_RESULT ObjManDictionaryClear(RTS_HANDLE hDictionary) {
     ObjManDictionary* d = with_table(hDictionary);
     if (d == nullptr) return RES_PARAMETER;
-    DictionaryGuard guard(d);
+    CMLockScope locked(d->Lock);
     release_all(d);
     return RES_OK;
 }
@@ -341,7 +326,7 @@ extern "C" RTS_RESULT ObjManDictionaryClear(RTS_HANDLE hDictionary) {
 extern "C" RTS_RESULT ObjManDictionaryGetSize(RTS_HANDLE hDictionary, RTS_UI64* pSize) {
     ObjManDictionary* d = open_dictionary(hDictionary);
     if (d == nullptr || pSize == nullptr) return RES_PARAMETER;
-    DictionaryGuard guard(d);
+    CMLockScope locked(d->Lock);
     *pSize = d->EntryPool != RTS_INVALID_HANDLE ? d->Count : 0;
     return RES_OK;
 }
@@ -349,7 +334,7 @@ extern "C" RTS_RESULT ObjManDictionaryGetSize(RTS_HANDLE hDictionary, RTS_UI64* 
 extern "C" RTS_UI32 ObjManDictionaryGetKey(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
     ObjManDictionary* d = with_table(hDictionary);
     if (d == nullptr || object == OBJMAN_NO_OBJECT) return OBJMAN_NO_KEY;
-    DictionaryGuard guard(d);
+    CMLockScope locked(d->Lock);
     RTS_UI64 bucket = 0;
     ObjManEntry* e = d->Count > 0 ? entry_of_object(d, object, &bucket) : nullptr;
     return e != nullptr ? e->Key : OBJMAN_NO_KEY;
@@ -358,7 +343,7 @@ extern "C" RTS_UI32 ObjManDictionaryGetKey(RTS_HANDLE hDictionary, RTS_UINTPTR o
 extern "C" RTS_UINTPTR ObjManDictionaryGetObject(RTS_HANDLE hDictionary, RTS_UI32 key) {
     ObjManDictionary* d = with_table(hDictionary);
     if (d == nullptr || key == OBJMAN_NO_KEY) return OBJMAN_NO_OBJECT;
-    DictionaryGuard guard(d);
+    CMLockScope locked(d->Lock);
     RTS_UI64 bucket = 0;
     ObjManEntry* e = d->Count > 0 ? entry_of_key(d, key, &bucket) : nullptr;
     return e != nullptr ? e->Object : OBJMAN_NO_OBJECT;

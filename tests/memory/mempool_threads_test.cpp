@@ -113,4 +113,42 @@ TEST_F(MemPoolThreads, LockFreeReadersNeverSeeAReleasedBlock) {
     MemPoolDelete(pool, "Threads");
 }
 
+// Two threads race to look up and remove each key a third one hands out: every key is removed
+// exactly once, by a thread that then finds its own key in the block, and no block is lost.
+TEST_F(MemPoolThreads, EachHashedKeyIsRemovedOnce) {
+    RTS_HANDLE pool = MemPoolCreateDynamic("Threads", 4, 16, nullptr);
+    RTS_HANDLE table = MemPoolCreateHashTable(pool, 3, "Threads", nullptr);
+    constexpr RTS_UI32 kNone = 0, kKeys = 3000;
+    std::atomic<RTS_UI32> published{kNone};
+    std::atomic<int> removed{0}, failures{0};
+    std::atomic<bool> stop{false};
+    auto consumer = [&] {
+        while (!stop.load()) {
+            RTS_UI32 key = published.load();
+            auto* block = static_cast<RTS_UI32*>(MemPoolGetBlockByHash(table, key, nullptr));
+            if (block == nullptr || MemPoolRemoveBlockHashed(table, key) != RES_OK) continue;
+            failures += *block != key || MemPoolPutBlock(block) != RES_OK ||
+                        !published.compare_exchange_strong(key, kNone);
+            ++removed;
+        }
+    };
+    std::thread one(consumer), two(consumer);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (RTS_UI32 n = 0; n < kKeys && std::chrono::steady_clock::now() < deadline; ++n) {
+        const RTS_UI32 key = MemPoolGetBlockHashed2(table, 0, 0, nullptr);
+        failures += MemPoolAppendUsedBlock(MemPoolGetBlockByHash(table, key, nullptr)) != RES_OK;
+        published.store(key);
+        while (published.load() != kNone && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+    }
+    stop = true;
+    one.join();
+    two.join();
+    EXPECT_EQ(removed.load(), static_cast<int>(kKeys));
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(free_list(pool).size(), 4u);
+    MemPoolDeleteHashTable(table);
+    MemPoolDelete(pool, "Threads");
+}
+
 } // namespace
