@@ -346,22 +346,32 @@ RTS_HANDLE create_static(RTS_SIZE blockSize, RTS_SIZE memSize, void* memory, RTS
 }
 
 /* Puts an extension area with count blocks in front of the free list and the area list. */
-void add_area(PoolControlBlock* p, MemPoolArea* area, RTS_UI32 areaFlags, RTS_SIZE count) {
-    area->Flags = areaFlags;
-    area->BlockCount = static_cast<RTS_UI32>(count);
-    const RTS_UINTPTR first = round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), 8);
-    PoolGuard guard(p);
-    p->FreeHead = chain_blocks(p, first, count, p->FreeHead);
-    area->Next = p->Areas;
-    p->Areas = area;
+/* A pool may grow unless its newest area is a static extension (callers hold the lock). */
+bool growable(const PoolControlBlock* p) {
+    return p->Areas == nullptr || (p->Areas->Flags & MEM_POOL_AREA_HEAP) != 0;
 }
 
-/* A pool may grow unless its newest area is a static extension. */
+/* The pool behind a handle if it may grow now, else null. */
 PoolControlBlock* extendable(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return nullptr;
     PoolGuard guard(p);
-    return p->Areas != nullptr && (p->Areas->Flags & MEM_POOL_AREA_HEAP) == 0 ? nullptr : p;
+    return growable(p) ? p : nullptr;
+}
+
+/* Puts an extension area with count blocks in front of the free list and the area list, in one
+ * locked step with the check that the pool may still grow (another thread may have added a
+ * static extension since extendable() said yes); false, with nothing changed, when it may not. */
+bool add_area(PoolControlBlock* p, MemPoolArea* area, RTS_UI32 areaFlags, RTS_SIZE count) {
+    PoolGuard guard(p);
+    if (!growable(p)) return false;
+    area->Flags = areaFlags;
+    area->BlockCount = static_cast<RTS_UI32>(count);
+    const RTS_UINTPTR first = round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), 8);
+    p->FreeHead = chain_blocks(p, first, count, p->FreeHead);
+    area->Next = p->Areas;
+    p->Areas = area;
+    return true;
 }
 
 bool area_holds(const PoolControlBlock* p, const MemPoolArea* area, const MemPoolBlockHeader* h) {
@@ -630,8 +640,9 @@ extern "C" RTS_RESULT MemPoolExtendDynamic(RTS_HANDLE hPool, const char* owner, 
     if (count > (~RTS_SIZE{0} - 32) / stride || count > 0xFFFFFFFFu) return RES_NOMEMORY;
     void* memory = SysMemAllocData(owner, stride * count + 32, nullptr);
     if (memory == nullptr) return RES_NOMEMORY;
-    add_area(p, static_cast<MemPoolArea*>(memory), MEM_POOL_AREA_HEAP, count);
-    return RES_OK;
+    if (add_area(p, static_cast<MemPoolArea*>(memory), MEM_POOL_AREA_HEAP, count)) return RES_OK;
+    SysMemFreeData(owner, memory);
+    return RES_INVALID_HANDLE;
 }
 
 extern "C" RTS_RESULT MemPoolExtendStatic(RTS_HANDLE hPool, RTS_SIZE memSize, void* pMemory) {
@@ -647,8 +658,7 @@ extern "C" RTS_RESULT MemPoolExtendStatic(RTS_HANDLE hPool, RTS_SIZE memSize, vo
         end > start && first <= end ? (end - first) / (p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE) : 0;
     if (count == 0 || count > 0xFFFFFFFFu) return RES_NOMEMORY;
     const RTS_UINTPTR areaStart = round_up(start, alignof(MemPoolArea));
-    add_area(p, reinterpret_cast<MemPoolArea*>(areaStart), 0, count);
-    return RES_OK;
+    return add_area(p, reinterpret_cast<MemPoolArea*>(areaStart), 0, count) ? RES_OK : RES_INVALID_HANDLE;
 }
 
 extern "C" RTS_RESULT MemPoolCreateSyncObject(RTS_HANDLE hPool) {

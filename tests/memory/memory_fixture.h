@@ -66,6 +66,11 @@ template <class Call> RTS_RESULT reported(Call call) {
 }
 #define RESULT_OF(call) memtest::reported([&](RTS_RESULT* r) { return call; })
 
+// An export entry under the name a component imports, for a stand-in (a lambda without captures).
+template <class F> CMExportEntry export_as(const char* name, F function) {
+    return {reinterpret_cast<RTS_VOID_FCTPTR>(+function), name, 0, 0};
+}
+
 // The program's component list with test slot 0 added under the name "CmpMemGC", so that the
 // heap adaptation imports the slot's exports as its memory tracker.
 inline std::vector<StaticComponent> list_with_tracker(const CMExportEntry* exports) {

@@ -1,7 +1,9 @@
 // Memory pools: the layout of new pools, bad arguments refused without touching a list, leak
 // reports, static extensions, the lock MemPoolIsValidBlock keeps, lock-free removal, hashed
 // blocks and pools made before the component's init.
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "memory_fixture.h"
 #include "syssem.h"
@@ -212,13 +214,30 @@ TEST_F(MemPool, DeleteAndCleanupReportListedBlocksAsLeaks) {
     EXPECT_EQ(MemPoolDelete(pool, "Test"), RES_OK);
 }
 
-TEST_F(MemPool, StaticExtensionCountsAsIfAControlBlockCameFirst) {
+// A memory tracker whose size answer runs a step of the test inside the heap allocation of an
+// extension: after the pool's first check that it may grow, before the growth itself.
+std::function<void()> g_duringAllocation;
+const CMExportEntry kSizeHook[] = {memtest::export_as("MemGCGetSize",
+                                                      [](RTS_SIZE size) {
+                                                          if (auto step =
+                                                                  std::exchange(g_duringAllocation, nullptr))
+                                                              step();
+                                                          return size;
+                                                      }),
+                                   {nullptr, nullptr, 0, 0}};
+
+TEST(MemPoolExtension, AStaticExtensionIsTheLastOneAlsoWhenMadeMeanwhile) {
+    const auto list = memtest::list_with_tracker(kSizeHook);
+    ASSERT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
     RTS_HANDLE pool = MemPoolCreateDynamic("Test", 1, 16, nullptr);
-    alignas(8) static unsigned char extension[64 + 2 * 40 + 8];
-    ASSERT_EQ(MemPoolExtendStatic(pool, sizeof extension, extension), RES_OK);
+    alignas(8) static unsigned char extension[64 + 2 * 40 + 8]; // counted as if a control block came first
+    g_duringAllocation = [&] { EXPECT_EQ(MemPoolExtendStatic(pool, sizeof extension, extension), RES_OK); };
+    EXPECT_EQ(MemPoolExtendDynamic(pool, "Test", 1), RES_INVALID_HANDLE);
     EXPECT_EQ(free_list(pool).size(), 3u);
     EXPECT_EQ(free_list(pool)[0], extension + 16 + 24);
     MemPoolDelete(pool, "Test");
+    CMExit();
+    testcmp::reset();
 }
 
 TEST_F(MemPool, IsValidBlockKeepsThePoolLocked) {
