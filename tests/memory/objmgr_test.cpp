@@ -150,10 +150,11 @@ TEST_F(ObjMan, RandomOperationsMatchTheModel) {
     EXPECT_EQ(ObjManDictionaryClose(d), RES_OK);
 }
 
-TEST_F(ObjMan, LockedDictionaryServesTwoThreads) {
+// Two threads share a locked dictionary while a third opens and closes others.
+TEST_F(ObjMan, LockedDictionaryServesTwoThreadsWhileOthersOpenAndClose) {
     RTS_HANDLE d = ObjManDictionaryOpen(9, 64, 1);
     ASSERT_NE(d, RTS_INVALID_HANDLE);
-    std::atomic<int> failures{0};
+    std::atomic<int> failures{0}, running{2};
     auto worker = [&](RTS_UINTPTR base) {
         for (int round = 0; round < 200; ++round) {
             std::vector<RTS_UI32> keys;
@@ -163,8 +164,11 @@ TEST_F(ObjMan, LockedDictionaryServesTwoThreads) {
                 if (ObjManDictionaryRemoveKey(d, keys[i]) != RES_OK) ++failures;
             }
         }
+        --running;
     };
     std::thread one(worker, 1000), two(worker, 5000);
+    for (RTS_I32 n = 0; running.load() > 0; ++n)
+        failures += ObjManDictionaryClose(ObjManDictionaryOpen(n % 3, 8, n & 1)) != RES_OK;
     one.join();
     two.join();
     EXPECT_EQ(failures.load(), 0);
