@@ -1,10 +1,12 @@
 // Heap adaptation: zero-filled data blocks, code memory that really executes, data and code
 // areas, the readability probe, byte swapping, the comparison sign of the record interface and
-// the hand-over to a memory tracker when one is present.
+// the hand-over to a memory tracker when one is present, and each failing call of the
+// operating system, injected at the seam.
 #include <map>
 #include <string>
 
 #include "cmpsettings.h"
+#include "memory/sysmem_os.h"
 #include "memory_fixture.h"
 #include "sysmem.h"
 
@@ -132,6 +134,98 @@ TEST_F(SysMem, CompareGivesTheSignOnly) {
         sysmemcmp_struct cmp{a, b, size, 99};
         sysmemcmp(&cmp);
         EXPECT_EQ(cmp.result, sign) << size;
+    }
+}
+
+// ---- faults at the operating-system seam ------------------------------------------------------
+
+using sysmem_os::Calls;
+constexpr rts::OsError kInjected = 4242; // any code: it must reach the log unchanged
+int g_live = 0;                          // regions the platform handed out and did not release
+void* g_refused = nullptr;               // the region whose release a fake refused
+
+const Calls& platform() {
+    return sysmem_os::platform_calls();
+}
+
+// The platform's calls, counting the regions handed out and released.
+Calls counting() {
+    Calls c = platform();
+    c.pages_alloc.run = [](RTS_SIZE size, bool executable, void** pPages) {
+        const rts::OsError e = platform().pages_alloc.run(size, executable, pPages);
+        g_live += e == rts::kOsOk;
+        return e;
+    };
+    c.pages_free.run = [](void* address) {
+        const rts::OsError e = platform().pages_free.run(address);
+        g_live -= e == rts::kOsOk;
+        return e;
+    };
+    return c;
+}
+
+#define FAIL(call)                                                                                           \
+    [](Calls& c) {                                                                                           \
+        c.call.run = [](auto...) -> rts::OsError { return kInjected; };                                      \
+        return c.call.name;                                                                                  \
+    }
+
+RTS_RESULT code_cycle() {
+    RTS_RESULT r = RES_FAILED;
+    void* code = SysMemAllocCode("Test", 100, &r);
+    return code != nullptr ? SysMemFreeCode("Test", code) : r;
+}
+RTS_RESULT area_cycle() {
+    RTS_RESULT r = RES_FAILED;
+    void* area = SysMemAllocArea("Test", SYSMEM_AREA_DATA, 5000, &r);
+    return area != nullptr ? SysMemFreeArea("Test", area) : r;
+}
+
+TEST_F(SysMem, EachFailingOsCallIsLoggedOnceAndAnswered) {
+    struct Case {
+        const char* (*fail)(Calls&); // makes one call fail and names it
+        RTS_RESULT (*run)();
+        RTS_RESULT expected;
+    };
+    auto refuseFree = [](Calls& c) {
+        c.pages_free.run = [](void* address) -> rts::OsError {
+            g_refused = address;
+            return kInjected;
+        };
+        return c.pages_free.name;
+    };
+    const Case cases[] = {
+        {FAIL(pages_alloc), code_cycle, RES_NOMEMORY},
+        {FAIL(pages_alloc), area_cycle, RES_NOMEMORY},
+        {FAIL(pages_lock), code_cycle, RES_OK},
+        {FAIL(pages_lock), area_cycle, RES_OK},
+        {FAIL(pages_unlock), code_cycle, RES_OK},
+        {FAIL(pages_unlock), area_cycle, RES_OK},
+        {refuseFree, code_cycle, RES_FAILED},
+        {refuseFree, area_cycle, RES_OK},
+        {FAIL(readable), [] { return SysMemIsValidPointer(&g_live, 4, 0); }, RES_FAILED},
+    };
+    for (const Case& c : cases) {
+        Calls fake = counting();
+        const std::string name = c.fail(fake);
+        SCOPED_TRACE(name);
+        g_live = 0;
+        g_refused = nullptr;
+        LogEarlyBufferClear();
+        sysmem_os::set_calls(&fake);
+        EXPECT_EQ(c.run(), c.expected);
+        sysmem_os::set_calls(nullptr);
+        if (g_refused != nullptr) EXPECT_EQ(counting().pages_free.run(g_refused), rts::kOsOk);
+        EXPECT_EQ(g_live, 0); // every region released, by SysMem or, where the fake refused, here
+        int logged = 0;
+        for (const LogEntry& e : testlog::entries()) {
+            if (e.ErrorId != kInjected)
+                continue; // a real failure beside it (an unlock of an unlocked region)
+            ++logged;
+            EXPECT_EQ(e.CmpId, CMPID_SysMem);
+            EXPECT_EQ(std::string(e.InfoText).rfind(name + " failed", 0), 0u) << e.InfoText;
+        }
+        EXPECT_EQ(logged, 1);
     }
 }
 
