@@ -63,11 +63,15 @@ typedef struct {
 #define MEM_POOL_CONTROL_BLOCK_SIZE 64u
 #define MEM_POOL_BLOCK_HEADER_SIZE 24u
 
+/* Bytes of a pool area beside its blocks: the control block, room to align it and room to align
+ * the first block header after it. */
+#define MEM_POOL_AREA_OVERHEAD 80u
+
 /* Bytes of a pool area that holds count blocks of blockSize bytes wherever it starts: what a
  * dynamic pool allocates, and what a caller reserves for a static pool of count blocks. */
 #define MEM_POOL_ROUND8(size) (((size) + 7u) & ~(RTS_SIZE)7u)
 #define MEM_POOL_AREA_SIZE(blockSize, count)                                                                 \
-    ((MEM_POOL_ROUND8(blockSize) + MEM_POOL_BLOCK_HEADER_SIZE) * (count) + 80u)
+    ((MEM_POOL_ROUND8(blockSize) + MEM_POOL_BLOCK_HEADER_SIZE) * (count) + MEM_POOL_AREA_OVERHEAD)
 
 /* Argument of MemPoolCreate. Static pools (MEM_POOL_STATIC): BlockSizeOrOwner is the block
  * size, MemSizeOrCount the memory size, MemoryOrBlockSize the memory address. Dynamic pools
@@ -204,9 +208,12 @@ RTS_HANDLE MemPoolCreateHashTable(RTS_HANDLE hPool, RTS_SIZE bucketCount, const 
 RTS_HANDLE MemPoolCreateHashTable2(RTS_HANDLE hPool, RTS_SIZE bucketCount, void* pBuckets, const char* owner,
                                    RTS_RESULT* pResult);
 RTS_RESULT MemPoolDeleteHashTable(RTS_HANDLE hTable);
+/* The key of no block: the answer of a failed MemPoolGetBlockHashed, and as a key offset, that
+ * the key is not stored in the block. */
+#define MEM_POOL_NO_KEY 0xFFFFFFFFu
 /* Take a block under the next key (the pool grows by extendCount heap blocks when empty and
- * extendCount is not 0); keyOffset other than 0xFFFFFFFF also stores the key in the block at
- * that offset. Returns the key, 0xFFFFFFFF on failure. */
+ * extendCount is not 0); a keyOffset other than MEM_POOL_NO_KEY also stores the key in the block
+ * at that offset. Returns the key, MEM_POOL_NO_KEY on failure. */
 RTS_UI32 MemPoolGetBlockHashed(RTS_HANDLE hTable, RTS_SIZE extendCount, RTS_RESULT* pResult);
 RTS_UI32 MemPoolGetBlockHashed2(RTS_HANDLE hTable, RTS_SIZE extendCount, RTS_UI32 keyOffset,
                                 RTS_RESULT* pResult);

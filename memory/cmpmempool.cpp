@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cassert>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string_view>
 
@@ -38,8 +39,15 @@ namespace {
 constexpr const char* kOwner = "CmpMemPool";
 constexpr RTS_UI32 kKindFlags = MEM_POOL_STATIC | MEM_POOL_DYNAMIC;
 constexpr RTS_UI32 kLockFlags = MEM_POOL_NOLOCK | MEM_POOL_NOLOCK_INIT;
-constexpr RTS_UI32 kNoKeyOffset = 0xFFFFFFFFu;
-constexpr RTS_UI32 kNoKey = 0xFFFFFFFFu;
+/* First block headers are 8-byte aligned. */
+constexpr RTS_UINTPTR kHeaderAlignment = 8;
+/* A static extension counts its blocks as if a control block stood at its start rounded to
+ * this, although its blocks follow the smaller area header. */
+constexpr RTS_UINTPTR kCountedControlAlignment = 4;
+/* A heap extension's bytes beside its blocks: the area header and room to align the first block. */
+constexpr RTS_SIZE kExtensionOverhead = 32;
+/* An area records its block count in 32 bits. */
+constexpr RTS_SIZE kMaxAreaBlocks = std::numeric_limits<decltype(MemPoolArea::BlockCount)>::max();
 constexpr unsigned char kReleasedFill = 0xAA;
 
 /* Where a block is, kept in its header's State word. */
@@ -124,10 +132,6 @@ PoolControlBlock* owner_of(void* pBlock) {
 /* The pool whose used list an operation changes: hPool, or the block's own for all ones. */
 PoolControlBlock* list_pool(void* pBlock, RTS_HANDLE hPool) {
     return hPool == RTS_INVALID_HANDLE ? owner_of(pBlock) : pool_of(hPool);
-}
-
-bool has_lock(const RTS_HANDLE lock) {
-    return valid_handle(lock);
 }
 
 const char* text(const char* s) {
@@ -293,7 +297,7 @@ RTS_RESULT create_lock(PoolControlBlock* p) {
     if ((p->Flags & kLockFlags) != 0 || !g_initialised.load()) return RES_OK;
     RTS_RESULT result = RES_OK;
     RTS_HANDLE lock = SysSemCreate(&result);
-    if (has_lock(lock)) {
+    if (valid_handle(lock)) {
         store(p->Lock, lock);
         return RES_OK;
     }
@@ -315,7 +319,7 @@ RTS_HANDLE create_in(void* memory, RTS_SIZE size, RTS_SIZE blockSize, RTS_UI32 f
     auto* p = reinterpret_cast<PoolControlBlock*>(control);
     p->BlockSize = MEM_POOL_ROUND8(blockSize);
     p->Flags = flags;
-    const RTS_UINTPTR first = round_up(control + MEM_POOL_CONTROL_BLOCK_SIZE, 8);
+    const RTS_UINTPTR first = round_up(control + MEM_POOL_CONTROL_BLOCK_SIZE, kHeaderAlignment);
     const RTS_SIZE count = first <= end ? (end - first) / (p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE) : 0;
     p->FreeHead = chain_blocks(p, first, count, nullptr);
     const RTS_RESULT result = create_lock(p);
@@ -328,7 +332,8 @@ RTS_HANDLE create_dynamic(const char* owner, RTS_SIZE count, RTS_SIZE blockSize,
     if (owner == nullptr || count == 0 || blockSize == 0)
         return report(pResult, RES_PARAMETER, RTS_INVALID_HANDLE);
     const RTS_SIZE stride = MEM_POOL_ROUND8(blockSize) + MEM_POOL_BLOCK_HEADER_SIZE;
-    if (count > (~RTS_SIZE{0} - 80) / stride) return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
+    if (count > (~RTS_SIZE{0} - MEM_POOL_AREA_OVERHEAD) / stride)
+        return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
     const RTS_SIZE size = MEM_POOL_AREA_SIZE(blockSize, count);
     void* memory = SysMemAllocData(owner, size, nullptr);
     if (memory == nullptr) return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
@@ -346,6 +351,11 @@ RTS_HANDLE create_static(RTS_SIZE blockSize, RTS_SIZE memSize, void* memory, RTS
 }
 
 /* Puts an extension area with count blocks in front of the free list and the area list. */
+/* Where an extension area's first block header lies. */
+RTS_UINTPTR first_block_of(const MemPoolArea* area) {
+    return round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), kHeaderAlignment);
+}
+
 /* A pool may grow unless its newest area is a static extension (callers hold the lock). */
 bool growable(const PoolControlBlock* p) {
     return p->Areas == nullptr || (p->Areas->Flags & MEM_POOL_AREA_HEAP) != 0;
@@ -367,15 +377,14 @@ bool add_area(PoolControlBlock* p, MemPoolArea* area, RTS_UI32 areaFlags, RTS_SI
     if (!growable(p)) return false;
     area->Flags = areaFlags;
     area->BlockCount = static_cast<RTS_UI32>(count);
-    const RTS_UINTPTR first = round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), 8);
-    p->FreeHead = chain_blocks(p, first, count, p->FreeHead);
+    p->FreeHead = chain_blocks(p, first_block_of(area), count, p->FreeHead);
     area->Next = p->Areas;
     p->Areas = area;
     return true;
 }
 
 bool area_holds(const PoolControlBlock* p, const MemPoolArea* area, const MemPoolBlockHeader* h) {
-    const RTS_UINTPTR first = round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), 8);
+    const RTS_UINTPTR first = first_block_of(area);
     const auto at = reinterpret_cast<RTS_UINTPTR>(h);
     return at >= first && at < first + area->BlockCount * (p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE);
 }
@@ -502,7 +511,7 @@ RTS_UI32 next_key(MemPoolHashTable* t) {
     RTS_UI32 key;
     do {
         key = static_cast<RTS_UI32>(SysCpuAtomicAdd(reinterpret_cast<RTS_I32*>(&t->KeyCounter), 1, nullptr));
-    } while (key == kNoKey);
+    } while (key == MEM_POOL_NO_KEY);
     return key;
 }
 
@@ -637,8 +646,8 @@ extern "C" RTS_RESULT MemPoolExtendDynamic(RTS_HANDLE hPool, const char* owner, 
     PoolControlBlock* p = extendable(hPool);
     if (p == nullptr) return RES_INVALID_HANDLE;
     const RTS_SIZE stride = p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE;
-    if (count > (~RTS_SIZE{0} - 32) / stride || count > 0xFFFFFFFFu) return RES_NOMEMORY;
-    void* memory = SysMemAllocData(owner, stride * count + 32, nullptr);
+    if (count > (~RTS_SIZE{0} - kExtensionOverhead) / stride || count > kMaxAreaBlocks) return RES_NOMEMORY;
+    void* memory = SysMemAllocData(owner, stride * count + kExtensionOverhead, nullptr);
     if (memory == nullptr) return RES_NOMEMORY;
     if (add_area(p, static_cast<MemPoolArea*>(memory), MEM_POOL_AREA_HEAP, count)) return RES_OK;
     SysMemFreeData(owner, memory);
@@ -653,10 +662,11 @@ extern "C" RTS_RESULT MemPoolExtendStatic(RTS_HANDLE hPool, RTS_SIZE memSize, vo
      * so they always fit. */
     const auto start = reinterpret_cast<RTS_UINTPTR>(pMemory);
     const RTS_UINTPTR end = start + memSize;
-    const RTS_UINTPTR first = round_up(round_up(start, 4) + MEM_POOL_CONTROL_BLOCK_SIZE, 8);
+    const RTS_UINTPTR first =
+        round_up(round_up(start, kCountedControlAlignment) + MEM_POOL_CONTROL_BLOCK_SIZE, kHeaderAlignment);
     const RTS_SIZE count =
         end > start && first <= end ? (end - first) / (p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE) : 0;
-    if (count == 0 || count > 0xFFFFFFFFu) return RES_NOMEMORY;
+    if (count == 0 || count > kMaxAreaBlocks) return RES_NOMEMORY;
     const RTS_UINTPTR areaStart = round_up(start, alignof(MemPoolArea));
     return add_area(p, reinterpret_cast<MemPoolArea*>(areaStart), 0, count) ? RES_OK : RES_INVALID_HANDLE;
 }
@@ -665,10 +675,10 @@ extern "C" RTS_RESULT MemPoolCreateSyncObject(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
     if (!g_initialised.load()) return RES_NOTINITIALIZED;
-    if (has_lock(load(p->Lock)) || (p->Flags & MEM_POOL_NOLOCK) != 0) return RES_OK;
+    if (valid_handle(load(p->Lock)) || (p->Flags & MEM_POOL_NOLOCK) != 0) return RES_OK;
     RTS_RESULT result = RES_OK;
     RTS_HANDLE lock = SysSemCreate(&result);
-    if (!has_lock(lock)) return result != RES_OK ? result : RES_NOMEMORY;
+    if (!valid_handle(lock)) return result != RES_OK ? result : RES_NOMEMORY;
     store(p->Lock, lock);
     return RES_OK;
 }
@@ -677,7 +687,7 @@ extern "C" RTS_RESULT MemPoolDeleteSyncObject(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
     const RTS_HANDLE lock = load(p->Lock);
-    if (has_lock(lock)) {
+    if (valid_handle(lock)) {
         store(p->Lock, RTS_INVALID_HANDLE);
         SysSemDelete(lock);
     } else {
@@ -891,7 +901,7 @@ extern "C" RTS_RESULT MemPoolLock(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
     const RTS_HANDLE lock = load(p->Lock);
-    if (!has_lock(lock)) return RES_NOTIMPLEMENTED;
+    if (!valid_handle(lock)) return RES_NOTIMPLEMENTED;
     trace_step(p, TraceStep::BeforeEnter);
     const RTS_RESULT result = SysSemEnter(lock);
     trace_step(p, TraceStep::AfterEnter);
@@ -903,7 +913,7 @@ extern "C" RTS_RESULT MemPoolUnlock(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
     const RTS_HANDLE lock = load(p->Lock);
-    if (!has_lock(lock)) return RES_NOTIMPLEMENTED;
+    if (!valid_handle(lock)) return RES_NOTIMPLEMENTED;
     trace_step(p, TraceStep::BeforeLeave);
     return SysSemLeave(lock);
 }
@@ -1055,22 +1065,22 @@ extern "C" RTS_RESULT MemPoolDeleteHashTable(RTS_HANDLE hTable) {
 }
 
 extern "C" RTS_UI32 MemPoolGetBlockHashed(RTS_HANDLE hTable, RTS_SIZE extendCount, RTS_RESULT* pResult) {
-    return MemPoolGetBlockHashed2(hTable, extendCount, kNoKeyOffset, pResult);
+    return MemPoolGetBlockHashed2(hTable, extendCount, MEM_POOL_NO_KEY, pResult);
 }
 
 extern "C" RTS_UI32 MemPoolGetBlockHashed2(RTS_HANDLE hTable, RTS_SIZE extendCount, RTS_UI32 keyOffset,
                                            RTS_RESULT* pResult) {
     MemPoolHashTable* t = table_of(hTable);
     PoolControlBlock* p = t != nullptr ? pool_of(t->Pool) : nullptr;
-    if (p == nullptr) return report(pResult, RES_PARAMETER, kNoKey);
-    if (keyOffset != kNoKeyOffset &&
+    if (p == nullptr) return report(pResult, RES_PARAMETER, MEM_POOL_NO_KEY);
+    if (keyOffset != MEM_POOL_NO_KEY &&
         (keyOffset > p->BlockSize || p->BlockSize - keyOffset < sizeof(RTS_UI32)))
-        return report(pResult, RES_PARAMETER, kNoKey);
+        return report(pResult, RES_PARAMETER, MEM_POOL_NO_KEY);
     const RTS_UI32 key = next_key(t);
     auto* block = static_cast<unsigned char*>(hashed_block(t, extendCount, pResult));
-    if (block == nullptr) return kNoKey;
+    if (block == nullptr) return MEM_POOL_NO_KEY;
     RTS_RESULT result;
-    if (keyOffset != kNoKeyOffset) {
+    if (keyOffset != MEM_POOL_NO_KEY) {
         std::memcpy(block + keyOffset, &key, sizeof key);
         result = CMUtlHashInsert2(&t->Table, nullptr, block + keyOffset, sizeof key, 0,
                                   reinterpret_cast<RTS_UINTPTR>(block));
@@ -1079,7 +1089,7 @@ extern "C" RTS_UI32 MemPoolGetBlockHashed2(RTS_HANDLE hTable, RTS_SIZE extendCou
     }
     if (result != RES_OK) {
         MemPoolPutBlock(block);
-        return report(pResult, result, kNoKey);
+        return report(pResult, result, MEM_POOL_NO_KEY);
     }
     return report(pResult, RES_OK, key);
 }

@@ -58,7 +58,7 @@ inline bool is_failure_value(const void* v) {
     return v == nullptr || v == RTS_INVALID_HANDLE;
 }
 inline bool is_failure_value(RTS_UI32 key) {
-    return key == 0xFFFFFFFFu;
+    return key == MEM_POOL_NO_KEY;
 }
 template <class Call> RTS_RESULT reported(Call call) {
     RTS_RESULT r = kHandedOut;
