@@ -164,7 +164,7 @@ Calls counting() {
     return c;
 }
 
-#define FAIL(call)                                                                                           \
+#define FAILING(call)                                                                                        \
     [](Calls& c) {                                                                                           \
         c.call.run = [](auto...) -> rts::OsError { return kInjected; };                                      \
         return c.call.name;                                                                                  \
@@ -195,15 +195,15 @@ TEST_F(SysMem, EachFailingOsCallIsLoggedOnceAndAnswered) {
         return c.pages_free.name;
     };
     const Case cases[] = {
-        {FAIL(pages_alloc), code_cycle, RES_NOMEMORY},
-        {FAIL(pages_alloc), area_cycle, RES_NOMEMORY},
-        {FAIL(pages_lock), code_cycle, RES_OK},
-        {FAIL(pages_lock), area_cycle, RES_OK},
-        {FAIL(pages_unlock), code_cycle, RES_OK},
-        {FAIL(pages_unlock), area_cycle, RES_OK},
+        {FAILING(pages_alloc), code_cycle, RES_NOMEMORY},
+        {FAILING(pages_alloc), area_cycle, RES_NOMEMORY},
+        {FAILING(pages_lock), code_cycle, RES_OK},
+        {FAILING(pages_lock), area_cycle, RES_OK},
+        {FAILING(pages_unlock), code_cycle, RES_OK},
+        {FAILING(pages_unlock), area_cycle, RES_OK},
         {refuseFree, code_cycle, RES_FAILED},
         {refuseFree, area_cycle, RES_OK},
-        {FAIL(readable), [] { return SysMemIsValidPointer(&g_live, 4, 0); }, RES_FAILED},
+        {FAILING(readable), [] { return SysMemIsValidPointer(&g_live, 4, 0); }, RES_FAILED},
     };
     for (const Case& c : cases) {
         Calls fake = counting();
@@ -215,7 +215,9 @@ TEST_F(SysMem, EachFailingOsCallIsLoggedOnceAndAnswered) {
         sysmem_os::set_calls(&fake);
         EXPECT_EQ(c.run(), c.expected);
         sysmem_os::set_calls(nullptr);
-        if (g_refused != nullptr) EXPECT_EQ(counting().pages_free.run(g_refused), rts::kOsOk);
+        if (g_refused != nullptr) {
+            EXPECT_EQ(counting().pages_free.run(g_refused), rts::kOsOk);
+        }
         EXPECT_EQ(g_live, 0); // every region released, by SysMem or, where the fake refused, here
         int logged = 0;
         for (const LogEntry& e : testlog::entries()) {
