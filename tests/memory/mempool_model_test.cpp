@@ -1,8 +1,6 @@
 // Random sequences of take, give back, add, append, insert, remove and growth on a pool, checked
-// after every step against a plain model of the free list (last in, first out), the used list
+// after every step against a plain model of the free list (last in, first out), the used list,
 // the block contents and the flags a caller sees.
-#include <algorithm>
-#include <list>
 #include <random>
 
 #include "memory_fixture.h"
@@ -15,70 +13,54 @@ TEST_P(MemPoolModel, ListsFollowTheModel) {
     std::mt19937 rng(GetParam());
     constexpr RTS_SIZE kBlockSize = 24;
     RTS_HANDLE pool = MemPoolCreateDynamic("Model", 12, kBlockSize, nullptr);
-    std::vector<void*> freeList = memtest::free_list(pool); // front: the next block handed out
-    std::list<void*> usedList;
-    std::vector<void*> taken; // taken, not in the used list
-    ASSERT_EQ(freeList.size(), 12u);
-    auto pick = [&](const auto& blocks) {
-        auto it = blocks.begin();
-        std::advance(it, std::uniform_int_distribution<size_t>(0, blocks.size() - 1)(rng));
-        return *it;
+    std::vector<void*> freeList = memtest::free_list(pool), usedList, taken; // taken: in no list
+    auto index = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    auto take = [&](std::vector<void*>& from) {
+        const auto at = from.begin() + static_cast<std::ptrdiff_t>(index(from.size()));
+        void* b = *at;
+        return from.erase(at), b;
     };
-    auto take_from = [&](std::vector<void*>& blocks) {
-        void* b = pick(blocks);
-        blocks.erase(std::find(blocks.begin(), blocks.end(), b));
-        return b;
-    };
-
     for (int step = 0; step < 3000; ++step) {
         const int op = std::uniform_int_distribution<int>(0, 6)(rng);
         SCOPED_TRACE(::testing::Message() << "seed " << GetParam() << " step " << step << " op " << op);
         if (op == 0 || (op == 6 && freeList.empty())) { // take
             RTS_RESULT r = RES_FAILED;
             void* b = MemPoolGetBlock(pool, &r);
-            ASSERT_EQ(b, freeList.empty() ? nullptr : freeList.front());
-            ASSERT_EQ(r, freeList.empty() ? RES_INVALID_HANDLE : RES_OK);
+            using Answer = std::pair<void*, RTS_RESULT>;
+            ASSERT_EQ(Answer(b, r), freeList.empty() ? Answer(nullptr, RES_INVALID_HANDLE)
+                                                     : Answer(freeList.front(), RES_OK));
             if (b == nullptr) continue;
             ASSERT_TRUE(memtest::filled_with(b, kBlockSize, 0));
             std::memset(b, step & 0x7F, kBlockSize);
             freeList.erase(freeList.begin());
             taken.push_back(b);
         } else if (op == 1 && !taken.empty()) { // give back
-            void* b = take_from(taken);
+            void* b = take(taken);
             ASSERT_EQ(MemPoolPutBlock(b), RES_OK);
             ASSERT_TRUE(memtest::filled_with(b, kBlockSize, 0xAA));
             freeList.insert(freeList.begin(), b);
-        } else if (op == 2 && !taken.empty()) { // add at the head
-            void* b = take_from(taken);
-            ASSERT_EQ(MemPoolAddUsedBlock(b), RES_OK);
-            usedList.push_front(b);
-        } else if (op == 3 && !taken.empty()) { // append
-            void* b = take_from(taken);
-            ASSERT_EQ(MemPoolAppendUsedBlock(b), RES_OK);
-            usedList.push_back(b);
-        } else if (op == 4 && !taken.empty()) { // insert after a used block, or at the head
-            void* b = take_from(taken);
-            void* prev = usedList.empty() || (rng() & 3) == 0 ? nullptr : pick(usedList);
-            ASSERT_EQ(MemPoolInsertUsedBlock(prev, b), RES_OK);
-            usedList.insert(prev == nullptr ? usedList.begin()
-                                            : std::next(std::find(usedList.begin(), usedList.end(), prev)),
-                            b);
+        } else if (op >= 2 && op <= 4 && !taken.empty()) { // add at the head, append, insert after a block
+            void* b = take(taken);
+            const size_t at = op == 2 ? 0 : op == 3 ? usedList.size() : index(usedList.size() + 1);
+            ASSERT_EQ(op == 2   ? MemPoolAddUsedBlock(b)
+                      : op == 3 ? MemPoolAppendUsedBlock(b)
+                                : MemPoolInsertUsedBlock(at == 0 ? nullptr : usedList[at - 1], b),
+                      RES_OK);
+            usedList.insert(usedList.begin() + static_cast<std::ptrdiff_t>(at), b);
         } else if (op == 5 && !usedList.empty()) { // remove
-            void* b = pick(usedList);
+            void* b = take(usedList);
             ASSERT_EQ(MemPoolRemoveUsedBlock(b), RES_OK);
-            usedList.remove(b);
             taken.push_back(b);
         } else if (op == 6) { // grow by one heap block, which comes out next
             ASSERT_EQ(MemPoolExtendDynamic(pool, "Model", 1), RES_OK);
             freeList.insert(freeList.begin(), memtest::free_list(pool).front());
         }
         ASSERT_EQ(memtest::free_list(pool), freeList);
-        ASSERT_EQ(memtest::used_list(pool), std::vector<void*>(usedList.begin(), usedList.end()));
+        ASSERT_EQ(memtest::used_list(pool), usedList);
         ASSERT_EQ(memtest::pcb(pool)->UsedTail,
                   usedList.empty() ? nullptr : memtest::header(usedList.back()));
-        for (void* b : memtest::free_list(pool))
-            ASSERT_EQ(memtest::header(b)->Flags, 0u);                      // cleared when given back
-        for (void* b : usedList) ASSERT_EQ(memtest::header(b)->Flags, 0u); // listed, not pending
+        for (const auto* list : {&freeList, &usedList}) // cleared when given back; listed, not pending
+            for (void* b : *list) ASSERT_EQ(memtest::header(b)->Flags, 0u);
     }
     for (void* b : usedList) MemPoolRemoveUsedBlock(b);
     MemPoolDelete(pool, "Model");
