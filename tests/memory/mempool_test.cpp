@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "memory_fixture.h"
+#include "objmgr.h"
 #include "syssem.h"
 
 namespace {
@@ -270,7 +271,8 @@ TEST_F(MemPool, HashedBlocksGetConsecutiveKeys) {
     MemPoolDelete(pool, "Test");
 }
 
-// The component manager's use: pools made before the component's init, given their lock later.
+// The component manager's use: pools made before the component's init, given their lock later;
+// and the object dictionary, which lives only while the framework runs.
 TEST(MemPoolBeforeInit, WorksWithoutLockAndTakesOneLater) {
     alignas(8) static unsigned char area[1024];
     RTS_HANDLE pool = MemPoolCreateStatic(40, sizeof area, area, nullptr);
@@ -292,6 +294,9 @@ TEST(MemPoolBeforeInit, WorksWithoutLockAndTakesOneLater) {
     EXPECT_EQ(MemPoolDeleteSyncObject(pool), RES_OK); // without a lock it reads 0 afterwards
     EXPECT_EQ(pcb(pool)->Lock, nullptr);
     EXPECT_EQ(MemPoolDelete(pool, "CM"), RES_OK);
+    // Nor is the object dictionary running: it refuses everything.
+    EXPECT_EQ((std::pair{ObjManDictionaryOpen(1, 10, 0), ObjManDictionaryClose(area)}),
+              std::pair(RTS_INVALID_HANDLE, RES_PARAMETER));
 }
 
 } // namespace
