@@ -31,6 +31,9 @@ TEST_F(ObjMan, BucketCountIsTheNextOddPrime) {
             << expected;
         EXPECT_EQ(ObjManDictionaryClose(d), RES_OK);
     }
+    std::vector<RTS_HANDLE> many; // more than the 45 records the dictionary pool starts with
+    for (RTS_I32 id = 0; id < 46; ++id) many.push_back(ObjManDictionaryOpen(id, 1, 0));
+    for (RTS_HANDLE d : many) EXPECT_EQ(ObjManDictionaryClose(d), RES_OK);
 }
 
 TEST_F(ObjMan, BadHandlesKeysAndIdsAreRefused) {

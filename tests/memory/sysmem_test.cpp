@@ -61,7 +61,7 @@ TEST_F(SysMem, ValidPointerProbesEveryByteWithoutFaulting) {
     EXPECT_EQ(SysMemIsValidPointer(area + 4096, 1, 0), RES_FAILED);
 }
 
-TEST_F(SysMem, ForceSwapReversesEachElement) {
+TEST_F(SysMem, ForceSwapReversesEachElementAndCompareGivesTheSign) {
     using Bytes = std::vector<unsigned char>;
     const Bytes input = {1, 2, 3, 4, 5, 6, 7, 8};
     const std::tuple<RTS_I32, RTS_I32, Bytes, RTS_I32> cases[] = {
@@ -79,6 +79,11 @@ TEST_F(SysMem, ForceSwapReversesEachElement) {
         EXPECT_EQ(SysMemForceSwap(buffer.data(), elementSize, count), result) << elementSize << "x" << count;
         EXPECT_EQ(buffer, after) << elementSize << "x" << count;
         EXPECT_EQ(SysMemSwap(buffer.data(), elementSize, count), 0);
+    }
+    for (auto [a, b, sign] : {std::tuple("ab", "ac", -1), {"az", "ab", 1}, {"ab", "ab", 0}}) {
+        sysmemcmp_struct cmp{a, b, 2, 99};
+        sysmemcmp(&cmp);
+        EXPECT_EQ(cmp.result, sign) << a << " " << b;
     }
 }
 
@@ -126,7 +131,7 @@ const char* refuse_free(Calls& c) {
 RTS_RESULT code_cycle() {
     RTS_RESULT r = RES_FAILED;
     auto* code = static_cast<unsigned char*>(SysMemAllocCode("Test", 100, &r));
-    if (code == nullptr) return r;
+    if (code == nullptr || r != RES_OK) return r;
     const unsigned char returns42[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3}; // mov eax, 42; ret
     EXPECT_EQ(reinterpret_cast<int (*)()>(std::memcpy(code + 162, returns42, sizeof returns42))(), 42);
     return SysMemFreeCode("Test", code);
@@ -173,15 +178,17 @@ TEST_F(SysMem, EachFailingOsCallIsLoggedOnceAndAnswered) {
 
 constexpr RTS_SIZE kTrackerHeader = 16;
 std::map<void*, std::pair<std::string, RTS_SIZE>> g_tracked; // by handed-out address: owner, size
-RTS_RESULT g_removeResult = RES_OK;
+RTS_RESULT g_refusal = RES_OK; // what the tracker answers every request with while it is not RES_OK
 
 void* tracker_add(const char* owner, void* address, RTS_SIZE size, RTS_RESULT* pResult) {
+    if ((*pResult = g_refusal) != RES_OK) return nullptr;
     void* handed = static_cast<unsigned char*>(address) + kTrackerHeader;
     g_tracked[handed] = {owner != nullptr ? owner : "", size};
-    return *pResult = RES_OK, handed;
+    return handed;
 }
 void* tracker_remove(const char*, void* address, RTS_RESULT* pResult) {
-    if ((*pResult = g_removeResult) != RES_OK || g_tracked.erase(address) == 0) return address;
+    if ((*pResult = g_refusal) != RES_OK) return nullptr;
+    if (g_tracked.erase(address) == 0) return address; // made before the tracker came
     return static_cast<unsigned char*>(address) - kTrackerHeader;
 }
 RTS_SIZE tracker_heap(RTS_RESULT* pResult) {
@@ -206,12 +213,14 @@ TEST(SysMemTracker, EveryBlockPassesThroughTheTracker) {
     EXPECT_EQ((std::pair{SysMemGetCurrentHeapSize(&r), r}), std::pair(heapAtStart + 56, RES_OK));
     block = SysMemReallocData("Owner1", block, 100, &r);
     EXPECT_EQ(g_tracked[block].second, 116u);
-    g_removeResult = RES_NO_ACCESS; // the tracker refuses: the block stays
-    EXPECT_EQ(SysMemFreeData("Owner1", block), RES_NO_ACCESS);
-    g_removeResult = RES_OK;
+    g_refusal = RES_NO_ACCESS; // nothing is allocated, resized or freed
+    EXPECT_EQ((std::tuple{SysMemFreeData("Owner1", block), RESULT_OF(SysMemAllocData("Owner1", 8, r)),
+                          RESULT_OF(SysMemReallocData("Owner1", block, 200, r))}),
+              std::tuple(RES_NO_ACCESS, RES_NO_ACCESS, RES_NO_ACCESS));
+    g_refusal = RES_OK;
     EXPECT_EQ((std::pair{SysMemFreeData("Owner1", block), g_tracked.count(block)}),
               std::pair(RES_OK, size_t{0}));
-    void* code = SysMemAllocCode("Owner2", 100, &r);
+    void* code = SysMemAllocCode("Owner2", 97, &r); // 112 and half as much again
     EXPECT_EQ(g_tracked[code].second, 168u + kTrackerHeader);
     EXPECT_EQ(SysMemFreeCode("Owner2", code), RES_OK);
     CMExit();
