@@ -350,7 +350,6 @@ RTS_HANDLE create_static(RTS_SIZE blockSize, RTS_SIZE memSize, void* memory, RTS
     return create_in(memory, memSize, blockSize, MEM_POOL_STATIC | lockFlags, pResult);
 }
 
-/* Puts an extension area with count blocks in front of the free list and the area list. */
 /* Where an extension area's first block header lies. */
 RTS_UINTPTR first_block_of(const MemPoolArea* area) {
     return round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), kHeaderAlignment);
@@ -409,7 +408,6 @@ void push_free(PoolControlBlock* owner, MemPoolBlockHeader* h) {
     owner->FreeHead = h;
 }
 
-/* A block may be linked into a used list or given back only while it is taken. */
 /* Puts a taken block back onto its own pool's free list, under that pool's lock. */
 void give_back(MemPoolBlockHeader* h) {
     PoolControlBlock* owner = owner_of(data_of(h));
@@ -418,6 +416,7 @@ void give_back(MemPoolBlockHeader* h) {
     push_free(owner, h);
 }
 
+/* A block may be linked into a used list or given back only while it is taken. */
 bool linkable(MemPoolBlockHeader* h) {
     return load(h->State) == kTaken;
 }
