@@ -94,9 +94,12 @@ TEST_F(MemPool, BadArgumentsChangeNoList) {
         {"append twice", MemPoolAppendUsedBlock(used), RES_PARAMETER},
         {"append to a foreign pool", MemPoolAppendUsedBlockToPool(taken, foreign), RES_PARAMETER},
         {"insert after another pool's block", MemPoolInsertUsedBlock(otherUsed, taken), RES_PARAMETER},
+        {"insert into a foreign pool's list", MemPoolInsertUsedBlockToPool(used, taken, foreign),
+         RES_PARAMETER},
         {"insert after an unlisted block", MemPoolInsertUsedBlock(released, taken), RES_PARAMETER},
         {"insert a listed block", MemPoolInsertUsedBlock(used, used), RES_PARAMETER},
         {"remove an unlisted block", MemPoolRemoveUsedBlock(taken), RES_PARAMETER},
+        {"find null data", RESULT_OF(MemPoolFindBlock(pool, 0, 4, nullptr, r)), RES_PARAMETER},
         {"find past the data", RESULT_OF(MemPoolFindBlock(pool, 8, 9, used, r)), RES_PARAMETER},
         {"find beyond the block", RESULT_OF(MemPoolFindBlock(pool, 17, 0, used, r)), RES_PARAMETER},
         {"valid block of pool all ones", MemPoolIsValidBlock(RTS_INVALID_HANDLE, used), RES_PARAMETER},
@@ -133,14 +136,18 @@ TEST_F(MemPool, DeleteAndCleanupReportListedBlocksAsLeaks) {
     EXPECT_EQ(RESULT_OF(MemPoolFindBlock(pool, 0, 3, "gam", r)), RES_PARAMETER);
     ASSERT_EQ(MemPoolDelete(pool, "Leaker"), RES_OK);
     EXPECT_EQ(testlog::count_starting("**** Pool leak: Cmp=Leaker, hPool=0x"), 2);
-    for (const auto& t : testlog::texts()) EXPECT_NE(t.find("Size=24"), std::string::npos) << t;
+    for (const LogEntry& e : testlog::entries()) // as (0, 30, LOG_DEBUG, 1, 0, ...)
+        EXPECT_TRUE(std::string(e.InfoText).find("Size=24") != std::string::npos &&
+                    e.CmpId == CMPID_CmpMemPool && e.ClassId == LOG_DEBUG && e.ErrorId == 1)
+            << e.InfoText;
 
     // Cleanup frees the heap extension: its listed block is reported and unlinked.
     pool = MemPoolCreateStatic(16, 64 + 40, g_area, nullptr);
     MemPoolExtendDynamic(pool, "Test", 2);
-    void *inExtension = MemPoolGetBlock(pool, nullptr), *inArea = nullptr;
-    while (void* b = MemPoolGetBlock(pool, nullptr)) inArea = b;
+    void *inExtension = MemPoolGetBlock(pool, nullptr), *spare = MemPoolGetBlock(pool, nullptr);
+    void* inArea = MemPoolGetBlock(pool, nullptr);
     for (void* b : {inExtension, inArea}) MemPoolAppendUsedBlock(b);
+    MemPoolPutBlock(spare); // a free block in the extension
     LogEarlyBufferClear();
     ASSERT_EQ(MemPoolCleanup(pool, "Test", 1), RES_OK);
     EXPECT_EQ(testlog::count_starting("**** Pool leak"), 1);
@@ -233,7 +240,7 @@ TEST_F(MemPool, HashedBlocksGetConsecutiveKeys) {
     for (int i = 0; i < 3; ++i) tables[i] = MemPoolCreateHashTable2(pool, 5, buckets[i], "Test", &created[i]);
     EXPECT_EQ(std::vector(created, created + 3), std::vector(3, RES_OK));
     RTS_HANDLE table = tables[2];
-    EXPECT_EQ(MemPoolGetBlockHashed(table, 0, nullptr), 1u);
+    EXPECT_EQ((std::pair{MemPoolGetBlockHashed(table, 0, &created[0]), created[0]}), std::pair(1u, RES_OK));
     EXPECT_EQ(RESULT_OF(MemPoolGetBlockHashed(table, 0, r)), RES_INVALID_HANDLE); // empty, no growth
     EXPECT_EQ(MemPoolGetBlockHashed2(table, 2, 8, nullptr), 3u);
     auto* block = static_cast<RTS_UI32*>(MemPoolGetBlockByHash(table, 3, nullptr));

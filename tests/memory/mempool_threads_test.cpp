@@ -119,7 +119,7 @@ TEST_F(MemPoolThreads, LockFreeReadersNeverSeeAReleasedBlock) {
 TEST_F(MemPoolThreads, EachHashedKeyIsRemovedOnce) {
     RTS_HANDLE pool = MemPoolCreateDynamic("Threads", 4, 16, nullptr);
     RTS_HANDLE table = MemPoolCreateHashTable(pool, 3, "Threads", nullptr);
-    constexpr RTS_UI32 kNone = 0, kKeys = 1000;
+    constexpr RTS_UI32 kNone = 0, kKeys = 500;
     std::atomic<RTS_UI32> published{kNone};
     std::atomic<int> removed{0}, failures{0};
     std::atomic<bool> stop{false};

@@ -74,6 +74,9 @@ protected:
 
 TEST_F(MemPoolLockTrace, RegistersOnlyTheConfiguredPoolAndOnce) {
     EXPECT_EQ(g_trace.packet, "MemPoolLock: Traced 2000 65568");
+    EXPECT_EQ(std::pair(MemPoolLockTraceRegister(RTS_INVALID_HANDLE, "Traced"),
+                        MemPoolLockTraceRegister(pool_, nullptr)),
+              std::pair(RES_PARAMETER, RES_PARAMETER));
     RTS_HANDLE other = MemPoolCreateDynamic("Test", 1, 16, nullptr);
     EXPECT_EQ(std::pair(MemPoolLockTraceRegister(pool_, "Traced"), MemPoolLockTraceRegister(other, "Other")),
               std::pair(RES_OK, RES_ALREADY));
