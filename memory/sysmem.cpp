@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "cm/rts_common.h"
 #include "cm.h"
@@ -20,27 +21,24 @@ using rts::report;
 
 namespace sysmem_os {
 namespace {
-std::atomic<const Calls*> g_override{nullptr};
+sys_os::CallTable<Calls> g_calls;
 } // namespace
 
 const Calls& calls() {
-    const Calls* fake = g_override.load(std::memory_order_acquire);
-    return fake != nullptr ? *fake : platform_calls();
+    return g_calls.get(platform_calls());
 }
 
 void set_calls(const Calls* fake) {
-    g_override.store(fake, std::memory_order_release);
+    g_calls.set(fake);
 }
 
 } // namespace sysmem_os
 
 namespace {
 
-/* Runs one platform call; a failure is logged under SysMem's id and answered with false. */
-template <class F, class... Args> bool os_call(const sysmem_os::Call<F>& call, Args... args) {
-    const rts::OsError error = call.run(args...);
-    if (error != rts::kOsOk) rts::log_os_error(CMPID_SysMem, call.name, nullptr, error);
-    return error == rts::kOsOk;
+/* Runs one platform call; a failure is logged once under SysMem's id and answered with false. */
+template <class Fn, class... Args> bool os_call(const sys_os::OsCall<Fn>& call, Args&&... args) {
+    return sys_os::os_call(CMPID_SysMem, call, std::forward<Args>(args)...) == rts::kOsOk;
 }
 
 const sysmem_os::Calls& os() {

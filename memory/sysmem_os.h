@@ -9,29 +9,23 @@
 #ifndef SYSMEM_OS_H
 #define SYSMEM_OS_H
 
-#include "cm/rts_common.h"
 #include "rts_types.h"
+#include "sys/os_call.h"
 
 namespace sysmem_os {
 
-/* One operating-system call and its name on this platform. */
-template <class F> struct Call {
-    F run;
-    const char* name;
-};
-
 struct Calls {
     /* Zeroed, committed pages for size bytes. */
-    Call<rts::OsError (*)(RTS_SIZE size, bool executable, void** pPages)> pages_alloc;
+    sys_os::OsCall<rts::OsError (*)(RTS_SIZE size, bool executable, void** pPages)> pages_alloc;
     /* Releases a whole region from pages_alloc; an address that starts none is an error. */
-    Call<rts::OsError (*)(void* address)> pages_free;
+    sys_os::OsCall<rts::OsError (*)(void* address)> pages_free;
     /* Keeps the region's first size bytes in physical memory. */
-    Call<rts::OsError (*)(void* address, RTS_SIZE size)> pages_lock;
+    sys_os::OsCall<rts::OsError (*)(void* address, RTS_SIZE size)> pages_lock;
     /* Unlocks the whole region that starts at address, its size as the platform knows it. */
-    Call<rts::OsError (*)(void* address)> pages_unlock;
+    sys_os::OsCall<rts::OsError (*)(void* address)> pages_unlock;
     /* Whether every byte of [address, address + size) can be read (size at least 1). An
      * unreadable range is an answer, not an error. */
-    Call<rts::OsError (*)(const void* address, RTS_SIZE size, bool* pReadable)> readable;
+    sys_os::OsCall<rts::OsError (*)(const void* address, RTS_SIZE size, bool* pReadable)> readable;
 };
 
 /* This platform's table (sys/posix, sys/win32). */

@@ -7,6 +7,7 @@
 #include "cmpsettings.h"
 #include "memory/sysmem_os.h"
 #include "memory_fixture.h"
+#include "os_seam.h"
 #include "sysmem.h"
 
 namespace {
@@ -108,12 +109,12 @@ void* g_refused = nullptr;               // the region whose release a fake refu
 // The platform's calls, counting the regions handed out and released.
 Calls counting() {
     Calls c = sysmem_os::platform_calls();
-    c.pages_alloc.run = [](RTS_SIZE size, bool executable, void** pPages) {
-        const rts::OsError e = sysmem_os::platform_calls().pages_alloc.run(size, executable, pPages);
+    c.pages_alloc.fn = [](RTS_SIZE size, bool executable, void** pPages) {
+        const rts::OsError e = sysmem_os::platform_calls().pages_alloc.fn(size, executable, pPages);
         return g_live += e == rts::kOsOk, e;
     };
-    c.pages_free.run = [](void* address) {
-        const rts::OsError e = sysmem_os::platform_calls().pages_free.run(address);
+    c.pages_free.fn = [](void* address) {
+        const rts::OsError e = sysmem_os::platform_calls().pages_free.fn(address);
         return g_live -= e == rts::kOsOk, e;
     };
     return c;
@@ -121,9 +122,9 @@ Calls counting() {
 
 // Makes one call of a table fail and names it.
 #define FAILING(call)                                                                                        \
-    [](Calls& c) { return c.call.run = [](auto...) -> rts::OsError { return kInjected; }, c.call.name; }
+    [](Calls& c) { return c.call.fn = [](auto...) -> rts::OsError { return kInjected; }, c.call.name; }
 const char* refuse_free(Calls& c) {
-    c.pages_free.run = [](void* address) -> rts::OsError { return g_refused = address, kInjected; };
+    c.pages_free.fn = [](void* address) -> rts::OsError { return g_refused = address, kInjected; };
     return c.pages_free.name;
 }
 
@@ -161,10 +162,11 @@ TEST_F(SysMem, EachFailingOsCallIsLoggedOnceAndAnswered) {
         g_live = 0;
         g_refused = nullptr;
         LogEarlyBufferClear();
-        sysmem_os::set_calls(&fake);
-        EXPECT_EQ(run(), expected);
-        sysmem_os::set_calls(nullptr);
-        if (g_refused != nullptr) counting().pages_free.run(g_refused);
+        {
+            testseam::Use<Calls, sysmem_os::set_calls> use(fake);
+            EXPECT_EQ(run(), expected);
+        }
+        if (g_refused != nullptr) counting().pages_free.fn(g_refused);
         EXPECT_EQ(g_live, 0); // every region released, by SysMem or, where the fake refused, here
         std::vector<std::pair<RTS_UI32, std::string>> logged; // a real failure beside it may be logged too
         for (const LogEntry& e : testlog::entries())
