@@ -106,6 +106,7 @@ TEST_F(MemPool, BadArgumentsChangeNoList) {
         {"release blocks of all ones", MemPoolReleaseBlocks(RTS_INVALID_HANDLE, 0, nullptr), RES_PARAMETER},
         {"lock null", MemPoolLock(nullptr), RES_PARAMETER},
         {"lock a block of no pool", MemPoolLockBlock(stray), RES_PARAMETER},
+        {"unlock a block of no pool", MemPoolUnlockBlock(stray), RES_PARAMETER},
         {"reader leaves without entering", MemPoolReleaseRef_LF(pool), RES_FAILED},
         {"lock-free removal of null", MemPoolRemoveUsedBlockFromPool_LF(nullptr, pool), RES_PARAMETER},
         {"lock-free give back of a free block", MemPoolPutBlock_LF(released, nullptr), RES_PARAMETER},
