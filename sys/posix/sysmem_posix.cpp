@@ -82,54 +82,73 @@ Probe probe_pipe(RTS_UINTPTR first, RTS_UINTPTR last) {
     return result;
 }
 
-} // namespace
+rts::OsError last_error() {
+    return static_cast<rts::OsError>(errno);
+}
 
-namespace sysmem_os {
-
-void* pages_alloc(RTS_SIZE size, bool executable) {
+rts::OsError pages_alloc(RTS_SIZE size, bool executable, void** pPages) {
     const RTS_SIZE length = (size + page_size() - 1) & ~(page_size() - 1);
-    if (length < size) return nullptr;
+    if (length < size) return ENOMEM;
     const int protection = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
     void* pages = mmap(nullptr, length, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pages == MAP_FAILED) return nullptr;
+    if (pages == MAP_FAILED) return last_error();
     try {
         std::lock_guard<std::mutex> guard(g_regionLock);
         g_regions[pages] = length;
     } catch (...) {
         munmap(pages, length);
-        return nullptr;
+        return ENOMEM;
     }
-    return pages;
+    *pPages = pages;
+    return rts::kOsOk;
 }
 
-bool pages_free(void* address) {
+rts::OsError pages_free(void* address) {
     RTS_SIZE length = 0;
     {
         std::lock_guard<std::mutex> guard(g_regionLock);
         auto it = g_regions.find(address);
-        if (it == g_regions.end()) return false;
+        if (it == g_regions.end()) return EINVAL;
         length = it->second;
         g_regions.erase(it);
     }
-    return munmap(address, length) == 0;
+    return munmap(address, length) == 0 ? rts::kOsOk : last_error();
 }
 
-bool pages_lock(void* address, RTS_SIZE size) {
-    return mlock(address, size) == 0;
+rts::OsError pages_lock(void* address, RTS_SIZE size) {
+    return mlock(address, size) == 0 ? rts::kOsOk : last_error();
 }
 
-void pages_unlock(void* address) {
+rts::OsError pages_unlock(void* address) {
     const RTS_SIZE length = region_size(address);
-    if (length != 0) munlock(address, length);
+    if (length == 0) return EINVAL;
+    return munlock(address, length) == 0 ? rts::kOsOk : last_error();
 }
 
-bool readable(const void* address, RTS_SIZE size) {
+/* Only a pipe that cannot be made is an error; an unreadable byte is the answer. */
+rts::OsError readable(const void* address, RTS_SIZE size, bool* pReadable) {
     const auto first = reinterpret_cast<RTS_UINTPTR>(address);
     const RTS_UINTPTR last = first + (size - 1);
-    if (last < first) return false;
+    *pReadable = false;
+    if (last < first) return rts::kOsOk;
     Probe probe = probe_vm_readv(first, last);
     if (probe == Probe::Unavailable) probe = probe_pipe(first, last);
-    return probe == Probe::Readable;
+    if (probe == Probe::Unavailable) return last_error();
+    *pReadable = probe == Probe::Readable;
+    return rts::kOsOk;
+}
+
+constexpr sysmem_os::Calls kCalls = {
+    {pages_alloc, "mmap"},     {pages_free, "munmap"}, {pages_lock, "mlock"},
+    {pages_unlock, "munlock"}, {readable, "pipe"},
+};
+
+} // namespace
+
+namespace sysmem_os {
+
+const Calls& platform_calls() {
+    return kCalls;
 }
 
 } // namespace sysmem_os
