@@ -37,8 +37,8 @@ void set_calls(const Calls* fake) {
 namespace {
 
 /* Runs one platform call; a failure is logged once under SysMem's id and answered with false. */
-template <class Fn, class... Args> bool os_call(const sys_os::OsCall<Fn>& call, Args&&... args) {
-    return sys_os::os_call(CMPID_SysMem, call, std::forward<Args>(args)...) == rts::kOsOk;
+template <class Fn, class... Args> bool os_call(Fn fn, Args&&... args) {
+    return sys_os::call(CMPID_SysMem, nullptr, fn, std::forward<Args>(args)...) == rts::kOsOk;
 }
 
 const sysmem_os::Calls& os() {

@@ -6,9 +6,7 @@
 
 namespace {
 
-rts::OsError last_error() {
-    return static_cast<rts::OsError>(GetLastError());
-}
+using sys_os::failed;
 
 bool readable_protection(DWORD protect) {
     if ((protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0) return false;
@@ -17,33 +15,34 @@ bool readable_protection(DWORD protect) {
     return (protect & kReadable) != 0;
 }
 
-rts::OsError pages_alloc(RTS_SIZE size, bool executable, void** pPages) {
+rts::OsError pages_alloc(RTS_SIZE size, bool executable, void** pPages, const char** pCall) {
     void* pages = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE,
                                executable ? PAGE_EXECUTE_READWRITE : PAGE_READWRITE);
-    if (pages == nullptr) return last_error();
+    if (pages == nullptr) return failed("VirtualAlloc", GetLastError(), pCall);
     *pPages = pages;
     return rts::kOsOk;
 }
 
-rts::OsError pages_free(void* address) {
+rts::OsError pages_free(void* address, const char** pCall) {
     MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(address, &info, sizeof info) == 0) return last_error();
-    if (info.AllocationBase != address) return ERROR_INVALID_ADDRESS;
-    return VirtualFree(address, 0, MEM_RELEASE) ? rts::kOsOk : last_error();
+    if (VirtualQuery(address, &info, sizeof info) == 0) return failed("VirtualQuery", GetLastError(), pCall);
+    if (info.AllocationBase != address) return failed("VirtualFree", ERROR_INVALID_ADDRESS, pCall);
+    return VirtualFree(address, 0, MEM_RELEASE) ? rts::kOsOk : failed("VirtualFree", GetLastError(), pCall);
 }
 
-rts::OsError pages_lock(void* address, RTS_SIZE size) {
-    return VirtualLock(address, size) ? rts::kOsOk : last_error();
+rts::OsError pages_lock(void* address, RTS_SIZE size, const char** pCall) {
+    return VirtualLock(address, size) ? rts::kOsOk : failed("VirtualLock", GetLastError(), pCall);
 }
 
-rts::OsError pages_unlock(void* address) {
+rts::OsError pages_unlock(void* address, const char** pCall) {
     MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(address, &info, sizeof info) == 0) return last_error();
-    return VirtualUnlock(address, info.RegionSize) ? rts::kOsOk : last_error();
+    if (VirtualQuery(address, &info, sizeof info) == 0) return failed("VirtualQuery", GetLastError(), pCall);
+    return VirtualUnlock(address, info.RegionSize) ? rts::kOsOk
+                                                   : failed("VirtualUnlock", GetLastError(), pCall);
 }
 
 /* An address the query does not know lies outside this process's memory: not readable. */
-rts::OsError readable(const void* address, RTS_SIZE size, bool* pReadable) {
+rts::OsError readable(const void* address, RTS_SIZE size, bool* pReadable, const char**) {
     *pReadable = false;
     auto at = reinterpret_cast<RTS_UINTPTR>(address);
     const RTS_UINTPTR last = at + (size - 1);
@@ -60,10 +59,7 @@ rts::OsError readable(const void* address, RTS_SIZE size, bool* pReadable) {
     return rts::kOsOk;
 }
 
-constexpr sysmem_os::Calls kCalls = {
-    {pages_alloc, "VirtualAlloc"},   {pages_free, "VirtualFree"}, {pages_lock, "VirtualLock"},
-    {pages_unlock, "VirtualUnlock"}, {readable, "VirtualQuery"},
-};
+constexpr sysmem_os::Calls kCalls = {pages_alloc, pages_free, pages_lock, pages_unlock, readable};
 
 } // namespace
 

@@ -7,7 +7,7 @@
 #include "cmpsettings.h"
 #include "memory/sysmem_os.h"
 #include "memory_fixture.h"
-#include "os_seam.h"
+#include "seam_fault.h"
 #include "sysmem.h"
 
 namespace {
@@ -101,32 +101,8 @@ TEST_F(SysMem, AreasOfEachKindAreFreedOnce) {
 
 // ---- faults at the operating-system seam ------------------------------------------------------
 
-using sysmem_os::Calls;
-constexpr rts::OsError kInjected = 4242; // any code: it must reach the log unchanged
-int g_live = 0;                          // regions the platform handed out and did not release
-void* g_refused = nullptr;               // the region whose release a fake refused
-
-// The platform's calls, counting the regions handed out and released.
-Calls counting() {
-    Calls c = sysmem_os::platform_calls();
-    c.pages_alloc.fn = [](RTS_SIZE size, bool executable, void** pPages) {
-        const rts::OsError e = sysmem_os::platform_calls().pages_alloc.fn(size, executable, pPages);
-        return g_live += e == rts::kOsOk, e;
-    };
-    c.pages_free.fn = [](void* address) {
-        const rts::OsError e = sysmem_os::platform_calls().pages_free.fn(address);
-        return g_live -= e == rts::kOsOk, e;
-    };
-    return c;
-}
-
-// Makes one call of a table fail and names it.
-#define FAILING(call)                                                                                        \
-    [](Calls& c) { return c.call.fn = [](auto...) -> rts::OsError { return kInjected; }, c.call.name; }
-const char* refuse_free(Calls& c) {
-    c.pages_free.fn = [](void* address) -> rts::OsError { return g_refused = address, kInjected; };
-    return c.pages_free.name;
-}
+using C = sysmem_os::Calls;
+enum { kAlloc, kFree, kLock, kUnlock, kReadable };
 
 // Code memory of the grown size (100 bytes give 168) that executes, given back.
 RTS_RESULT code_cycle() {
@@ -142,37 +118,33 @@ RTS_RESULT area_cycle() {
     void* area = SysMemAllocArea("Test", SYSMEM_AREA_DATA, 5000, &r);
     return area != nullptr ? SysMemFreeArea("Test", area) : r;
 }
+RTS_RESULT probe() {
+    int readable = 0;
+    return SysMemIsValidPointer(&readable, sizeof readable, 0);
+}
 
+// Each platform call failing in turn: the documented result, one log line under SysMem's id
+// with the OS error, and every region the platform handed out released again (a release that
+// reports an error after it happened counts as released).
 TEST_F(SysMem, EachFailingOsCallIsLoggedOnceAndAnswered) {
-    const std::tuple<const char* (*)(Calls&), RTS_RESULT (*)(), RTS_RESULT> cases[] = {
-        {FAILING(pages_alloc), code_cycle, RES_NOMEMORY},
-        {FAILING(pages_alloc), area_cycle, RES_NOMEMORY},
-        {FAILING(pages_lock), code_cycle, RES_OK},
-        {FAILING(pages_lock), area_cycle, RES_OK},
-        {FAILING(pages_unlock), code_cycle, RES_OK},
-        {FAILING(pages_unlock), area_cycle, RES_OK},
-        {refuse_free, code_cycle, RES_FAILED},
-        {refuse_free, area_cycle, RES_OK},
-        {FAILING(readable), [] { return SysMemIsValidPointer(&g_live, 4, 0); }, RES_FAILED},
+    const seamfault::Fault fails{4242}, failsAfter{4242, seamfault::kEveryCall, true};
+    const std::tuple<int, seamfault::Fault, RTS_RESULT (*)(), RTS_RESULT> rows[] = {
+        {kAlloc, fails, code_cycle, RES_NOMEMORY},   {kAlloc, fails, area_cycle, RES_NOMEMORY},
+        {kLock, fails, code_cycle, RES_OK},          {kLock, fails, area_cycle, RES_OK},
+        {kUnlock, fails, code_cycle, RES_OK},        {kUnlock, fails, area_cycle, RES_OK},
+        {kFree, failsAfter, code_cycle, RES_FAILED}, {kFree, failsAfter, area_cycle, RES_OK},
+        {kReadable, fails, probe, RES_FAILED},
     };
-    for (auto [fail, run, expected] : cases) {
-        Calls fake = counting();
-        const std::string name = fail(fake);
-        SCOPED_TRACE(name);
-        g_live = 0;
-        g_refused = nullptr;
+    for (const auto& [entry, fault, run, expected] : rows) {
+        SCOPED_TRACE(entry);
+        seamfault::Injector<C, &C::pages_alloc, &C::pages_free, &C::pages_lock, &C::pages_unlock,
+                            &C::readable>
+            injector(sysmem_os::platform_calls(), sysmem_os::set_calls);
+        injector.fail(entry, fault);
         LogEarlyBufferClear();
-        {
-            testseam::Use<Calls, sysmem_os::set_calls> use(fake);
-            EXPECT_EQ(run(), expected);
-        }
-        if (g_refused != nullptr) counting().pages_free.fn(g_refused);
-        EXPECT_EQ(g_live, 0); // every region released, by SysMem or, where the fake refused, here
-        std::vector<std::pair<RTS_UI32, std::string>> logged; // a real failure beside it may be logged too
-        for (const LogEntry& e : testlog::entries())
-            if (e.ErrorId == kInjected)
-                logged.emplace_back(e.CmpId, std::string(e.InfoText, name.size() + 7));
-        EXPECT_EQ(logged, (decltype(logged){{CMPID_SysMem, name + " failed"}}));
+        EXPECT_EQ(run(), expected);
+        EXPECT_EQ(seamfault::injected_lines(CMPID_SysMem), std::vector{seamfault::line(fault.error)});
+        EXPECT_EQ(injector.succeeded(kAlloc), injector.calls(kFree));
     }
 }
 
