@@ -19,21 +19,6 @@
 
 using rts::report;
 
-namespace sysmem_os {
-namespace {
-sys_os::CallTable<Calls> g_calls;
-} // namespace
-
-const Calls& calls() {
-    return g_calls.get(platform_calls());
-}
-
-void set_calls(const Calls* fake) {
-    g_calls.set(fake);
-}
-
-} // namespace sysmem_os
-
 namespace {
 
 /* Runs one platform call; a failure is logged once under SysMem's id and answered with false. */

@@ -30,8 +30,12 @@ struct Calls {
 /* This platform's table (sys/posix, sys/win32). */
 const Calls& platform_calls();
 /* The table in use, and the override for tests. */
-const Calls& calls();
-void set_calls(const Calls* fake);
+inline const Calls& calls() {
+    return sys_os::current(platform_calls());
+}
+inline void set_calls(const Calls* fake) {
+    sys_os::replace(fake);
+}
 
 } // namespace sysmem_os
 

@@ -15,18 +15,17 @@
 namespace sys_os {
 
 /* The table of calls a seam's core uses: the platform's own, unless a test put its table in
- * place (null puts the platform's back). */
-template <typename Calls> class CallTable {
-public:
-    const Calls& get(const Calls& platform) const {
-        const Calls* fake = fake_.load(std::memory_order_acquire);
-        return fake != nullptr ? *fake : platform;
-    }
-    void set(const Calls* fake) { fake_.store(fake, std::memory_order_release); }
+ * place with replace (null puts the platform's back). One holder for each seam's table type. */
+template <typename Calls> inline std::atomic<const Calls*> g_replacement{nullptr};
 
-private:
-    std::atomic<const Calls*> fake_{nullptr};
-};
+template <typename Calls> const Calls& current(const Calls& platform) {
+    const Calls* fake = g_replacement<Calls>.load(std::memory_order_acquire);
+    return fake != nullptr ? *fake : platform;
+}
+
+template <typename Calls> void replace(const Calls* fake) {
+    g_replacement<Calls>.store(fake, std::memory_order_release);
+}
 
 /* For the platform side: names the platform call that failed and hands its error on, e.g.
  * `return failed("shm_open", errno, pCall);`. */

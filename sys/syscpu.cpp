@@ -59,8 +59,6 @@ constexpr int kAppGetApplicationByAreaAddress = import_index("AppGetApplicationB
 static_assert(kAppGetApplicationByAreaAddress >= 0);
 RTS_VOID_FCTPTR g_imports[kImportCount] = {};
 
-sys_os::CallTable<syscpu_os::Calls> g_calls;
-
 /* Parameter blocks up to this size are copied into the caller's stack frame; larger ones into a
  * heap block, which behaves the same for the called function. */
 constexpr RTS_SIZE kStackAreaSize = 4096;
@@ -226,18 +224,6 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 }
 
 } // namespace
-
-namespace syscpu_os {
-
-const Calls& calls() {
-    return g_calls.get(platform_calls());
-}
-
-void set_calls(const Calls* fake) {
-    g_calls.set(fake);
-}
-
-} // namespace syscpu_os
 
 extern "C" RTS_RESULT SysCpuHandling__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_SysCpuHandling, export_functions, nullptr, CMComponentVersion,

@@ -21,8 +21,12 @@ struct Calls {
 /* The platform's own table. */
 const Calls& platform_calls();
 /* The table in use, and its replacement (null puts the platform's back). */
-const Calls& calls();
-void set_calls(const Calls* fake);
+inline const Calls& calls() {
+    return sys_os::current(platform_calls());
+}
+inline void set_calls(const Calls* fake) {
+    sys_os::replace(fake);
+}
 
 /* Frame pointer and stack pointer of the frame `skip` levels above the function that calls
  * capture_frame (skip 0: that function itself), as they are at the call it made. False when the

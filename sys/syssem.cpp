@@ -24,8 +24,6 @@ namespace {
 constexpr const char* kOwner = "SysSem";
 constexpr RTS_SIZE kDescriptionSize = 255;
 
-sys_os::CallTable<syssem_os::Calls> g_calls;
-
 struct SemRecord {
     std::atomic<RTS_UI32> holder{0}; /* thread id of the holder, 0 while free */
     RTS_UI32 depth = 0;              /* levels entered by the holder; changed only under the lock */
@@ -162,14 +160,6 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
 }
 
 } // namespace
-
-const syssem_os::Calls& syssem_os::calls() {
-    return g_calls.get(platform_calls());
-}
-
-void syssem_os::set_calls(const Calls* fake) {
-    g_calls.set(fake);
-}
 
 extern "C" RTS_RESULT SysSem__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_SysSem, export_functions, nullptr, CMComponentVersion,

@@ -20,7 +20,6 @@ constexpr const char* kOwner = "SysSemProcess";
 constexpr const char kGlobalPrefix[] = "Global\\";
 constexpr RTS_SIZE kGlobalPrefixLength = sizeof kGlobalPrefix - 1;
 
-sys_os::CallTable<syssemprocess_os::Calls> g_calls;
 bool g_secured = false;
 
 /* Makes a platform call about the object named (null: none); a failure is logged. */
@@ -74,14 +73,6 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
 }
 
 } // namespace
-
-const syssemprocess_os::Calls& syssemprocess_os::calls() {
-    return g_calls.get(platform_calls());
-}
-
-void syssemprocess_os::set_calls(const Calls* fake) {
-    g_calls.set(fake);
-}
 
 extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_SysSemProcess, export_functions, nullptr, CMComponentVersion,

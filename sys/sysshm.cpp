@@ -48,7 +48,6 @@ RTS_HANDLE g_lock = RTS_INVALID_HANDLE; /* valid from CH_INIT_SYSTEM to CH_EXIT_
 RTS_HANDLE g_pool = RTS_INVALID_HANDLE; /* the record pool, over the same span */
 bool g_sessions = false;
 bool g_secured = false;
-sys_os::CallTable<sysshm_os::Calls> g_calls;
 
 bool initialised() {
     return g_lock != RTS_INVALID_HANDLE && g_pool != RTS_INVALID_HANDLE;
@@ -435,14 +434,6 @@ RTS_RESULT delete_instance(void* instance) {
 }
 
 } // namespace
-
-const sysshm_os::Calls& sysshm_os::calls() {
-    return g_calls.get(platform_calls());
-}
-
-void sysshm_os::set_calls(const Calls* fake) {
-    g_calls.set(fake);
-}
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit) {
     RTS_RESULT r =

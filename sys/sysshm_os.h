@@ -63,9 +63,13 @@ struct Calls {
 /* The table of this platform (sys/posix or sys/win32). */
 const Calls& platform_calls();
 /* The table in use: a fake put in place by set_calls, else the platform's. */
-const Calls& calls();
+inline const Calls& calls() {
+    return sys_os::current(platform_calls());
+}
 /* Puts a fake table in place; null restores the platform's. */
-void set_calls(const Calls* fake);
+inline void set_calls(const Calls* fake) {
+    sys_os::replace(fake);
+}
 
 } // namespace sysshm_os
 

@@ -75,7 +75,6 @@ enum class MsSource {
  * counter's frequency (kFrequencyUnread until read, 0 when there is no counter). A second
  * thread reading at the same first moment at worst asks the platform twice. */
 constexpr RTS_UI64 kFrequencyUnread = ~RTS_UI64{0};
-sys_os::CallTable<systime_os::Calls> g_calls;
 std::atomic<MsSource> g_source{MsSource::Unchosen};
 std::atomic<RTS_UI64> g_frequency{kFrequencyUnread};
 
@@ -181,12 +180,8 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 
 namespace systime_os {
 
-const Calls& calls() {
-    return g_calls.get(platform_calls());
-}
-
 void set_calls(const Calls* fake) {
-    g_calls.set(fake);
+    sys_os::replace(fake);
     g_source.store(MsSource::Unchosen);
     g_frequency.store(kFrequencyUnread);
     g_lastTick.store(0);

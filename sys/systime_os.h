@@ -33,7 +33,9 @@ const Calls& platform_calls();
 /* The table in use, and its replacement (null puts the platform's back). A replacement also
  * forgets the chosen millisecond source and the counter's frequency, so the next reading
  * chooses again through the new table. */
-const Calls& calls();
+inline const Calls& calls() {
+    return sys_os::current(platform_calls());
+}
 void set_calls(const Calls* fake);
 
 } // namespace systime_os

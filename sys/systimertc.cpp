@@ -28,8 +28,6 @@ constexpr RTS_I32 kNoZoneSuffix = 0x7FFFFFFF;
 constexpr RTS_UI16 kDaysBeforeMonth[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 constexpr RTS_UI16 kDaysInMonth[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-sys_os::CallTable<systimertc_os::Calls> g_calls;
-
 /* Makes a platform call; a failure is logged. */
 template <typename Fn, typename... Args> rts::OsError os_call(Fn fn, Args... args) {
     return sys_os::call(CMPID_SysTimeRtc, nullptr, fn, args...);
@@ -258,18 +256,6 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 }
 
 } // namespace
-
-namespace systimertc_os {
-
-const Calls& calls() {
-    return g_calls.get(platform_calls());
-}
-
-void set_calls(const Calls* fake) {
-    g_calls.set(fake);
-}
-
-} // namespace systimertc_os
 
 extern "C" RTS_RESULT SysTimeRtc__Entry(ComponentInitRecord* pInit) {
     if (os_call(systimertc_os::calls().load_zone_names) != rts::kOsOk)

@@ -88,8 +88,12 @@ struct Calls {
 /* The platform's own table. */
 const Calls& platform_calls();
 /* The table in use, and its replacement (null puts the platform's back). */
-const Calls& calls();
-void set_calls(const Calls* fake);
+inline const Calls& calls() {
+    return sys_os::current(platform_calls());
+}
+inline void set_calls(const Calls* fake) {
+    sys_os::replace(fake);
+}
 
 } // namespace systimertc_os
 
