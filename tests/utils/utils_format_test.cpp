@@ -122,7 +122,8 @@ TEST(CMUtlLtoa, WritesWhatToCharsWritesOrNothing) {
 TEST(CMUtlVersion, ReadsAsSscanfAndWritesAsSnprintf) {
     static const char* const kPieces[] = {"1", "9", "23", "0", "300", ".", ".",
                                           ".", " ", "\t", "-", "+",   "x"};
-    static const char* const kFixed[] = {"3.5.21.10", "3.5.21", "1.2.3.x", "1.2.3.\t4", "255.128.-1.300"};
+    static const char* const kFixed[] = {"3.5.21.10", "3.5.21",         "1.2.3.x",
+                                         "1.2.3.\t4", "255.128.-1.300", "+1. 2.+3.\n4"};
     const std::regex tooLong("[0-9]{7}"); // numbers that do not fit an int are left out
     std::mt19937 rng(9);
     for (std::size_t round = 0; round < 3000; ++round) {
