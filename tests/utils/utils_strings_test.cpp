@@ -23,10 +23,8 @@ template <typename Char> struct Guarded {
     Guarded(std::size_t size, const std::basic_string<Char>& initial)
         : size(size), units(size + 4, Char('#')) {
         std::fill_n(units.begin(), size, Char('z'));
-        if (initial.size() < size)
-            std::copy(initial.c_str(), initial.c_str() + initial.size() + 1, units.begin());
+        if (initial.size() < size) std::copy_n(initial.c_str(), initial.size() + 1, units.begin());
     }
-    Char* data() { return units.data(); }
     // The text up to its terminator, or the whole buffer and its guard when that was lost.
     std::basic_string<Char> text() const {
         return units.find_first_not_of(Char('#'), size) == units.npos ? units.c_str() : units;
@@ -63,22 +61,27 @@ TEST(CMUtlStr, CopiesAndAppendsWhatFitsAtEverySize) {
                 const std::string dest = std::string("xyz").substr(0, std::min(n % 4, size - 1));
                 const bool fits = src.size() < size, catFits = dest.size() + src.size() < size;
                 Guarded<char> cpy(size, "stale"), ncpy(size, "stale"), cat(size, dest);
-                EXPECT_EQ(CMUtlSafeStrCpy(cpy.data(), size, src.c_str()), fits ? RES_OK : RES_BUFFERSIZE);
-                EXPECT_EQ(CMUtlSafeStrNCpy(ncpy.data(), size, src.c_str(), n),
+                EXPECT_EQ(CMUtlSafeStrCpy(cpy.units.data(), size, src.c_str()),
+                          fits ? RES_OK : RES_BUFFERSIZE);
+                EXPECT_EQ(CMUtlSafeStrNCpy(ncpy.units.data(), size, src.c_str(), n),
                           size < n ? RES_BUFFERSIZE : RES_OK);
-                EXPECT_EQ(CMUtlSafeStrCat(cat.data(), size, src.c_str()), catFits ? RES_OK : RES_BUFFERSIZE);
+                EXPECT_EQ(CMUtlSafeStrCat(cat.units.data(), size, src.c_str()),
+                          catFits ? RES_OK : RES_BUFFERSIZE);
                 EXPECT_EQ(cpy.text(), src.substr(0, size - 1));
                 EXPECT_EQ(ncpy.text(), src.substr(0, std::min(n, size - 1)));
                 EXPECT_EQ(cat.text(), (dest + src).substr(0, size - 1));
 
                 const std::u16string wdest = wide(dest), wn = wsrc.substr(0, std::min(n, size - 1));
                 Guarded<char16_t> w(size, u"stale"), cw(size, u"stale"), wnc(size, u"stale"),
-                    cwnc(size, u"stale"), wcat(size, wdest), cwcat(size, wdest);
-                EXPECT_EQ(CMUtlwstrcpy(w.data(), size, wsrc.c_str()), fits ? RES_OK : RES_BUFFERSIZE);
-                EXPECT_EQ(CMUtlcwstrcpy(cw.data(), size, wsrc.c_str()), RES_OK); // a cut is not reported
-                EXPECT_EQ(CMUtlwstrncpy(wnc.data(), size, wsrc.c_str(), n), wn.size() == n ? 0u : 1u);
-                EXPECT_EQ(CMUtlwstrcat(wcat.data(), size, wsrc.c_str()), catFits ? RES_OK : RES_BUFFERSIZE);
-                EXPECT_EQ(CMUtlcwstrcat(cwcat.data(), size, wsrc.c_str()), catFits ? RES_OK : RES_PARAMETER);
+                    wcat(size, wdest), cwcat(size, wdest);
+                EXPECT_EQ(CMUtlwstrcpy(w.units.data(), size, wsrc.c_str()), fits ? RES_OK : RES_BUFFERSIZE);
+                EXPECT_EQ(CMUtlcwstrcpy(cw.units.data(), size, wsrc.c_str()),
+                          RES_OK); // a cut is not reported
+                EXPECT_EQ(CMUtlwstrncpy(wnc.units.data(), size, wsrc.c_str(), n), wn.size() == n ? 0u : 1u);
+                EXPECT_EQ(CMUtlwstrcat(wcat.units.data(), size, wsrc.c_str()),
+                          catFits ? RES_OK : RES_BUFFERSIZE);
+                EXPECT_EQ(CMUtlcwstrcat(cwcat.units.data(), size, wsrc.c_str()),
+                          catFits ? RES_OK : RES_PARAMETER);
                 EXPECT_EQ(w.text(), wsrc.substr(0, size - 1));
                 EXPECT_EQ(cw.text(), wsrc.substr(0, size - 1));
                 EXPECT_EQ(wnc.text(), wn);
@@ -99,12 +102,13 @@ TEST(CMUtlStr, ComparesAsTheCLibraryWithItsOwnEndRules) {
     const auto texts = all_texts("aB[", 3); // '[' lies between the upper and the lower case
     for (const std::string& a : texts) {
         for (const std::string& b : texts) {
+            SCOPED_TRACE(a + " vs " + b);
             auto [ia, ib] = std::mismatch(a.begin(), a.end(), b.begin(), b.end(),
                                           [](char x, char y) { return lower(x) == lower(y); });
             const bool bothGoOn = ia != a.end() && ib != b.end();
             const int expected = bothGoOn ? lower(*ia) - lower(*ib) : (ia != a.end()) - (ib != b.end());
-            EXPECT_EQ(CMUtlStrICmp(a.c_str(), b.c_str()), expected) << a << " vs " << b;
-            EXPECT_EQ(sign(expected), sign(strcasecmp(a.c_str(), b.c_str()))) << a << " vs " << b;
+            EXPECT_EQ(CMUtlStrICmp(a.c_str(), b.c_str()), expected);
+            EXPECT_EQ(sign(expected), sign(strcasecmp(a.c_str(), b.c_str())));
             for (std::size_t n = 0; n <= 4; ++n) {
                 const std::string an = a.substr(0, n) + '\0', bn = b.substr(0, n) + '\0';
                 auto [ja, jb] = std::mismatch(an.begin(), an.end(), bn.begin(), bn.end(), [](char x, char y) {
@@ -114,12 +118,11 @@ TEST(CMUtlStr, ComparesAsTheCLibraryWithItsOwnEndRules) {
                 const int raw = ja == an.end()         ? 0
                                 : *ja == 0 || *jb == 0 ? *ja - *jb
                                                        : lower(*ja) - lower(*jb);
-                EXPECT_EQ(CMUtlStrNICmp(a.c_str(), b.c_str(), n), raw) << a << " vs " << b << " n " << n;
-                EXPECT_EQ(sign(raw), sign(strncasecmp(a.c_str(), b.c_str(), n)));
+                EXPECT_EQ(CMUtlStrNICmp(a.c_str(), b.c_str(), n), raw) << n;
+                EXPECT_EQ(sign(raw), sign(strncasecmp(a.c_str(), b.c_str(), n))) << n;
                 auto [ka, kb] = std::mismatch(an.begin(), an.end(), bn.begin(), bn.end());
                 const int units = ka == an.end() ? 0 : *ka - *kb;
-                EXPECT_EQ(CMUtlwstrncmp(wide(a).c_str(), wide(b).c_str(), n), units)
-                    << a << " vs " << b << " " << n;
+                EXPECT_EQ(CMUtlwstrncmp(wide(a).c_str(), wide(b).c_str(), n), units) << n;
                 if (n == 4) {
                     EXPECT_EQ(CMUtlwstrcmp(wide(a).c_str(), wide(b).c_str()), units);
                 }
@@ -169,10 +172,8 @@ TEST(CMUtlStr, ChangesCaseAsTheCLibraryAnd16BitTextOnlyForAsciiLetters) {
     const std::string all(wall.begin(), wall.begin() + 0xFF); // every byte but NUL
     std::string lo = all, up = all;
     std::u16string wlo = wall, wup = wall;
-    EXPECT_EQ(CMUtlStrToLower(lo.data()), lo.data());
-    EXPECT_EQ(CMUtlStrToUpper(up.data()), up.data());
-    EXPECT_EQ(CMUtlwtolower(wlo.data()), wlo.data());
-    EXPECT_EQ(CMUtlwtoupper(wup.data()), wup.data());
+    EXPECT_TRUE(CMUtlStrToLower(lo.data()) == lo.data() && CMUtlStrToUpper(up.data()) == up.data());
+    EXPECT_TRUE(CMUtlwtolower(wlo.data()) == wlo.data() && CMUtlwtoupper(wup.data()) == wup.data());
     for (std::size_t i = 0; i < wall.size(); ++i) {
         const char16_t u = wall[i], l = u >= u'A' && u <= u'Z' ? u + 32 : u,
                        h = u >= u'a' && u <= u'z' ? u - 32 : u;

@@ -1,31 +1,44 @@
-// The hash table against a reference map: random inserts (copied, by pointer, into the caller's
-// entries), searches, removals by key, by entry and from inside a walk, over keys of 1 to 20
-// bytes from a small alphabet so that duplicates and shared buckets are common. Every walk also
-// checks where each entry sits: in the bucket its key hashes to, buckets in index order, each
-// chain oldest first, stored inline, by pointer or copied as the insert asked; and the table is
-// set up as asked (flags, lock, the caller's bucket array).
-// And the binary search over records keyed by a 32-bit field that sits unaligned in each record,
+// The hash table and the binary search. The table against a reference map: random inserts
+// (copied, by pointer, into the caller's entries), searches, removals by key, by entry and from
+// inside a walk, over keys of 1 to 20 bytes from a small alphabet so that duplicates and shared
+// buckets are common. Every walk also checks where each entry sits: in the bucket its key hashes
+// to, buckets in index order, each chain oldest first, stored inline, by pointer or copied as the
+// insert asked; and the table is set up as asked (flags, lock, the caller's bucket array). Beyond
+// the model: a bucket array no heap can give, concurrent use under the manager's lock, and
+// interrupt locking where a component offers it.
+// The binary search over records keyed by a 32-bit field that sits unaligned in each record,
 // against a linear search: every key below, between, on and above the records, every start
 // index, with and without a trailing partial record. The records fill a heap block of exactly
 // their size, so the address sanitizer sees any read before or past them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cm/rts_common.h"
 #include "cmhash.h"
+#include "test_components.h"
+
+// Allocation failures (here and in the string tests) are provoked with sizes no heap can give;
+// the sanitizers must answer those with null like the real heap instead of stopping the program.
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+extern "C" const char* __tsan_default_options() {
+    return "allocator_may_return_null=1";
+}
 
 namespace {
 
-bool rts_valid(RTS_HANDLE h) {
-    return h != nullptr && h != RTS_INVALID_HANDLE;
-}
+constexpr const char* kOwner = "HashTest";
 
 struct ModelCase {
     RTS_SIZE buckets;
@@ -58,16 +71,17 @@ RTS_UINTPTR folding_hash(const std::string& key) {
 struct Stored {
     RTS_UINTPTR value; // the insert's sequence number: grows along every chain
     RTS_UI32 flags;
+    bool operator==(const Stored&) const = default;
 };
 using Model = std::map<std::string, Stored>;
 
 struct Walk {
     const CMUtlHashTable* table;
     bool custom;
-    Model seen;
+    CMUtlHashTable* removeFrom; // removes every entry with an odd value it visits
+    Model seen{};
     RTS_SIZE bucket = 0;
     RTS_UINTPTR value = 0;
-    CMUtlHashTable* removeFrom = nullptr; // removes every entry with an odd value it visits
 };
 
 int visit(CMUtlHashEntry* e, void* context) {
@@ -81,9 +95,7 @@ int visit(CMUtlHashEntry* e, void* context) {
     EXPECT_TRUE(w.seen.emplace(text, Stored{e->value, e->flags}).second) << "twice: " << text;
     w.bucket = bucket;
     w.value = e->value;
-    if (w.removeFrom != nullptr && e->value % 2 == 1) {
-        EXPECT_EQ(CMUtlHashRemove(w.removeFrom, e), RES_OK);
-    }
+    EXPECT_TRUE(w.removeFrom == nullptr || e->value % 2 == 0 || CMUtlHashRemove(w.removeFrom, e) == RES_OK);
     return 0;
 }
 
@@ -92,36 +104,28 @@ class CMUtlHashModel : public testing::TestWithParam<ModelCase> {};
 TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
     const ModelCase param = GetParam();
     std::mt19937 rng(param.seed);
-    std::vector<CMUtlHashEntry*> buckets(param.buckets,
-                                         reinterpret_cast<CMUtlHashEntry*>(0x1)); // create clears
+    std::vector<CMUtlHashEntry*> buckets(param.buckets, reinterpret_cast<CMUtlHashEntry*>(0x1)); // cleared
     CMUtlHashTable table{};
     ASSERT_EQ(CMUtlHashCreate4(&table, param.buckets, param.callerBuckets ? buckets.data() : nullptr,
                                param.flags, param.custom ? custom_hash : nullptr,
-                               param.custom ? custom_equal : nullptr, "HashModel"),
+                               param.custom ? custom_equal : nullptr, kOwner),
               RES_OK);
     EXPECT_EQ(table.flags, (param.flags & CMUTL_HASH_NO_LOCK) |
                                (param.custom ? CMUTL_HASH_CUSTOM_FUNCTIONS : 0) |
                                (param.callerBuckets ? 0 : CMUTL_HASH_BUCKETS_ALLOCATED));
-    EXPECT_EQ(rts_valid(table.lock), (param.flags & CMUTL_HASH_NO_LOCK) == 0);
-    EXPECT_TRUE((table.buckets == buckets.data()) == param.callerBuckets &&
-                std::string(table.owner) == "HashModel");
+    EXPECT_EQ(rts::valid_handle(table.lock), (param.flags & CMUTL_HASH_NO_LOCK) == 0);
+    EXPECT_TRUE((table.buckets == buckets.data()) == param.callerBuckets && table.owner == kOwner);
     Model model;
     std::deque<std::string> lentKeys;       // keys by pointer outlive their entries
     std::deque<CMUtlHashEntry> lentEntries; // and so do the caller's entries
     auto check_walk = [&](bool removeOdd) {
-        Walk w{&table, param.custom, {}};
-        w.removeFrom = removeOdd ? &table : nullptr;
+        Walk w{&table, param.custom, removeOdd ? &table : nullptr};
         int visits = 0; // a nonzero answer ends a walk, which is still a success
         auto stopAtTwo = [](CMUtlHashEntry*, void* n) { return ++*static_cast<int*>(n) == 2 ? 1 : 0; };
         EXPECT_EQ(CMUtlHashIterate(&table, stopAtTwo, &visits), RES_OK);
         EXPECT_EQ(visits, std::min<int>(2, static_cast<int>(model.size())));
         ASSERT_EQ(CMUtlHashIterate(&table, visit, &w), RES_OK);
-        ASSERT_EQ(w.seen.size(), model.size());
-        for (auto& [key, stored] : model) {
-            ASSERT_EQ(w.seen.count(key), 1u) << key;
-            EXPECT_EQ(w.seen[key].value, stored.value) << key;
-            EXPECT_EQ(w.seen[key].flags, stored.flags) << key;
-        }
+        ASSERT_TRUE(w.seen == model);
         if (removeOdd) std::erase_if(model, [](const auto& item) { return item.second.value % 2 == 1; });
     };
     for (RTS_UINTPTR op = 1; op <= 4000; ++op) {
@@ -161,13 +165,11 @@ TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
                 model.erase(name);
                 break;
             case 5:
-                if (CMUtlHashEntry* e = CMUtlHashSearch(&table, key.data(), key.size(), nullptr);
-                    e != nullptr) {
+                if (CMUtlHashEntry* e = CMUtlHashSearch(&table, key.data(), key.size(), nullptr); e) {
                     const bool lent = (e->flags & CMUTL_HASH_ENTRY_ALLOCATED) == 0;
                     ASSERT_EQ(CMUtlHashRemove(&table, e), RES_OK);
-                    if (lent) { // a lent entry keeps no key, so it is not found twice
-                        ASSERT_EQ(CMUtlHashRemove(&table, e), RES_NO_OBJECT);
-                    }
+                    // a lent entry keeps no key, so it is not found twice
+                    ASSERT_TRUE(!lent || CMUtlHashRemove(&table, e) == RES_NO_OBJECT);
                 }
                 model.erase(name);
                 break;
@@ -188,6 +190,86 @@ INSTANTIATE_TEST_SUITE_P(BucketCountsAndSeeds, CMUtlHashModel,
                                          ModelCase{1021, 5, false, true, CMUTL_HASH_BUCKETS_ALLOCATED},
                                          ModelCase{7, 6, true, false, CMUTL_HASH_CUSTOM_FUNCTIONS},
                                          ModelCase{64, 7, true, true, CMUTL_HASH_NO_LOCK}));
+
+TEST(CMUtlHash, BucketArrayThatCannotBeHadLeavesTheTableAlone) {
+    CMUtlHashTable t{};
+    for (RTS_SIZE count : {~RTS_SIZE{0} / sizeof(void*) + 1, ~RTS_SIZE{0} / 16})
+        EXPECT_TRUE(CMUtlHashCreate(&t, count, kOwner) == RES_NOMEMORY && t.bucketCount == 0);
+}
+
+int count_entry(CMUtlHashEntry*, void* n) {
+    return ++*static_cast<int*>(n), 0;
+}
+
+// With the manager started its locks are on: threads inserting, finding and removing their own
+// keys in one shared table lose nothing and find no stranger's value.
+TEST(CMUtlHash, ConcurrentUseUnderTheManagersLock) {
+    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
+    CMUtlHashTable t{};
+    ASSERT_EQ(CMUtlHashCreate(&t, 31, kOwner), RES_OK);
+    constexpr int kThreads = 4, kKeys = 300;
+    std::array<int, kThreads> failures{};
+    std::vector<std::thread> threads;
+    for (int id = 0; id < kThreads; ++id) {
+        threads.emplace_back([&t, &failures, id] {
+            for (int round = 0; round < 3; ++round) {
+                for (RTS_UI32 k = 0; k < kKeys; ++k) {
+                    const RTS_UI32 key[3] = {static_cast<RTS_UI32>(id), k, 0x5A5A5A5Au};
+                    failures[id] += CMUtlHashInsert(&t, key, sizeof key, 1, id) != RES_OK;
+                    const CMUtlHashEntry* e = CMUtlHashSearch(&t, key, sizeof key, nullptr);
+                    failures[id] += e == nullptr || e->value != static_cast<RTS_UINTPTR>(id);
+                }
+                for (RTS_UI32 k = 0; k < kKeys; k += round < 2 ? 1 : 2) { // the odd keys stay at last
+                    const RTS_UI32 key[3] = {static_cast<RTS_UI32>(id), k, 0x5A5A5A5Au};
+                    failures[id] += CMUtlHashRemove2(&t, key, sizeof key) != RES_OK;
+                }
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures, (std::array<int, kThreads>{}));
+    int left = 0;
+    CMUtlHashIterate(&t, count_entry, &left);
+    EXPECT_EQ(left, kThreads * kKeys / 2);
+    EXPECT_EQ(CMUtlHashDelete(&t), RES_OK);
+    CMExit();
+}
+
+int g_disabled = 0, g_enables = 0, g_deepest = 0;
+RTS_RESULT SysIntDisableAll() {
+    g_deepest = std::max(g_deepest, ++g_disabled);
+    return RES_OK;
+}
+RTS_RESULT SysIntEnableAll() {
+    --g_disabled, ++g_enables;
+    return RES_OK;
+}
+const CMExportEntry kInterruptExports[] = {CM_EXPORT(SysIntDisableAll), CM_EXPORT(SysIntEnableAll), {}};
+
+// Where a component offers interrupt locking, a table created for it brackets every walk with
+// one disable and one enable, and never nests them.
+TEST(CMUtlHash, InterruptLockingBracketsEveryWalkWhenOffered) {
+    testcmp::reset();
+    testcmp::slot(0).id = 0x7001;
+    testcmp::slot(0).exports = kInterruptExports;
+    const StaticComponent list[] = {{"TestInterrupts", testcmp::entry(0), 0}, {nullptr, nullptr, 0}};
+    ASSERT_EQ(CMInit2(nullptr, list, 1), RES_OK);
+    CMUtlHashTable t{};
+    ASSERT_EQ(CMUtlHashCreate3(&t, 5, nullptr, CMUTL_HASH_INTERRUPT_LOCK, kOwner), RES_OK);
+    ASSERT_EQ(CMUtlHashInsert(&t, "irq", 3, 1, 1), RES_OK); // a search and a walk
+    EXPECT_NE(CMUtlHashSearch(&t, "irq", 3, nullptr), nullptr);
+    EXPECT_EQ(CMUtlHashRemove2(&t, "irq", 3), RES_OK);
+    EXPECT_EQ(CMUtlHashDelete(&t), RES_OK);
+    CMExit();
+    EXPECT_TRUE(g_enables == 5 && g_disabled == 0 && g_deepest == 1) << g_enables << g_disabled << g_deepest;
+    // Once that component is gone, a new table does not call into it: it takes the lock.
+    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
+    ASSERT_EQ(CMUtlHashCreate3(&t, 5, nullptr, CMUTL_HASH_INTERRUPT_LOCK, kOwner), RES_OK);
+    EXPECT_EQ(CMUtlHashInsert(&t, "irq", 3, 1, 1), RES_OK);
+    EXPECT_EQ(CMUtlHashDelete(&t), RES_OK);
+    CMExit();
+    EXPECT_EQ(g_enables, 5);
+}
 
 // ---- binary search ------------------------------------------------------------------------
 
