@@ -148,12 +148,10 @@ TEST_F(SysShm, CopiesLandAtTheirOffsetInEveryVariantAndInTheOtherProcess) {
          {std::pair{itf->write, itf->readByte}, std::pair{itf->writeByte, itf->read}}) {
         for (RTS_SIZE offset : {0, 1, 255, 500}) {
             std::fill(base, base + 512, 0);
-            std::vector<unsigned char> data(12), back(12);
-            for (unsigned i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(offset + i + 1);
+            std::vector<unsigned char> data(12), back(12), block(512, 0);
+            for (unsigned i = 0; i < data.size(); ++i) block[offset + i] = data[i] = offset + i + 1;
             EXPECT_EQ(write(h, offset, data.data(), data.size(), nullptr), data.size());
-            EXPECT_EQ(std::vector<unsigned char>(base + offset, base + offset + 12), data) << offset;
-            EXPECT_EQ(offset > 0 ? base[offset - 1] : 0, 0) << "byte before the range touched";
-            EXPECT_EQ(offset + 12 < 512 ? base[offset + 12] : 0, 0) << "byte after the range touched";
+            EXPECT_EQ(std::vector<unsigned char>(base, base + 512), block) << offset;
             EXPECT_EQ(read(h, offset, back.data(), back.size(), nullptr), back.size());
             EXPECT_EQ(back, data) << offset;
         }
@@ -293,10 +291,8 @@ TEST(SysShmSeam, EachFailingCallIsLoggedAndReported) {
         }
         const std::vector<std::string> lines = seamfault::injected_lines(CMPID_SysShm);
         EXPECT_EQ(testlog::count_starting("SysShm: <name>"), 0) << "a record was left at the shut-down";
-        const std::string line = "injected failed" +
-                                 (object != nullptr ? " for <name>" + (object + name) + "</name>" : "") +
-                                 ": OS error " + std::to_string(faults.back().second.error);
-        EXPECT_THAT(lines, testing::Contains(line));
+        const rts::OsError error = faults.back().second.error;
+        EXPECT_THAT(lines, testing::Contains(seamfault::line(error, object != nullptr ? object + name : "")));
         EXPECT_TRUE(count == 0 ? !lines.empty() : lines.size() == count) << lines.size();
         EXPECT_EQ(injector.succeeded(kOpen) + injector.succeeded(kCreate), injector.calls(kClose));
         EXPECT_EQ(injector.succeeded(kDevice), injector.calls(kDeviceClose));
