@@ -46,15 +46,14 @@ TEST(SysCpuTestAndSetBit, ChangesTheBitCountedFromTheAlignedWord) {
     for (const auto& [offset, len, bit, word, mask] : cases) {
         Scratch s{};
         RTS_UI8* address = s.bytes + offset;
-        RTS_UI32 words[8];
+        RTS_UI32 words[8] = {};
+        words[word] = mask;
         EXPECT_EQ(SysCpuTestAndSetBit(address, len, bit, 1), RES_OK) << offset << "/" << bit;
-        std::memcpy(words, s.bytes, sizeof words);
-        for (int w = 0; w < 8; ++w) EXPECT_EQ(words[w], w == word ? mask : 0u) << offset << "/" << bit;
+        EXPECT_EQ(std::memcmp(s.bytes, words, sizeof words), 0) << offset << "/" << bit;
         EXPECT_EQ(SysCpuTestAndSetBit2(address, len, bit, 1), RES_FAILED);
         EXPECT_EQ(SysCpuTestAndSetBit(address, len, bit, 0), RES_OK);
         EXPECT_EQ(SysCpuTestAndSetBit2(address, len, bit, 0), RES_FAILED);
-        std::memcpy(words, s.bytes, sizeof words);
-        for (RTS_UI32 w : words) EXPECT_EQ(w, 0u);
+        EXPECT_EQ(std::vector<RTS_UI8>(s.bytes, s.bytes + 32), std::vector<RTS_UI8>(32, 0));
     }
 }
 
@@ -251,8 +250,8 @@ TEST(SysCpuMemoryProbes, ReadWhatIsReadableAndStopAtWhatIsNot) {
     RTS_UINTPTR bp = reinterpret_cast<RTS_UINTPTR>(&words[10]);
     void* address = nullptr;
     EXPECT_EQ(SysCpuGetCallstackEntry(&bp, &address), RES_OK);
-    EXPECT_EQ(bp, 0x1234u);
-    EXPECT_EQ(address, reinterpret_cast<void*>(0x5678));
+    EXPECT_EQ(std::make_pair(bp, address),
+              std::make_pair(RTS_UINTPTR{0x1234}, reinterpret_cast<void*>(0x5678)));
     bp = kUnmapped;
     EXPECT_EQ(SysCpuGetCallstackEntry(&bp, &address), RES_NOMEMORY);
     EXPECT_EQ(bp, 0u);
