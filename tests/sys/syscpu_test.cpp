@@ -223,7 +223,7 @@ struct Capture {
 }
 
 TEST(SysCpuGetContext, GivesTheCallersFrameAndWalksUpTheChain) {
-    Capture c{};
+    Capture c{{7, 7, 7}}; // what the call must overwrite
     capture_outer(&c);
     ASSERT_EQ(c.result, RES_OK);
     EXPECT_EQ(std::make_tuple(c.context.PC, c.context.BP),
