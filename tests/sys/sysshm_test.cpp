@@ -130,7 +130,8 @@ TEST_F(SysShm, BadArgumentsAreRefused) {
 // syssharedmemoryopen creates what is missing. Each copy variant, taken from the table of the
 // component's interface object, writes at the offset, and nowhere else, and reads it back; the
 // probe checks what this process wrote and fills the second half, which this process sees;
-// syssharedmemoryopen2 only opens, with the 32-bit size of the record going both ways.
+// syssharedmemoryopen2 only opens, with the 32-bit size of the record going both ways, and
+// syssharedmemorycreate finds the block there already.
 TEST_F(SysShm, CopiesLandAtTheirOffsetInEveryVariantAndInTheOtherProcess) {
     RTS_UI32 size = 512;
     RTS_RESULT r = RES_FAILED;
@@ -148,12 +149,10 @@ TEST_F(SysShm, CopiesLandAtTheirOffsetInEveryVariantAndInTheOtherProcess) {
          {std::pair{itf->write, itf->readByte}, std::pair{itf->writeByte, itf->read}}) {
         for (RTS_SIZE offset : {0, 1, 255, 500}) {
             std::fill(base, base + 512, 0);
-            std::vector<unsigned char> data(12), back(12);
-            for (unsigned i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(offset + i + 1);
+            std::vector<unsigned char> data(12), back(12), block(512, 0);
+            for (unsigned i = 0; i < data.size(); ++i) block[offset + i] = data[i] = offset + i + 1;
             EXPECT_EQ(write(h, offset, data.data(), data.size(), nullptr), data.size());
-            EXPECT_EQ(std::vector<unsigned char>(base + offset, base + offset + 12), data) << offset;
-            EXPECT_EQ(offset > 0 ? base[offset - 1] : 0, 0) << "byte before the range touched";
-            EXPECT_EQ(offset + 12 < 512 ? base[offset + 12] : 0, 0) << "byte after the range touched";
+            EXPECT_EQ(std::vector<unsigned char>(base, base + 512), block) << offset;
             EXPECT_EQ(read(h, offset, back.data(), back.size(), nullptr), back.size());
             EXPECT_EQ(back, data) << offset;
         }
@@ -165,7 +164,9 @@ TEST_F(SysShm, CopiesLandAtTheirOffsetInEveryVariantAndInTheOtherProcess) {
     size = 0;
     syssharedmemoryopen2(&open2);
     EXPECT_EQ(std::make_pair(open2.result, size), std::make_pair(h, 512u));
-    EXPECT_EQ(itf->close(h) + SysSharedMemoryClose(h), RES_OK);
+    syssharedmemorycreate(&open2);
+    EXPECT_EQ(std::make_tuple(open2.result, r, size), std::make_tuple(h, RES_DUPLICATE, 512u));
+    EXPECT_EQ(itf->close(h) + SysSharedMemoryClose(h) + SysSharedMemoryDelete(h), RES_OK);
     EXPECT_EQ(SysSharedMemoryClose(h), RES_PARAMETER) << "closed more often than opened";
     EXPECT_EQ(run_->record().deleteInstance(object), RES_OK);
     syssharedmemoryopen2(&open2);
@@ -244,8 +245,8 @@ enum { kOpen, kCreate, kClose, kLock, kGrow, kUnlock, kSecure, kUnsecure };
 enum { kLoad = kUnsecure + 1, kUnload, kSessions, kDevice, kMap, kUnmap, kDeviceClose };
 
 // Each platform call failing in turn: the documented result, the log line with the call, the
-// block's name where the call had one and the OS error, and nothing left open (no record at
-// the shut-down, every mapping and device closed again).
+// block's name where the call had one (a block is made under its local name) and the OS error, and nothing
+// left open (no record at the shut-down, every mapping and device closed again).
 TEST(SysShmSeam, EachFailingCallIsLoggedAndReported) {
     const C base = paper_driver(sysshm_os::platform_calls());
     using Inject = seamfault::Injector<C, &C::mapping_open, &C::mapping_create, &C::mapping_close, &C::lock,
@@ -255,6 +256,7 @@ TEST(SysShmSeam, EachFailingCallIsLoggedAndReported) {
     using Act = std::function<RTS_RESULT(const std::string&)>;
     const Act open = [](const std::string& n) { return use_block(n, 0, false); };
     const Act create = [](const std::string& n) { return use_block(n, 0, true); };
+    const Act createGlobal = [](const std::string& n) { return use_block("Global\\" + n, 0, true); };
     const Act close = [](const std::string& n) { return use_block(n, 0, true, true); };
     const Act physical = [](const std::string& n) { return use_block(n, 0x1000, false); };
     const Act physicalClose = [](const std::string& n) { return use_block(n, 0x1000, false, true); };
@@ -266,7 +268,7 @@ TEST(SysShmSeam, EachFailingCallIsLoggedAndReported) {
     const std::tuple<std::vector<std::pair<int, seamfault::Fault>>, Act, RTS_RESULT, const char*, size_t>
         rows[] = {
             {{{kOpen, fails}}, open, RES_NO_OBJECT, "Global\\", 0},
-            {{{kCreate, fails}}, create, RES_NO_OBJECT, "", 1},
+            {{{kCreate, fails}}, createGlobal, RES_NO_OBJECT, "", 1},
             {{{kClose, failsAfter}}, close, RES_OK, "", 1},
             {{{kLock, fails}}, create, RES_NOT_LOCKED, "", 1},
             {{{kLock, quotaOnce}}, create, RES_OK, "", 1},
@@ -293,10 +295,8 @@ TEST(SysShmSeam, EachFailingCallIsLoggedAndReported) {
         }
         const std::vector<std::string> lines = seamfault::injected_lines(CMPID_SysShm);
         EXPECT_EQ(testlog::count_starting("SysShm: <name>"), 0) << "a record was left at the shut-down";
-        const std::string line = "injected failed" +
-                                 (object != nullptr ? " for <name>" + (object + name) + "</name>" : "") +
-                                 ": OS error " + std::to_string(faults.back().second.error);
-        EXPECT_THAT(lines, testing::Contains(line));
+        const rts::OsError error = faults.back().second.error;
+        EXPECT_THAT(lines, testing::Contains(seamfault::line(error, object != nullptr ? object + name : "")));
         EXPECT_TRUE(count == 0 ? !lines.empty() : lines.size() == count) << lines.size();
         EXPECT_EQ(injector.succeeded(kOpen) + injector.succeeded(kCreate), injector.calls(kClose));
         EXPECT_EQ(injector.succeeded(kDevice), injector.calls(kDeviceClose));

@@ -25,13 +25,6 @@ RTS_UI64 reading(RTS_RESULT (*read)(RTS_UI64*)) {
     return value;
 }
 
-std::vector<std::string> systime_log() {
-    std::vector<std::string> out;
-    for (const LogEntry& e : testlog::entries())
-        if (e.CmpId == CMPID_SysTime) out.emplace_back(e.InfoText);
-    return out;
-}
-
 TEST(SysTimeTickGuard, AcceptsForwardStepsAndWrapsOnly) {
     // Last value, new reading, value given: a step back is a wrap only from 0xFFFF0001 or above
     // to below 4096; any other step back gives the last value again.
@@ -80,7 +73,7 @@ TEST(SysTimeBackJumps, ReportsEachSourceThatWentBackAndKeepsTheNewReadings) {
         LogEarlyBufferClear();
         Readings last = c.last;
         systime_internal::report_back_jumps(c.now, last);
-        EXPECT_EQ(systime_log(), c.lines);
+        EXPECT_EQ(testlog::texts(), c.lines);
         EXPECT_EQ(std::tie(last.ms, last.us, last.ns), std::tie(c.now.ms, c.now.us, c.now.ns));
     }
     LogEarlyBufferClear();
@@ -113,13 +106,8 @@ using Inject = seamfault::Injector<C, &C::timer_period, &C::timer_begin, &C::clo
 // turn (after it filled its result with a value that would mislead a core that used it): the
 // readings, one line per failed call, and the source chosen once.
 TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
-    const struct {
-        RTS_UI32 period, increment;
-        int failing;
-        RTS_UI32 ms;
-        RTS_UI64 us;
-        size_t lines;
-    } rows[] = {
+    // the timer's period, the clock's increment, the call that fails, the readings and the lines
+    const std::tuple<RTS_UI32, RTS_UI32, int, RTS_UI32, RTS_UI64, size_t> rows[] = {
         {1, 156250, kNone, 1111, 3333000, 0},
         {2, 156250, kNone, 3333, 3333000, 0},
         {0, 15001, kNone, 3333, 3333000, 0},
@@ -130,16 +118,15 @@ TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
         {0, 156250, kCounter, 0, 0, 2},
         {0, 156250, kFrequency, 0, 0, 1},
     };
-    for (const auto& row : rows) {
-        g_paper = Paper{row.period, row.increment};
+    for (const auto& [period, increment, failing, ms, us, lines] : rows) {
+        g_paper = Paper{period, increment};
         Inject injector(kPaper, systime_os::set_calls);
-        if (row.failing != kNone) injector.fail(row.failing, {5, seamfault::kEveryCall, true});
+        if (failing != kNone) injector.fail(failing, {5, seamfault::kEveryCall, true});
         LogEarlyBufferClear();
-        EXPECT_EQ(SysTimeGetMs(), row.ms) << row.failing << " " << row.period;
-        EXPECT_EQ(reading(SysTimeGetUs), row.us) << row.failing;
+        EXPECT_EQ(std::make_pair(SysTimeGetMs(), reading(SysTimeGetUs)), std::make_pair(ms, us)) << failing;
         EXPECT_EQ(seamfault::injected_lines(CMPID_SysTime),
-                  std::vector<std::string>(row.lines, seamfault::line(5)))
-            << row.failing;
+                  std::vector<std::string>(lines, seamfault::line(5)))
+            << failing;
         SysTimeGetMs();
         EXPECT_EQ(g_paper.asked, 1) << "the source is chosen once";
     }
@@ -158,7 +145,7 @@ TEST(SysTimeBackJumps, CommCycleCheckReadsTheConfiguredIterationsWithoutFalseRep
     LogEarlyBufferClear();
     for (int cycle = 0; cycle < 5; ++cycle) EXPECT_EQ(record.hookFunction(CH_COMM_CYCLE, 0, 0), RES_OK);
     EXPECT_EQ(g_paper.reads, 5 * 7 * 3); // milliseconds, microseconds and nanoseconds
-    EXPECT_TRUE(systime_log().empty());
+    EXPECT_TRUE(testlog::texts().empty());
     SettgRemoveKey("SysTime", "CheckBackJumpsIterations");
     EXPECT_EQ(record.hookFunction(CH_INIT_FINISHED, 0, 0), RES_OK);
 }

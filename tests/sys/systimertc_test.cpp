@@ -230,28 +230,20 @@ TEST(SysTimeRtcSeam, EachFailingCallIsLoggedAndReported) {
         return own == nullptr ? std::vector{seamfault::line(error)}
                               : std::vector<std::string>{seamfault::line(error), own};
     };
+    const auto getZone = [&] { return SysTimeRtcGetTimezone(&zone); };
+    const auto getZoneNow = [&] { return SysTimeRtcGetTimezone2(&zone2); };
+    const auto load = [&] { return SysTimeRtc__Entry(&record); };
+    const char* noZone = "Win32 GetTimeZoneInformation() failed; last-error code: 5";
     const seamfault::Row<std::function<RTS_RESULT()>> rows[] = {
         {kRead, {5}, [&] { return SysTimeRtcGet(&r) == 0 ? r : RES_OK; }, RES_FAILED, line(5)},
         {kSet, {5}, [] { return SysTimeRtcSet(1); }, RES_FAILED, line(5)},
         {kSet, {privilege}, [&] { return SysTimeRtcHighResSet(&ms); }, RES_NO_ACCESS, line(privilege)},
         {kToLocal, {5}, [&] { return SysTimeRtcConvertUtcToLocal(9, &value); }, RES_FAILED, line(5)},
         {kToUtc, {5}, [&] { return SysTimeRtcConvertLocalToUtc(9, &value); }, RES_FAILED, line(5)},
-        {kGetZone,
-         {5},
-         [&] { return SysTimeRtcGetTimezone(&zone); },
-         RES_FAILED,
-         line(5, "Windows cannot determine DST. GTZI failed (5).")},
+        {kGetZone, {5}, getZone, RES_FAILED, line(5, "Windows cannot determine DST. GTZI failed (5).")},
         {kSetZone, {5}, [&] { return SysTimeRtcSetTimezone(&zone); }, RES_FAILED, line(5)},
-        {kZoneNow,
-         {5},
-         [&] { return SysTimeRtcGetTimezone2(&zone2); },
-         RES_FAILED,
-         line(5, "Win32 GetTimeZoneInformation() failed; last-error code: 5")},
-        {kLoad,
-         {5},
-         [&] { return SysTimeRtc__Entry(&record); },
-         RES_OK,
-         line(5, "ICU lib couldn't be loaded")},
+        {kZoneNow, {5}, getZoneNow, RES_FAILED, line(5, noZone)},
+        {kLoad, {5}, load, RES_OK, line(5, "ICU lib couldn't be loaded")},
     };
     for (const auto& row : rows) {
         g_rtc = Paper{kJune2026, {}};
@@ -273,30 +265,21 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
     using systimertc_os::ZoneDate;
     const ZoneDate october{0, 10, 0, 5, 3, 0, 0}, march{0, 3, 0, 5, 2, 0, 0}, january{0, 1, 0, 1, 0, 0, 0};
     const std::string negative = "ERROR: Casting negative time_t values to UI32 not supported: Got 0x";
-    // the clock, the changes, the result, the two values and the lines
-    const std::tuple<RTS_I64, ZoneDate, ZoneDate, RTS_RESULT, RTS_UI32, RTS_UI32, std::vector<std::string>>
-        rows[] = {
-            {kJune2026, october, march, RES_OK, utc_of(2026, 10, 5, 3), utc_of(2026, 3, 5, 2), {}},
-            {-18489600000,
-             october,
-             march,
-             RES_UNDERFLOW,
-             0,
-             0, // in 1969
-             {negative + "FFFFFFFFFF8C2630", negative + "FFFFFFFFFE71F720"}},
-            {4292956800000,
-             january,
-             march,
-             RES_OVERFLOW,
-             4291747200u,
-             0, // in 2106
-             {"ERROR: Overflow while casting 64 Bit time_t to UI32.",
-              "ERROR: Max value: 0xFFFFFFFF, got: 0x100220820"}},
-        };
+    const std::vector<std::string> before1970 = {negative + "FFFFFFFFFF8C2630",
+                                                 negative + "FFFFFFFFFE71F720"},
+                                   past2106 = {"ERROR: Overflow while casting 64 Bit time_t to UI32.",
+                                               "ERROR: Max value: 0xFFFFFFFF, got: 0x100220820"};
+    // the clock (in 2026, 1969 and 2106), the change to standard time, the result, the two values
+    // and the lines; the change to daylight time is in March
+    const std::tuple<RTS_I64, ZoneDate, RTS_RESULT, RTS_UI32, RTS_UI32, std::vector<std::string>> rows[] = {
+        {kJune2026, october, RES_OK, utc_of(2026, 10, 5, 3), utc_of(2026, 3, 5, 2), {}},
+        {-18489600000, october, RES_UNDERFLOW, 0, 0, before1970},
+        {4292956800000, january, RES_OVERFLOW, 4291747200u, 0, past2106},
+    };
     const C paper = paper_rtc();
     Inject injector(paper, systimertc_os::set_calls);
-    for (const auto& [clockMs, standard, daylight, result, standardValue, daylightValue, lines] : rows) {
-        g_rtc = Paper{clockMs, {-60, 0, -60, "CET", "CEST", standard, daylight}};
+    for (const auto& [clockMs, standard, result, standardValue, daylightValue, lines] : rows) {
+        g_rtc = Paper{clockMs, {-60, 0, -60, "CET", "CEST", standard, march}};
         LogEarlyBufferClear();
         SYS_TIME_ZONE_INFORMATION tz;
         std::memset(&tz, 0xA5, sizeof tz); // what the call does not write stays visible
