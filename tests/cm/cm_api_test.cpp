@@ -91,8 +91,7 @@ TEST_F(CMApi, LookupMatchingRules) {
     CMExit();
     start({0, 1});
     RTS_VOID_FCTPTR f = nullptr;
-    EXPECT_EQ(CMGetAPI("TestShared", &f, 0), RES_OK);
-    EXPECT_EQ(f, fn(one));
+    EXPECT_EQ((std::pair{CMGetAPI("TestShared", &f, 0), f}), std::pair(RES_OK, fn(one)));
 }
 
 TEST_F(CMApi, QueriesOfNamesIdsListAndOptions) {
@@ -108,8 +107,7 @@ TEST_F(CMApi, QueriesOfNamesIdsListAndOptions) {
         EXPECT_STREQ(buffer, text);
     }
     RTS_UI32 id = 0;
-    EXPECT_EQ(CMGetCmpId("SysFile", &id), RES_OK);
-    EXPECT_EQ(id, CMPID_SysFile);
+    EXPECT_EQ((std::pair{CMGetCmpId("SysFile", &id), id}), std::pair(RES_OK, RTS_UI32{CMPID_SysFile}));
     int n = 0;
     RTS_RESULT r;
     for (ComponentRecord* c = CMGetFirstComponent(&r); c != nullptr; c = CMGetNextComponent(c, &r))
@@ -200,8 +198,7 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     CMSetHostLoader(testcmp::loader, nullptr);
     RTS_RESULT r;
     slot(5).entryResult = RES_NOMEMORY;
-    EXPECT_EQ(CMLoadComponent("TestCmp5", &r), RTS_INVALID_HANDLE);
-    EXPECT_EQ(r, RES_NOMEMORY);
+    EXPECT_EQ((std::pair{CMLoadComponent("TestCmp5", &r), r}), std::pair(RTS_INVALID_HANDLE, RES_NOMEMORY));
     EXPECT_EQ(testlog::lines(16), Strings{"Init function failed of <cmp>TestCmp5</cmp>"});
     RTS_HANDLE h = CMLoadComponent("TestCmp3", &r);
     ASSERT_EQ(r, RES_OK);

@@ -136,13 +136,13 @@ TEST_F(CMHooks, HookTableRangesAndQueries) {
     testcmp::answer(1, CH_EXIT3, CM_HOOK_STOP);
     EXPECT_EQ(CMExitSequence(16, 2), CM_HOOK_STOP);
     RTS_RESULT r = RES_OK;
-    EXPECT_EQ(CMGetHookName(9999, &r), nullptr);
-    EXPECT_EQ(r, RES_NO_OBJECT);
+    EXPECT_EQ((std::pair{CMGetHookName(9999, &r), r}),
+              (std::pair<const char*, RTS_RESULT>(nullptr, RES_NO_OBJECT)));
     int count = 0;
-    EXPECT_EQ(CMGetHookEntries(CH_INIT_SYSTEM, CH_POST_INIT, &count)->hook, CH_INIT_SYSTEM);
-    EXPECT_EQ(count, 3);
-    CMGetHookEntries(CH_INIT, CH_INIT, &count);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ((std::pair{CMGetHookEntries(CH_INIT_SYSTEM, CH_POST_INIT, &count)->hook, count}),
+              std::pair(RTS_UI32{CH_INIT_SYSTEM}, 3));
+    EXPECT_EQ((std::pair{CMGetHookEntries(CH_INIT, CH_INIT, &count)->hook, count}),
+              std::pair(RTS_UI32{CH_INIT}, 1));
 }
 
 TEST_F(CMHooks, ClassesAndInstances) {
@@ -154,10 +154,9 @@ TEST_F(CMHooks, ClassesAndInstances) {
     ASSERT_EQ(CMRegisterInstance(0x55, 3, &object), RES_OK);
     EXPECT_EQ(testcmp::slots_called(CH_ON_REGISTER_INSTANCE), (std::vector<int>{0, 1, 2}));
     RTS_RESULT r = RES_FAILED;
-    EXPECT_EQ(CMGetInstance(0x55, 3, &r), &object);
-    EXPECT_EQ(r, RES_OK);
-    EXPECT_EQ(CMGetInstance(0x55, 4, &r), nullptr);
-    EXPECT_EQ(r, RES_FAILED);
+    EXPECT_EQ((std::pair{CMGetInstance(0x55, 3, &r), r}), (std::pair<void*, RTS_RESULT>(&object, RES_OK)));
+    EXPECT_EQ((std::pair{CMGetInstance(0x55, 4, &r), r}),
+              (std::pair<void*, RTS_RESULT>(nullptr, RES_FAILED)));
     EXPECT_EQ(CMDeleteInstance(&object), RES_FAILED); // the owner deletes no instances
     EXPECT_EQ(CMDeleteInstance2(0x66, &object), RES_PARAMETER);
     EXPECT_EQ(CMUnregisterInstance(&object), RES_OK);

@@ -181,10 +181,10 @@ TEST_F(CMLifecycle, OptionalServicesAnswerAndEventsGoOutAroundTheExitHooks) {
     // ordinary search runs.
     constexpr int kControlLanguage = CM_IMPORT_CASE_INSENSITIVE | CM_IMPORT_OPTIONAL;
     RTS_VOID_FCTPTR f = nullptr;
-    EXPECT_EQ(CMGetAPI2("ResolvedByTarget", &f, kControlLanguage, 0, 0), RES_OK);
-    EXPECT_EQ(f, testsvc::resolved());
-    EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, kControlLanguage, 0, 0), RES_NOTSUPPORTED);
-    EXPECT_EQ(f, nullptr);
+    EXPECT_EQ((std::pair{CMGetAPI2("ResolvedByTarget", &f, kControlLanguage, 0, 0), f}),
+              std::pair(RES_OK, testsvc::resolved()));
+    EXPECT_EQ((std::pair{CMGetAPI2("RefusedButExported", &f, kControlLanguage, 0, 0), f}),
+              std::pair(RES_NOTSUPPORTED, RTS_VOID_FCTPTR{nullptr}));
     EXPECT_EQ(CMGetAPI2("RefusedButExported", &f, CM_IMPORT_OPTIONAL, 0, 0), RES_OK);
     testsvc::events = {.moreCycles = 2};
     testcmp::clear_calls();

@@ -71,9 +71,11 @@ TEST_F(MemPool, BadArgumentsChangeNoList) {
     MemPoolDelete(gone, "Test");
     alignas(8) unsigned char foreign[64] = {};
     void* stray = foreign + 32; // a "block" whose header names no pool
+    const MemPoolCreateInfo both{MEM_POOL_STATIC | MEM_POOL_DYNAMIC, nullptr, 16, 256, 0};
     const auto freeBefore = free_list(pool);
     const std::tuple<const char*, RTS_RESULT, RTS_RESULT> cases[] = {
         {"create without info", RESULT_OF(MemPoolCreate(nullptr, r)), RES_PARAMETER},
+        {"create static and dynamic", RESULT_OF(MemPoolCreate(&both, r)), RES_PARAMETER},
         {"static pool in null memory", RESULT_OF(MemPoolCreateStatic(16, 256, nullptr, r)), RES_PARAMETER},
         {"static pool below its control block", RESULT_OF(MemPoolCreateStatic(16, 63, g_area, r)),
          RES_NOMEMORY},
@@ -116,8 +118,6 @@ TEST_F(MemPool, BadArgumentsChangeNoList) {
         {"block of a key of no table", RESULT_OF(MemPoolGetBlockByHash(stray, 1, r)), RES_PARAMETER},
     };
     for (auto [name, result, expected] : cases) EXPECT_EQ(result, expected) << name;
-    const MemPoolCreateInfo both{MEM_POOL_STATIC | MEM_POOL_DYNAMIC, nullptr, 16, 256, 0};
-    EXPECT_EQ(RESULT_OF(MemPoolCreate(&both, r)), RES_PARAMETER);
     EXPECT_EQ(free_list(pool), freeBefore);
     EXPECT_EQ(used_list(pool), std::vector<void*>{used});
     EXPECT_TRUE(filled_with(released, 16, 0xAA));
@@ -180,24 +180,23 @@ TEST(MemPoolExtension, AStaticExtensionIsTheLastOneAlsoWhenMadeMeanwhile) {
     CMExit();
 }
 
+// A listed block is answered with the pool left locked; an unlisted one with the pool unlocked.
 TEST_F(MemPool, IsValidBlockKeepsThePoolLocked) {
     RTS_HANDLE pool = MemPoolCreateDynamic("Test", 2, 16, nullptr);
     void* block = MemPoolGetBlock(pool, nullptr);
-    MemPoolAppendUsedBlock(block);
-    auto triedFromOtherThread = [&] {
-        RTS_RESULT r = RES_FAILED;
+    auto lockedElsewhere = [&] {
+        bool locked = true;
         std::thread([&] {
-            if ((r = SysSemTry(pcb(pool)->Lock)) == RES_OK) SysSemLeave(pcb(pool)->Lock);
+            if (!(locked = SysSemTry(pcb(pool)->Lock) != RES_OK)) SysSemLeave(pcb(pool)->Lock);
         }).join();
-        return r;
+        return locked;
     };
-    ASSERT_EQ(MemPoolIsValidBlock(pool, block), RES_OK);
-    EXPECT_EQ(triedFromOtherThread(), RES_FAILED);
-    ASSERT_EQ(MemPoolUnlock(pool), RES_OK);
-    EXPECT_EQ(triedFromOtherThread(), RES_OK);
-    MemPoolRemoveUsedBlock(block);
-    EXPECT_EQ(MemPoolIsValidBlock(pool, block), RES_FAILED);
-    EXPECT_EQ(triedFromOtherThread(), RES_OK);
+    ASSERT_EQ(MemPoolAppendUsedBlock(block), RES_OK);
+    EXPECT_EQ((std::tuple{MemPoolIsValidBlock(pool, block), lockedElsewhere(), MemPoolUnlock(pool),
+                          lockedElsewhere()}),
+              std::tuple(RES_OK, true, RES_OK, false));
+    ASSERT_EQ(MemPoolRemoveUsedBlock(block), RES_OK);
+    EXPECT_EQ((std::pair{MemPoolIsValidBlock(pool, block), lockedElsewhere()}), std::pair(RES_FAILED, false));
     MemPoolDelete(pool, "Test");
 }
 
@@ -210,27 +209,23 @@ TEST_F(MemPool, LockFreeRemovalWaitsForReaders) {
     void *a = MemPoolGetBlock(pool, nullptr), *b = MemPoolGetBlock(pool, nullptr);
     for (void* block : {a, b}) MemPoolAppendUsedBlock(block);
     ASSERT_EQ(MemPoolIsValidBlock_LF(pool, a), RES_OK); // a reader holds a reference
-    EXPECT_EQ(MemPoolLock_LF(pool), RES_BUSY);
-    MemPoolUnlock_LF(pool);
-    EXPECT_EQ(MemPoolRemoveUsedBlock_LF(a), RES_PENDING);
-    EXPECT_EQ(MemPoolIsValidBlock_LF(pool, a), RES_PARAMETER); // pending blocks are skipped
     int weight = 10;
-    EXPECT_EQ(MemPoolReleaseBlocks(pool, 1, &weight), RES_PENDING);
+    EXPECT_EQ((std::tuple{MemPoolLock_LF(pool), MemPoolUnlock_LF(pool), MemPoolRemoveUsedBlock_LF(a),
+                          MemPoolIsValidBlock_LF(pool, a), MemPoolReleaseBlocks(pool, 1, &weight)}),
+              std::tuple(RES_BUSY, RES_OK, RES_PENDING, RES_PARAMETER, RES_PENDING)); // pending: skipped
     EXPECT_EQ(used_list(pool), (std::vector<void*>{a, b}));
     EXPECT_TRUE(filled_with(a, 16, 0x00));
 
-    ASSERT_EQ(MemPoolReleaseRef_LF(pool), RES_OK);
-    EXPECT_EQ(MemPoolLock_LF(pool), RES_OK);
-    MemPoolUnlock_LF(pool);
-    EXPECT_EQ(MemPoolReleaseBlocks(pool, 1, &weight), RES_OK);
+    EXPECT_EQ((std::tuple{MemPoolReleaseRef_LF(pool), MemPoolLock_LF(pool), MemPoolUnlock_LF(pool),
+                          MemPoolReleaseBlocks(pool, 1, &weight)}),
+              std::tuple(RES_OK, RES_OK, RES_OK, RES_OK));
     EXPECT_EQ(std::tuple(used_list(pool), released, free_list(pool).front()),
               std::tuple(std::vector{b}, 10, a));
     EXPECT_TRUE(filled_with(a, 16, 0xAA));
 
-    EXPECT_EQ(MemPoolRemoveUsedBlock_LF(b), RES_OK); // no reader: unlinked at once
-    EXPECT_EQ(MemPoolReleaseBlocks(pool, 0, &weight), RES_PENDING);
-    EXPECT_EQ(MemPoolPutBlock_LF(b, &weight), RES_OK);
-    EXPECT_EQ(released, 20);
+    EXPECT_EQ((std::tuple{MemPoolRemoveUsedBlock_LF(b), MemPoolReleaseBlocks(pool, 0, &weight),
+                          MemPoolPutBlock_LF(b, &weight), released}),
+              std::tuple(RES_OK, RES_PENDING, RES_OK, 20)); // no reader: unlinked at once
     MemPoolDelete(pool, "Test");
 }
 
@@ -246,12 +241,10 @@ TEST_F(MemPool, HashedBlocksGetConsecutiveKeys) {
     EXPECT_EQ(MemPoolGetBlockHashed2(table, 2, 8, nullptr), 3u);
     auto* block = static_cast<RTS_UI32*>(MemPoolGetBlockByHash(table, 3, nullptr));
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(block[2], 3u); // the key at offset 8
-    MemPoolAppendUsedBlock(block);
-    EXPECT_EQ(MemPoolRemoveBlockHashed(table, 3), RES_OK);
-    EXPECT_EQ(RESULT_OF(MemPoolGetBlockByHash(table, 3, r)), RES_NO_OBJECT);
-    EXPECT_TRUE(used_list(pool).empty());
-    EXPECT_EQ(MemPoolRemoveBlockHashed(table, 1), RES_PARAMETER); // never in the used list
+    EXPECT_EQ((std::pair{block[2], MemPoolAppendUsedBlock(block)}), std::pair(3u, RES_OK)); // key at offset 8
+    EXPECT_EQ((std::tuple{MemPoolRemoveBlockHashed(table, 3), RESULT_OF(MemPoolGetBlockByHash(table, 3, r)),
+                          used_list(pool).size(), MemPoolRemoveBlockHashed(table, 1)}),
+              std::tuple(RES_OK, RES_NO_OBJECT, size_t{0}, RES_PARAMETER)); // key 1: never listed
     for (RTS_HANDLE t : tables) EXPECT_EQ(MemPoolDeleteHashTable(t), RES_OK);
     EXPECT_EQ(RESULT_OF(MemPoolGetBlockByHash(table, 1, r)), RES_PARAMETER);
     MemPoolDelete(pool, "Test");
@@ -266,20 +259,18 @@ TEST(MemPoolBeforeInit, WorksWithoutLockAndTakesOneLater) {
                           MemPoolReleaseBlocks(pool, 0, nullptr)}),
               std::tuple(RES_NOTINITIALIZED, RES_NOTINITIALIZED, RES_NOTINITIALIZED));
     void* a = MemPoolGetBlock(pool, nullptr);
-    ASSERT_EQ(MemPoolAppendUsedBlock(a), RES_OK);
-    EXPECT_EQ(MemPoolIsValidBlock(pool, a), RES_OK);
+    EXPECT_EQ((std::pair{MemPoolAppendUsedBlock(a), MemPoolIsValidBlock(pool, a)}),
+              std::pair(RES_OK, RES_OK));
     ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
-    EXPECT_EQ(lock_answer(pool), RES_NOTIMPLEMENTED);
-    ASSERT_EQ(MemPoolCreateSyncObject(pool), RES_OK);
-    EXPECT_EQ((std::pair{MemPoolLock(pool), MemPoolUnlock(pool)}), std::pair(RES_OK, RES_OK));
+    EXPECT_EQ((std::tuple{lock_answer(pool), MemPoolCreateSyncObject(pool), lock_answer(pool)}),
+              std::tuple(RES_NOTIMPLEMENTED, RES_OK, RES_OK));
     CMExit();
-    EXPECT_EQ(MemPoolUnlock(pool), RES_NOTINITIALIZED);
-    EXPECT_EQ(MemPoolRemoveUsedBlock(a), RES_OK);
-    EXPECT_EQ(MemPoolDeleteSyncObject(pool), RES_OK);
+    EXPECT_EQ((std::tuple{MemPoolUnlock(pool), MemPoolRemoveUsedBlock(a), MemPoolDeleteSyncObject(pool)}),
+              std::tuple(RES_NOTINITIALIZED, RES_OK, RES_OK));
     EXPECT_EQ(pcb(pool)->Lock, RTS_INVALID_HANDLE);
     EXPECT_EQ(MemPoolDeleteSyncObject(pool), RES_OK); // without a lock it reads 0 afterwards
-    EXPECT_EQ(pcb(pool)->Lock, nullptr);
-    EXPECT_EQ(MemPoolDelete(pool, "CM"), RES_OK);
+    EXPECT_EQ((std::pair{pcb(pool)->Lock, MemPoolDelete(pool, "CM")}),
+              std::pair(RTS_HANDLE{nullptr}, RES_OK));
     // Nor is the object dictionary running: it refuses everything.
     EXPECT_EQ((std::pair{ObjManDictionaryOpen(1, 10, 0), ObjManDictionaryClose(area)}),
               std::pair(RTS_INVALID_HANDLE, RES_PARAMETER));
