@@ -82,7 +82,6 @@ TEST(CMString, PlacesGrowsAndCopiesTheTextAsAsked) {
         {"copy2 never shrinks", kText, chars(300), kCopy2, "tiny", 0, RES_OK, "tiny", kHeap, 301},
         {"extend within capacity", kText, "keep", kExtend, "", 128, RES_OK, "keep", kIn, 128},
         {"extend to the heap", kText, "keep", kExtend, "", 129, RES_OK, "keep", kHeap, 129},
-        {"extend a heap buffer", kTextOnHeap, "keep", kExtend, "", 4000, RES_OK, "keep", kHeap, 4000},
         {"delete clears", kTextOnHeap, "x", kDelete, "", 0, RES_OK, "", 0, 0},
         // Sizes no heap can give: the string stays as it was.
         {"heap says no to a reserve", kReserve, "", nullptr, "", kHuge, RES_NOMEMORY, "", 0, 0},
@@ -104,17 +103,13 @@ TEST(CMUtlArgumentTokenizer, SplitsInPlace) {
     const std::tuple<const char*, const char*, RTS_UI32, std::vector<std::string>> cases[] = {
         {"  a  b  c  ", " ", 2, {"a", "b  c"}}, // the last allowed token keeps the rest
         {"  a  b  c  ", nullptr, 10, {"a", "b", "c"}},
-        {"x,,y", ",", 10, {"x", "y"}},
         {"a,b,c,,", ",", 10, {"a", "b", "c"}},
         {"a, b,\tc", ",", 10, {"a", "b", "c"}},
         {"a ,b , ", ",", 10, {"a ", "b "}},
-        {"a,,b,,c", ",", 2, {"a", "b,,c"}},
         {"a b", ",", 5, {"a b"}},
         {"\"a b\" c", " ", 5, {"\"a", "b\"", "c"}}, // no quoting
-        {"a, ,b", ",", 5, {"a", "b"}},
         {"", " ", 5, {}},
         {"   ", " ", 5, {}},
-        {",,,", ",", 5, {}},
         {"a b", " ", 0, {}},
         {"  one two   three ", " ", CMUTL_TOKENIZER_COUNT_ONLY, {"", "", ""}} // counted only
     };
