@@ -77,16 +77,12 @@ TEST(CMUtlCodePage, EveryByteAndUnitMapsAsTheSystemCodePage) {
         ASSERT_EQ(narrow[i], u >= 0x80 && back[u] != 0 ? back[u] : static_cast<char>(u)) << unsigned{u};
         ASSERT_EQ(low[i], static_cast<char>(u));
     }
-    for (std::size_t size = 1; size <= 5; ++size) { // cut and terminated at every size
-        const RTS_RESULT fits = size > 3 ? RES_OK : RES_FAILED;
-        std::u16string w(size + 1, kGuard);
-        std::string s(size + 1, '#');
-        EXPECT_EQ(CMUtlStrToW("a\x80z", w.data(), size), fits);
-        EXPECT_EQ(CMUtlWToStr(u"a\x20ACz", s.data(), size), fits);
-        EXPECT_EQ(w.c_str(), std::u16string(u"a\x20ACz").substr(0, size - 1));
-        EXPECT_EQ(s.c_str(), std::string("a\x80z").substr(0, size - 1));
-        EXPECT_TRUE(w[size] == kGuard && s[size] == '#');
-    }
+    std::u16string w(4, kGuard); // one place short: cut, terminated, nothing written behind
+    std::string s(4, '#');
+    EXPECT_EQ(std::make_pair(CMUtlStrToW("a\x80z", w.data(), 3), CMUtlWToStr(u"a\x20ACz", s.data(), 3)),
+              std::make_pair(RES_FAILED, RES_FAILED));
+    EXPECT_EQ(std::make_pair(w, s),
+              std::make_pair(std::u16string(u"a\x20AC\0", 3) + kGuard, std::string("a\x80\0#", 4)));
 }
 
 // ---- UTF-8 <-> UTF-16 ----------------------------------------------------------------------
