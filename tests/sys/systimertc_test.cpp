@@ -122,10 +122,8 @@ TEST(SysTimeRtcCalendar, IsoTextAndTheHelpersAtTheirEdges) {
     }
     // month, day, year; day of week and of year. Month and day 0 pass the helpers' checks.
     const std::tuple<int, int, int, RTS_UI32, RTS_UI32> helpers[] = {
-        {12, 31, 0, 7, 366},
-        {3, 1, 1900, 4, 60},
-        {0, 5, 2024, 4, 5},
-        {13, 1, 2024, 0, 0},
+        {12, 31, 0, 7, 366}, {3, 1, 1900, 4, 60}, {0, 5, 2024, 4, 5},  {13, 1, 2024, 0, 0},
+        {1, 32, 2024, 0, 0}, {-1, 1, 2024, 0, 0}, {1, -1, 2024, 0, 0}, {1, 1, -1, 0, 0},
     };
     for (const auto& [m, d, y, dayOfWeek, dayOfYear] : helpers)
         EXPECT_EQ(std::make_pair(SysTimeRtcGetDayOfWeek(m, d, y), SysTimeRtcGetYDay(m, d, y)),
@@ -170,9 +168,11 @@ TEST(SysTimeRtcBadInput, EveryGuardRefusesWithItsResult) {
     EXPECT_EQ(testlog::texts(), std::vector<std::string>{
                                     "ERROR: Casting UI64 to UI32. Max value: 0xFFFFFFFF, got: 0x100000000"});
     for (RTS_SYSTIMEDATE bad : // the last is a date, past the RTC range only
-         {make_date(2024, 13, 1), make_date(1969, 12, 31), make_date(2024, 2, 30), make_date(2023, 2, 29),
-          make_date(2107, 1, 1)}) {
-        const bool pastRtc = bad.wYear == 2107, noSuchDay = bad.wMonth == 2;
+         {make_date(2024, 13, 1), make_date(2024, 0, 1), make_date(2024, 1, 32), make_date(2024, 1, 0),
+          make_date(2024, 1, 1, 24), make_date(2024, 1, 1, 0, 60), make_date(2024, 1, 1, 0, 0, 60),
+          make_date(2024, 1, 1, 0, 0, 0, 1000), make_date(1969, 12, 31), make_date(30828, 1, 1),
+          make_date(2024, 2, 30), make_date(2023, 2, 29), make_date(2024, 4, 31), make_date(2107, 1, 1)}) {
+        const bool pastRtc = bad.wYear == 2107, noSuchDay = bad.wMonth == 2 || bad.wMonth == 4;
         const RTS_RESULT refused = pastRtc ? RES_OK : RES_PARAMETER;
         EXPECT_EQ(std::make_tuple(SysTimeRtcConvertDateToHighRes(&bad, &ms),
                                   SysTimeRtcConvertLocalToHighRes(&bad, &ms),
