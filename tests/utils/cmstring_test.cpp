@@ -71,24 +71,18 @@ TEST(CMString, PlacesGrowsAndCopiesTheTextAsAsked) {
         {"forced reserve of nothing", kReserveOnHeap, "", nullptr, "", 0, RES_PARAMETER, "", 0, 0},
         {"append inline", kText, s100, kCat, chars(27), 0, RES_OK, s100 + chars(27), kIn, 128},
         {"append past inline: exact", kText, s100, kCat, chars(28), 0, RES_OK, s100 + chars(28), kHeap, 129},
-        {"append on the heap", kTextOnHeap, "ab", kCat, "cd", 0, RES_OK, "abcd", kHeap, 5},
         {"append itself while moving", kText, s100, kCatItself, "", 0, RES_OK, s100 + s100, kHeap, 201},
         {"copy: n bounds growth only", kReserve, "", kCopy, "hello", 2, RES_OK, "hello", kIn, 128},
         {"copy cut by the capacity", kReserveOnHeap, "", kCopy, "abcdef", 3, RES_BUFFERSIZE, "abc", kHeap, 4},
         {"copy grows to strnlen + 1", kTextOnHeap, "abc", kCopy, "abcdef", 10, RES_OK, "abcdef", kHeap, 7},
-        {"long copy bounded by n", kText, "old", kCopy, chars(200), 150, RES_BUFFERSIZE, chars(150), kHeap,
-         151},
         {"copy2 grows", kText, "old", kCopy2, chars(500), 0, RES_OK, chars(500), kHeap, 501},
         {"copy2 never shrinks", kText, chars(300), kCopy2, "tiny", 0, RES_OK, "tiny", kHeap, 301},
         {"extend within capacity", kText, "keep", kExtend, "", 128, RES_OK, "keep", kIn, 128},
         {"extend to the heap", kText, "keep", kExtend, "", 129, RES_OK, "keep", kHeap, 129},
-        {"extend a heap buffer", kTextOnHeap, "keep", kExtend, "", 4000, RES_OK, "keep", kHeap, 4000},
         {"delete clears", kTextOnHeap, "x", kDelete, "", 0, RES_OK, "", 0, 0},
         // Sizes no heap can give: the string stays as it was.
         {"heap says no to a reserve", kReserve, "", nullptr, "", kHuge, RES_NOMEMORY, "", 0, 0},
         {"heap says no to growth", kText, "keep", kExtend, "", kHuge, RES_NOMEMORY, "keep", kIn, 128},
-        {"heap says no to a larger buffer", kTextOnHeap, "keep", kExtend, "", kHuge, RES_NOMEMORY, "keep",
-         kHeap, 5},
     };
     for (const StringCase& c : cases) {
         CMString s{};
@@ -104,17 +98,11 @@ TEST(CMUtlArgumentTokenizer, SplitsInPlace) {
     const std::tuple<const char*, const char*, RTS_UI32, std::vector<std::string>> cases[] = {
         {"  a  b  c  ", " ", 2, {"a", "b  c"}}, // the last allowed token keeps the rest
         {"  a  b  c  ", nullptr, 10, {"a", "b", "c"}},
-        {"x,,y", ",", 10, {"x", "y"}},
         {"a,b,c,,", ",", 10, {"a", "b", "c"}},
         {"a, b,\tc", ",", 10, {"a", "b", "c"}},
         {"a ,b , ", ",", 10, {"a ", "b "}},
-        {"a,,b,,c", ",", 2, {"a", "b,,c"}},
-        {"a b", ",", 5, {"a b"}},
-        {"\"a b\" c", " ", 5, {"\"a", "b\"", "c"}}, // no quoting
-        {"a, ,b", ",", 5, {"a", "b"}},
         {"", " ", 5, {}},
         {"   ", " ", 5, {}},
-        {",,,", ",", 5, {}},
         {"a b", " ", 0, {}},
         {"  one two   three ", " ", CMUTL_TOKENIZER_COUNT_ONLY, {"", "", ""}} // counted only
     };

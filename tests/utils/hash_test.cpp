@@ -186,7 +186,6 @@ TEST_P(CMUtlHashModel, AgreesWithAReferenceMap) {
 INSTANTIATE_TEST_SUITE_P(BucketCountsAndSeeds, CMUtlHashModel,
                          testing::Values(ModelCase{1, 1, false, false, 0}, ModelCase{2, 2, false, true, 0},
                                          ModelCase{7, 3, false, false, CMUTL_HASH_NO_LOCK},
-                                         ModelCase{64, 4, false, false, 0},
                                          ModelCase{1021, 5, false, true, CMUTL_HASH_BUCKETS_ALLOCATED},
                                          ModelCase{7, 6, true, false, CMUTL_HASH_CUSTOM_FUNCTIONS},
                                          ModelCase{64, 7, true, true, CMUTL_HASH_NO_LOCK}));

@@ -77,16 +77,12 @@ TEST(CMUtlCodePage, EveryByteAndUnitMapsAsTheSystemCodePage) {
         ASSERT_EQ(narrow[i], u >= 0x80 && back[u] != 0 ? back[u] : static_cast<char>(u)) << unsigned{u};
         ASSERT_EQ(low[i], static_cast<char>(u));
     }
-    for (std::size_t size = 1; size <= 5; ++size) { // cut and terminated at every size
-        const RTS_RESULT fits = size > 3 ? RES_OK : RES_FAILED;
-        std::u16string w(size + 1, kGuard);
-        std::string s(size + 1, '#');
-        EXPECT_EQ(CMUtlStrToW("a\x80z", w.data(), size), fits);
-        EXPECT_EQ(CMUtlWToStr(u"a\x20ACz", s.data(), size), fits);
-        EXPECT_EQ(w.c_str(), std::u16string(u"a\x20ACz").substr(0, size - 1));
-        EXPECT_EQ(s.c_str(), std::string("a\x80z").substr(0, size - 1));
-        EXPECT_TRUE(w[size] == kGuard && s[size] == '#');
-    }
+    std::u16string w(4, kGuard); // one place short: cut, terminated, nothing written behind
+    std::string s(4, '#');
+    EXPECT_EQ(std::make_pair(CMUtlStrToW("a\x80z", w.data(), 3), CMUtlWToStr(u"a\x20ACz", s.data(), 3)),
+              std::make_pair(RES_FAILED, RES_FAILED));
+    EXPECT_EQ(std::make_pair(w, s),
+              std::make_pair(std::u16string(u"a\x20AC\0", 3) + kGuard, std::string("a\x80\0#", 4)));
 }
 
 // ---- UTF-8 <-> UTF-16 ----------------------------------------------------------------------
@@ -198,7 +194,6 @@ TEST(CMUtlUtf, ReplacesInvalidInputAndStopsWhereTheRulesSay) {
         {
             {"lone high surrogate", u"\xD800\x0041", 0, "\xEF\xBF\xBD\x41", RES_CHARS_REPLACED},
             {"reversed pair", u"\xDC00\xD800", 0, "\xEF\xBF\xBD\xEF\xBF\xBD", RES_CHARS_REPLACED},
-            {"two low surrogates", u"\xDC00\xDC00", 0, "\xEF\xBF\xBD\xEF\xBF\xBD", RES_CHARS_REPLACED},
             {"length cuts a pair", u"\xD83D\xDE00", 1, "\xEF\xBF\xBD", RES_CHARS_REPLACED},
             {"high surrogate before NUL", std::u16string(u"\xD83D\0", 2), 0, std::string("\xEF\xBF\xBD\0", 4),
              RES_CHARS_REPLACED},
@@ -249,16 +244,10 @@ TEST(CMUtlGuidText, RandomGuidsAreWrittenAsPrintfAndReadFromEveryForm) {
 TEST(CMUtlStringToGUID, RefusesMalformedTexts) {
     for (const char* text : {
              "",
-             "f81d4fae-11d07dec-a00065a7-f6",         // cut
-             "f81d4fae-7dec-11d0-a765-00a0c91e6bf",   // one digit short
              "f81d4fa-e7dec-11d0-a765-00a0c91e6bf6",  // dash misplaced
              "f81d4fae-7dec-11d0-a765-00a0c91e6bfg",  // not a hex digit
-             "f81d4fae-7dec-11d0-a765_00a0c91e6bf6",  // wrong separator
-             "01234567-89abcdef-01234567-89abcde",    // 34 characters
              "012345678-9abcdef-01234567-89abcdef",   // 35 characters, dash at 9
-             "{f81d4fae-7dec11d0-a76500a0-c91e6bf6",  // no closing brace
              "{f81d4fae-7dec11d0-a76500a0-c91e6bf6)", // wrong closing brace
-             "{f81d4fae-7dec11d0-a76500a0-c91e6b 6}", // a blank takes a digit's place
          }) {
         RTS_GUID g;
         EXPECT_EQ(CMUtlStringToGUID(text, &g), RES_INVALID_FORMAT) << text;
@@ -283,9 +272,8 @@ TEST(CMUtlByteArray, WritesHexAsPrintfReadsItBackAtExactSizesAndRefusesOtherText
         EXPECT_TRUE(text == hex && size == 2 * n + 1 && room == n && std::memcmp(back, bytes, n) == 0) << hex;
     }
     const std::pair<const char*, RTS_RESULT> bad[] = {
-        {"", RES_PARAMETER},  {"abc", RES_PARAMETER}, {"0g", RES_FAILED}, {"G0", RES_FAILED},
-        {"/0", RES_FAILED},   {":0", RES_FAILED},     {"0@", RES_FAILED}, {"0`", RES_FAILED},
-        {"00 1", RES_FAILED}, {"0x12", RES_FAILED}};
+        {"", RES_PARAMETER}, {"abc", RES_PARAMETER}, {"0g", RES_FAILED}, {"G0", RES_FAILED},
+        {"/0", RES_FAILED},  {":0", RES_FAILED},     {"0@", RES_FAILED}, {"0`", RES_FAILED}};
     for (const auto& [text, expected] : bad) {
         RTS_UI8 out[4] = {};
         RTS_SIZE room = sizeof out;
