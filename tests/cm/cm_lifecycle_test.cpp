@@ -11,7 +11,6 @@
 
 #include "cm/cmchecks_internal.h"
 #include "test_components.h"
-#include "test_services.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "cmpsettings.h"
-#include "test_services.h"
 
 namespace testcmp {
 
