@@ -1,6 +1,6 @@
 // The lock trace of one pool, with a test component standing in for the trace manager and the
-// task service: registration rules, the depth samples of lock and unlock, the long-hold and
-// unbalanced-unlock log lines, and the packet's end at shut-down.
+// task service: the packet of the configured pool, the depth samples of lock and unlock, the
+// long-hold and unbalanced-unlock log lines, and the packet's end at shut-down.
 #include <chrono>
 #include <string>
 #include <thread>
@@ -65,27 +65,15 @@ protected:
     void TearDown() override {
         MemPoolDelete(pool_, "Test");
         CMExit();
+        EXPECT_EQ(g_trace.deleted, 1); // the packet ends with the component
         for (const char* key : {"Enable", "MemPoolName", "MaxLockTimeMs"})
             SettgRemoveKey("CmpMemPool", (std::string("MemPoolLockTrace.") + key).c_str());
     }
     RTS_HANDLE pool_ = RTS_INVALID_HANDLE;
 };
 
-TEST_F(MemPoolLockTrace, RegistersOnlyTheConfiguredPoolAndOnce) {
-    EXPECT_EQ(g_trace.packet, "MemPoolLock: Traced 2000 65568");
-    EXPECT_EQ(MemPoolLockTraceRegister(pool_, nullptr), RES_PARAMETER);
-    RTS_HANDLE other = MemPoolCreateDynamic("Test", 1, 16, nullptr);
-    EXPECT_EQ(std::pair(MemPoolLockTraceRegister(pool_, "Traced"), MemPoolLockTraceRegister(other, "Other")),
-              std::pair(RES_OK, RES_ALREADY));
-    MemPoolDelete(other, "Test");
-    CMExit();
-    EXPECT_EQ(g_trace.deleted, 1) << "the packet ends at CH_EXIT3";
-    ASSERT_EQ(memtest::start_with(kTraceServices), RES_OK);
-    SettgSetIntValue("CmpMemPool", "MemPoolLockTrace.Enable", 0, 10);
-    EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_ALREADY); // tracing is off
-}
-
 TEST_F(MemPoolLockTrace, SamplesDepthAndReportsLongHoldsAndStrayUnlocks) {
+    EXPECT_EQ(g_trace.packet, "MemPoolLock: Traced 2000 65568");
     ASSERT_EQ(MemPoolLock(pool_), RES_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_EQ(MemPoolUnlock(pool_), RES_OK);
