@@ -1,10 +1,9 @@
 // Hook delivery: the resume cursor, pending and stopping answers, reverse and masked delivery,
-// hooks that remove components while they are delivered, the extra communication cycle, exit
-// rows, hook ranges, classes and instances, and the manager's locks.
+// hooks that remove components while they are delivered, the extra communication cycle, hook
+// ranges, classes and instances, and the manager's locks.
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
 
 #include "mempool.h"
 #include "test_components.h"
@@ -105,20 +104,6 @@ TEST_F(CMHooks, ExtraCommCycleHonoursTheMinimalInterval) {
         EXPECT_EQ(nested, RES_OK);
         EXPECT_EQ(testcmp::slots_called(), called) << interval;
     }
-}
-
-TEST_F(CMHooks, ExitRowsRepeatWhilePendingWithPausesBetween) {
-    // Pending for 25 ms: delivered again after pauses, not thousands of times in a spin.
-    std::chrono::steady_clock::time_point first;
-    int rounds = 0;
-    slot(1).onHook = [&](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
-        if (hook != CH_EXIT2) return RES_OK;
-        if (rounds++ == 0) first = std::chrono::steady_clock::now();
-        return std::chrono::steady_clock::now() - first < std::chrono::milliseconds(25) ? RES_PENDING
-                                                                                        : RES_OK;
-    };
-    CMExit();
-    EXPECT_TRUE(rounds >= 2 && rounds <= 6) << rounds;
 }
 
 TEST_F(CMHooks, HookTableRangesAndQueries) {
