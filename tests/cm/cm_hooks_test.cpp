@@ -55,7 +55,6 @@ TEST_F(CMHooks, DeliveryFollowsCursorPendingStopAndRemovalRules) {
         {"81 stops", kForward, -1, -1, {RES_OK, S81}, S81, {0, 1}},
         {"reverse never stops", kReverse, -1, -1, {RES_OK, S81}, RES_OK, {2, 1, 0}},
         {"reverse: the last one stops", kReverse, -1, -1, {RES_OK, RES_OK, S75}, S75, {2, 1, 0}},
-        {"reverse pending", kReverse, -1, -1, {P}, P, {2, 1, 0}},
         {"reverse resumes before the cursor", kReverse, 2, -1, {}, RES_OK, {1, 0}},
         {"masked: a stop is a failure", kMasked, -1, -1, {RES_OK, S75}, RES_FAILED, {0, 1, 2}},
         {"forward, removing itself", kForward, -1, 1, {}, RES_OK, {0, 1, 2}},
