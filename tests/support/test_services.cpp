@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "cm/rts_common.h"
@@ -77,11 +78,9 @@ struct Fake {
         return RES_OK;
     }
     static RTS_RESULT SysTargetGetAPI(CMApiToResolve* info, RTS_VOID_FCTPTR* ppFunction) {
-        std::string name(info->name);
-        if (name.rfind("Refused", 0) == 0) return RES_NOTSUPPORTED;
-        if (name.rfind("Resolved", 0) != 0) return RES_FAILED;
-        *ppFunction = resolved();
-        return RES_OK;
+        const std::string_view name(info->name);
+        if (name.starts_with("Refused")) return RES_NOTSUPPORTED;
+        return name.starts_with("Resolved") ? (*ppFunction = resolved(), RES_OK) : RES_FAILED;
     }
 
     static RTS_HANDLE SysTaskCreate(const char*, PF_SYS_TASK_FUNCTION function, void* param, RTS_UI32,
@@ -93,8 +92,7 @@ struct Fake {
     }
     static RTS_RESULT SysTaskResume(RTS_HANDLE h) {
         auto* t = static_cast<Task*>(h);
-        t->thread = std::thread(t->function, &t->info);
-        return RES_OK;
+        return t->thread = std::thread(t->function, &t->info), RES_OK;
     }
     static RTS_RESULT SysTaskWaitSleep(RTS_HANDLE h, RTS_UI32 ms) {
         tasks.lastSleepMs = ms;
