@@ -11,7 +11,6 @@
 
 #include "cm/cmchecks_internal.h"
 #include "test_components.h"
-#include "test_services.h"
 
 namespace {
 
@@ -64,7 +63,6 @@ TEST_F(CMLifecycle, WholeRunDeliversEveryHookListsAndUnloadsInGroups) {
 TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers) {
     const StaticComponent kEnd{nullptr, nullptr, 0}, kSlot0{"TestCmp0", testcmp::entry(0), 0};
     const std::vector<StaticComponent> kNoList, kSlot{kSlot0, kEnd},
-        kEmptyFirst{{"", testcmp::entry(0), 0}, kSlot0, kEnd},
         kEmbedded{{"CmpLogEmbedded", testcmp::entry(0), 0}, kEnd},
         kUnknown{{"Nowhere", nullptr, 0}, kSlot0, kEnd};
     using Setup = void (*)();
@@ -106,7 +104,6 @@ TEST_F(CMLifecycle, StartUpResultAndComponentsFollowListConfigurationAndAnswers)
     const RTS_RESULT OK = RES_OK;
     const Case cases[] = {
         {"null list", kNoList, nullptr, 1, nullptr, OK, 5, 0, 0, 0},
-        {"empty first name", kEmptyFirst, nullptr, 1, nullptr, OK, 5, 0, 0, 0},
         {"embedded log", kEmbedded, nullptr, 1, nullptr, OK, 5, 1, 12, 8},
         {"unknown name without entry", kUnknown, nullptr, 1, nullptr, OK, 6, 1, 12, 8},
         {"failing entry", kSlot, nullptr, 1, failing_entry, RES_FAILED, 6, 1, 0, 0},

@@ -1,13 +1,11 @@
-// Memory pools: the layout and flags of new pools, bad arguments refused without touching a list,
-// leak reports, extensions (also one made while another is under way), the lock
-// MemPoolIsValidBlock keeps, lock-free removal, hashed blocks and pools made before the
-// component's init.
+// Memory pools: bad arguments refused without touching a list, leak reports, extensions (also one
+// made while another is under way), the lock MemPoolIsValidBlock keeps, lock-free removal and
+// hashed blocks.
 #include <functional>
 #include <thread>
 #include <utility>
 
 #include "memory_fixture.h"
-#include "objmgr.h"
 #include "syssem.h"
 
 namespace {
@@ -17,44 +15,6 @@ using memtest::filled_with, memtest::free_list, memtest::pcb, memtest::used_list
 class MemPool : public memtest::Framework {};
 
 alignas(8) unsigned char g_area[4096];
-
-MemPoolCreateInfo in_memory(RTS_UI32 flags, RTS_SIZE blockSize, RTS_SIZE size, unsigned char* memory) {
-    return {MEM_POOL_STATIC | flags, nullptr, blockSize, size, reinterpret_cast<RTS_UINTPTR>(memory)};
-}
-
-// What MemPoolLock answers for a pool, which is left unlocked again.
-RTS_RESULT lock_answer(RTS_HANDLE pool) {
-    const RTS_RESULT r = MemPoolLock(pool);
-    return MemPoolUnlock(pool), r;
-}
-
-TEST_F(MemPool, CreateLaysOutTheAreaWithTheFlagsAndLockAsked) {
-    constexpr RTS_RESULT kNone = RES_NOTIMPLEMENTED; // the lock answer of a pool without lock
-    MemPoolCreateInfo heap{MEM_POOL_DYNAMIC | MEM_POOL_NOLOCK, nullptr, reinterpret_cast<RTS_UINTPTR>("Test"),
-                           4, 13};
-    const std::tuple<MemPoolCreateInfo, RTS_UI32, RTS_UI64, size_t, unsigned char*, RTS_RESULT, RTS_RESULT>
-        cases[] = {
-            // info, flags shown, block size, blocks, first block (static pools), lock, lock after
-            // MemPoolCreateSyncObject
-            {in_memory(0, 168, 272, g_area), MEM_POOL_STATIC, 168, 1, g_area + 88, RES_OK, RES_OK},
-            {in_memory(MEM_POOL_NOLOCK_INIT, 8, 200, g_area + 1), MEM_POOL_STATIC | MEM_POOL_NOLOCK_INIT, 8,
-             4, g_area + 96, kNone, RES_OK}, // the control block at the next 8-byte boundary
-            {heap, MEM_POOL_DYNAMIC | MEM_POOL_NOLOCK, 16, 4, nullptr, kNone, kNone},
-        };
-    for (auto [info, flags, blockSize, count, first, lock, lockAfterSync] : cases) {
-        SCOPED_TRACE(flags);
-        RTS_HANDLE pool = MemPoolCreate(&info, nullptr);
-        const auto blocks = free_list(pool);
-        EXPECT_EQ(std::tuple(MemPoolGetPCB(pool, nullptr)->Flags, pcb(pool)->BlockSize, blocks.size()),
-                  std::tuple(flags, blockSize, count));
-        EXPECT_TRUE(first == nullptr || blocks.front() == first);
-        for (void* b : blocks) EXPECT_EQ(memtest::header(b)->Pool, pool); // each free block names its pool
-        EXPECT_EQ(lock_answer(pool), lock);
-        EXPECT_EQ(MemPoolCreateSyncObject(pool), RES_OK);
-        EXPECT_EQ(lock_answer(pool), lockAfterSync);
-        EXPECT_EQ(MemPoolDelete(pool, "Test"), RES_OK);
-    }
-}
 
 TEST_F(MemPool, BadArgumentsChangeNoList) {
     RTS_HANDLE pool = MemPoolCreateDynamic("Test", 4, 16, nullptr),
@@ -96,13 +56,10 @@ TEST_F(MemPool, BadArgumentsChangeNoList) {
         {"append twice", MemPoolAppendUsedBlock(used), RES_PARAMETER},
         {"append to a foreign pool", MemPoolAppendUsedBlockToPool(taken, foreign), RES_PARAMETER},
         {"insert after another pool's block", MemPoolInsertUsedBlock(otherUsed, taken), RES_PARAMETER},
-        {"insert into a foreign pool's list", MemPoolInsertUsedBlockToPool(used, taken, foreign),
-         RES_PARAMETER},
         {"insert after an unlisted block", MemPoolInsertUsedBlock(released, taken), RES_PARAMETER},
         {"insert a listed block", MemPoolInsertUsedBlock(used, used), RES_PARAMETER},
         {"remove an unlisted block", MemPoolRemoveUsedBlock(taken), RES_PARAMETER},
         {"find null data", RESULT_OF(MemPoolFindBlock(pool, 0, 4, nullptr, r)), RES_PARAMETER},
-        {"find past the data", RESULT_OF(MemPoolFindBlock(pool, 8, 9, used, r)), RES_PARAMETER},
         {"find beyond the block", RESULT_OF(MemPoolFindBlock(pool, 17, 0, used, r)), RES_PARAMETER},
         {"valid block of pool all ones", MemPoolIsValidBlock(RTS_INVALID_HANDLE, used), RES_PARAMETER},
         {"release blocks of all ones", MemPoolReleaseBlocks(RTS_INVALID_HANDLE, 0, nullptr), RES_PARAMETER},
@@ -154,7 +111,7 @@ TEST_F(MemPool, DeleteAndCleanupReportListedBlocksAsLeaks) {
     EXPECT_EQ(testlog::count_starting("**** Pool leak"), 1);
     EXPECT_EQ(used_list(pool), std::vector<void*>{inArea});
     EXPECT_EQ(MemPoolGetBlock(pool, nullptr), nullptr);
-    EXPECT_EQ(lock_answer(pool), RES_NOTIMPLEMENTED);
+    EXPECT_EQ(MemPoolLock(pool), RES_NOTIMPLEMENTED); // its lock went with the cleanup
     MemPoolRemoveUsedBlock(inArea);
     EXPECT_EQ(MemPoolDelete(pool, "Test"), RES_OK);
 }
@@ -248,32 +205,6 @@ TEST_F(MemPool, HashedBlocksGetConsecutiveKeys) {
     for (RTS_HANDLE t : tables) EXPECT_EQ(MemPoolDeleteHashTable(t), RES_OK);
     EXPECT_EQ(RESULT_OF(MemPoolGetBlockByHash(table, 1, r)), RES_PARAMETER);
     MemPoolDelete(pool, "Test");
-}
-
-// The component manager's use: pools made before the component's init, given their lock later;
-// and the object dictionary, which lives only while the framework runs.
-TEST(MemPoolBeforeInit, WorksWithoutLockAndTakesOneLater) {
-    alignas(8) static unsigned char area[1024];
-    RTS_HANDLE pool = MemPoolCreateStatic(40, sizeof area, area, nullptr);
-    EXPECT_EQ((std::tuple{MemPoolCreateSyncObject(pool), MemPoolLock(pool),
-                          MemPoolReleaseBlocks(pool, 0, nullptr)}),
-              std::tuple(RES_NOTINITIALIZED, RES_NOTINITIALIZED, RES_NOTINITIALIZED));
-    void* a = MemPoolGetBlock(pool, nullptr);
-    EXPECT_EQ((std::pair{MemPoolAppendUsedBlock(a), MemPoolIsValidBlock(pool, a)}),
-              std::pair(RES_OK, RES_OK));
-    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
-    EXPECT_EQ((std::tuple{lock_answer(pool), MemPoolCreateSyncObject(pool), lock_answer(pool)}),
-              std::tuple(RES_NOTIMPLEMENTED, RES_OK, RES_OK));
-    CMExit();
-    EXPECT_EQ((std::tuple{MemPoolUnlock(pool), MemPoolRemoveUsedBlock(a), MemPoolDeleteSyncObject(pool)}),
-              std::tuple(RES_NOTINITIALIZED, RES_OK, RES_OK));
-    EXPECT_EQ(pcb(pool)->Lock, RTS_INVALID_HANDLE);
-    EXPECT_EQ(MemPoolDeleteSyncObject(pool), RES_OK); // without a lock it reads 0 afterwards
-    EXPECT_EQ((std::pair{pcb(pool)->Lock, MemPoolDelete(pool, "CM")}),
-              std::pair(RTS_HANDLE{nullptr}, RES_OK));
-    // Nor is the object dictionary running: it refuses everything.
-    EXPECT_EQ((std::pair{ObjManDictionaryOpen(1, 10, 0), ObjManDictionaryClose(area)}),
-              std::pair(RTS_INVALID_HANDLE, RES_PARAMETER));
 }
 
 } // namespace

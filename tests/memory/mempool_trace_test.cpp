@@ -1,7 +1,6 @@
 // The lock trace of one pool, with a test component standing in for the trace manager and the
-// task service: registration rules, the depth samples of lock and unlock, the long-hold and
-// unbalanced-unlock log lines, the packet's end at shut-down, and the lock a block given back
-// from another pool's used list takes.
+// task service: the packet of the configured pool, the depth samples of lock and unlock, the
+// long-hold and unbalanced-unlock log lines, and the packet's end at shut-down.
 #include <chrono>
 #include <string>
 #include <thread>
@@ -66,29 +65,15 @@ protected:
     void TearDown() override {
         MemPoolDelete(pool_, "Test");
         CMExit();
+        EXPECT_EQ(g_trace.deleted, 1); // the packet ends with the component
         for (const char* key : {"Enable", "MemPoolName", "MaxLockTimeMs"})
             SettgRemoveKey("CmpMemPool", (std::string("MemPoolLockTrace.") + key).c_str());
     }
     RTS_HANDLE pool_ = RTS_INVALID_HANDLE;
 };
 
-TEST_F(MemPoolLockTrace, RegistersOnlyTheConfiguredPoolAndOnce) {
-    EXPECT_EQ(g_trace.packet, "MemPoolLock: Traced 2000 65568");
-    EXPECT_EQ(std::pair(MemPoolLockTraceRegister(RTS_INVALID_HANDLE, "Traced"),
-                        MemPoolLockTraceRegister(pool_, nullptr)),
-              std::pair(RES_PARAMETER, RES_PARAMETER));
-    RTS_HANDLE other = MemPoolCreateDynamic("Test", 1, 16, nullptr);
-    EXPECT_EQ(std::pair(MemPoolLockTraceRegister(pool_, "Traced"), MemPoolLockTraceRegister(other, "Other")),
-              std::pair(RES_OK, RES_ALREADY));
-    MemPoolDelete(other, "Test");
-    CMExit();
-    EXPECT_EQ(g_trace.deleted, 1) << "the packet ends at CH_EXIT3";
-    ASSERT_EQ(memtest::start_with(kTraceServices), RES_OK);
-    SettgSetIntValue("CmpMemPool", "MemPoolLockTrace.Enable", 0, 10);
-    EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_ALREADY); // tracing is off
-}
-
 TEST_F(MemPoolLockTrace, SamplesDepthAndReportsLongHoldsAndStrayUnlocks) {
+    EXPECT_EQ(g_trace.packet, "MemPoolLock: Traced 2000 65568");
     ASSERT_EQ(MemPoolLock(pool_), RES_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_EQ(MemPoolUnlock(pool_), RES_OK);
@@ -105,18 +90,6 @@ TEST_F(MemPoolLockTrace, SamplesDepthAndReportsLongHoldsAndStrayUnlocks) {
     EXPECT_TRUE(ms >= 20 && ms < 60000 && held.find(" ms by thread TestTask") != std::string::npos) << held;
     EXPECT_EQ(std::pair(lines[0].ClassId, lines[1].ClassId), std::pair(LOG_DEBUG, LOG_ERROR));
     EXPECT_STREQ(lines[1].InfoText, "MemPoolLockTrace: Unlock without previous lock");
-}
-
-// A block listed in another pool's used list goes back to its own pool under that pool's lock.
-TEST_F(MemPoolLockTrace, ReleaseFromAnotherListLocksTheBlocksPool) {
-    RTS_HANDLE list = MemPoolCreateDynamic("Test", 1, 16, nullptr);
-    void* block = MemPoolGetBlock(pool_, nullptr);
-    ASSERT_EQ(MemPoolAppendUsedBlockToPool(block, list), RES_OK);
-    g_trace.samples.clear();
-    ASSERT_EQ(MemPoolReleaseBlocks(list, 0, nullptr), RES_OK);
-    EXPECT_EQ(std::pair(g_trace.samples, memtest::free_list(pool_).front()),
-              std::pair(std::vector<RTS_I32>{1, 2, 0}, block));
-    MemPoolDelete(list, "Test");
 }
 
 } // namespace

@@ -18,9 +18,8 @@ ObjManDictionary* dict(RTS_HANDLE d) {
 
 TEST_F(ObjMan, BucketCountIsTheNextOddPrime) {
     constexpr RTS_UI64 kTooMany = RTS_UI64{1} << 30, kAll = ~RTS_UI64{0};
-    const std::pair<RTS_UI64, RTS_UI64> cases[] = {
-        {1, 3},     {2, 3},       {3, 3},           {4, 5}, {8, 11},       {24, 29},
-        {100, 101}, {1000, 1009}, {100000, 100003}, {0, 0}, {kTooMany, 0}, {kAll, 0}}; // 0: the open fails
+    const std::pair<RTS_UI64, RTS_UI64> cases[] = {{1, 3}, {3, 3},        {4, 5},   {100000, 100003},
+                                                   {0, 0}, {kTooMany, 0}, {kAll, 0}}; // 0: the open fails
     for (auto [expected, buckets] : cases) {
         RTS_HANDLE d = ObjManDictionaryOpen(1, expected, 0);
         ASSERT_EQ(d != RTS_INVALID_HANDLE, buckets != 0) << expected;
@@ -45,20 +44,13 @@ TEST_F(ObjMan, BadHandlesKeysAndIdsAreRefused) {
     const std::tuple<const char*, RTS_UI64, RTS_UI64> cases[] = {
         {"open an open id", reinterpret_cast<RTS_UINTPTR>(ObjManDictionaryOpen(7, 10, 0)), OBJMAN_NO_OBJECT},
         {"close all ones", ObjManDictionaryClose(RTS_INVALID_HANDLE), RES_PARAMETER},
-        {"close a foreign record", ObjManDictionaryClose(foreign), RES_FAILED},
         {"close twice", ObjManDictionaryClose(closed), RES_FAILED},
         {"add to null", ObjManDictionaryAddObject(nullptr, 3), OBJMAN_NO_KEY},
-        {"add to a closed dictionary", ObjManDictionaryAddObject(closed, 3), OBJMAN_NO_KEY},
-        {"add all ones", ObjManDictionaryAddObject(d, OBJMAN_NO_OBJECT), OBJMAN_NO_KEY},
         {"remove from a foreign record", ObjManDictionaryRemoveObject(foreign, 5), RES_PARAMETER},
-        {"remove object all ones", ObjManDictionaryRemoveObject(d, OBJMAN_NO_OBJECT), RES_PARAMETER},
         {"remove key all ones", ObjManDictionaryRemoveKey(d, OBJMAN_NO_KEY), RES_PARAMETER},
         {"clear all ones", ObjManDictionaryClear(RTS_INVALID_HANDLE), RES_PARAMETER},
         {"size of a closed dictionary", ObjManDictionaryGetSize(closed, &size), RES_PARAMETER},
-        {"size without a place for it", ObjManDictionaryGetSize(d, nullptr), RES_PARAMETER},
-        {"key in a foreign record", ObjManDictionaryGetKey(foreign, 5), OBJMAN_NO_KEY},
         {"key of all ones", ObjManDictionaryGetKey(d, OBJMAN_NO_OBJECT), OBJMAN_NO_KEY},
-        {"object in a closed dictionary", ObjManDictionaryGetObject(closed, 5), OBJMAN_NO_OBJECT},
         {"object of key all ones", ObjManDictionaryGetObject(d, OBJMAN_NO_KEY), OBJMAN_NO_OBJECT},
     };
     for (auto [name, result, expected] : cases) EXPECT_EQ(result, expected) << name;

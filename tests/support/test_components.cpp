@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "cmpsettings.h"
-#include "test_services.h"
 
 namespace testcmp {
 
@@ -57,12 +56,10 @@ template <int N> struct Functions {
     }
 };
 
-template <int... N>
-constexpr std::array<PF_COMPONENT_ENTRY, kSlots> entries(std::integer_sequence<int, N...>) {
-    return {Functions<N>::entry...};
+constexpr auto kEntries = []<int... N>(std::integer_sequence<int, N...>) {
+    return std::array<PF_COMPONENT_ENTRY, kSlots>{Functions<N>::entry...};
 }
-
-constexpr auto kEntries = entries(std::make_integer_sequence<int, kSlots>{});
+(std::make_integer_sequence<int, kSlots>{});
 
 } // namespace
 
@@ -143,11 +140,8 @@ ComponentRecord* record(int n) {
 }
 
 RTS_RESULT loader(const char* name, RTS_UINTPTR reserved, RTS_HANDLE* pModule, PF_COMPONENT_ENTRY* pEntry) {
-    for (int n = 0; n < kSlots; ++n) {
-        if (std::strcmp(name, kNames[n]) != 0) continue;
-        *pEntry = entry(n);
-        return RES_OK;
-    }
+    for (int n = 0; n < kSlots; ++n)
+        if (std::strcmp(name, kNames[n]) == 0) return *pEntry = entry(n), RES_OK;
     return CMHostLoadComponent(name, reserved, pModule, pEntry);
 }
 

@@ -1,13 +1,14 @@
 // The fake optional services, each under the name it is exported by: an event's handle is its
 // id; a task is a thread started by SysTaskResume and joined by SysTaskExit; an event object is
 // an auto-reset flag with a condition variable.
-#include "test_services.h"
+#include "test_components.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "cm/rts_common.h"
@@ -22,6 +23,12 @@ struct Signal {
     std::mutex lock;
     std::condition_variable wake;
     bool set = false;
+    // Waits up to the milliseconds for the flag; when it came, an event object clears it again.
+    bool wait(RTS_UI32 ms, bool clear) {
+        std::unique_lock<std::mutex> guard(lock);
+        if (!wake.wait_for(guard, std::chrono::milliseconds(ms), [this] { return set; })) return false;
+        return set = !clear, true;
+    }
 };
 
 struct Task {
@@ -71,11 +78,9 @@ struct Fake {
         return RES_OK;
     }
     static RTS_RESULT SysTargetGetAPI(CMApiToResolve* info, RTS_VOID_FCTPTR* ppFunction) {
-        std::string name(info->name);
-        if (name.rfind("Refused", 0) == 0) return RES_NOTSUPPORTED;
-        if (name.rfind("Resolved", 0) != 0) return RES_FAILED;
-        *ppFunction = resolved();
-        return RES_OK;
+        const std::string_view name(info->name);
+        if (name.starts_with("Refused")) return RES_NOTSUPPORTED;
+        return name.starts_with("Resolved") ? (*ppFunction = resolved(), RES_OK) : RES_FAILED;
     }
 
     static RTS_HANDLE SysTaskCreate(const char*, PF_SYS_TASK_FUNCTION function, void* param, RTS_UI32,
@@ -87,15 +92,11 @@ struct Fake {
     }
     static RTS_RESULT SysTaskResume(RTS_HANDLE h) {
         auto* t = static_cast<Task*>(h);
-        t->thread = std::thread(t->function, &t->info);
-        return RES_OK;
+        return t->thread = std::thread(t->function, &t->info), RES_OK;
     }
     static RTS_RESULT SysTaskWaitSleep(RTS_HANDLE h, RTS_UI32 ms) {
-        Signal& exit = static_cast<Task*>(h)->exit;
         tasks.lastSleepMs = ms;
-        std::unique_lock<std::mutex> guard(exit.lock);
-        exit.wake.wait_for(guard, std::chrono::milliseconds(ms), [&exit] { return exit.set; });
-        return RES_OK;
+        return static_cast<Task*>(h)->exit.wait(ms, false), RES_OK;
     }
     static RTS_RESULT SysTaskSetExit(RTS_HANDLE h) {
         auto* t = static_cast<Task*>(h);
@@ -118,46 +119,38 @@ struct Fake {
         return RES_OK;
     }
     static RTS_RESULT SysEventWait(RTS_HANDLE h, RTS_UI32 ms) {
-        auto* e = static_cast<Signal*>(h);
         const RTS_UI32 limit = tasks.waitLimitMs;
-        std::unique_lock<std::mutex> guard(e->lock);
-        if (!e->wake.wait_for(guard, std::chrono::milliseconds(limit != 0 ? std::min(limit, ms) : ms),
-                              [e] { return e->set; }))
-            return RES_TIMEOUT;
-        e->set = false;
-        return RES_OK;
+        return static_cast<Signal*>(h)->wait(limit != 0 ? std::min(limit, ms) : ms, true) ? RES_OK
+                                                                                          : RES_TIMEOUT;
     }
-};
 
-// An entry under the fake's own name.
-#define TEST_SERVICE(name)                                                                                   \
-    { reinterpret_cast<RTS_VOID_FCTPTR>(Fake::name), #name, 0, 0 }
-const CMExportEntry kServices[] = {
-    TEST_SERVICE(EventCreate),
-    TEST_SERVICE(EventPost2),
-    TEST_SERVICE(EventDelete),
-    TEST_SERVICE(SysOutPrintf),
-    TEST_SERVICE(SysOutVPrintf),
-    TEST_SERVICE(SysTargetGetDeviceName),
-    TEST_SERVICE(SysTargetGetOperatingSystemId),
-    TEST_SERVICE(SysTargetGetProcessorId),
-    TEST_SERVICE(SysTargetGetAPI),
-    TEST_SERVICE(RefusedButExported),
-    TEST_SERVICE(SysTaskCreate),
-    TEST_SERVICE(SysTaskResume),
-    TEST_SERVICE(SysTaskEnter),
-    {reinterpret_cast<RTS_VOID_FCTPTR>(Fake::SysTaskEnter), "SysTaskLeave", 0, 0},
-    TEST_SERVICE(SysTaskEnd),
-    TEST_SERVICE(SysTaskWaitSleep),
-    TEST_SERVICE(SysTaskSetExit),
-    TEST_SERVICE(SysTaskExit),
-    TEST_SERVICE(SysEventCreate),
-    TEST_SERVICE(SysEventSet),
-    TEST_SERVICE(SysEventWait),
-    TEST_SERVICE(SysEventDelete),
-    {nullptr, nullptr, 0, 0},
+    // Each fake under its own name (looked up in this class first).
+    static inline const CMExportEntry kServices[] = {
+        CM_EXPORT(EventCreate),
+        CM_EXPORT(EventPost2),
+        CM_EXPORT(EventDelete),
+        CM_EXPORT(SysOutPrintf),
+        CM_EXPORT(SysOutVPrintf),
+        CM_EXPORT(SysTargetGetDeviceName),
+        CM_EXPORT(SysTargetGetOperatingSystemId),
+        CM_EXPORT(SysTargetGetProcessorId),
+        CM_EXPORT(SysTargetGetAPI),
+        CM_EXPORT(RefusedButExported),
+        CM_EXPORT(SysTaskCreate),
+        CM_EXPORT(SysTaskResume),
+        CM_EXPORT(SysTaskEnter),
+        {reinterpret_cast<RTS_VOID_FCTPTR>(SysTaskEnter), "SysTaskLeave", 0, 0},
+        CM_EXPORT(SysTaskEnd),
+        CM_EXPORT(SysTaskWaitSleep),
+        CM_EXPORT(SysTaskSetExit),
+        CM_EXPORT(SysTaskExit),
+        CM_EXPORT(SysEventCreate),
+        CM_EXPORT(SysEventSet),
+        CM_EXPORT(SysEventWait),
+        CM_EXPORT(SysEventDelete),
+        {nullptr, nullptr, 0, 0},
+    };
 };
-#undef TEST_SERVICE
 
 } // namespace
 
@@ -167,7 +160,7 @@ void reset() {
     tasks.waitLimitMs = 0;
 }
 const CMExportEntry* exports() {
-    return kServices;
+    return Fake::kServices;
 }
 RTS_VOID_FCTPTR resolved() {
     return reinterpret_cast<RTS_VOID_FCTPTR>(Fake::RefusedButExported);
