@@ -171,6 +171,18 @@ TEST_F(CMApi, ControlLanguageComponentsGetIdsAndRefuseDuplicates) {
     EXPECT_EQ(none.result, RES_PARAMETER);
 }
 
+TEST_F(CMApi, RegistriesGrowPastTheirStaticAreas) {
+    start({0});
+    const int before = CMGetNumOfComponents();
+    for (int i = 0; i < 60; ++i)
+        ASSERT_NE(testcmp::add_record(("Extra" + std::to_string(i)).c_str()), RTS_INVALID_HANDLE) << i;
+    for (RTS_UI32 classId = 1; classId <= 25; ++classId)
+        ASSERT_NE(CMRegisterClass(slot(0).id, classId), RTS_INVALID_HANDLE);
+    EXPECT_EQ(CMCreateInstance(25), &slot(0));
+    for (int i = 0; i < 60; ++i) EXPECT_EQ(CMRemoveComponent(CMGetComponentByIndex(before)), RES_OK) << i;
+    EXPECT_EQ(CMGetNumOfComponents(), before);
+}
+
 TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     // Classes follow the first listed component of their id, from loading to unloading.
     slot(0).onEntry = [](ComponentInitRecord* init) { init->registerClass(0x7000, 0x30); };

@@ -1,6 +1,6 @@
 // Hook delivery: the resume cursor, pending and stopping answers, reverse and masked delivery,
-// hooks that remove components while they are delivered, the extra communication cycle, hook
-// ranges, classes and instances, and the manager's locks.
+// hooks that remove components while they are delivered, the extra communication cycle, exit
+// rows, hook ranges, classes and instances, and the manager's locks.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -103,6 +103,15 @@ TEST_F(CMHooks, ExtraCommCycleHonoursTheMinimalInterval) {
         EXPECT_EQ(nested, RES_OK);
         EXPECT_EQ(testcmp::slots_called(), called) << interval;
     }
+}
+
+TEST_F(CMHooks, ExitRowsRepeatWhilePending) {
+    int rounds = 0;
+    slot(1).onHook = [&](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        return hook == CH_EXIT2 && rounds++ < 2 ? RES_PENDING : RES_OK;
+    };
+    CMExit();
+    EXPECT_EQ(rounds, 3);
 }
 
 TEST_F(CMHooks, HookTableRangesAndQueries) {
