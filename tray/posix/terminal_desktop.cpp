@@ -79,8 +79,8 @@ struct Choice {
     BoxAnswer yes;
     BoxAnswer no;
 };
-constexpr Choice kOkCancel = {"OK or Cancel? ", "ok", "cancel", BoxAnswer::Ok, BoxAnswer::Cancel};
-constexpr Choice kYesNo = {"Yes or No? ", "yes", "no", BoxAnswer::Yes, BoxAnswer::No};
+constexpr Choice kOkCancel = {"OK or Cancel?", "ok", "cancel", BoxAnswer::Ok, BoxAnswer::Cancel};
+constexpr Choice kYesNo = {"Yes or No?", "yes", "no", BoxAnswer::Yes, BoxAnswer::No};
 
 /* The line with blanks removed at both ends and A to Z in lower case. */
 std::string normalised(const std::string& line) {
@@ -183,8 +183,7 @@ public:
         if (buttons == BoxButtons::Ok) return BoxAnswer::Ok;
         const Choice& choice = buttons == BoxButtons::OkCancel ? kOkCancel : kYesNo;
         for (;;) {
-            std::fputs(choice.prompt, stderr);
-            std::fflush(stderr);
+            print_line(stderr, choice.prompt);
             std::string line;
             if (input_.next(line, kWaitForever) != LineReader::Result::Line) return choice.no;
             const std::string answer = normalised(line);
