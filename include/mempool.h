@@ -21,11 +21,8 @@ RTS_BEGIN_C
 #define MEM_POOL_NOLOCK 0x10u      /* never gets a lock, not even through MemPoolCreateSyncObject */
 #define MEM_POOL_NOLOCK_INIT 0x20u /* gets no lock at creation; MemPoolCreateSyncObject may add one */
 
-/* Block flags (BlockHeader.Flags). Only the first belongs to the documented layout; the other
- * two let the pool refuse a block given back twice or linked into a used list twice. */
+/* Block flags (BlockHeader.Flags). */
 #define MEM_POOL_BLOCK_RELEASE_PENDING 0x1u
-#define MEM_POOL_BLOCK_FREE 0x2u
-#define MEM_POOL_BLOCK_USED 0x4u
 
 /* Called for a block before MemPoolPutBlock_LF or MemPoolReleaseBlocks puts it back. */
 typedef void (*PF_MEMPOOL_RELEASE)(void* pBlock, void* pParam);
@@ -34,6 +31,9 @@ typedef struct MemPoolBlockHeader {
     struct MemPoolBlockHeader* Next; /* link in the free list or the used list */
     void* Pool;                      /* the owning control block */
     RTS_UI32 Flags;
+    /* The pool's own record of where the block is (free, taken, in a used list), in what would
+     * be padding: it lets the pool refuse a block given back twice or linked twice. */
+    RTS_UI32 State;
 } MemPoolBlockHeader;
 
 /* Header of an extension area. BlockCount fills what would be padding; it lets the pool tell
@@ -46,8 +46,8 @@ typedef struct MemPoolArea {
 #define MEM_POOL_AREA_HEAP 0x2u
 
 /* The control block at the start of every pool area (64 bytes, at the area's first 8-byte
- * aligned address, where its 64-bit fields can be accessed atomically). The high 16 bits of Flags
- * carry a signature by which the pool recognises its own handles. */
+ * aligned address, where its 64-bit fields can be accessed atomically). A live pool's BlockSize
+ * is never 0; a deleted static pool's is, so its handle is refused afterwards. */
 typedef struct {
     RTS_UI64 BlockSize; /* data bytes per block, a multiple of 8 */
     PF_MEMPOOL_RELEASE Release;
@@ -63,11 +63,15 @@ typedef struct {
 #define MEM_POOL_CONTROL_BLOCK_SIZE 64u
 #define MEM_POOL_BLOCK_HEADER_SIZE 24u
 
+/* Bytes of a pool area beside its blocks: the control block, room to align it and room to align
+ * the first block header after it. */
+#define MEM_POOL_AREA_OVERHEAD 80u
+
 /* Bytes of a pool area that holds count blocks of blockSize bytes wherever it starts: what a
  * dynamic pool allocates, and what a caller reserves for a static pool of count blocks. */
 #define MEM_POOL_ROUND8(size) (((size) + 7u) & ~(RTS_SIZE)7u)
 #define MEM_POOL_AREA_SIZE(blockSize, count)                                                                 \
-    ((MEM_POOL_ROUND8(blockSize) + MEM_POOL_BLOCK_HEADER_SIZE) * (count) + 80u)
+    ((MEM_POOL_ROUND8(blockSize) + MEM_POOL_BLOCK_HEADER_SIZE) * (count) + MEM_POOL_AREA_OVERHEAD)
 
 /* Argument of MemPoolCreate. Static pools (MEM_POOL_STATIC): BlockSizeOrOwner is the block
  * size, MemSizeOrCount the memory size, MemoryOrBlockSize the memory address. Dynamic pools
@@ -204,9 +208,12 @@ RTS_HANDLE MemPoolCreateHashTable(RTS_HANDLE hPool, RTS_SIZE bucketCount, const 
 RTS_HANDLE MemPoolCreateHashTable2(RTS_HANDLE hPool, RTS_SIZE bucketCount, void* pBuckets, const char* owner,
                                    RTS_RESULT* pResult);
 RTS_RESULT MemPoolDeleteHashTable(RTS_HANDLE hTable);
+/* The key of no block: the answer of a failed MemPoolGetBlockHashed, and as a key offset, that
+ * the key is not stored in the block. */
+#define MEM_POOL_NO_KEY 0xFFFFFFFFu
 /* Take a block under the next key (the pool grows by extendCount heap blocks when empty and
- * extendCount is not 0); keyOffset other than 0xFFFFFFFF also stores the key in the block at
- * that offset. Returns the key, 0xFFFFFFFF on failure. */
+ * extendCount is not 0); a keyOffset other than MEM_POOL_NO_KEY also stores the key in the block
+ * at that offset. Returns the key, MEM_POOL_NO_KEY on failure. */
 RTS_UI32 MemPoolGetBlockHashed(RTS_HANDLE hTable, RTS_SIZE extendCount, RTS_RESULT* pResult);
 RTS_UI32 MemPoolGetBlockHashed2(RTS_HANDLE hTable, RTS_SIZE extendCount, RTS_UI32 keyOffset,
                                 RTS_RESULT* pResult);

@@ -30,7 +30,8 @@ typedef struct ObjManDictionary {
     RTS_UI64 Bits;        /* bit length of BucketCount */
     RTS_UI32 Mask;        /* (1 << Bits) - 1 */
     RTS_I32 Id;
-    RTS_HANDLE Lock; /* all ones: opened without lock */
+    RTS_HANDLE Lock;    /* all ones: opened without lock */
+    RTS_UI32 Signature; /* the component's mark of an open dictionary */
 } ObjManDictionary;
 
 /* Open a dictionary for about expectedCount objects: the bucket count is the first prime from

@@ -5,9 +5,12 @@
  * Pools may be created before the component is initialised (the component manager keeps its
  * first records in them): such pools work without a lock until MemPoolCreateSyncObject. List
  * links, the used-list head, block flags and the reader count are touched through atomic
- * references because lock-free readers walk the used list while writers hold the lock. */
+ * references because lock-free readers walk the used list while writers hold the lock; the free
+ * list is only ever touched under the lock of the pool it belongs to. */
 #include <atomic>
+#include <cassert>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string_view>
 
@@ -16,6 +19,7 @@
 #include "cmplog.h"
 #include "cmpsettings.h"
 #include "cmutils.h"
+#include "memory/cm_lock_scope.h"
 #include "mempool.h"
 #include "syscpu.h"
 #include "syssem.h"
@@ -33,13 +37,21 @@ static_assert(sizeof(MemPoolHashTable) == 72);
 namespace {
 
 constexpr const char* kOwner = "CmpMemPool";
-constexpr RTS_UI32 kSignature = 0x504C0000u;
-constexpr RTS_UI32 kSignatureMask = 0xFFFF0000u;
 constexpr RTS_UI32 kKindFlags = MEM_POOL_STATIC | MEM_POOL_DYNAMIC;
 constexpr RTS_UI32 kLockFlags = MEM_POOL_NOLOCK | MEM_POOL_NOLOCK_INIT;
-constexpr RTS_UI32 kNoKeyOffset = 0xFFFFFFFFu;
-constexpr RTS_UI32 kNoKey = 0xFFFFFFFFu;
+/* First block headers are 8-byte aligned. */
+constexpr RTS_UINTPTR kHeaderAlignment = 8;
+/* A static extension counts its blocks as if a control block stood at its start rounded to
+ * this, although its blocks follow the smaller area header. */
+constexpr RTS_UINTPTR kCountedControlAlignment = 4;
+/* A heap extension's bytes beside its blocks: the area header and room to align the first block. */
+constexpr RTS_SIZE kExtensionOverhead = 32;
+/* An area records its block count in 32 bits. */
+constexpr RTS_SIZE kMaxAreaBlocks = std::numeric_limits<decltype(MemPoolArea::BlockCount)>::max();
 constexpr unsigned char kReleasedFill = 0xAA;
+
+/* Where a block is, kept in its header's State word. */
+enum BlockState : RTS_UI32 { kTaken = 0, kFree = 1, kListed = 2 };
 
 std::atomic<bool> g_initialised{false};
 
@@ -95,11 +107,12 @@ RTS_UINTPTR round_up(RTS_UINTPTR value, RTS_UINTPTR to) {
     return (value + to - 1) & ~(to - 1);
 }
 
-/* The control block behind a handle, or null when the handle is not a live pool. */
+/* The control block behind a handle, or null when the handle is not a live pool (a pool's
+ * block size is never 0; deleting a pool clears it). */
 PoolControlBlock* pool_of(RTS_HANDLE h) {
     if (!valid_handle(h)) return nullptr;
     auto* p = static_cast<PoolControlBlock*>(h);
-    return (load(p->Flags) & kSignatureMask) == kSignature ? p : nullptr;
+    return load(p->BlockSize) != 0 ? p : nullptr;
 }
 
 MemPoolBlockHeader* header_of(void* pBlock) {
@@ -119,10 +132,6 @@ PoolControlBlock* owner_of(void* pBlock) {
 /* The pool whose used list an operation changes: hPool, or the block's own for all ones. */
 PoolControlBlock* list_pool(void* pBlock, RTS_HANDLE hPool) {
     return hPool == RTS_INVALID_HANDLE ? owner_of(pBlock) : pool_of(hPool);
-}
-
-bool has_lock(const RTS_HANDLE lock) {
-    return valid_handle(lock);
 }
 
 const char* text(const char* s) {
@@ -276,7 +285,8 @@ MemPoolBlockHeader* chain_blocks(PoolControlBlock* p, RTS_UINTPTR first, RTS_SIZ
         auto* h = reinterpret_cast<MemPoolBlockHeader*>(first + (i - 1) * stride);
         store(h->Next, next);
         store(h->Pool, static_cast<void*>(p));
-        store(h->Flags, MEM_POOL_BLOCK_FREE);
+        store(h->Flags, RTS_UI32{0});
+        store(h->State, RTS_UI32{kFree});
         next = h;
     }
     return next;
@@ -287,7 +297,7 @@ RTS_RESULT create_lock(PoolControlBlock* p) {
     if ((p->Flags & kLockFlags) != 0 || !g_initialised.load()) return RES_OK;
     RTS_RESULT result = RES_OK;
     RTS_HANDLE lock = SysSemCreate(&result);
-    if (has_lock(lock)) {
+    if (valid_handle(lock)) {
         store(p->Lock, lock);
         return RES_OK;
     }
@@ -309,12 +319,11 @@ RTS_HANDLE create_in(void* memory, RTS_SIZE size, RTS_SIZE blockSize, RTS_UI32 f
     auto* p = reinterpret_cast<PoolControlBlock*>(control);
     p->BlockSize = MEM_POOL_ROUND8(blockSize);
     p->Flags = flags;
-    const RTS_UINTPTR first = round_up(control + MEM_POOL_CONTROL_BLOCK_SIZE, 8);
+    const RTS_UINTPTR first = round_up(control + MEM_POOL_CONTROL_BLOCK_SIZE, kHeaderAlignment);
     const RTS_SIZE count = first <= end ? (end - first) / (p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE) : 0;
     p->FreeHead = chain_blocks(p, first, count, nullptr);
     const RTS_RESULT result = create_lock(p);
     if (result != RES_OK) return report(pResult, result, RTS_INVALID_HANDLE);
-    store(p->Flags, flags | kSignature);
     return report(pResult, RES_OK, static_cast<RTS_HANDLE>(p));
 }
 
@@ -323,7 +332,8 @@ RTS_HANDLE create_dynamic(const char* owner, RTS_SIZE count, RTS_SIZE blockSize,
     if (owner == nullptr || count == 0 || blockSize == 0)
         return report(pResult, RES_PARAMETER, RTS_INVALID_HANDLE);
     const RTS_SIZE stride = MEM_POOL_ROUND8(blockSize) + MEM_POOL_BLOCK_HEADER_SIZE;
-    if (count > (~RTS_SIZE{0} - 80) / stride) return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
+    if (count > (~RTS_SIZE{0} - MEM_POOL_AREA_OVERHEAD) / stride)
+        return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
     const RTS_SIZE size = MEM_POOL_AREA_SIZE(blockSize, count);
     void* memory = SysMemAllocData(owner, size, nullptr);
     if (memory == nullptr) return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
@@ -340,27 +350,40 @@ RTS_HANDLE create_static(RTS_SIZE blockSize, RTS_SIZE memSize, void* memory, RTS
     return create_in(memory, memSize, blockSize, MEM_POOL_STATIC | lockFlags, pResult);
 }
 
-/* Puts an extension area with count blocks in front of the free list and the area list. */
-void add_area(PoolControlBlock* p, MemPoolArea* area, RTS_UI32 areaFlags, RTS_SIZE count) {
-    area->Flags = areaFlags;
-    area->BlockCount = static_cast<RTS_UI32>(count);
-    const RTS_UINTPTR first = round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), 8);
-    PoolGuard guard(p);
-    store(p->FreeHead, chain_blocks(p, first, count, load(p->FreeHead)));
-    area->Next = p->Areas;
-    p->Areas = area;
+/* Where an extension area's first block header lies. */
+RTS_UINTPTR first_block_of(const MemPoolArea* area) {
+    return round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), kHeaderAlignment);
 }
 
-/* A pool may grow unless its newest area is a static extension. */
+/* A pool may grow unless its newest area is a static extension (callers hold the lock). */
+bool growable(const PoolControlBlock* p) {
+    return p->Areas == nullptr || (p->Areas->Flags & MEM_POOL_AREA_HEAP) != 0;
+}
+
+/* The pool behind a handle if it may grow now, else null. */
 PoolControlBlock* extendable(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return nullptr;
     PoolGuard guard(p);
-    return p->Areas != nullptr && (p->Areas->Flags & MEM_POOL_AREA_HEAP) == 0 ? nullptr : p;
+    return growable(p) ? p : nullptr;
+}
+
+/* Puts an extension area with count blocks in front of the free list and the area list, in one
+ * locked step with the check that the pool may still grow (another thread may have added a
+ * static extension since extendable() said yes); false, with nothing changed, when it may not. */
+bool add_area(PoolControlBlock* p, MemPoolArea* area, RTS_UI32 areaFlags, RTS_SIZE count) {
+    PoolGuard guard(p);
+    if (!growable(p)) return false;
+    area->Flags = areaFlags;
+    area->BlockCount = static_cast<RTS_UI32>(count);
+    p->FreeHead = chain_blocks(p, first_block_of(area), count, p->FreeHead);
+    area->Next = p->Areas;
+    p->Areas = area;
+    return true;
 }
 
 bool area_holds(const PoolControlBlock* p, const MemPoolArea* area, const MemPoolBlockHeader* h) {
-    const RTS_UINTPTR first = round_up(reinterpret_cast<RTS_UINTPTR>(area) + sizeof(MemPoolArea), 8);
+    const RTS_UINTPTR first = first_block_of(area);
     const auto at = reinterpret_cast<RTS_UINTPTR>(h);
     return at >= first && at < first + area->BlockCount * (p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE);
 }
@@ -379,17 +402,27 @@ void release_data(PoolControlBlock* owner, MemPoolBlockHeader* h) {
 
 void push_free(PoolControlBlock* owner, MemPoolBlockHeader* h) {
     release_data(owner, h);
-    store(h->Flags, MEM_POOL_BLOCK_FREE);
-    store(h->Next, load(owner->FreeHead));
-    store(owner->FreeHead, h);
+    store(h->Flags, RTS_UI32{0});
+    store(h->State, RTS_UI32{kFree});
+    store(h->Next, owner->FreeHead);
+    owner->FreeHead = h;
 }
 
+/* Puts a taken block back onto its own pool's free list, under that pool's lock. */
+void give_back(MemPoolBlockHeader* h) {
+    PoolControlBlock* owner = owner_of(data_of(h));
+    assert(owner != nullptr && "a listed block always belongs to a live pool");
+    PoolGuard guard(owner);
+    push_free(owner, h);
+}
+
+/* A block may be linked into a used list or given back only while it is taken. */
 bool linkable(MemPoolBlockHeader* h) {
-    return (load(h->Flags) & (MEM_POOL_BLOCK_FREE | MEM_POOL_BLOCK_USED)) == 0;
+    return load(h->State) == kTaken;
 }
 
 void mark_used(MemPoolBlockHeader* h) {
-    std::atomic_ref<RTS_UI32>(h->Flags).fetch_or(MEM_POOL_BLOCK_USED);
+    store(h->State, RTS_UI32{kListed});
 }
 
 void link_head(PoolControlBlock* list, MemPoolBlockHeader* h) {
@@ -434,8 +467,8 @@ RTS_RESULT unlink_used(PoolControlBlock* list, MemPoolBlockHeader* wanted) {
         else
             store(list->UsedHead, load(h->Next));
         if (list->UsedTail == h) list->UsedTail = prev;
-        std::atomic_ref<RTS_UI32>(h->Flags).fetch_and(
-            ~(MEM_POOL_BLOCK_USED | MEM_POOL_BLOCK_RELEASE_PENDING));
+        std::atomic_ref<RTS_UI32>(h->Flags).fetch_and(~MEM_POOL_BLOCK_RELEASE_PENDING);
+        store(h->State, RTS_UI32{kTaken});
         return RES_OK;
     }
     return RES_PARAMETER;
@@ -468,7 +501,7 @@ RTS_RESULT remove_lf(PoolControlBlock* list, MemPoolBlockHeader* h) {
 MemPoolHashTable* table_of(RTS_HANDLE hTable) {
     PoolControlBlock* tables = pool_of(g_tablePool);
     if (!valid_handle(hTable) || tables == nullptr || owner_of(hTable) != tables) return nullptr;
-    if ((load(header_of(hTable)->Flags) & MEM_POOL_BLOCK_FREE) != 0) return nullptr;
+    if (load(header_of(hTable)->State) == kFree) return nullptr;
     auto* t = static_cast<MemPoolHashTable*>(hTable);
     return t->Table.bucketCount != 0 ? t : nullptr;
 }
@@ -477,7 +510,7 @@ RTS_UI32 next_key(MemPoolHashTable* t) {
     RTS_UI32 key;
     do {
         key = static_cast<RTS_UI32>(SysCpuAtomicAdd(reinterpret_cast<RTS_I32*>(&t->KeyCounter), 1, nullptr));
-    } while (key == kNoKey);
+    } while (key == MEM_POOL_NO_KEY);
     return key;
 }
 
@@ -612,11 +645,12 @@ extern "C" RTS_RESULT MemPoolExtendDynamic(RTS_HANDLE hPool, const char* owner, 
     PoolControlBlock* p = extendable(hPool);
     if (p == nullptr) return RES_INVALID_HANDLE;
     const RTS_SIZE stride = p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE;
-    if (count > (~RTS_SIZE{0} - 32) / stride || count > 0xFFFFFFFFu) return RES_NOMEMORY;
-    void* memory = SysMemAllocData(owner, stride * count + 32, nullptr);
+    if (count > (~RTS_SIZE{0} - kExtensionOverhead) / stride || count > kMaxAreaBlocks) return RES_NOMEMORY;
+    void* memory = SysMemAllocData(owner, stride * count + kExtensionOverhead, nullptr);
     if (memory == nullptr) return RES_NOMEMORY;
-    add_area(p, static_cast<MemPoolArea*>(memory), MEM_POOL_AREA_HEAP, count);
-    return RES_OK;
+    if (add_area(p, static_cast<MemPoolArea*>(memory), MEM_POOL_AREA_HEAP, count)) return RES_OK;
+    SysMemFreeData(owner, memory);
+    return RES_INVALID_HANDLE;
 }
 
 extern "C" RTS_RESULT MemPoolExtendStatic(RTS_HANDLE hPool, RTS_SIZE memSize, void* pMemory) {
@@ -627,23 +661,23 @@ extern "C" RTS_RESULT MemPoolExtendStatic(RTS_HANDLE hPool, RTS_SIZE memSize, vo
      * so they always fit. */
     const auto start = reinterpret_cast<RTS_UINTPTR>(pMemory);
     const RTS_UINTPTR end = start + memSize;
-    const RTS_UINTPTR first = round_up(round_up(start, 4) + MEM_POOL_CONTROL_BLOCK_SIZE, 8);
+    const RTS_UINTPTR first =
+        round_up(round_up(start, kCountedControlAlignment) + MEM_POOL_CONTROL_BLOCK_SIZE, kHeaderAlignment);
     const RTS_SIZE count =
         end > start && first <= end ? (end - first) / (p->BlockSize + MEM_POOL_BLOCK_HEADER_SIZE) : 0;
-    if (count == 0 || count > 0xFFFFFFFFu) return RES_NOMEMORY;
+    if (count == 0 || count > kMaxAreaBlocks) return RES_NOMEMORY;
     const RTS_UINTPTR areaStart = round_up(start, alignof(MemPoolArea));
-    add_area(p, reinterpret_cast<MemPoolArea*>(areaStart), 0, count);
-    return RES_OK;
+    return add_area(p, reinterpret_cast<MemPoolArea*>(areaStart), 0, count) ? RES_OK : RES_INVALID_HANDLE;
 }
 
 extern "C" RTS_RESULT MemPoolCreateSyncObject(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
     if (!g_initialised.load()) return RES_NOTINITIALIZED;
-    if (has_lock(load(p->Lock)) || (p->Flags & MEM_POOL_NOLOCK) != 0) return RES_OK;
+    if (valid_handle(load(p->Lock)) || (p->Flags & MEM_POOL_NOLOCK) != 0) return RES_OK;
     RTS_RESULT result = RES_OK;
     RTS_HANDLE lock = SysSemCreate(&result);
-    if (!has_lock(lock)) return result != RES_OK ? result : RES_NOMEMORY;
+    if (!valid_handle(lock)) return result != RES_OK ? result : RES_NOMEMORY;
     store(p->Lock, lock);
     return RES_OK;
 }
@@ -652,7 +686,7 @@ extern "C" RTS_RESULT MemPoolDeleteSyncObject(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
     const RTS_HANDLE lock = load(p->Lock);
-    if (has_lock(lock)) {
+    if (valid_handle(lock)) {
         store(p->Lock, RTS_INVALID_HANDLE);
         SysSemDelete(lock);
     } else {
@@ -673,9 +707,8 @@ extern "C" RTS_RESULT MemPoolDelete(RTS_HANDLE hPool, const char* owner) {
     }
     p->Areas = nullptr;
     MemPoolDeleteSyncObject(p);
-    const RTS_UI32 flags = p->Flags;
-    store(p->Flags, flags & ~kSignatureMask);
-    if ((flags & MEM_POOL_DYNAMIC) != 0) SysMemFreeData(owner, p);
+    store(p->BlockSize, RTS_UI64{0});
+    if ((p->Flags & MEM_POOL_DYNAMIC) != 0) SysMemFreeData(owner, p);
     return RES_OK;
 }
 
@@ -700,7 +733,7 @@ extern "C" RTS_RESULT MemPoolCleanup(RTS_HANDLE hPool, const char* owner, int de
             area = next;
         }
         p->Areas = nullptr;
-        store(p->FreeHead, static_cast<MemPoolBlockHeader*>(nullptr));
+        p->FreeHead = nullptr;
     }
     if (deleteLock) MemPoolDeleteSyncObject(p);
     return RES_OK;
@@ -719,12 +752,13 @@ extern "C" void* MemPoolGetBlock(RTS_HANDLE hPool, RTS_RESULT* pResult) {
     MemPoolBlockHeader* h = nullptr;
     {
         PoolGuard guard(p);
-        h = load(p->FreeHead);
+        h = p->FreeHead;
         if (h != nullptr) {
-            store(p->FreeHead, load(h->Next));
+            p->FreeHead = load(h->Next);
             store(h->Next, static_cast<MemPoolBlockHeader*>(nullptr));
             store(h->Pool, static_cast<void*>(p));
             store(h->Flags, RTS_UI32{0});
+            store(h->State, RTS_UI32{kTaken});
         }
     }
     if (h == nullptr) return report(pResult, RES_INVALID_HANDLE, static_cast<void*>(nullptr));
@@ -829,22 +863,32 @@ extern "C" RTS_RESULT MemPoolReleaseBlocks(RTS_HANDLE hPool, int onlyPending, vo
     if (!g_initialised.load()) return RES_NOTINITIALIZED;
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
-    PoolGuard guard(p);
-    if (load(p->ReaderCount) != 0 || load(p->UsedHead) == nullptr) return RES_PENDING;
     RTS_RESULT result = RES_OK;
-    for (MemPoolBlockHeader* h = load(p->UsedHead); h != nullptr;) {
-        MemPoolBlockHeader* next = load(h->Next);
-        if (!onlyPending || (load(h->Flags) & MEM_POOL_BLOCK_RELEASE_PENDING) != 0) {
-            const RTS_RESULT removed = remove_lf(p, h);
-            if (removed == RES_OK) {
-                if (p->Release != nullptr) p->Release(data_of(h), pParam);
-                PoolControlBlock* owner = owner_of(data_of(h));
-                push_free(owner != nullptr ? owner : p, h);
-            } else if (result == RES_OK) {
-                result = removed;
+    MemPoolBlockHeader* released = nullptr; /* unlinked blocks, chained through Next */
+    {
+        PoolGuard guard(p);
+        if (load(p->ReaderCount) != 0 || load(p->UsedHead) == nullptr) return RES_PENDING;
+        for (MemPoolBlockHeader* h = load(p->UsedHead); h != nullptr;) {
+            MemPoolBlockHeader* next = load(h->Next);
+            if (!onlyPending || (load(h->Flags) & MEM_POOL_BLOCK_RELEASE_PENDING) != 0) {
+                const RTS_RESULT removed = remove_lf(p, h);
+                if (removed == RES_OK) {
+                    if (p->Release != nullptr) p->Release(data_of(h), pParam);
+                    store(h->Next, released);
+                    released = h;
+                } else if (result == RES_OK) {
+                    result = removed;
+                }
             }
+            h = next;
         }
-        h = next;
+    }
+    /* A block may belong to another pool than the list's: it goes back under its own pool's
+     * lock, taken after the list's is left, so that no thread ever holds two pool locks. */
+    while (released != nullptr) {
+        MemPoolBlockHeader* next = load(released->Next);
+        give_back(released);
+        released = next;
     }
     return result;
 }
@@ -856,7 +900,7 @@ extern "C" RTS_RESULT MemPoolLock(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
     const RTS_HANDLE lock = load(p->Lock);
-    if (!has_lock(lock)) return RES_NOTIMPLEMENTED;
+    if (!valid_handle(lock)) return RES_NOTIMPLEMENTED;
     trace_step(p, TraceStep::BeforeEnter);
     const RTS_RESULT result = SysSemEnter(lock);
     trace_step(p, TraceStep::AfterEnter);
@@ -868,7 +912,7 @@ extern "C" RTS_RESULT MemPoolUnlock(RTS_HANDLE hPool) {
     PoolControlBlock* p = pool_of(hPool);
     if (p == nullptr) return RES_PARAMETER;
     const RTS_HANDLE lock = load(p->Lock);
-    if (!has_lock(lock)) return RES_NOTIMPLEMENTED;
+    if (!valid_handle(lock)) return RES_NOTIMPLEMENTED;
     trace_step(p, TraceStep::BeforeLeave);
     return SysSemLeave(lock);
 }
@@ -1020,22 +1064,22 @@ extern "C" RTS_RESULT MemPoolDeleteHashTable(RTS_HANDLE hTable) {
 }
 
 extern "C" RTS_UI32 MemPoolGetBlockHashed(RTS_HANDLE hTable, RTS_SIZE extendCount, RTS_RESULT* pResult) {
-    return MemPoolGetBlockHashed2(hTable, extendCount, kNoKeyOffset, pResult);
+    return MemPoolGetBlockHashed2(hTable, extendCount, MEM_POOL_NO_KEY, pResult);
 }
 
 extern "C" RTS_UI32 MemPoolGetBlockHashed2(RTS_HANDLE hTable, RTS_SIZE extendCount, RTS_UI32 keyOffset,
                                            RTS_RESULT* pResult) {
     MemPoolHashTable* t = table_of(hTable);
     PoolControlBlock* p = t != nullptr ? pool_of(t->Pool) : nullptr;
-    if (p == nullptr) return report(pResult, RES_PARAMETER, kNoKey);
-    if (keyOffset != kNoKeyOffset &&
+    if (p == nullptr) return report(pResult, RES_PARAMETER, MEM_POOL_NO_KEY);
+    if (keyOffset != MEM_POOL_NO_KEY &&
         (keyOffset > p->BlockSize || p->BlockSize - keyOffset < sizeof(RTS_UI32)))
-        return report(pResult, RES_PARAMETER, kNoKey);
+        return report(pResult, RES_PARAMETER, MEM_POOL_NO_KEY);
     const RTS_UI32 key = next_key(t);
     auto* block = static_cast<unsigned char*>(hashed_block(t, extendCount, pResult));
-    if (block == nullptr) return kNoKey;
+    if (block == nullptr) return MEM_POOL_NO_KEY;
     RTS_RESULT result;
-    if (keyOffset != kNoKeyOffset) {
+    if (keyOffset != MEM_POOL_NO_KEY) {
         std::memcpy(block + keyOffset, &key, sizeof key);
         result = CMUtlHashInsert2(&t->Table, nullptr, block + keyOffset, sizeof key, 0,
                                   reinterpret_cast<RTS_UINTPTR>(block));
@@ -1044,7 +1088,7 @@ extern "C" RTS_UI32 MemPoolGetBlockHashed2(RTS_HANDLE hTable, RTS_SIZE extendCou
     }
     if (result != RES_OK) {
         MemPoolPutBlock(block);
-        return report(pResult, result, kNoKey);
+        return report(pResult, result, MEM_POOL_NO_KEY);
     }
     return report(pResult, RES_OK, key);
 }
@@ -1052,6 +1096,7 @@ extern "C" RTS_UI32 MemPoolGetBlockHashed2(RTS_HANDLE hTable, RTS_SIZE extendCou
 extern "C" void* MemPoolGetBlockByHash(RTS_HANDLE hTable, RTS_UI32 key, RTS_RESULT* pResult) {
     MemPoolHashTable* t = table_of(hTable);
     if (t == nullptr) return report(pResult, RES_PARAMETER, static_cast<void*>(nullptr));
+    CMLockScope locked(t->Table.lock); /* the entry stays until it is read */
     CMUtlHashEntry* entry = CMUtlHashSearch(&t->Table, &key, sizeof key, pResult);
     return entry != nullptr ? reinterpret_cast<void*>(entry->value) : nullptr;
 }
@@ -1059,11 +1104,15 @@ extern "C" void* MemPoolGetBlockByHash(RTS_HANDLE hTable, RTS_UI32 key, RTS_RESU
 extern "C" RTS_RESULT MemPoolRemoveBlockHashed(RTS_HANDLE hTable, RTS_UI32 key) {
     MemPoolHashTable* t = table_of(hTable);
     if (t == nullptr) return RES_PARAMETER;
-    RTS_RESULT result = RES_OK;
-    CMUtlHashEntry* entry = CMUtlHashSearch(&t->Table, &key, sizeof key, &result);
-    if (entry == nullptr) return result;
-    void* block = reinterpret_cast<void*>(entry->value);
-    result = CMUtlHashRemove(&t->Table, entry);
-    if (result != RES_OK) return result;
+    void* block = nullptr;
+    {
+        CMLockScope locked(t->Table.lock); /* search and removal in one step */
+        RTS_RESULT result = RES_OK;
+        CMUtlHashEntry* entry = CMUtlHashSearch(&t->Table, &key, sizeof key, &result);
+        if (entry == nullptr) return result;
+        block = reinterpret_cast<void*>(entry->value);
+        result = CMUtlHashRemove(&t->Table, entry);
+        if (result != RES_OK) return result;
+    }
     return MemPoolRemoveUsedBlock_LF(block);
 }

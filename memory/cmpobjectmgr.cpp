@@ -2,13 +2,27 @@
  * list of open dictionaries, and in each dictionary the bucket array, the entry pool and the
  * optional lock.
  *
- * Handles are checked against the list of open dictionaries, so a closed or foreign handle is
- * refused instead of followed. The list itself has no lock: dictionaries are opened and closed
- * by one thread at a time, and not while other threads work on dictionaries. */
+ * Handles. A handle is taken for an open dictionary when its record carries the open signature.
+ * The check reads the record alone, never the list of open dictionaries: the list has no lock
+ * (one thread at a time opens and closes), while other threads keep working on their own
+ * dictionaries, so walking it could follow a record that is being closed and refilled; and a
+ * record check costs the same for one dictionary as for thousands, as a key lookup promises.
+ * The record's memory stays readable after a close: records are blocks of the dictionary pool,
+ * which only grows until the component's exit (after which no handle is read at all), and a
+ * close clears the signature, under the dictionary's lock, before the block goes back. So a
+ * closed handle is refused instead of followed. Every operation checks the signature, takes the
+ * dictionary's lock (the record's lock field is trusted only once the signature matched) and
+ * checks it again under the lock, so an operation that waited for a close sees that the
+ * dictionary is gone. Using a dictionary while another thread closes it is still the caller's
+ * error, since the lock goes with the dictionary. Close looks its handle up in the open list,
+ * which it must unlink from anyway, so a foreign address is never read there. */
+#include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include "cm/rts_common.h"
 #include "cm.h"
+#include "memory/cm_lock_scope.h"
 #include "mempool.h"
 #include "objmgr.h"
 #include "sysmem.h"
@@ -24,23 +38,42 @@ constexpr RTS_SIZE kDictionaryBlocks = 45;
 constexpr RTS_UI64 kPrimeCandidates = 20;
 constexpr RTS_UI64 kMaxBits = 31;
 
+/* Marks an open record: neither 0 (a cleared record) nor the pool's 0xAA fill of a given-back
+ * block. */
+constexpr RTS_UI32 kOpenSignature = 0x4F424A44u;
+
 RTS_HANDLE g_dictionaryPool = RTS_INVALID_HANDLE;
 ObjManDictionary* g_open = nullptr; /* newest first */
 
-/* An open dictionary behind a handle, or null. */
-ObjManDictionary* open_dictionary(RTS_HANDLE h) {
-    if (g_dictionaryPool == RTS_INVALID_HANDLE || !valid_handle(h)) return nullptr;
-    for (ObjManDictionary* d = g_open; d != nullptr; d = d->Next) {
-        if (d == h) return d;
-    }
-    return nullptr;
+bool is_open(ObjManDictionary* d) {
+    return std::atomic_ref<RTS_UI32>(d->Signature).load(std::memory_order_acquire) == kOpenSignature;
 }
 
-/* An open dictionary with a table, or null. */
-ObjManDictionary* with_table(RTS_HANDLE h) {
-    ObjManDictionary* d = open_dictionary(h);
-    return d != nullptr && d->EntryPool != RTS_INVALID_HANDLE ? d : nullptr;
+void set_signature(ObjManDictionary* d, RTS_UI32 signature) {
+    std::atomic_ref<RTS_UI32>(d->Signature).store(signature, std::memory_order_release);
 }
+
+/* The record behind a handle when it carries the open signature, else null. */
+ObjManDictionary* open_record(RTS_HANDLE h) {
+    if (g_dictionaryPool == RTS_INVALID_HANDLE || !valid_handle(h)) return nullptr;
+    auto* d = static_cast<ObjManDictionary*>(h);
+    return is_open(d) ? d : nullptr;
+}
+
+/* The open dictionary behind a handle for one operation, under its lock; get() is null when the
+ * handle is not an open dictionary, also when it was closed while the operation waited. */
+class OpenDictionary {
+public:
+    explicit OpenDictionary(RTS_HANDLE h)
+        : d_(open_record(h)), locked_(d_ != nullptr ? d_->Lock : RTS_INVALID_HANDLE) {
+        if (d_ != nullptr && !is_open(d_)) d_ = nullptr;
+    }
+    ObjManDictionary* get() const { return d_; }
+
+private:
+    ObjManDictionary* d_;
+    CMLockScope locked_;
+};
 
 bool id_open(RTS_I32 id) {
     for (ObjManDictionary* d = g_open; d != nullptr; d = d->Next) {
@@ -71,22 +104,6 @@ RTS_UI64 bit_length(RTS_UI64 n) {
     for (; n != 0; n >>= 1) ++bits;
     return bits;
 }
-
-/* Holds a dictionary's lock for a scope when it has one and the manager's locks work. */
-class DictionaryGuard {
-public:
-    explicit DictionaryGuard(const ObjManDictionary* d)
-        : lock_(d->Lock), locked_(valid_handle(lock_) && CMLockEnter(lock_) == RES_OK) {}
-    ~DictionaryGuard() {
-        if (locked_) CMLockLeave(lock_);
-    }
-    DictionaryGuard(const DictionaryGuard&) = delete;
-    DictionaryGuard& operator=(const DictionaryGuard&) = delete;
-
-private:
-    RTS_HANDLE lock_;
-    bool locked_;
-};
 
 RTS_UI64 bucket_of_object(const ObjManDictionary* d, RTS_UINTPTR object) {
     return static_cast<RTS_UI64>(object) % d->BucketCount;
@@ -119,6 +136,7 @@ void release_all(ObjManDictionary* d) {
 
 /* Frees an entry; a chain whose entries are all free goes back to the pool. */
 void free_entry(ObjManDictionary* d, RTS_UI64 bucket, ObjManEntry* entry) {
+    assert(d->Count > 0 && "a used entry is counted");
     entry->Object = OBJMAN_NO_OBJECT;
     --d->Count;
     for (const ObjManEntry* e = d->Buckets[bucket]; e != nullptr; e = e->Next) {
@@ -197,7 +215,6 @@ bool build_table(ObjManDictionary* d, RTS_UI64 expected) {
 }
 
 void drop_table(ObjManDictionary* d) {
-    if (d->EntryPool == RTS_INVALID_HANDLE) return;
     release_all(d);
     MemPoolDelete(d->EntryPool, kOwner);
     SysMemFreeData(kOwner, d->Buckets);
@@ -208,19 +225,26 @@ void drop_table(ObjManDictionary* d) {
     d->Mask = 0;
 }
 
-void unlink_open(ObjManDictionary* d) {
+/* Takes a record out of the open list; false when it is not there. */
+bool unlink_open(const void* d) {
     for (ObjManDictionary** link = &g_open; *link != nullptr; link = &(*link)->Next) {
         if (*link == d) {
-            *link = d->Next;
-            return;
+            *link = (*link)->Next;
+            return true;
         }
     }
+    return false;
 }
 
+/* Ends an unlinked dictionary: an operation that holds its lock finishes first, one that waits
+ * for it finds the signature cleared. */
 void close_dictionary(ObjManDictionary* d) {
-    drop_table(d);
-    if (valid_handle(d->Lock)) CMLockDelete(d->Lock);
-    unlink_open(d);
+    {
+        CMLockScope locked(d->Lock);
+        set_signature(d, 0);
+        drop_table(d);
+    }
+    CMLockDelete(d->Lock);
     MemPoolPutBlock(d);
 }
 
@@ -249,7 +273,10 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
                 MemPoolCreateDynamic(kOwner, kDictionaryBlocks, sizeof(ObjManDictionary), nullptr);
         g_open = nullptr;
     } else if (hook == CH_EXIT) {
-        while (g_open != nullptr) close_dictionary(g_open);
+        while (ObjManDictionary* d = g_open) {
+            g_open = d->Next;
+            close_dictionary(d);
+        }
         MemPoolDelete(g_dictionaryPool, kOwner);
         g_dictionaryPool = RTS_INVALID_HANDLE;
     }
@@ -285,22 +312,22 @@ extern "C" RTS_HANDLE ObjManDictionaryOpen(RTS_I32 id, RTS_UI64 expectedCount, R
         return RTS_INVALID_HANDLE;
     }
     d->Next = g_open;
+    set_signature(d, kOpenSignature);
     g_open = d;
     return d;
 }
 
 extern "C" RTS_RESULT ObjManDictionaryClose(RTS_HANDLE hDictionary) {
     if (g_dictionaryPool == RTS_INVALID_HANDLE || !valid_handle(hDictionary)) return RES_PARAMETER;
-    ObjManDictionary* d = open_dictionary(hDictionary);
-    if (d == nullptr) return RES_FAILED;
-    close_dictionary(d);
+    if (!unlink_open(hDictionary)) return RES_FAILED;
+    close_dictionary(static_cast<ObjManDictionary*>(hDictionary));
     return RES_OK;
 }
 
 extern "C" RTS_UI32 ObjManDictionaryAddObject(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
-    ObjManDictionary* d = with_table(hDictionary);
+    OpenDictionary open(hDictionary);
+    ObjManDictionary* d = open.get();
     if (d == nullptr || object == OBJMAN_NO_OBJECT) return OBJMAN_NO_KEY;
-    DictionaryGuard guard(d);
     return add_object(d, object);
 }
 
@@ -310,9 +337,9 @@ namespace {
 template <typename Value>
 RTS_RESULT remove_entry(RTS_HANDLE hDictionary, Value value, Value none,
                         ObjManEntry* (*lookup)(const ObjManDictionary*, Value, RTS_UI64*)) {
-    ObjManDictionary* d = with_table(hDictionary);
+    OpenDictionary open(hDictionary);
+    ObjManDictionary* d = open.get();
     if (d == nullptr || value == none) return RES_PARAMETER;
-    DictionaryGuard guard(d);
     RTS_UI64 bucket = 0;
     ObjManEntry* e = lookup(d, value, &bucket);
     if (e == nullptr) return RES_FAILED;
@@ -331,34 +358,34 @@ extern "C" RTS_RESULT ObjManDictionaryRemoveKey(RTS_HANDLE hDictionary, RTS_UI32
 }
 
 extern "C" RTS_RESULT ObjManDictionaryClear(RTS_HANDLE hDictionary) {
-    ObjManDictionary* d = with_table(hDictionary);
+    OpenDictionary open(hDictionary);
+    ObjManDictionary* d = open.get();
     if (d == nullptr) return RES_PARAMETER;
-    DictionaryGuard guard(d);
     release_all(d);
     return RES_OK;
 }
 
 extern "C" RTS_RESULT ObjManDictionaryGetSize(RTS_HANDLE hDictionary, RTS_UI64* pSize) {
-    ObjManDictionary* d = open_dictionary(hDictionary);
+    OpenDictionary open(hDictionary);
+    ObjManDictionary* d = open.get();
     if (d == nullptr || pSize == nullptr) return RES_PARAMETER;
-    DictionaryGuard guard(d);
-    *pSize = d->EntryPool != RTS_INVALID_HANDLE ? d->Count : 0;
+    *pSize = d->Count;
     return RES_OK;
 }
 
 extern "C" RTS_UI32 ObjManDictionaryGetKey(RTS_HANDLE hDictionary, RTS_UINTPTR object) {
-    ObjManDictionary* d = with_table(hDictionary);
+    OpenDictionary open(hDictionary);
+    ObjManDictionary* d = open.get();
     if (d == nullptr || object == OBJMAN_NO_OBJECT) return OBJMAN_NO_KEY;
-    DictionaryGuard guard(d);
     RTS_UI64 bucket = 0;
     ObjManEntry* e = d->Count > 0 ? entry_of_object(d, object, &bucket) : nullptr;
     return e != nullptr ? e->Key : OBJMAN_NO_KEY;
 }
 
 extern "C" RTS_UINTPTR ObjManDictionaryGetObject(RTS_HANDLE hDictionary, RTS_UI32 key) {
-    ObjManDictionary* d = with_table(hDictionary);
+    OpenDictionary open(hDictionary);
+    ObjManDictionary* d = open.get();
     if (d == nullptr || key == OBJMAN_NO_KEY) return OBJMAN_NO_OBJECT;
-    DictionaryGuard guard(d);
     RTS_UI64 bucket = 0;
     ObjManEntry* e = d->Count > 0 ? entry_of_key(d, key, &bucket) : nullptr;
     return e != nullptr ? e->Object : OBJMAN_NO_OBJECT;

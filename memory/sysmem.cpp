@@ -1,11 +1,14 @@
 /* SysMem: the heap adaptation. The component owns the mapping of every heap, code and area
  * allocation onto the process heap and the platform's pages, the hand-over to the optional
  * memory tracker (imported by name when a "CmpMemGC" component is present), the list of areas
- * it handed out, and the byte-swapping and memory primitives. Heap blocks are zero-filled. */
+ * it handed out, and the byte-swapping and memory primitives. Heap blocks are zero-filled.
+ * Every call into the platform's pages goes through the seam in memory/sysmem_os.h; a failed
+ * one is logged once with its operating-system error before it becomes the documented result. */
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "cm/rts_common.h"
 #include "cm.h"
@@ -16,7 +19,31 @@
 
 using rts::report;
 
+namespace sysmem_os {
 namespace {
+sys_os::CallTable<Calls> g_calls;
+} // namespace
+
+const Calls& calls() {
+    return g_calls.get(platform_calls());
+}
+
+void set_calls(const Calls* fake) {
+    g_calls.set(fake);
+}
+
+} // namespace sysmem_os
+
+namespace {
+
+/* Runs one platform call; a failure is logged once under SysMem's id and answered with false. */
+template <class Fn, class... Args> bool os_call(Fn fn, Args&&... args) {
+    return sys_os::call(CMPID_SysMem, nullptr, fn, std::forward<Args>(args)...) == rts::kOsOk;
+}
+
+const sysmem_os::Calls& os() {
+    return sysmem_os::calls();
+}
 
 constexpr const char* kOwner = "SysMem";
 constexpr const char* kTrackerName = "CmpMemGC";
@@ -73,10 +100,13 @@ void* unregister_block(const char* owner, void* address, RTS_RESULT* pResult) {
 /* ---- code memory and areas ---------------------------------------------------------------- */
 
 /* Code sizes: rounded up to 16, then half as much again. */
+constexpr RTS_SIZE kCodeGranule = 16;
 RTS_SIZE code_size(RTS_SIZE size) {
-    const RTS_SIZE rounded = (size + 15) & ~RTS_SIZE{15};
+    const RTS_SIZE rounded = (size + kCodeGranule - 1) & ~(kCodeGranule - 1);
     return rounded + rounded / 2;
 }
+/* The largest code or area size whose grown size still fits. */
+constexpr RTS_SIZE kLargestPages = ~RTS_SIZE{0} / 2;
 
 struct Area {
     void* address;
@@ -123,13 +153,13 @@ void* marker_memory(RTS_SIZE size) {
 }
 
 void* page_area(RTS_SIZE size, bool executable) {
-    void* pages = sysmem_os::pages_alloc(size, executable);
-    if (pages == nullptr) return nullptr;
+    void* pages = nullptr;
+    if (!os_call(os().pages_alloc, size, executable, &pages)) return nullptr;
     if (!enter_area(pages, size, executable ? SYSMEM_AREA_CODE : SYSMEM_AREA_DATA)) {
-        sysmem_os::pages_free(pages);
+        os_call(os().pages_free, pages);
         return nullptr;
     }
-    sysmem_os::pages_lock(pages, size); /* a refused lock is no error */
+    os_call(os().pages_lock, pages, size); /* a refused lock is logged, but no error */
     return pages;
 }
 
@@ -270,18 +300,18 @@ extern "C" RTS_SIZE SysMemGetCurrentHeapSize(RTS_RESULT* pResult) {
 /* ---- code and areas ----------------------------------------------------------------------- */
 
 extern "C" void* SysMemAllocCode(const char* owner, RTS_SIZE size, RTS_RESULT* pResult) {
-    if (size == 0 || size > (~RTS_SIZE{0} / 2))
-        return report(pResult, RES_PARAMETER, static_cast<void*>(nullptr));
+    if (size == 0 || size > kLargestPages) return report(pResult, RES_PARAMETER, static_cast<void*>(nullptr));
     const RTS_SIZE actual = tracked_size(code_size(size));
-    void* pages = sysmem_os::pages_alloc(actual, true);
-    if (pages == nullptr) return report(pResult, RES_NOMEMORY, static_cast<void*>(nullptr));
+    void* pages = nullptr;
+    if (!os_call(os().pages_alloc, actual, true, &pages))
+        return report(pResult, RES_NOMEMORY, static_cast<void*>(nullptr));
     RTS_RESULT result = RES_OK;
     void* handed = register_block(owner, pages, actual, &result);
     if (handed == nullptr) {
-        sysmem_os::pages_free(pages);
+        os_call(os().pages_free, pages);
         return report(pResult, RES_NOMEMORY, static_cast<void*>(nullptr));
     }
-    sysmem_os::pages_lock(pages, actual); /* a refused lock is no error */
+    os_call(os().pages_lock, pages, actual); /* a refused lock is logged, but no error */
     return report(pResult, RES_OK, handed);
 }
 
@@ -290,14 +320,14 @@ extern "C" RTS_RESULT SysMemFreeCode(const char* owner, void* address) {
     RTS_RESULT result = RES_OK;
     void* pages = unregister_block(owner, address, &result);
     if (pages == nullptr) return result;
-    sysmem_os::pages_unlock(pages);
-    if (!sysmem_os::pages_free(pages)) return RES_FAILED;
+    os_call(os().pages_unlock, pages);
+    if (!os_call(os().pages_free, pages)) return RES_FAILED;
     return result;
 }
 
 extern "C" void* SysMemAllocArea(const char* owner, RTS_UI16 kind, RTS_SIZE size, RTS_RESULT* pResult) {
     void* area = nullptr;
-    if (size == 0 || size > (~RTS_SIZE{0} / 2)) {
+    if (size == 0 || size > kLargestPages) {
         area = nullptr;
     } else if (kind == SYSMEM_AREA_MARKER) {
         area = marker_memory(size);
@@ -311,14 +341,16 @@ extern "C" void* SysMemAllocArea(const char* owner, RTS_UI16 kind, RTS_SIZE size
 
 extern "C" RTS_RESULT SysMemFreeArea(const char* owner, void* address) {
     if (address == nullptr || !leave_area(address)) return RES_FAILED;
-    sysmem_os::pages_unlock(address);
-    sysmem_os::pages_free(address);
+    os_call(os().pages_unlock, address);
+    os_call(os().pages_free, address);
     return RES_OK;
 }
 
 extern "C" RTS_RESULT SysMemIsValidPointer(const void* address, RTS_SIZE size, RTS_I32 write) {
-    if (address == nullptr) return RES_FAILED;
-    return sysmem_os::readable(address, size != 0 ? size : 1) ? RES_OK : RES_FAILED;
+    bool readable = false;
+    if (address == nullptr || !os_call(os().readable, address, size != 0 ? size : 1, &readable))
+        return RES_FAILED;
+    return readable ? RES_OK : RES_FAILED;
 }
 
 /* ---- byte order ----------------------------------------------------------------------------- */

@@ -443,8 +443,8 @@ extern "C" RTS_RESULT SysCpuGetBreakpointCode(RTS_UI16* pCode, RTS_UI32* pLength
 }
 
 extern "C" RTS_RESULT SysCpuFlushInstructionCache(void* pBaseAddress, RTS_SIZE size) {
-    const rts::OsError error =
-        sys_os::os_call(CMPID_SysCpuHandling, syscpu_os::calls().flush_instruction_cache, pBaseAddress, size);
+    const rts::OsError error = sys_os::call(CMPID_SysCpuHandling, nullptr,
+                                            syscpu_os::calls().flush_instruction_cache, pBaseAddress, size);
     return error == rts::kOsOk ? RES_OK : RES_FAILED;
 }
 

@@ -8,14 +8,14 @@
 #ifndef SYSCPU_OS_H
 #define SYSCPU_OS_H
 
-#include "rts_types.h"
-#include "sys/os_call.h"
+#include "sys/os_seam.h"
 
 namespace syscpu_os {
 
 struct Calls {
-    /* Flushes the instruction cache for the range in this process. */
-    sys_os::OsCall<rts::OsError (*)(void* address, RTS_SIZE size)> flush_instruction_cache;
+    /* Flushes the instruction cache for the range in this process; on failure the OS error,
+     * with the platform call that failed named through pCall. */
+    rts::OsError (*flush_instruction_cache)(void* address, RTS_SIZE size, const char** pCall);
 };
 
 /* The platform's own table. */

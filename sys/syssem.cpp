@@ -24,7 +24,7 @@ namespace {
 constexpr const char* kOwner = "SysSem";
 constexpr RTS_SIZE kDescriptionSize = 255;
 
-const syssem_os::Calls* g_fake = nullptr; /* a test's table, else null */
+sys_os::CallTable<syssem_os::Calls> g_calls;
 
 struct SemRecord {
     std::atomic<RTS_UI32> holder{0}; /* thread id of the holder, 0 while free */
@@ -46,10 +46,9 @@ void* lock_of(RTS_HANDLE h) {
     return static_cast<unsigned char*>(h) + kLockOffset;
 }
 
-/* Logs a failed platform call; the operation then reports RES_FAILED. */
-RTS_RESULT os_failure(const char* call, rts::OsError error) {
-    rts::log_os_error(CMPID_SysSem, call, nullptr, error);
-    return RES_FAILED;
+/* Makes a platform call; a failure is logged, and the operation then reports RES_FAILED. */
+template <typename Fn, typename... Args> bool os_ok(Fn fn, Args... args) {
+    return sys_os::call(CMPID_SysSem, nullptr, fn, args...) == rts::kOsOk;
 }
 
 /* Bookkeeping right after the calling thread took the lock / right before it gives it up. */
@@ -64,8 +63,7 @@ void note_leaving(SemRecord* sem) {
 /* Waits for the lock and notes the new holder. */
 RTS_RESULT take(RTS_HANDLE h) {
     const syssem_os::Calls& os = syssem_os::calls();
-    const char* call = nullptr;
-    if (const rts::OsError e = os.lock_enter(lock_of(h), &call)) return os_failure(call, e);
+    if (!os_ok(os.lock_enter, lock_of(h))) return RES_FAILED;
     note_taken(record_of(h), os);
     return RES_OK;
 }
@@ -76,20 +74,14 @@ unsigned log_handle(RTS_HANDLE h) {
 
 /* The description of a thread for the diagnosis lines; empty when the platform has none. */
 void describe(RTS_UI32 threadId, char (&name)[kDescriptionSize]) {
-    const char* call = nullptr;
-    if (const rts::OsError e = syssem_os::calls().thread_description(threadId, name, sizeof name, &call)) {
-        name[0] = '\0';
-        rts::log_os_error(CMPID_SysSem, call, nullptr, e);
-    }
+    if (!os_ok(syssem_os::calls().thread_description, threadId, name, sizeof name)) name[0] = '\0';
 }
 
 /* Enter with the diagnosis on: a wait on a held semaphore is logged with both threads, and
  * its end once the semaphore is taken. */
 RTS_RESULT enter_with_diagnosis(RTS_HANDLE h) {
-    const char* call = nullptr;
     bool taken = false;
-    if (const rts::OsError e = syssem_os::calls().lock_try(lock_of(h), &taken, &call))
-        return os_failure(call, e);
+    if (!os_ok(syssem_os::calls().lock_try, lock_of(h), &taken)) return RES_FAILED;
     if (taken) {
         note_taken(record_of(h), syssem_os::calls());
         return RES_OK;
@@ -116,21 +108,14 @@ void start_diagnosis() {
     RTS_I32 setting = 0;
     SettgGetIntValue(kOwner, "SemEnterDiagnosis", &setting, 0, 0);
     if (setting == 0) return;
-    const char* call = nullptr;
-    if (const rts::OsError e = syssem_os::calls().descriptions_open(&call)) {
-        rts::log_os_error(CMPID_SysSem, call, nullptr, e);
-        return;
-    }
+    if (!os_ok(syssem_os::calls().descriptions_open)) return;
     LogAdd(nullptr, CMPID_SysSem, LOG_WARNING, RES_OK, 0,
            "SysSemWin32: SysSemEnter diagnosis enabled! Only use this for diagnosis!");
     g_diagnosis.store(true);
 }
 
 void stop_diagnosis() {
-    if (!g_diagnosis.exchange(false)) return;
-    const char* call = nullptr;
-    if (const rts::OsError e = syssem_os::calls().descriptions_close(&call))
-        rts::log_os_error(CMPID_SysSem, call, nullptr, e);
+    if (g_diagnosis.exchange(false)) os_ok(syssem_os::calls().descriptions_close);
 }
 
 struct SemCreateParams {
@@ -179,11 +164,11 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
 } // namespace
 
 const syssem_os::Calls& syssem_os::calls() {
-    return g_fake != nullptr ? *g_fake : platform_calls();
+    return g_calls.get(platform_calls());
 }
 
 void syssem_os::set_calls(const Calls* fake) {
-    g_fake = fake;
+    g_calls.set(fake);
 }
 
 extern "C" RTS_RESULT SysSem__Entry(ComponentInitRecord* pInit) {
@@ -195,20 +180,17 @@ extern "C" RTS_HANDLE SysSemCreate(RTS_RESULT* pResult) {
     void* memory = SysMemAllocData(kOwner, kLockOffset + syssem_os::calls().lock_size, nullptr);
     if (memory == nullptr) return report(pResult, RES_NOMEMORY, RTS_INVALID_HANDLE);
     SemRecord* sem = new (memory) SemRecord();
-    const char* call = nullptr;
-    if (const rts::OsError e = syssem_os::calls().lock_init(lock_of(sem), &call)) {
+    if (!os_ok(syssem_os::calls().lock_init, lock_of(sem))) {
         sem->~SemRecord();
         SysMemFreeData(kOwner, memory);
-        return report(pResult, os_failure(call, e), RTS_INVALID_HANDLE);
+        return report(pResult, RES_FAILED, RTS_INVALID_HANDLE);
     }
     return report(pResult, RES_OK, static_cast<RTS_HANDLE>(sem));
 }
 
 extern "C" RTS_RESULT SysSemDelete(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    const char* call = nullptr;
-    const rts::OsError e = syssem_os::calls().lock_destroy(lock_of(hSem), &call);
-    if (e != rts::kOsOk) rts::log_os_error(CMPID_SysSem, call, nullptr, e);
+    os_ok(syssem_os::calls().lock_destroy, lock_of(hSem));
     record_of(hSem)->~SemRecord();
     SysMemFreeData(kOwner, hSem);
     return RES_OK;
@@ -226,18 +208,14 @@ extern "C" RTS_RESULT SysSemLeave(RTS_HANDLE hSem) {
     const syssem_os::Calls& os = syssem_os::calls();
     SemRecord* sem = record_of(hSem);
     if (sem->holder.load(std::memory_order_relaxed) == os.current_thread_id()) note_leaving(sem);
-    const char* call = nullptr;
-    if (const rts::OsError e = os.lock_leave(lock_of(hSem), &call)) return os_failure(call, e);
-    return RES_OK;
+    return os_ok(os.lock_leave, lock_of(hSem)) ? RES_OK : RES_FAILED;
 }
 
 extern "C" RTS_RESULT SysSemTry(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
     const syssem_os::Calls& os = syssem_os::calls();
-    const char* call = nullptr;
     bool taken = false;
-    if (const rts::OsError e = os.lock_try(lock_of(hSem), &taken, &call)) return os_failure(call, e);
-    if (!taken) return RES_FAILED;
+    if (!os_ok(os.lock_try, lock_of(hSem), &taken) || !taken) return RES_FAILED;
     note_taken(record_of(hSem), os);
     return RES_OK;
 }

@@ -8,7 +8,7 @@
 #ifndef SYSSEM_OS_H
 #define SYSSEM_OS_H
 
-#include "cm/rts_common.h"
+#include "sys/os_seam.h"
 
 namespace syssem_os {
 

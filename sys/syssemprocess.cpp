@@ -20,13 +20,12 @@ constexpr const char* kOwner = "SysSemProcess";
 constexpr const char kGlobalPrefix[] = "Global\\";
 constexpr RTS_SIZE kGlobalPrefixLength = sizeof kGlobalPrefix - 1;
 
-const syssemprocess_os::Calls* g_fake = nullptr; /* a test's table, else null */
+sys_os::CallTable<syssemprocess_os::Calls> g_calls;
 bool g_secured = false;
 
-/* Logs a failed platform call and hands back the result the caller reports for it. */
-template <typename T> T os_failure(const char* call, const char* object, rts::OsError error, T value) {
-    rts::log_os_error(CMPID_SysSemProcess, call, object, error);
-    return value;
+/* Makes a platform call about the object named (null: none); a failure is logged. */
+template <typename Fn, typename... Args> rts::OsError os_call(const char* object, Fn fn, Args... args) {
+    return sys_os::call(CMPID_SysSemProcess, object, fn, args...);
 }
 
 /* Frees a name copy of this component when the scope ends. */
@@ -62,28 +61,14 @@ RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_SysSemProcess);
 }
 
-void secure() {
-    const char* call = nullptr;
-    const rts::OsError e = syssemprocess_os::calls().security_init(&call);
-    g_secured = e == rts::kOsOk;
-    if (!g_secured) rts::log_os_error(CMPID_SysSemProcess, call, nullptr, e);
-}
-
-void unsecure() {
-    const char* call = nullptr;
-    if (g_secured) {
-        if (const rts::OsError e = syssemprocess_os::calls().security_exit(&call))
-            rts::log_os_error(CMPID_SysSemProcess, call, nullptr, e);
-    }
-    g_secured = false;
-}
-
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+    const syssemprocess_os::Calls& os = syssemprocess_os::calls();
     if (hook == CH_INIT_SYSTEM && !g_secured) {
-        secure();
+        g_secured = os_call(nullptr, os.security_init) == rts::kOsOk;
     } else if (hook == CH_EXIT_SYSTEM) {
-        unsecure();
-        syssemprocess_os::calls().release_free_handles();
+        if (g_secured) os_call(nullptr, os.security_exit);
+        g_secured = false;
+        os.release_free_handles();
     }
     return RES_OK;
 }
@@ -91,11 +76,11 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
 } // namespace
 
 const syssemprocess_os::Calls& syssemprocess_os::calls() {
-    return g_fake != nullptr ? *g_fake : platform_calls();
+    return g_calls.get(platform_calls());
 }
 
 void syssemprocess_os::set_calls(const Calls* fake) {
-    g_fake = fake;
+    g_calls.set(fake);
 }
 
 extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit) {
@@ -116,36 +101,32 @@ extern "C" RTS_HANDLE SysSemProcessCreate(const char* name, RTS_RESULT* pResult)
 
     void* mutex = nullptr;
     bool existed = false;
-    const char* call = nullptr;
-    if (const rts::OsError e = syssemprocess_os::calls().mutex_create(global.text, &mutex, &existed, &call))
-        return report(pResult, os_failure(call, global.text, e, RES_FAILED), RTS_INVALID_HANDLE);
+    if (os_call(global.text, syssemprocess_os::calls().mutex_create, global.text, &mutex, &existed) !=
+        rts::kOsOk)
+        return report(pResult, RES_FAILED, RTS_INVALID_HANDLE);
     return report(pResult, existed ? RES_DUPLICATE : RES_OK, static_cast<RTS_HANDLE>(mutex));
 }
 
 /* A handle that is not a live mutex of this process is bad input like the invalid handle. */
 extern "C" RTS_RESULT SysSemProcessDelete(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    const char* call = nullptr;
-    if (const rts::OsError e = syssemprocess_os::calls().mutex_close(hSem, &call))
-        return os_failure(call, nullptr, e, RES_PARAMETER);
-    return RES_OK;
+    return os_call(nullptr, syssemprocess_os::calls().mutex_close, hSem) == rts::kOsOk ? RES_OK
+                                                                                       : RES_PARAMETER;
 }
 
 extern "C" RTS_RESULT SysSemProcessEnter(RTS_HANDLE hSem, RTS_UI32 timeoutMs) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
     bool entered = false;
-    const char* call = nullptr;
-    if (const rts::OsError e = syssemprocess_os::calls().mutex_enter(hSem, timeoutMs, &entered, &call))
-        return os_failure(call, nullptr, e, RES_PARAMETER);
+    if (os_call(nullptr, syssemprocess_os::calls().mutex_enter, hSem, timeoutMs, &entered) != rts::kOsOk)
+        return RES_PARAMETER;
     return entered ? RES_OK : RES_TIMEOUT;
 }
 
 /* A leave from a thread that does not hold the mutex is refused with RES_FAILED. */
 extern "C" RTS_RESULT SysSemProcessLeave(RTS_HANDLE hSem) {
     if (!valid_handle(hSem)) return RES_PARAMETER;
-    const char* call = nullptr;
-    if (const rts::OsError e = syssemprocess_os::calls().mutex_leave(hSem, &call))
-        return os_failure(call, nullptr, e,
-                          syssemprocess_os::calls().not_owner(e) ? RES_FAILED : RES_PARAMETER);
-    return RES_OK;
+    const syssemprocess_os::Calls& os = syssemprocess_os::calls();
+    const rts::OsError error = os_call(nullptr, os.mutex_leave, hSem);
+    if (error == rts::kOsOk) return RES_OK;
+    return os.not_owner(error) ? RES_FAILED : RES_PARAMETER;
 }

@@ -8,7 +8,7 @@
 #ifndef SYSSEMPROCESS_OS_H
 #define SYSSEMPROCESS_OS_H
 
-#include "cm/rts_common.h"
+#include "sys/os_seam.h"
 
 namespace syssemprocess_os {
 

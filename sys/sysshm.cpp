@@ -48,7 +48,7 @@ RTS_HANDLE g_lock = RTS_INVALID_HANDLE; /* valid from CH_INIT_SYSTEM to CH_EXIT_
 RTS_HANDLE g_pool = RTS_INVALID_HANDLE; /* the record pool, over the same span */
 bool g_sessions = false;
 bool g_secured = false;
-const sysshm_os::Calls* g_fake = nullptr; /* a test's table, else null */
+sys_os::CallTable<sysshm_os::Calls> g_calls;
 
 bool initialised() {
     return g_lock != RTS_INVALID_HANDLE && g_pool != RTS_INVALID_HANDLE;
@@ -106,15 +106,9 @@ RTS_HANDLE reuse(ShmRecord* r, RTS_SIZE* pSize, RTS_RESULT* pResult, RTS_RESULT 
     return report(pResult, result, static_cast<RTS_HANDLE>(r));
 }
 
-/* Logs a failed platform call of this component once, with the object it concerned. */
-void log_failure(const char* call, const char* object, rts::OsError error) {
-    rts::log_os_error(CMPID_SysShm, call, object, error);
-}
-
-/* Runs a platform call that releases something; a failure is logged and changes nothing else. */
-template <typename Call, typename... Args> void release(const char* object, Call call, Args... args) {
-    const char* failed = nullptr;
-    if (const rts::OsError e = call(args..., &failed)) log_failure(failed, object, e);
+/* Makes a platform call about the object named (null: none); a failure is logged. */
+template <typename Fn, typename... Args> rts::OsError os_call(const char* object, Fn fn, Args... args) {
+    return sys_os::call(CMPID_SysShm, object, fn, args...);
 }
 
 /* One search for a block made by another process. A miss under one name is the usual way to
@@ -140,8 +134,8 @@ public:
     }
     void log_misses() const {
         for (int i = 0; i < count_; ++i)
-            log_failure(misses_[i].call, misses_[i].name[0] != '\0' ? misses_[i].name : nullptr,
-                        misses_[i].error);
+            rts::log_os_error(CMPID_SysShm, misses_[i].call,
+                              misses_[i].name[0] != '\0' ? misses_[i].name : nullptr, misses_[i].error);
     }
 
 private:
@@ -194,14 +188,11 @@ bool open_existing(const char* globalName, const char* localName, sysshm_os::Vie
  * with the process's limits raised. */
 bool lock_view(ShmRecord* r, RTS_UI64 size) {
     const sysshm_os::Calls& os = sysshm_os::calls();
-    const char* call = nullptr;
-    rts::OsError error = os.lock(r->address, size, &call);
+    rts::OsError error = os_call(r->name, os.lock, r->address, size);
     if (error != rts::kOsOk && os.quota_exceeded(error)) {
-        log_failure(call, r->name, error);
-        error = os.grow_lock_quota(size, &call);
-        if (error == rts::kOsOk) error = os.lock(r->address, size, &call);
+        error = os_call(r->name, os.grow_lock_quota, size);
+        if (error == rts::kOsOk) error = os_call(r->name, os.lock, r->address, size);
     }
-    if (error != rts::kOsOk) log_failure(call, r->name, error);
     r->locked = error == rts::kOsOk;
     return r->locked;
 }
@@ -214,11 +205,8 @@ RTS_RESULT attach_named(ShmRecord* r, RTS_UI64 wanted, Attach how) {
     if (length + kNameReserve > kMaxPath || *localName == '\0') return RES_PARAMETER;
 
     if (how == Attach::create) {
-        const char* call = nullptr;
-        if (const rts::OsError e = sysshm_os::calls().mapping_create(localName, wanted, &r->view, &call)) {
-            log_failure(call, localName, e);
+        if (os_call(localName, sysshm_os::calls().mapping_create, localName, wanted, &r->view) != rts::kOsOk)
             return RES_NO_OBJECT;
-        }
     } else {
         char globalName[kMaxPath + sizeof kGlobalPrefix];
         CMUtlsnprintf(globalName, sizeof globalName, "%s%s",
@@ -228,7 +216,7 @@ RTS_RESULT attach_named(ShmRecord* r, RTS_UI64 wanted, Attach how) {
     if (wanted > r->view.size) {
         /* A block left by another program holds fewer pages than asked: handing it out would
          * let the caller write past its end. */
-        release(r->name, sysshm_os::calls().mapping_close, &r->view);
+        os_call(r->name, sysshm_os::calls().mapping_close, &r->view);
         return RES_BUFFERSIZE;
     }
     r->address = r->view.address;
@@ -241,20 +229,15 @@ RTS_RESULT attach_named(ShmRecord* r, RTS_UI64 wanted, Attach how) {
 template <typename Request> RTS_RESULT on_driver(const ShmRecord* r, RTS_RESULT refused, Request request) {
     const sysshm_os::Calls& os = sysshm_os::calls();
     void* device = nullptr;
-    const char* call = nullptr;
-    if (const rts::OsError e = os.driver_open(&device, &call)) {
-        log_failure(call, r->name, e);
-        return RES_FAILED;
-    }
-    const rts::OsError e = request(os, device, &call);
-    if (e != rts::kOsOk) log_failure(call, r->name, e);
-    release(r->name, os.driver_close, device);
-    return e == rts::kOsOk ? RES_OK : refused;
+    if (os_call(r->name, os.driver_open, &device) != rts::kOsOk) return RES_FAILED;
+    const rts::OsError error = request(os, device);
+    os_call(r->name, os.driver_close, device);
+    return error == rts::kOsOk ? RES_OK : refused;
 }
 
 RTS_RESULT attach_physical(ShmRecord* r) {
-    return on_driver(r, RES_NO_OBJECT, [r](const sysshm_os::Calls& os, void* device, const char** pCall) {
-        return os.driver_map(device, r->physicalAddress, r->size, &r->address, pCall);
+    return on_driver(r, RES_NO_OBJECT, [r](const sysshm_os::Calls& os, void* device) {
+        return os_call(r->name, os.driver_map, device, r->physicalAddress, r->size, &r->address);
     });
 }
 
@@ -284,12 +267,13 @@ RTS_HANDLE new_record(const char* name, RTS_UI64 physicalAddress, RTS_SIZE* pSiz
 RTS_RESULT detach(ShmRecord* r) {
     if (r->address == nullptr) return RES_FAILED;
     if (r->physicalAddress != 0) {
-        return on_driver(r, RES_FAILED, [r](const sysshm_os::Calls& os, void* device, const char** pCall) {
-            return os.driver_unmap(device, r->address, r->size, pCall);
+        return on_driver(r, RES_FAILED, [r](const sysshm_os::Calls& os, void* device) {
+            return os_call(r->name, os.driver_unmap, device, r->address, r->size);
         });
     }
-    if (r->locked) release(r->name, sysshm_os::calls().unlock, r->address, r->size);
-    release(r->name, sysshm_os::calls().mapping_close, &r->view);
+    const sysshm_os::Calls& os = sysshm_os::calls();
+    if (r->locked) os_call(r->name, os.unlock, r->address, r->size);
+    os_call(r->name, os.mapping_close, &r->view);
     return RES_OK;
 }
 
@@ -356,19 +340,8 @@ void release_all() {
 
 /* The session search is on only when the platform can list the sessions. */
 void load_sessions() {
-    const char* call = nullptr;
     bool available = false;
-    const rts::OsError e = sysshm_os::calls().sessions_load(&available, &call);
-    if (e != rts::kOsOk) log_failure(call, nullptr, e);
-    g_sessions = e == rts::kOsOk && available;
-}
-
-/* New mappings get the access list when it could be built, else default security. */
-void secure() {
-    const char* call = nullptr;
-    const rts::OsError e = sysshm_os::calls().security_init(&call);
-    if (e != rts::kOsOk) log_failure(call, nullptr, e);
-    g_secured = e == rts::kOsOk;
+    g_sessions = os_call(nullptr, sysshm_os::calls().sessions_load, &available) == rts::kOsOk && available;
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
@@ -389,14 +362,15 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
             load_sessions();
             return RES_OK;
         case CH_INIT:
-            if (!g_secured) secure();
+            /* New mappings get the access list when it could be built, else default security. */
+            if (!g_secured) g_secured = os_call(nullptr, sysshm_os::calls().security_init) == rts::kOsOk;
             return RES_OK;
         case CH_EXIT:
-            if (g_secured) release(nullptr, sysshm_os::calls().security_exit);
+            if (g_secured) os_call(nullptr, sysshm_os::calls().security_exit);
             g_secured = false;
             return RES_OK;
         case CH_EXIT_SYSTEM:
-            release(nullptr, sysshm_os::calls().sessions_unload);
+            os_call(nullptr, sysshm_os::calls().sessions_unload);
             g_sessions = false;
             if (initialised()) {
                 release_all();
@@ -463,11 +437,11 @@ RTS_RESULT delete_instance(void* instance) {
 } // namespace
 
 const sysshm_os::Calls& sysshm_os::calls() {
-    return g_fake != nullptr ? *g_fake : platform_calls();
+    return g_calls.get(platform_calls());
 }
 
 void sysshm_os::set_calls(const Calls* fake) {
-    g_fake = fake;
+    g_calls.set(fake);
 }
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit) {

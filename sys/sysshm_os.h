@@ -9,7 +9,7 @@
 #ifndef SYSSHM_OS_H
 #define SYSSHM_OS_H
 
-#include "cm/rts_common.h"
+#include "sys/os_seam.h"
 
 namespace sysshm_os {
 

@@ -4,7 +4,6 @@
  * reports a source going backwards at every communication cycle. */
 #include <atomic>
 #include <cassert>
-#include <utility>
 
 #include "cm.h"
 #include "cmplog.h"
@@ -89,8 +88,9 @@ RTS_I32 g_checkIterations = 0;
 bool g_haveLast = false;
 Readings g_last{};
 
-template <typename Call, typename... Args> rts::OsError os_call(const Call& call, Args&&... args) {
-    return sys_os::os_call(CMPID_SysTime, call, std::forward<Args>(args)...);
+/* Makes a platform call; a failure is logged. */
+template <typename Fn, typename... Args> rts::OsError os_call(Fn fn, Args... args) {
+    return sys_os::call(CMPID_SysTime, nullptr, fn, args...);
 }
 
 MsSource choose_ms_source() {

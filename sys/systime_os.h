@@ -1,27 +1,28 @@
-/* The platform side of the monotonic clocks, as a table of calls that tests can replace: the
- * multimedia timer, the interval of the system clock's adjustments, the tick count and the
- * high-resolution counter with its frequency. Calls that can fail give back the OS error and
- * their results through out-parameters; the two millisecond readings cannot fail. */
+/* The platform side of the monotonic clocks: the multimedia timer, the interval of the system
+ * clock's adjustments, the tick count and the high-resolution counter with its frequency.
+ *
+ * Every call that can fail hands back the operating system's error (0 on success) and its
+ * results through out-parameters and, when it fails, the name of the platform call that failed
+ * through pCall, so that the core can log both; the two millisecond readings cannot fail. The
+ * core reaches the platform only through calls(); tests put a fake table in place with
+ * set_calls. */
 #ifndef SYSTIME_OS_H
 #define SYSTIME_OS_H
 
-#include "rts_types.h"
-#include "sys/os_call.h"
+#include "sys/os_seam.h"
 
 namespace systime_os {
 
-using sys_os::OsCall;
-
 struct Calls {
     /* The finest period the multimedia timer offers, in ms; 0 when the platform has none. */
-    OsCall<rts::OsError (*)(RTS_UI32* periodMs)> timer_period;
+    rts::OsError (*timer_period)(RTS_UI32* periodMs, const char** pCall);
     /* Asks the multimedia timer for that period for the rest of the process's life. */
-    OsCall<rts::OsError (*)(RTS_UI32 periodMs)> timer_begin;
+    rts::OsError (*timer_begin)(RTS_UI32 periodMs, const char** pCall);
     /* The interval between the system clock's adjustments, in 100-ns units. */
-    OsCall<rts::OsError (*)(RTS_UI32* units)> clock_increment;
+    rts::OsError (*clock_increment)(RTS_UI32* units, const char** pCall);
     /* The high-resolution counter and its ticks per second. */
-    OsCall<rts::OsError (*)(RTS_UI64* ticks)> counter;
-    OsCall<rts::OsError (*)(RTS_UI64* perSecond)> counter_frequency;
+    rts::OsError (*counter)(RTS_UI64* ticks, const char** pCall);
+    rts::OsError (*counter_frequency)(RTS_UI64* perSecond, const char** pCall);
     /* The multimedia timer's time and the coarse 32-bit tick count, in ms. */
     RTS_UI32 (*timer_time)();
     RTS_UI32 (*tick_count)();

@@ -3,7 +3,6 @@
  * give the same dates), local time through the platform's zone, the time-zone records, ISO 8601
  * text and the control-language wrappers. */
 #include <cassert>
-#include <utility>
 
 #include "cm.h"
 #include "cm/rts_common.h"
@@ -31,8 +30,9 @@ constexpr RTS_UI16 kDaysInMonth[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31
 
 sys_os::CallTable<systimertc_os::Calls> g_calls;
 
-template <typename Call, typename... Args> rts::OsError os_call(const Call& call, Args&&... args) {
-    return sys_os::os_call(CMPID_SysTimeRtc, call, std::forward<Args>(args)...);
+/* Makes a platform call; a failure is logged. */
+template <typename Fn, typename... Args> rts::OsError os_call(Fn fn, Args... args) {
+    return sys_os::call(CMPID_SysTimeRtc, nullptr, fn, args...);
 }
 
 bool is_leap(RTS_I64 year) {

@@ -1,16 +1,17 @@
-/* The platform side of the calendar clock, as a table of calls that tests can replace: reading
- * and setting UTC, the current zone's conversions between UTC and local wall time, the zone's
- * description as the platform records it, and the source of IANA zone names. Each call gives
- * back the OS error (0 on success) and its results through out-parameters. */
+/* The platform side of the calendar clock: reading and setting UTC, the current zone's
+ * conversions between UTC and local wall time, the zone's description as the platform records
+ * it, and the source of IANA zone names.
+ *
+ * Every call that can fail hands back the operating system's error (0 on success) and its
+ * results through out-parameters and, when it fails, the name of the platform call that failed
+ * through pCall, so that the core can log both. The core reaches the platform only through
+ * calls(); tests put a fake table in place with set_calls. */
 #ifndef SYSTIMERTC_OS_H
 #define SYSTIMERTC_OS_H
 
-#include "rts_types.h"
-#include "sys/os_call.h"
+#include "sys/os_seam.h"
 
 namespace systimertc_os {
-
-using sys_os::OsCall;
 
 /* A wall-clock time; month and day count from 1. */
 struct CivilTime {
@@ -65,22 +66,22 @@ struct ZoneNow {
 
 struct Calls {
     /* UTC now in milliseconds since 1970, and setting the system clock to such a value. */
-    OsCall<rts::OsError (*)(RTS_I64* ms)> read_clock;
-    OsCall<rts::OsError (*)(RTS_UI64 ms)> set_clock;
+    rts::OsError (*read_clock)(RTS_I64* ms, const char** pCall);
+    rts::OsError (*set_clock)(RTS_UI64 ms, const char** pCall);
     /* The error set_clock gives when the process lacks the right to set the clock. */
     rts::OsError missing_privilege;
     /* The current zone's wall time at a UTC instant (seconds since 1970), and the UTC wall time
      * of a local wall time. */
-    OsCall<rts::OsError (*)(RTS_I64 utcSeconds, CivilTime* local)> to_local;
-    OsCall<rts::OsError (*)(const CivilTime* local, CivilTime* utc)> to_utc;
+    rts::OsError (*to_local)(RTS_I64 utcSeconds, CivilTime* local, const char** pCall);
+    rts::OsError (*to_utc)(const CivilTime* local, CivilTime* utc, const char** pCall);
     /* The zone as the platform records it (where the platform must look its changes up, those
      * of `year`), and making a record the zone of the system or, where the platform has no
      * such thing, of the process. */
-    OsCall<rts::OsError (*)(int year, ZoneInfo* zone)> get_zone;
-    OsCall<rts::OsError (*)(const ZoneInfo* zone)> set_zone;
-    OsCall<rts::OsError (*)(ZoneNow* now)> get_zone_now;
+    rts::OsError (*get_zone)(int year, ZoneInfo* zone, const char** pCall);
+    rts::OsError (*set_zone)(const ZoneInfo* zone, const char** pCall);
+    rts::OsError (*get_zone_now)(ZoneNow* now, const char** pCall);
     /* Loads and releases the source of IANA zone names where it is an optional library. */
-    OsCall<rts::OsError (*)()> load_zone_names;
+    rts::OsError (*load_zone_names)(const char** pCall);
     void (*unload_zone_names)();
 };
 

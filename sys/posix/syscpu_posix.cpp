@@ -36,15 +36,13 @@ _Unwind_Reason_Code visit_frame(_Unwind_Context* context, void* arg) {
 }
 
 /* The compiler's own flush, which the processor cannot refuse. */
-rts::OsError clear_cache(void* address, RTS_SIZE size) {
+rts::OsError clear_cache(void* address, RTS_SIZE size, const char**) {
     char* begin = static_cast<char*>(address);
     __builtin___clear_cache(begin, begin + size);
     return rts::kOsOk;
 }
 
-const Calls kPlatformCalls = {
-    {clear_cache, "__builtin___clear_cache"},
-};
+const Calls kPlatformCalls = {clear_cache};
 
 } // namespace
 

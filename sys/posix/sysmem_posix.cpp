@@ -15,6 +15,8 @@
 
 namespace {
 
+using sys_os::failed;
+
 std::mutex g_regionLock;
 std::map<void*, RTS_SIZE> g_regions;
 
@@ -82,54 +84,66 @@ Probe probe_pipe(RTS_UINTPTR first, RTS_UINTPTR last) {
     return result;
 }
 
-} // namespace
-
-namespace sysmem_os {
-
-void* pages_alloc(RTS_SIZE size, bool executable) {
+rts::OsError pages_alloc(RTS_SIZE size, bool executable, void** pPages, const char** pCall) {
     const RTS_SIZE length = (size + page_size() - 1) & ~(page_size() - 1);
-    if (length < size) return nullptr;
+    if (length < size) return failed("mmap", ENOMEM, pCall);
     const int protection = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
     void* pages = mmap(nullptr, length, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pages == MAP_FAILED) return nullptr;
+    if (pages == MAP_FAILED) return failed("mmap", errno, pCall);
     try {
         std::lock_guard<std::mutex> guard(g_regionLock);
         g_regions[pages] = length;
     } catch (...) {
         munmap(pages, length);
-        return nullptr;
+        return failed("mmap", ENOMEM, pCall);
     }
-    return pages;
+    *pPages = pages;
+    return rts::kOsOk;
 }
 
-bool pages_free(void* address) {
+rts::OsError pages_free(void* address, const char** pCall) {
     RTS_SIZE length = 0;
     {
         std::lock_guard<std::mutex> guard(g_regionLock);
         auto it = g_regions.find(address);
-        if (it == g_regions.end()) return false;
+        if (it == g_regions.end()) return failed("munmap", EINVAL, pCall);
         length = it->second;
         g_regions.erase(it);
     }
-    return munmap(address, length) == 0;
+    return munmap(address, length) == 0 ? rts::kOsOk : failed("munmap", errno, pCall);
 }
 
-bool pages_lock(void* address, RTS_SIZE size) {
-    return mlock(address, size) == 0;
+rts::OsError pages_lock(void* address, RTS_SIZE size, const char** pCall) {
+    return mlock(address, size) == 0 ? rts::kOsOk : failed("mlock", errno, pCall);
 }
 
-void pages_unlock(void* address) {
+rts::OsError pages_unlock(void* address, const char** pCall) {
     const RTS_SIZE length = region_size(address);
-    if (length != 0) munlock(address, length);
+    if (length == 0) return failed("munlock", EINVAL, pCall);
+    return munlock(address, length) == 0 ? rts::kOsOk : failed("munlock", errno, pCall);
 }
 
-bool readable(const void* address, RTS_SIZE size) {
+/* Only a pipe that cannot be made is an error; an unreadable byte is the answer. */
+rts::OsError readable(const void* address, RTS_SIZE size, bool* pReadable, const char** pCall) {
     const auto first = reinterpret_cast<RTS_UINTPTR>(address);
     const RTS_UINTPTR last = first + (size - 1);
-    if (last < first) return false;
+    *pReadable = false;
+    if (last < first) return rts::kOsOk;
     Probe probe = probe_vm_readv(first, last);
     if (probe == Probe::Unavailable) probe = probe_pipe(first, last);
-    return probe == Probe::Readable;
+    if (probe == Probe::Unavailable) return failed("pipe", errno, pCall);
+    *pReadable = probe == Probe::Readable;
+    return rts::kOsOk;
+}
+
+constexpr sysmem_os::Calls kCalls = {pages_alloc, pages_free, pages_lock, pages_unlock, readable};
+
+} // namespace
+
+namespace sysmem_os {
+
+const Calls& platform_calls() {
+    return kCalls;
 }
 
 } // namespace sysmem_os

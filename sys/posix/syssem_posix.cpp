@@ -18,8 +18,7 @@ pthread_mutex_t* mutex_of(void* lock) {
 
 /* The pthread functions give their error as the result; 0 passes through. */
 rts::OsError failed_as(const char* call, int error, const char** pCall) {
-    if (error != 0) *pCall = call;
-    return static_cast<rts::OsError>(error);
+    return error == 0 ? rts::kOsOk : sys_os::failed(call, static_cast<rts::OsError>(error), pCall);
 }
 
 rts::OsError lock_init(void* lock, const char** pCall) {

@@ -81,8 +81,7 @@ struct Failure {
         return false;
     }
     rts::OsError report(const char** pCall) const {
-        *pCall = call;
-        return static_cast<rts::OsError>(error);
+        return sys_os::failed(call, static_cast<rts::OsError>(error), pCall);
     }
 };
 

@@ -39,12 +39,6 @@ struct Mapping {
     char name[kMaxObjectName];
 };
 
-/* errno of the failed call, named for the log. */
-rts::OsError failed(const char* call, const char** pCall, int error = errno) {
-    *pCall = call;
-    return static_cast<rts::OsError>(error);
-}
-
 bool object_name(const char* name, char (&out)[kMaxObjectName]) {
     const char* backslash = std::strchr(name, '\\');
     const char* local = backslash != nullptr ? backslash + 1 : name;
@@ -67,13 +61,13 @@ rts::OsError map_object(int fd, Mapping* mapping, sysshm_os::View* view, const c
     void* address = MAP_FAILED;
     RTS_UI64 size = 0;
     if (fstat(fd, &st) != 0) {
-        error = failed("fstat", pCall);
+        error = sys_os::failed("fstat", errno, pCall);
     } else if (st.st_size == 0) {
-        error = failed("mmap", pCall, EINVAL); /* a creator that has not sized it yet */
+        error = sys_os::failed("mmap", EINVAL, pCall); /* a creator that has not sized it yet */
     } else {
         size = (static_cast<RTS_UI64>(st.st_size) + page_size() - 1) / page_size() * page_size();
         address = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (address == MAP_FAILED) error = failed("mmap", pCall);
+        if (address == MAP_FAILED) error = sys_os::failed("mmap", errno, pCall);
     }
     close(fd);
     if (error == rts::kOsOk) *view = sysshm_os::View{mapping, address, size};
@@ -82,13 +76,13 @@ rts::OsError map_object(int fd, Mapping* mapping, sysshm_os::View* view, const c
 
 rts::OsError mapping_open(const char* name, sysshm_os::View* pView, const char** pCall) {
     auto* mapping = new (std::nothrow) Mapping{};
-    if (mapping == nullptr) return failed("operator new", pCall, ENOMEM);
+    if (mapping == nullptr) return sys_os::failed("operator new", ENOMEM, pCall);
     rts::OsError error = rts::kOsOk;
     if (!object_name(name, mapping->name)) {
-        error = failed("shm_open", pCall, EINVAL);
+        error = sys_os::failed("shm_open", EINVAL, pCall);
     } else {
         const int fd = shm_open(mapping->name, O_RDWR, 0);
-        error = fd < 0 ? failed("shm_open", pCall) : map_object(fd, mapping, pView, pCall);
+        error = fd < 0 ? sys_os::failed("shm_open", errno, pCall) : map_object(fd, mapping, pView, pCall);
     }
     if (error != rts::kOsOk) delete mapping;
     return error;
@@ -100,11 +94,11 @@ int create_object(Mapping* mapping, RTS_UI64 size, rts::OsError* pError, const c
     mapping->created = fd >= 0;
     if (fd < 0 && errno == EEXIST) fd = shm_open(mapping->name, O_RDWR, 0);
     if (fd < 0) {
-        *pError = failed("shm_open", pCall);
+        *pError = sys_os::failed("shm_open", errno, pCall);
     } else if (mapping->created && fchmod(fd, 0666) != 0) {
-        *pError = failed("fchmod", pCall);
+        *pError = sys_os::failed("fchmod", errno, pCall);
     } else if (mapping->created && ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        *pError = failed("ftruncate", pCall);
+        *pError = sys_os::failed("ftruncate", errno, pCall);
     }
     if (*pError != rts::kOsOk && fd >= 0) {
         close(fd);
@@ -116,12 +110,12 @@ int create_object(Mapping* mapping, RTS_UI64 size, rts::OsError* pError, const c
 rts::OsError mapping_create(const char* localName, RTS_UI64 size, sysshm_os::View* pView,
                             const char** pCall) {
     if (size == 0 || size > static_cast<RTS_UI64>(std::numeric_limits<off_t>::max()))
-        return failed("ftruncate", pCall, EINVAL);
+        return sys_os::failed("ftruncate", EINVAL, pCall);
     auto* mapping = new (std::nothrow) Mapping{};
-    if (mapping == nullptr) return failed("operator new", pCall, ENOMEM);
+    if (mapping == nullptr) return sys_os::failed("operator new", ENOMEM, pCall);
     if (!object_name(localName, mapping->name)) {
         delete mapping;
-        return failed("shm_open", pCall, EINVAL);
+        return sys_os::failed("shm_open", EINVAL, pCall);
     }
     rts::OsError error = rts::kOsOk;
     const int fd = create_object(mapping, size, &error, pCall);
@@ -137,16 +131,17 @@ rts::OsError mapping_close(sysshm_os::View* pView, const char** pCall) {
     auto* mapping = static_cast<Mapping*>(pView->mapping);
     rts::OsError error = rts::kOsOk;
     if (pView->address != nullptr && munmap(pView->address, static_cast<size_t>(pView->size)) != 0)
-        error = failed("munmap", pCall);
+        error = sys_os::failed("munmap", errno, pCall);
     if (mapping != nullptr && mapping->created && shm_unlink(mapping->name) != 0 && error == rts::kOsOk)
-        error = failed("shm_unlink", pCall);
+        error = sys_os::failed("shm_unlink", errno, pCall);
     delete mapping;
     *pView = sysshm_os::View{};
     return error;
 }
 
 rts::OsError lock(void* address, RTS_UI64 size, const char** pCall) {
-    return mlock(address, static_cast<size_t>(size)) == 0 ? rts::kOsOk : failed("mlock", pCall);
+    return mlock(address, static_cast<size_t>(size)) == 0 ? rts::kOsOk
+                                                          : sys_os::failed("mlock", errno, pCall);
 }
 
 bool quota_exceeded(rts::OsError error) {
@@ -156,12 +151,12 @@ bool quota_exceeded(rts::OsError error) {
 /* Raises the soft limit as far as the hard limit allows; an unlimited one is no obstacle. */
 rts::OsError grow_lock_quota(RTS_UI64 size, const char** pCall) {
     struct rlimit limit {};
-    if (getrlimit(RLIMIT_MEMLOCK, &limit) != 0) return failed("getrlimit", pCall);
+    if (getrlimit(RLIMIT_MEMLOCK, &limit) != 0) return sys_os::failed("getrlimit", errno, pCall);
     if (limit.rlim_cur == RLIM_INFINITY) return rts::kOsOk;
     rlim_t wanted = limit.rlim_cur + static_cast<rlim_t>(size / kQuotaUnit * kQuotaUnit + kQuotaSlack);
     if (limit.rlim_max != RLIM_INFINITY && wanted > limit.rlim_max) wanted = limit.rlim_max;
     limit.rlim_cur = wanted;
-    return setrlimit(RLIMIT_MEMLOCK, &limit) == 0 ? rts::kOsOk : failed("setrlimit", pCall);
+    return setrlimit(RLIMIT_MEMLOCK, &limit) == 0 ? rts::kOsOk : sys_os::failed("setrlimit", errno, pCall);
 }
 
 /* A view is unlocked only right before it is unmapped, and munmap releases the lock with the
@@ -200,7 +195,7 @@ int fd_of(void* device) {
 /* The device is the descriptor of /dev/mem plus one, so that it is never null. */
 rts::OsError driver_open(void** pDevice, const char** pCall) {
     const int fd = open("/dev/mem", O_RDWR | O_SYNC);
-    if (fd < 0) return failed("open", pCall);
+    if (fd < 0) return sys_os::failed("open", errno, pCall);
     *pDevice = reinterpret_cast<void*>(static_cast<RTS_UINTPTR>(fd) + 1);
     return rts::kOsOk;
 }
@@ -208,10 +203,10 @@ rts::OsError driver_open(void** pDevice, const char** pCall) {
 rts::OsError driver_map(void* device, RTS_UI64 physicalAddress, RTS_UI64 size, void** pAddress,
                         const char** pCall) {
     const RTS_UI64 offset = physicalAddress % page_size();
-    if (size == 0) return failed("mmap", pCall, EINVAL);
+    if (size == 0) return sys_os::failed("mmap", EINVAL, pCall);
     void* base = mmap(nullptr, static_cast<size_t>(size + offset), PROT_READ | PROT_WRITE, MAP_SHARED,
                       fd_of(device), static_cast<off_t>(physicalAddress - offset));
-    if (base == MAP_FAILED) return failed("mmap", pCall);
+    if (base == MAP_FAILED) return sys_os::failed("mmap", errno, pCall);
     *pAddress = static_cast<unsigned char*>(base) + offset;
     return rts::kOsOk;
 }
@@ -220,12 +215,12 @@ rts::OsError driver_unmap(void*, void* address, RTS_UI64 size, const char** pCal
     const auto where = reinterpret_cast<RTS_UINTPTR>(address);
     const RTS_UINTPTR offset = where % page_size();
     if (munmap(reinterpret_cast<void*>(where - offset), static_cast<size_t>(size + offset)) != 0)
-        return failed("munmap", pCall);
+        return sys_os::failed("munmap", errno, pCall);
     return rts::kOsOk;
 }
 
 rts::OsError driver_close(void* device, const char** pCall) {
-    return close(fd_of(device)) == 0 ? rts::kOsOk : failed("close", pCall);
+    return close(fd_of(device)) == 0 ? rts::kOsOk : sys_os::failed("close", errno, pCall);
 }
 
 constexpr sysshm_os::Calls kCalls = {

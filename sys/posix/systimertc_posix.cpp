@@ -72,9 +72,9 @@ time_t next_flag_change(time_t from, time_t to) {
     return hi;
 }
 
-/* The OS error of a call that failed, for calls that may leave errno unset. */
-rts::OsError last_error() {
-    return errno != 0 ? static_cast<rts::OsError>(errno) : EINVAL;
+/* The OS error of a call that failed, named for the log; for calls that may leave errno unset. */
+rts::OsError last_error(const char* call, const char** pCall) {
+    return sys_os::failed(call, errno != 0 ? static_cast<rts::OsError>(errno) : EINVAL, pCall);
 }
 
 /* Whether the zone's TZ rules name days of the year (",Jn" or ",n", as set_zone writes them):
@@ -160,42 +160,42 @@ bool zone_name(char* name, size_t size) {
     return true;
 }
 
-rts::OsError read_clock(RTS_I64* ms) {
+rts::OsError read_clock(RTS_I64* ms, const char** pCall) {
     timespec ts{};
-    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return last_error();
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return last_error("clock_gettime", pCall);
     *ms = static_cast<RTS_I64>(ts.tv_sec) * kMsPerSecond + ts.tv_nsec / kNsPerMs;
     return rts::kOsOk;
 }
 
-rts::OsError set_clock(RTS_UI64 ms) {
+rts::OsError set_clock(RTS_UI64 ms, const char** pCall) {
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(ms / kMsPerSecond);
     ts.tv_nsec = static_cast<long>(ms % kMsPerSecond) * kNsPerMs;
-    return clock_settime(CLOCK_REALTIME, &ts) == 0 ? rts::kOsOk : last_error();
+    return clock_settime(CLOCK_REALTIME, &ts) == 0 ? rts::kOsOk : last_error("clock_settime", pCall);
 }
 
-rts::OsError to_local(RTS_I64 utcSeconds, CivilTime* local) {
+rts::OsError to_local(RTS_I64 utcSeconds, CivilTime* local, const char** pCall) {
     tzset();
     tm t{};
     errno = 0;
-    if (!local_tm(static_cast<time_t>(utcSeconds), t)) return last_error();
+    if (!local_tm(static_cast<time_t>(utcSeconds), t)) return last_error("localtime_r", pCall);
     *local = civil_of(t);
     return rts::kOsOk;
 }
 
-rts::OsError to_utc(const CivilTime* local, CivilTime* utc) {
+rts::OsError to_utc(const CivilTime* local, CivilTime* utc, const char** pCall) {
     tm t = tm_of(*local);
     t.tm_isdst = -1;
     errno = 0;
     const time_t when = mktime(&t);
-    if (when == static_cast<time_t>(-1) && errno != 0) return last_error();
+    if (when == static_cast<time_t>(-1) && errno != 0) return last_error("mktime", pCall);
     tm out{};
-    if (gmtime_r(&when, &out) == nullptr) return last_error();
+    if (gmtime_r(&when, &out) == nullptr) return last_error("gmtime_r", pCall);
     *utc = civil_of(out);
     return rts::kOsOk;
 }
 
-rts::OsError get_zone(int year, ZoneInfo* zone) {
+rts::OsError get_zone(int year, ZoneInfo* zone, const char** pCall) {
     tzset();
     tm start = tm_of(CivilTime{year, 1, 1, 0, 0, 0});
     tm end = tm_of(CivilTime{year + 1, 1, 1, 0, 0, 0});
@@ -204,7 +204,8 @@ rts::OsError get_zone(int year, ZoneInfo* zone) {
     tm winter{};
     tm summer{};
     errno = 0;
-    if (!local_tm(from, winter) || !local_tm(from + kHalfYear, summer)) return last_error();
+    if (!local_tm(from, winter) || !local_tm(from + kHalfYear, summer))
+        return last_error("localtime_r", pCall);
     const tm& standard = winter.tm_isdst > 0 ? summer : winter;
     const tm& daylight = winter.tm_isdst > 0 ? winter : summer;
     zone->bias = static_cast<RTS_I32>(-standard.tm_gmtoff / 60);
@@ -219,23 +220,23 @@ rts::OsError get_zone(int year, ZoneInfo* zone) {
     return rts::kOsOk;
 }
 
-rts::OsError set_zone(const ZoneInfo* zone) {
+rts::OsError set_zone(const ZoneInfo* zone, const char** pCall) {
     std::string tz =
         "<" + tz_abbreviation(zone->standardName, "STD") + ">" + tz_offset(zone->bias + zone->standardBias);
     if (zone->standardDate.month != 0 && zone->daylightDate.month != 0)
         tz += "<" + tz_abbreviation(zone->daylightName, "DST") + ">" +
               tz_offset(zone->bias + zone->daylightBias) + tz_rule(zone->daylightDate) +
               tz_rule(zone->standardDate);
-    if (setenv("TZ", tz.c_str(), 1) != 0) return last_error();
+    if (setenv("TZ", tz.c_str(), 1) != 0) return last_error("setenv", pCall);
     tzset();
     return rts::kOsOk;
 }
 
-rts::OsError get_zone_now(ZoneNow* now) {
+rts::OsError get_zone_now(ZoneNow* now, const char** pCall) {
     tzset();
     tm t{};
     errno = 0;
-    if (!local_tm(time(nullptr), t)) return last_error();
+    if (!local_tm(time(nullptr), t)) return last_error("localtime_r", pCall);
     now->offsetSeconds = static_cast<RTS_I32>(t.tm_gmtoff);
     now->daylight = t.tm_isdst > 0 ? 1 : 0;
     if (zone_name(now->name, sizeof now->name)) {
@@ -248,23 +249,15 @@ rts::OsError get_zone_now(ZoneNow* now) {
 }
 
 /* Zone names come from TZ and the file system: there is nothing to load. */
-rts::OsError load_zone_names() {
+rts::OsError load_zone_names(const char**) {
     return rts::kOsOk;
 }
 
 void unload_zone_names() {}
 
 const Calls kPlatformCalls = {
-    {read_clock, "clock_gettime"},
-    {set_clock, "clock_settime"},
-    EPERM,
-    {to_local, "localtime_r"},
-    {to_utc, "mktime"},
-    {get_zone, "localtime_r"},
-    {set_zone, "setenv"},
-    {get_zone_now, "localtime_r"},
-    {load_zone_names, "zone names"},
-    unload_zone_names,
+    read_clock, set_clock, EPERM,        to_local,        to_utc,
+    get_zone,   set_zone,  get_zone_now, load_zone_names, unload_zone_names,
 };
 
 } // namespace

@@ -26,13 +26,12 @@ bool unwind_one(CONTEXT& context) {
     return context.Rip != 0;
 }
 
-rts::OsError flush_instruction_cache(void* address, RTS_SIZE size) {
-    return FlushInstructionCache(GetCurrentProcess(), address, size) ? rts::kOsOk : GetLastError();
+rts::OsError flush_instruction_cache(void* address, RTS_SIZE size, const char** pCall) {
+    if (FlushInstructionCache(GetCurrentProcess(), address, size)) return rts::kOsOk;
+    return sys_os::failed("FlushInstructionCache", GetLastError(), pCall);
 }
 
-const Calls kPlatformCalls = {
-    {flush_instruction_cache, "FlushInstructionCache"},
-};
+const Calls kPlatformCalls = {flush_instruction_cache};
 
 } // namespace
 

@@ -17,12 +17,6 @@ CRITICAL_SECTION* section_of(void* lock) {
     return static_cast<CRITICAL_SECTION*>(lock);
 }
 
-/* The last error of the failed call, named for the log. */
-rts::OsError last_error(const char* call, const char** pCall) {
-    *pCall = call;
-    return GetLastError();
-}
-
 rts::OsError lock_init(void* lock, const char**) {
     InitializeCriticalSection(section_of(lock));
     return rts::kOsOk;
@@ -56,17 +50,18 @@ rts::OsError descriptions_close(const char** pCall) {
     g_getThreadDescription = nullptr;
     HMODULE library = g_kernelBase;
     g_kernelBase = nullptr;
-    if (library != nullptr && !FreeLibrary(library)) return last_error("FreeLibrary", pCall);
+    if (library != nullptr && !FreeLibrary(library))
+        return sys_os::failed("FreeLibrary", GetLastError(), pCall);
     return rts::kOsOk;
 }
 
 rts::OsError descriptions_open(const char** pCall) {
     if (g_kernelBase == nullptr) g_kernelBase = LoadLibraryA("KernelBase.dll");
-    if (g_kernelBase == nullptr) return last_error("LoadLibraryA", pCall);
+    if (g_kernelBase == nullptr) return sys_os::failed("LoadLibraryA", GetLastError(), pCall);
     g_getThreadDescription = reinterpret_cast<PfGetThreadDescription>(
         reinterpret_cast<void*>(GetProcAddress(g_kernelBase, "GetThreadDescription")));
     if (g_getThreadDescription != nullptr) return rts::kOsOk;
-    const rts::OsError error = last_error("GetProcAddress", pCall);
+    const rts::OsError error = sys_os::failed("GetProcAddress", GetLastError(), pCall);
     const char* ignored = nullptr;
     descriptions_close(&ignored);
     return error;
@@ -76,7 +71,7 @@ rts::OsError thread_description(RTS_UI32 threadId, char* name, RTS_SIZE size, co
     name[0] = '\0';
     if (g_getThreadDescription == nullptr) return rts::kOsOk;
     HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
-    if (thread == nullptr) return last_error("OpenThread", pCall);
+    if (thread == nullptr) return sys_os::failed("OpenThread", GetLastError(), pCall);
     PWSTR description = nullptr;
     const HRESULT hr = g_getThreadDescription(thread, &description);
     if (SUCCEEDED(hr) && description != nullptr) {
@@ -84,8 +79,8 @@ rts::OsError thread_description(RTS_UI32 threadId, char* name, RTS_SIZE size, co
         LocalFree(description);
     }
     CloseHandle(thread);
-    if (FAILED(hr)) *pCall = "GetThreadDescription";
-    return FAILED(hr) ? static_cast<rts::OsError>(hr) : rts::kOsOk;
+    return FAILED(hr) ? sys_os::failed("GetThreadDescription", static_cast<rts::OsError>(hr), pCall)
+                      : rts::kOsOk;
 }
 
 constexpr syssem_os::Calls kCalls = {

@@ -10,12 +10,6 @@ namespace {
 SECURITY_DESCRIPTOR g_descriptor;
 PACL g_acl = nullptr; /* present only after a complete set-up */
 
-/* The last error of the failed call, named for the log. */
-rts::OsError last_error(const char* call, const char** pCall) {
-    *pCall = call;
-    return GetLastError();
-}
-
 /* An access list of one allowed entry: the list header, the entry, and the identifier in
  * place of the entry's first identifier word. */
 DWORD acl_size(PSID sid) {
@@ -28,17 +22,16 @@ rts::OsError build_acl(PACL* pAcl, const char** pCall) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID sid = nullptr;
     if (!AllocateAndInitializeSid(&nt, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0, 0, 0, &sid))
-        return last_error("AllocateAndInitializeSid", pCall);
+        return sys_os::failed("AllocateAndInitializeSid", GetLastError(), pCall);
     const DWORD size = acl_size(sid);
     auto acl = static_cast<PACL>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
     rts::OsError error = rts::kOsOk;
     if (acl == nullptr) {
-        *pCall = "HeapAlloc";
-        error = ERROR_NOT_ENOUGH_MEMORY;
+        error = sys_os::failed("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY, pCall);
     } else if (!InitializeAcl(acl, size, ACL_REVISION)) {
-        error = last_error("InitializeAcl", pCall);
+        error = sys_os::failed("InitializeAcl", GetLastError(), pCall);
     } else if (!AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, sid)) {
-        error = last_error("AddAccessAllowedAce", pCall);
+        error = sys_os::failed("AddAccessAllowedAce", GetLastError(), pCall);
     }
     FreeSid(sid);
     if (error != rts::kOsOk && acl != nullptr) HeapFree(GetProcessHeap(), 0, acl);
@@ -51,9 +44,9 @@ rts::OsError security_init(const char** pCall) {
     if (const rts::OsError error = build_acl(&acl, pCall)) return error;
     rts::OsError error = rts::kOsOk;
     if (!InitializeSecurityDescriptor(&g_descriptor, SECURITY_DESCRIPTOR_REVISION)) {
-        error = last_error("InitializeSecurityDescriptor", pCall);
+        error = sys_os::failed("InitializeSecurityDescriptor", GetLastError(), pCall);
     } else if (!SetSecurityDescriptorDacl(&g_descriptor, TRUE, acl, FALSE)) {
-        error = last_error("SetSecurityDescriptorDacl", pCall);
+        error = sys_os::failed("SetSecurityDescriptorDacl", GetLastError(), pCall);
     }
     if (error != rts::kOsOk) {
         HeapFree(GetProcessHeap(), 0, acl);
@@ -66,34 +59,35 @@ rts::OsError security_init(const char** pCall) {
 rts::OsError security_exit(const char** pCall) {
     PACL acl = g_acl;
     g_acl = nullptr;
-    if (acl != nullptr && !HeapFree(GetProcessHeap(), 0, acl)) return last_error("HeapFree", pCall);
+    if (acl != nullptr && !HeapFree(GetProcessHeap(), 0, acl))
+        return sys_os::failed("HeapFree", GetLastError(), pCall);
     return rts::kOsOk;
 }
 
 rts::OsError mutex_create(const char* globalName, void** pMutex, bool* pExisted, const char** pCall) {
     SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), &g_descriptor, FALSE};
     HANDLE h = CreateMutexA(g_acl != nullptr ? &sa : nullptr, FALSE, globalName);
-    if (h == nullptr) return last_error("CreateMutexA", pCall);
+    if (h == nullptr) return sys_os::failed("CreateMutexA", GetLastError(), pCall);
     *pExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     *pMutex = h;
     return rts::kOsOk;
 }
 
 rts::OsError mutex_close(void* mutex, const char** pCall) {
-    return CloseHandle(mutex) ? rts::kOsOk : last_error("CloseHandle", pCall);
+    return CloseHandle(mutex) ? rts::kOsOk : sys_os::failed("CloseHandle", GetLastError(), pCall);
 }
 
 /* The time-out's "no limit" value is INFINITE itself. */
 rts::OsError mutex_enter(void* mutex, RTS_UI32 timeoutMs, bool* pEntered, const char** pCall) {
     static_assert(INFINITE == 0xFFFFFFFFu);
     const DWORD outcome = WaitForSingleObject(mutex, timeoutMs);
-    if (outcome == WAIT_FAILED) return last_error("WaitForSingleObject", pCall);
+    if (outcome == WAIT_FAILED) return sys_os::failed("WaitForSingleObject", GetLastError(), pCall);
     *pEntered = outcome == WAIT_OBJECT_0 || outcome == WAIT_ABANDONED;
     return rts::kOsOk;
 }
 
 rts::OsError mutex_leave(void* mutex, const char** pCall) {
-    return ReleaseMutex(mutex) ? rts::kOsOk : last_error("ReleaseMutex", pCall);
+    return ReleaseMutex(mutex) ? rts::kOsOk : sys_os::failed("ReleaseMutex", GetLastError(), pCall);
 }
 
 bool not_owner(rts::OsError error) {

@@ -55,21 +55,15 @@ struct MapRequest {
 #pragma pack(pop)
 static_assert(sizeof(MapRequest) == 24, "the driver expects 24 bytes");
 
-/* The last error of the failed call, named for the log. */
-rts::OsError last_error(const char* call, const char** pCall) {
-    *pCall = call;
-    return GetLastError();
-}
-
 /* Maps all of the mapping; on success the view owns the mapping handle, else it is closed. */
 rts::OsError map_view(HANDLE mapping, sysshm_os::View* view, const char** pCall) {
     void* address = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
     MEMORY_BASIC_INFORMATION info{};
     rts::OsError error = rts::kOsOk;
     if (address == nullptr) {
-        error = last_error("MapViewOfFile", pCall);
+        error = sys_os::failed("MapViewOfFile", GetLastError(), pCall);
     } else if (VirtualQuery(address, &info, sizeof info) == 0) {
-        error = last_error("VirtualQuery", pCall);
+        error = sys_os::failed("VirtualQuery", GetLastError(), pCall);
         UnmapViewOfFile(address);
     }
     if (error != rts::kOsOk) {
@@ -82,7 +76,7 @@ rts::OsError map_view(HANDLE mapping, sysshm_os::View* view, const char** pCall)
 
 rts::OsError mapping_open(const char* name, sysshm_os::View* pView, const char** pCall) {
     HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, TRUE, name);
-    if (mapping == nullptr) return last_error("OpenFileMappingA", pCall);
+    if (mapping == nullptr) return sys_os::failed("OpenFileMappingA", GetLastError(), pCall);
     return map_view(mapping, pView, pCall);
 }
 
@@ -92,22 +86,24 @@ rts::OsError mapping_create(const char* localName, RTS_UI64 size, sysshm_os::Vie
     HANDLE mapping =
         CreateFileMappingA(INVALID_HANDLE_VALUE, g_acl != nullptr ? &sa : nullptr, PAGE_READWRITE,
                            static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), localName);
-    if (mapping == nullptr) return last_error("CreateFileMappingA", pCall);
+    if (mapping == nullptr) return sys_os::failed("CreateFileMappingA", GetLastError(), pCall);
     return map_view(mapping, pView, pCall);
 }
 
 rts::OsError mapping_close(sysshm_os::View* pView, const char** pCall) {
     rts::OsError error = rts::kOsOk;
     if (pView->address != nullptr && !UnmapViewOfFile(pView->address))
-        error = last_error("UnmapViewOfFile", pCall);
+        error = sys_os::failed("UnmapViewOfFile", GetLastError(), pCall);
     if (pView->mapping != nullptr && !CloseHandle(pView->mapping) && error == rts::kOsOk)
-        error = last_error("CloseHandle", pCall);
+        error = sys_os::failed("CloseHandle", GetLastError(), pCall);
     *pView = sysshm_os::View{};
     return error;
 }
 
 rts::OsError lock(void* address, RTS_UI64 size, const char** pCall) {
-    return VirtualLock(address, static_cast<SIZE_T>(size)) ? rts::kOsOk : last_error("VirtualLock", pCall);
+    return VirtualLock(address, static_cast<SIZE_T>(size))
+               ? rts::kOsOk
+               : sys_os::failed("VirtualLock", GetLastError(), pCall);
 }
 
 bool quota_exceeded(rts::OsError error) {
@@ -119,17 +115,18 @@ rts::OsError grow_lock_quota(RTS_UI64 size, const char** pCall) {
     SIZE_T maximum = 0;
     HANDLE process = GetCurrentProcess();
     if (!GetProcessWorkingSetSize(process, &minimum, &maximum))
-        return last_error("GetProcessWorkingSetSize", pCall);
+        return sys_os::failed("GetProcessWorkingSetSize", GetLastError(), pCall);
     const SIZE_T rounded = static_cast<SIZE_T>(size) / kQuotaUnit * kQuotaUnit;
     if (!SetProcessWorkingSetSize(process, minimum + rounded + kMinimumSlack,
                                   maximum + rounded + kMaximumSlack))
-        return last_error("SetProcessWorkingSetSize", pCall);
+        return sys_os::failed("SetProcessWorkingSetSize", GetLastError(), pCall);
     return rts::kOsOk;
 }
 
 rts::OsError unlock(void* address, RTS_UI64 size, const char** pCall) {
-    return VirtualUnlock(address, static_cast<SIZE_T>(size)) ? rts::kOsOk
-                                                             : last_error("VirtualUnlock", pCall);
+    return VirtualUnlock(address, static_cast<SIZE_T>(size))
+               ? rts::kOsOk
+               : sys_os::failed("VirtualUnlock", GetLastError(), pCall);
 }
 
 /* An access list of one allowed entry: the list header, the entry, and the identifier in
@@ -141,13 +138,14 @@ DWORD acl_size(PSID sid) {
 
 /* Fills the access list and hangs it into the descriptor. */
 rts::OsError describe(PACL acl, DWORD size, PSID sid, const char** pCall) {
-    if (!InitializeAcl(acl, size, ACL_REVISION)) return last_error("InitializeAcl", pCall);
+    if (!InitializeAcl(acl, size, ACL_REVISION))
+        return sys_os::failed("InitializeAcl", GetLastError(), pCall);
     if (!AddAccessAllowedAce(acl, ACL_REVISION, kMappingAccess, sid))
-        return last_error("AddAccessAllowedAce", pCall);
+        return sys_os::failed("AddAccessAllowedAce", GetLastError(), pCall);
     if (!InitializeSecurityDescriptor(&g_descriptor, SECURITY_DESCRIPTOR_REVISION))
-        return last_error("InitializeSecurityDescriptor", pCall);
+        return sys_os::failed("InitializeSecurityDescriptor", GetLastError(), pCall);
     if (!SetSecurityDescriptorDacl(&g_descriptor, TRUE, acl, FALSE))
-        return last_error("SetSecurityDescriptorDacl", pCall);
+        return sys_os::failed("SetSecurityDescriptorDacl", GetLastError(), pCall);
     return rts::kOsOk;
 }
 
@@ -155,13 +153,12 @@ rts::OsError security_init(const char** pCall) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID sid = nullptr;
     if (!AllocateAndInitializeSid(&nt, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0, 0, 0, &sid))
-        return last_error("AllocateAndInitializeSid", pCall);
+        return sys_os::failed("AllocateAndInitializeSid", GetLastError(), pCall);
     const DWORD size = acl_size(sid);
     auto acl = static_cast<PACL>(SysMemAllocData(kOwner, size, nullptr));
     rts::OsError error = rts::kOsOk;
     if (acl == nullptr) {
-        *pCall = "SysMemAllocData";
-        error = ERROR_NOT_ENOUGH_MEMORY;
+        error = sys_os::failed("SysMemAllocData", ERROR_NOT_ENOUGH_MEMORY, pCall);
     } else {
         error = describe(acl, size, sid, pCall);
     }
@@ -185,20 +182,21 @@ rts::OsError sessions_unload(const char** pCall) {
     g_wts = nullptr;
     g_enumerate = nullptr;
     g_free_memory = nullptr;
-    if (library != nullptr && !FreeLibrary(library)) return last_error("FreeLibrary", pCall);
+    if (library != nullptr && !FreeLibrary(library))
+        return sys_os::failed("FreeLibrary", GetLastError(), pCall);
     return rts::kOsOk;
 }
 
 rts::OsError sessions_load(bool* pAvailable, const char** pCall) {
     *pAvailable = false;
     if (g_wts == nullptr) g_wts = LoadLibraryA("Wtsapi32.dll");
-    if (g_wts == nullptr) return last_error("LoadLibraryA", pCall);
+    if (g_wts == nullptr) return sys_os::failed("LoadLibraryA", GetLastError(), pCall);
     g_enumerate = reinterpret_cast<EnumerateSessionsFn>(
         reinterpret_cast<void*>(GetProcAddress(g_wts, "WTSEnumerateSessionsA")));
     g_free_memory =
         reinterpret_cast<FreeMemoryFn>(reinterpret_cast<void*>(GetProcAddress(g_wts, "WTSFreeMemory")));
     if (g_enumerate == nullptr || g_free_memory == nullptr) {
-        const rts::OsError error = last_error("GetProcAddress", pCall);
+        const rts::OsError error = sys_os::failed("GetProcAddress", GetLastError(), pCall);
         const char* ignored = nullptr;
         sessions_unload(&ignored);
         return error;
@@ -213,7 +211,7 @@ rts::OsError for_each_session(bool (*visit)(RTS_UI32 sessionId, void* context), 
     DWORD count = 0;
     if (g_enumerate == nullptr) return rts::kOsOk;
     if (!g_enumerate(nullptr /* this server */, 0, kSessionListVersion, &sessions, &count))
-        return last_error("WTSEnumerateSessionsA", pCall);
+        return sys_os::failed("WTSEnumerateSessionsA", GetLastError(), pCall);
     bool found = false;
     for (DWORD i = 0; i < count && !found; ++i) found = visit(sessions[i].SessionId, context);
     g_free_memory(sessions);
@@ -243,7 +241,7 @@ rts::OsError driver_open(void** pDevice, const char** pCall) {
     start_driver();
     HANDLE device =
         CreateFileA("\\\\.\\SYSDRVQ7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (device == INVALID_HANDLE_VALUE) return last_error("CreateFileA", pCall);
+    if (device == INVALID_HANDLE_VALUE) return sys_os::failed("CreateFileA", GetLastError(), pCall);
     *pDevice = device;
     return rts::kOsOk;
 }
@@ -255,11 +253,9 @@ rts::OsError driver_map(void* device, RTS_UI64 physicalAddress, RTS_UI64 size, v
     DWORD returned = 0;
     if (!DeviceIoControl(device, kIoctlMap, &request, sizeof request, &visible, sizeof visible, &returned,
                          nullptr))
-        return last_error("DeviceIoControl", pCall);
-    if (returned < sizeof visible || visible == 0) {
-        *pCall = "DeviceIoControl";
-        return ERROR_INVALID_DATA; /* the driver answered without an address */
-    }
+        return sys_os::failed("DeviceIoControl", GetLastError(), pCall);
+    if (returned < sizeof visible || visible == 0) /* the driver answered without an address */
+        return sys_os::failed("DeviceIoControl", ERROR_INVALID_DATA, pCall);
     *pAddress = reinterpret_cast<void*>(static_cast<RTS_UINTPTR>(visible));
     return rts::kOsOk;
 }
@@ -268,12 +264,12 @@ rts::OsError driver_unmap(void* device, void* address, RTS_UI64, const char** pC
     RTS_UI64 visible = reinterpret_cast<RTS_UINTPTR>(address);
     DWORD returned = 0;
     if (!DeviceIoControl(device, kIoctlUnmap, &visible, sizeof visible, nullptr, 0, &returned, nullptr))
-        return last_error("DeviceIoControl", pCall);
+        return sys_os::failed("DeviceIoControl", GetLastError(), pCall);
     return rts::kOsOk;
 }
 
 rts::OsError driver_close(void* device, const char** pCall) {
-    return CloseHandle(device) ? rts::kOsOk : last_error("CloseHandle", pCall);
+    return CloseHandle(device) ? rts::kOsOk : sys_os::failed("CloseHandle", GetLastError(), pCall);
 }
 
 constexpr sysshm_os::Calls kCalls = {

@@ -128,7 +128,7 @@ void zone_name(const TIME_ZONE_INFORMATION& tzi, ZoneNow& now) {
     now.source = ZoneNameSource::RegistryName;
 }
 
-rts::OsError read_clock(RTS_I64* ms) {
+rts::OsError read_clock(RTS_I64* ms, const char**) {
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
     const RTS_UI64 units = (static_cast<RTS_UI64>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -136,35 +136,40 @@ rts::OsError read_clock(RTS_I64* ms) {
     return rts::kOsOk;
 }
 
-rts::OsError set_clock(RTS_UI64 ms) {
+rts::OsError set_clock(RTS_UI64 ms, const char** pCall) {
     const FILETIME ft = file_time_of((static_cast<RTS_I64>(ms) + kFileTimeOffsetMs) * kFileTimeUnitsPerMs);
     SYSTEMTIME st;
-    if (!FileTimeToSystemTime(&ft, &st) || !SetSystemTime(&st)) return GetLastError();
+    if (!FileTimeToSystemTime(&ft, &st)) return sys_os::failed("FileTimeToSystemTime", GetLastError(), pCall);
+    if (!SetSystemTime(&st)) return sys_os::failed("SetSystemTime", GetLastError(), pCall);
     return rts::kOsOk;
 }
 
-rts::OsError to_local(RTS_I64 utcSeconds, CivilTime* local) {
+rts::OsError to_local(RTS_I64 utcSeconds, CivilTime* local, const char** pCall) {
     const FILETIME ft = file_time_of((utcSeconds + kFileTimeOffsetSeconds) * kFileTimeUnitsPerSecond);
     SYSTEMTIME utc;
     SYSTEMTIME out;
-    if (!FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &out))
-        return GetLastError();
+    if (!FileTimeToSystemTime(&ft, &utc))
+        return sys_os::failed("FileTimeToSystemTime", GetLastError(), pCall);
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &out))
+        return sys_os::failed("SystemTimeToTzSpecificLocalTime", GetLastError(), pCall);
     *local = civil_of(out);
     return rts::kOsOk;
 }
 
-rts::OsError to_utc(const CivilTime* local, CivilTime* utc) {
+rts::OsError to_utc(const CivilTime* local, CivilTime* utc, const char** pCall) {
     const SYSTEMTIME in = system_time_of(*local);
     SYSTEMTIME out;
-    if (!TzSpecificLocalTimeToSystemTime(nullptr, &in, &out)) return GetLastError();
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &in, &out))
+        return sys_os::failed("TzSpecificLocalTimeToSystemTime", GetLastError(), pCall);
     *utc = civil_of(out);
     return rts::kOsOk;
 }
 
 /* The system keeps the zone's changes in its own form, which is already that of the record. */
-rts::OsError get_zone(int, ZoneInfo* zone) {
+rts::OsError get_zone(int, ZoneInfo* zone, const char** pCall) {
     TIME_ZONE_INFORMATION tzi{};
-    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID) return GetLastError();
+    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID)
+        return sys_os::failed("GetTimeZoneInformation", GetLastError(), pCall);
     zone->bias = tzi.Bias;
     zone->standardBias = tzi.StandardBias;
     zone->daylightBias = tzi.DaylightBias;
@@ -175,7 +180,7 @@ rts::OsError get_zone(int, ZoneInfo* zone) {
     return rts::kOsOk;
 }
 
-rts::OsError set_zone(const ZoneInfo* zone) {
+rts::OsError set_zone(const ZoneInfo* zone, const char** pCall) {
     TIME_ZONE_INFORMATION tzi{};
     tzi.Bias = zone->bias;
     tzi.StandardBias = zone->standardBias;
@@ -184,12 +189,14 @@ rts::OsError set_zone(const ZoneInfo* zone) {
     widen(zone->daylightName, tzi.DaylightName, sizeof tzi.DaylightName / sizeof tzi.DaylightName[0]);
     tzi.StandardDate = system_time_of(zone->standardDate);
     tzi.DaylightDate = system_time_of(zone->daylightDate);
-    return SetTimeZoneInformation(&tzi) ? rts::kOsOk : GetLastError();
+    if (!SetTimeZoneInformation(&tzi)) return sys_os::failed("SetTimeZoneInformation", GetLastError(), pCall);
+    return rts::kOsOk;
 }
 
-rts::OsError get_zone_now(ZoneNow* now) {
+rts::OsError get_zone_now(ZoneNow* now, const char** pCall) {
     TIME_ZONE_INFORMATION tzi{};
-    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID) return GetLastError();
+    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID)
+        return sys_os::failed("GetTimeZoneInformation", GetLastError(), pCall);
     const __time64_t t = _time64(nullptr);
     tm local{};
     const bool daylight = _localtime64_s(&local, &t) == 0 && local.tm_isdst > 0;
@@ -199,9 +206,9 @@ rts::OsError get_zone_now(ZoneNow* now) {
     return rts::kOsOk;
 }
 
-rts::OsError load_zone_names() {
+rts::OsError load_zone_names(const char** pCall) {
     if (g_icu == nullptr) g_icu = LoadLibraryA("icu.dll");
-    if (g_icu == nullptr) return GetLastError();
+    if (g_icu == nullptr) return sys_os::failed("LoadLibraryA", GetLastError(), pCall);
     g_toIana = reinterpret_cast<PfWindowsIdToIana>(
         reinterpret_cast<void*>(GetProcAddress(g_icu, "ucal_getTimeZoneIDForWindowsID")));
     return rts::kOsOk;
@@ -214,16 +221,8 @@ void unload_zone_names() {
 }
 
 const Calls kPlatformCalls = {
-    {read_clock, "GetSystemTimeAsFileTime"},
-    {set_clock, "SetSystemTime"},
-    ERROR_PRIVILEGE_NOT_HELD,
-    {to_local, "SystemTimeToTzSpecificLocalTime"},
-    {to_utc, "TzSpecificLocalTimeToSystemTime"},
-    {get_zone, "GetTimeZoneInformation"},
-    {set_zone, "SetTimeZoneInformation"},
-    {get_zone_now, "GetTimeZoneInformation"},
-    {load_zone_names, "LoadLibraryA"},
-    unload_zone_names,
+    read_clock, set_clock,    ERROR_PRIVILEGE_NOT_HELD, to_local,          to_utc, get_zone,
+    set_zone,   get_zone_now, load_zone_names,          unload_zone_names,
 };
 
 } // namespace

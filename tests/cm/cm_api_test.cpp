@@ -2,15 +2,24 @@
 // queries, and components added, loaded, initialised, exited and unloaded at run time.
 #include <gtest/gtest.h>
 
-#include "framework_fixture.h"
 #include "test_components.h"
 
 namespace {
 
-using testcmp::call_wrapper;
-using testcmp::fn;
 using testcmp::slot;
 using Strings = std::vector<std::string>;
+
+// A function as an export table holds it.
+template <typename F> RTS_VOID_FCTPTR fn(F function) {
+    return reinterpret_cast<RTS_VOID_FCTPTR>(function);
+}
+
+// Calls a lower-case wrapper of the manager, found the way the control-language side finds it.
+template <typename P> void call_wrapper(const char* name, P* params) {
+    RTS_VOID_FCTPTR f = nullptr;
+    ASSERT_EQ(CMGetAPI2(name, &f, CM_IMPORT_CASE_INSENSITIVE, 0, 0), RES_OK) << name;
+    reinterpret_cast<void (*)(P*)>(f)(params);
+}
 
 RTS_RESULT (*const one)() = [] { return RTS_RESULT{1}; };
 RTS_RESULT (*const two)() = [] { return RTS_RESULT{2}; };
@@ -86,9 +95,8 @@ TEST_F(CMApi, LookupMatchingRules) {
     EXPECT_EQ(f, fn(one));
 }
 
-using CMQueries = testfw::Framework;
-
-TEST_F(CMQueries, NamesIdsListAndOptions) {
+TEST_F(CMApi, QueriesOfNamesIdsListAndOptions) {
+    start({});
     const std::tuple<RTS_UI32, RTS_SIZE, RTS_RESULT, const char*> cases[] = {
         {0x1000, 32, RES_OK, "IEC"},
         {0x1234, 32, RES_OK, "IEC=0x00001234"},
@@ -178,7 +186,7 @@ TEST_F(CMApi, RegistriesGrowPastTheirStaticAreas) {
         ASSERT_NE(testcmp::add_record(("Extra" + std::to_string(i)).c_str()), RTS_INVALID_HANDLE) << i;
     for (RTS_UI32 classId = 1; classId <= 25; ++classId)
         ASSERT_NE(CMRegisterClass(slot(0).id, classId), RTS_INVALID_HANDLE);
-    EXPECT_EQ(CMCreateInstance(25), testcmp::instance_of(0));
+    EXPECT_EQ(CMCreateInstance(25), &slot(0));
     for (int i = 0; i < 60; ++i) EXPECT_EQ(CMRemoveComponent(CMGetComponentByIndex(before)), RES_OK) << i;
     EXPECT_EQ(CMGetNumOfComponents(), before);
 }
@@ -198,8 +206,8 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     RTS_HANDLE h = CMLoadComponent("TestCmp3", &r);
     ASSERT_EQ(r, RES_OK);
     EXPECT_EQ(CMLoadComponent("TestCmp3", &r), h);
-    EXPECT_EQ(CMCreateInstance(0x33), testcmp::instance_of(3));
-    EXPECT_EQ(testcmp::hooks_of(0, true), std::vector<RTS_UI32>{CH_ON_LOAD_COMPONENT});
+    EXPECT_EQ(CMCreateInstance(0x33), &slot(3));
+    EXPECT_EQ(testcmp::slots_called(CH_ON_LOAD_COMPONENT), std::vector<int>{0});
     testcmp::clear_calls();
     EXPECT_EQ(CMInitComponent(h), RES_OK);
     EXPECT_EQ(static_cast<ComponentRecord*>(h)->state, CM_STATE_RUNNING);
@@ -218,7 +226,7 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     EXPECT_EQ(testcmp::record(3), nullptr);
     EXPECT_EQ(CMCreateInstance(0x33), nullptr);
     EXPECT_EQ(CMInitComponent(CMLoadComponent("TestCmp4", &r)), RES_OK); // the id of TestCmp0
-    EXPECT_EQ(CMCreateInstance(0x30), testcmp::instance_of(0));
+    EXPECT_EQ(CMCreateInstance(0x30), &slot(0));
 }
 
 } // namespace

@@ -1,40 +1,33 @@
-// Shared helpers of the memory tests: a fixture that runs the framework with the program's own
-// component list, and readers of the pool layout.
+// Shared helpers of the memory tests: the framework fixture, readers of the pool layout, the
+// result a failing call reports, and stand-in components that a memory component imports from.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstring>
-
-#include <cstdint>
-#include <string>
 #include <vector>
 
-#include "cm.h"
-#include "cmplog.h"
 #include "framework_fixture.h"
 #include "log_reader.h"
 #include "mempool.h"
+#include "test_components.h"
 
 namespace memtest {
 
 using Framework = testfw::Framework;
 
-inline PoolControlBlock* pcb(RTS_HANDLE pool) {
-    return static_cast<PoolControlBlock*>(pool);
-}
-
-inline MemPoolBlockHeader* header(void* block) {
+inline constexpr auto pcb = [](RTS_HANDLE pool) { return static_cast<PoolControlBlock*>(pool); };
+inline constexpr auto header = [](void* block) {
     return reinterpret_cast<MemPoolBlockHeader*>(static_cast<unsigned char*>(block) -
                                                  MEM_POOL_BLOCK_HEADER_SIZE);
-}
+};
 
 // The used list of a pool, walked through the exported iteration.
 inline std::vector<void*> used_list(RTS_HANDLE pool) {
     std::vector<void*> blocks;
-    RTS_RESULT r = RES_OK;
-    for (void* b = MemPoolGetFirstBlock(pool, &r); b != nullptr; b = MemPoolGetNextBlock(pool, b, &r))
+    for (void* b = MemPoolGetFirstBlock(pool, nullptr); b != nullptr;
+         b = MemPoolGetNextBlock(pool, b, nullptr))
         blocks.push_back(b);
     return blocks;
 }
@@ -49,9 +42,42 @@ inline std::vector<void*> free_list(RTS_HANDLE pool) {
 
 inline bool filled_with(const void* block, RTS_SIZE size, unsigned char value) {
     const auto* bytes = static_cast<const unsigned char*>(block);
-    for (RTS_SIZE i = 0; i < size; ++i)
-        if (bytes[i] != value) return false;
-    return true;
+    return std::all_of(bytes, bytes + size, [value](unsigned char b) { return b == value; });
+}
+
+// What a call reports through its result pointer `r`, or kHandedOut when it handed back
+// something other than its failure value (null, all ones, the key of no block).
+constexpr RTS_RESULT kHandedOut = 0x7FFFFFFF;
+inline bool is_failure_value(const void* v) {
+    return v == nullptr || v == RTS_INVALID_HANDLE;
+}
+inline bool is_failure_value(RTS_UI32 key) {
+    return key == MEM_POOL_NO_KEY;
+}
+#define RESULT_OF(call)                                                                                      \
+    [&] {                                                                                                    \
+        RTS_RESULT result = memtest::kHandedOut;                                                             \
+        RTS_RESULT* r = &result;                                                                             \
+        return memtest::is_failure_value(call) ? result : memtest::kHandedOut;                               \
+    }()
+
+// An export entry under the name a component imports, for a stand-in function or lambda.
+template <class F> CMExportEntry export_as(const char* name, F function) {
+    return {reinterpret_cast<RTS_VOID_FCTPTR>(+function), name, 0, 0};
+}
+
+// Starts the framework with test slot 0 exporting the stand-ins, as a system component (so the
+// memory components find them at CH_INIT_SYSTEM) named "CmpMemGC" (so SysMem takes it for its
+// memory tracker), after the program's own components.
+inline RTS_RESULT start_with(const CMExportEntry* standIns) {
+    static std::vector<StaticComponent> list;
+    testcmp::reset();
+    testcmp::slot(0) = {.id = 0x2000, .exports = standIns};
+    list.clear();
+    for (const StaticComponent* e = StaticComponentList; e->name != nullptr; ++e) list.push_back(*e);
+    list.push_back({"CmpMemGC", testcmp::entry(0), 1});
+    list.push_back({nullptr, nullptr, 0});
+    return CMInit2(nullptr, list.data(), 1);
 }
 
 } // namespace memtest

@@ -1,158 +1,122 @@
 // The lock trace of one pool, with a test component standing in for the trace manager and the
 // task service: registration rules, the depth samples of lock and unlock, the long-hold and
-// unbalanced-unlock log lines, and the packet's end at shut-down.
-#include <gtest/gtest.h>
-
+// unbalanced-unlock log lines, the packet's end at shut-down, and the lock a block given back
+// from another pool's used list takes.
 #include <chrono>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "cmpsettings.h"
-#include "mempool.h"
-#include "test_components.h"
+#include "memory_fixture.h"
 
 namespace {
 
 struct TraceLog {
-    std::string packetName;
-    RTS_UI32 bufferSize = 0, flags = 0;
+    std::string packet; // name, buffer size and flags
     std::vector<std::string> records;
     std::vector<RTS_I32> samples;
     int deleted = 0;
-    RTS_UINTPTR task = 0x1234;
+    RTS_UINTPTR task = 1;
 } g_trace;
 
-int g_packet = 0;
-
-RTS_HANDLE packet_create(const char* name, RTS_UI32 bufferSize, RTS_UI32 flags, RTS_RESULT* pResult) {
-    g_trace.packetName = name;
-    g_trace.bufferSize = bufferSize;
-    g_trace.flags = flags;
-    if (pResult != nullptr) *pResult = RES_OK;
-    return &g_packet;
-}
-RTS_RESULT packet_delete(RTS_HANDLE) {
-    ++g_trace.deleted;
-    return RES_OK;
-}
-RTS_RESULT packet_get_state(RTS_HANDLE, RTS_UI32* pState) {
-    *pState = MEM_POOL_TRACE_RECORDING;
-    return RES_OK;
-}
-RTS_HANDLE record_add(RTS_HANDLE, const char* name, RTS_RESULT* pResult) {
-    g_trace.records.emplace_back(name);
-    if (pResult != nullptr) *pResult = RES_OK;
-    return reinterpret_cast<RTS_HANDLE>(g_trace.records.size());
-}
-RTS_RESULT record_remove(RTS_HANDLE, RTS_HANDLE) {
-    return RES_OK;
-}
-RTS_RESULT record_update3(RTS_HANDLE, RTS_HANDLE, RTS_I32 value) {
-    g_trace.samples.push_back(value);
-    return RES_OK;
-}
-RTS_HANDLE task_current(RTS_RESULT*) {
-    return reinterpret_cast<RTS_HANDLE>(g_trace.task);
-}
-RTS_RESULT task_info(RTS_HANDLE task, const char** ppName) {
-    *ppName = reinterpret_cast<RTS_UINTPTR>(task) == 0x1234 ? "TestTask" : "OtherTask";
-    return RES_OK;
-}
-
-template <typename F> RTS_VOID_FCTPTR fn(F f) {
-    return reinterpret_cast<RTS_VOID_FCTPTR>(f);
-}
-
+// The trace manager and task service, writing to g_trace.
+struct StandIn {
+    static RTS_HANDLE packet_create(const char* name, RTS_UI32 size, RTS_UI32 flags, RTS_RESULT*) {
+        g_trace.packet = std::string(name) + " " + std::to_string(size) + " " + std::to_string(flags);
+        return &g_trace;
+    }
+    static RTS_RESULT packet_delete(RTS_HANDLE) { return ++g_trace.deleted, RES_OK; }
+    static RTS_RESULT packet_state(RTS_HANDLE packet, RTS_UI32* pState) {
+        return *pState = MEM_POOL_TRACE_RECORDING, packet == &g_trace ? RES_OK : RES_FAILED;
+    }
+    static RTS_HANDLE record_add(RTS_HANDLE, const char* name, RTS_RESULT*) {
+        return &g_trace.records.emplace_back(name);
+    }
+    static RTS_RESULT record_update(RTS_HANDLE, RTS_HANDLE, RTS_I32 depth) {
+        return g_trace.samples.push_back(depth), RES_OK;
+    }
+    static RTS_HANDLE task_current(RTS_RESULT*) { return reinterpret_cast<RTS_HANDLE>(g_trace.task); }
+    static RTS_RESULT task_info(RTS_HANDLE task, const char** ppName) {
+        return *ppName = task == reinterpret_cast<RTS_HANDLE>(1) ? "TestTask" : "OtherTask", RES_OK;
+    }
+};
 const CMExportEntry kTraceServices[] = {
-    {fn(packet_create), "TraceMgrPacketCreate", 0, 0},
-    {fn(packet_delete), "TraceMgrPacketDelete", 0, 0},
-    {fn(packet_get_state), "TraceMgrPacketGetState", 0, 0},
-    {fn(record_add), "TraceMgrRecordAdd", 0, 0},
-    {fn(record_remove), "TraceMgrRecordRemove", 0, 0},
-    {fn(record_update3), "TraceMgrRecordUpdate3", 0, 0},
-    {fn(task_current), "SysTaskGetCurrent", 0, 0},
-    {fn(task_info), "SysTaskGetInfo", 0, 0},
-    {nullptr, nullptr, 0, 0},
+    memtest::export_as("TraceMgrPacketCreate", StandIn::packet_create),
+    memtest::export_as("TraceMgrPacketDelete", StandIn::packet_delete),
+    memtest::export_as("TraceMgrPacketGetState", StandIn::packet_state),
+    memtest::export_as("TraceMgrRecordAdd", StandIn::record_add),
+    memtest::export_as("TraceMgrRecordUpdate3", StandIn::record_update),
+    memtest::export_as("SysTaskGetCurrent", StandIn::task_current),
+    memtest::export_as("SysTaskGetInfo", StandIn::task_info),
+    {},
 };
 
 class MemPoolLockTrace : public ::testing::Test {
 protected:
     void SetUp() override {
-        testcmp::reset();
         g_trace = TraceLog{};
-        testcmp::slot(0).exports = kTraceServices;
         SettgSetIntValue("CmpMemPool", "MemPoolLockTrace.Enable", 1, 10);
         SettgSetStringValue("CmpMemPool", "MemPoolLockTrace.MemPoolName", "Traced", 0);
         SettgSetIntValue("CmpMemPool", "MemPoolLockTrace.MaxLockTimeMs", 1, 10);
-        ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
-        RTS_RESULT r = RES_FAILED;
-        pool_ = MemPoolCreateDynamic("Test", 2, 16, &r);
-        ASSERT_EQ(r, RES_OK);
+        ASSERT_EQ(memtest::start_with(kTraceServices), RES_OK);
+        pool_ = MemPoolCreateDynamic("Test", 2, 16, nullptr);
+        ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
+        LogEarlyBufferClear();
     }
     void TearDown() override {
         MemPoolDelete(pool_, "Test");
         CMExit();
-        for (const char* key :
-             {"MemPoolLockTrace.Enable", "MemPoolLockTrace.MemPoolName", "MemPoolLockTrace.MaxLockTimeMs"})
-            SettgRemoveKey("CmpMemPool", key);
+        for (const char* key : {"Enable", "MemPoolName", "MaxLockTimeMs"})
+            SettgRemoveKey("CmpMemPool", (std::string("MemPoolLockTrace.") + key).c_str());
     }
     RTS_HANDLE pool_ = RTS_INVALID_HANDLE;
-    // A system component, so the pools find the services when they import at CH_INIT_SYSTEM.
-    const StaticComponent list_[2] = {{"TestTraceServices", testcmp::entry(0), 1}, {nullptr, nullptr, 0}};
 };
 
 TEST_F(MemPoolLockTrace, RegistersOnlyTheConfiguredPoolAndOnce) {
-    EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Other"), RES_ALREADY);
-    EXPECT_TRUE(g_trace.packetName.empty());
-    ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
-    EXPECT_EQ(g_trace.packetName, "MemPoolLock: Traced");
-    EXPECT_EQ(g_trace.bufferSize, 2000u);
-    EXPECT_EQ(g_trace.flags, 0x10020u);
-    EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
+    EXPECT_EQ(g_trace.packet, "MemPoolLock: Traced 2000 65568");
+    EXPECT_EQ(std::pair(MemPoolLockTraceRegister(RTS_INVALID_HANDLE, "Traced"),
+                        MemPoolLockTraceRegister(pool_, nullptr)),
+              std::pair(RES_PARAMETER, RES_PARAMETER));
+    RTS_HANDLE other = MemPoolCreateDynamic("Test", 1, 16, nullptr);
+    EXPECT_EQ(std::pair(MemPoolLockTraceRegister(pool_, "Traced"), MemPoolLockTraceRegister(other, "Other")),
+              std::pair(RES_OK, RES_ALREADY));
+    MemPoolDelete(other, "Test");
     CMExit();
     EXPECT_EQ(g_trace.deleted, 1) << "the packet ends at CH_EXIT3";
-    testcmp::reset();
-    ASSERT_EQ(CMInit2(nullptr, list_, 1), RES_OK);
+    ASSERT_EQ(memtest::start_with(kTraceServices), RES_OK);
+    SettgSetIntValue("CmpMemPool", "MemPoolLockTrace.Enable", 0, 10);
+    EXPECT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_ALREADY); // tracing is off
 }
 
-TEST_F(MemPoolLockTrace, SamplesDepthAndReportsLongHolds) {
-    ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
-    LogEarlyBufferClear();
+TEST_F(MemPoolLockTrace, SamplesDepthAndReportsLongHoldsAndStrayUnlocks) {
     ASSERT_EQ(MemPoolLock(pool_), RES_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_EQ(MemPoolUnlock(pool_), RES_OK);
     EXPECT_EQ(g_trace.records, std::vector<std::string>{"TestTask"});
-    // Waiting (1), holding (2), released (0).
-    EXPECT_EQ(g_trace.samples, (std::vector<RTS_I32>{1, 2, 0}));
-    auto lines = testlog::entries();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(std::string(lines[0].InfoText).rfind("MemPoolLockTrace Info: Semaphore was hold ", 0), 0u);
-    EXPECT_NE(std::string(lines[0].InfoText).find(" ms by thread TestTask"), std::string::npos);
-    EXPECT_EQ(lines[0].ClassId, LOG_DEBUG);
-}
-
-TEST_F(MemPoolLockTrace, UnlockByAnUnknownTaskIsReported) {
-    ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
+    EXPECT_EQ(g_trace.samples, (std::vector<RTS_I32>{1, 2, 0})); // waiting, holding, released
     ASSERT_EQ(MemPoolLock(pool_), RES_OK);
-    LogEarlyBufferClear();
-    g_trace.task = 0x5678;
+    g_trace.task = 2;
     ASSERT_EQ(MemPoolUnlock(pool_), RES_OK);
-    auto lines = testlog::entries();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_STREQ(lines[0].InfoText, "MemPoolLockTrace: Unlock without previous lock");
-    EXPECT_EQ(lines[0].ClassId, LOG_ERROR);
+    const auto lines = testlog::entries();
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string held = lines[0].InfoText;
+    const std::string prefix = "MemPoolLockTrace Info: Semaphore was hold ";
+    const int ms = held.rfind(prefix, 0) == 0 ? std::stoi(held.substr(prefix.size())) : -1;
+    EXPECT_TRUE(ms >= 20 && ms < 60000 && held.find(" ms by thread TestTask") != std::string::npos) << held;
+    EXPECT_EQ(std::pair(lines[0].ClassId, lines[1].ClassId), std::pair(LOG_DEBUG, LOG_ERROR));
+    EXPECT_STREQ(lines[1].InfoText, "MemPoolLockTrace: Unlock without previous lock");
 }
 
-TEST(MemPoolLockTraceWithoutServices, IsNotSupported) {
-    testcmp::reset();
-    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
-    RTS_RESULT r = RES_FAILED;
-    RTS_HANDLE pool = MemPoolCreateDynamic("Test", 1, 16, &r);
-    EXPECT_EQ(MemPoolLockTraceRegister(pool, "Traced"), RES_NOTSUPPORTED);
-    MemPoolDelete(pool, "Test");
-    CMExit();
+// A block listed in another pool's used list goes back to its own pool under that pool's lock.
+TEST_F(MemPoolLockTrace, ReleaseFromAnotherListLocksTheBlocksPool) {
+    RTS_HANDLE list = MemPoolCreateDynamic("Test", 1, 16, nullptr);
+    void* block = MemPoolGetBlock(pool_, nullptr);
+    ASSERT_EQ(MemPoolAppendUsedBlockToPool(block, list), RES_OK);
+    g_trace.samples.clear();
+    ASSERT_EQ(MemPoolReleaseBlocks(list, 0, nullptr), RES_OK);
+    EXPECT_EQ(std::pair(g_trace.samples, memtest::free_list(pool_).front()),
+              std::pair(std::vector<RTS_I32>{1, 2, 0}, block));
+    MemPoolDelete(list, "Test");
 }
 
 } // namespace

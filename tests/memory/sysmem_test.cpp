@@ -1,131 +1,71 @@
-// Heap adaptation: zero-filled data blocks, code memory that really executes, data and code
-// areas, the readability probe, byte swapping, the parameter-record wrappers and the hand-over
-// to a memory tracker when one is present.
-#include <cstring>
+// Heap adaptation: bad arguments, the readability probe, byte swapping, areas of each kind, each
+// failing call of the operating system injected at the seam (around code memory that really
+// executes and a data area), and the hand-over to a memory tracker when one is present.
 #include <map>
 #include <string>
-#include <tuple>
 
 #include "cmpsettings.h"
+#include "memory/sysmem_os.h"
 #include "memory_fixture.h"
+#include "seam_fault.h"
 #include "sysmem.h"
-#include "test_components.h"
 
 namespace {
 
 class SysMem : public memtest::Framework {};
 
-TEST_F(SysMem, DataBlocksAreZeroedAndSizeZeroIsRefused) {
-    RTS_RESULT r = RES_OK;
-    EXPECT_EQ(SysMemAllocData("Test", 0, &r), nullptr);
-    EXPECT_EQ(r, RES_PARAMETER);
-    auto* one = static_cast<unsigned char*>(SysMemAllocData("Test", 1, &r));
-    ASSERT_NE(one, nullptr);
-    EXPECT_EQ(r, RES_OK);
-    EXPECT_EQ(*one, 0);
-    *one = 0x7E;
-    auto* grown = static_cast<unsigned char*>(SysMemReallocData("Test", one, 4096, &r));
-    ASSERT_NE(grown, nullptr);
-    EXPECT_EQ(grown[0], 0x7E);
-    EXPECT_EQ(SysMemReallocData("Test", grown, 0, &r), nullptr);
-    EXPECT_EQ(r, RES_PARAMETER);
-    EXPECT_EQ(SysMemFreeData("Test", grown), RES_OK);
-    EXPECT_EQ(SysMemFreeData("Test", nullptr), RES_PARAMETER);
-    void* fresh = SysMemRealloc(nullptr, 8);
-    ASSERT_NE(fresh, nullptr);
-    SysMemFree(fresh);
-    EXPECT_EQ(SysMemMalloc(0), nullptr);
-    EXPECT_EQ(SysMemGetCurrentHeapSize(&r), 0u);
-    EXPECT_EQ(r, RES_NOTSUPPORTED);
-}
-
-TEST_F(SysMem, CodeMemoryHoldsTheGrownSizeAndExecutes) {
-    RTS_RESULT r = RES_FAILED;
-    EXPECT_EQ(SysMemAllocCode("Test", 0, &r), nullptr);
-    EXPECT_EQ(r, RES_PARAMETER);
-    auto* code = static_cast<unsigned char*>(SysMemAllocCode("Test", 100, &r));
-    ASSERT_NE(code, nullptr);
-    ASSERT_EQ(r, RES_OK);
-    EXPECT_EQ(SysMemIsValidPointer(code, 168, 1), RES_OK);
-    std::memset(code, 0xCC, 168);
-    const unsigned char returns42[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3}; // mov eax, 42; ret
-    std::memcpy(code + 160, returns42, sizeof returns42);
-    auto* function = reinterpret_cast<int (*)()>(code + 160);
-    EXPECT_EQ(function(), 42);
-    EXPECT_EQ(SysMemFreeCode("Test", code), RES_OK);
-    EXPECT_EQ(SysMemFreeCode("Test", nullptr), RES_PARAMETER);
-}
-
-TEST_F(SysMem, AreasByKind) {
-    struct Case {
-        RTS_UI16 kind;
-        bool provided;
-    };
-    const Case cases[] = {{SYSMEM_AREA_DATA, true},
-                          {SYSMEM_AREA_CODE, true},
-                          {SYSMEM_AREA_CODE | SYSMEM_AREA_DATA, true},
-                          {SYSMEM_AREA_MARKER, false},
-                          {0x02, false},
-                          {0, false}};
-    for (const Case& c : cases) {
-        RTS_RESULT r = RES_FAILED;
-        auto* area = static_cast<unsigned char*>(SysMemAllocArea("Test", c.kind, 5000, &r));
-        EXPECT_EQ(area != nullptr, c.provided) << c.kind;
-        EXPECT_EQ(r, c.provided ? RES_OK : RES_NOMEMORY) << c.kind;
-        if (area == nullptr) continue;
-        EXPECT_TRUE(memtest::filled_with(area, 5000, 0));
-        area[4999] = 1;
-        EXPECT_EQ(SysMemFreeArea("Test", area + 16), RES_FAILED);
-        EXPECT_EQ(SysMemFreeArea("Test", area), RES_OK);
-        EXPECT_EQ(SysMemFreeArea("Test", area), RES_FAILED);
-    }
+TEST_F(SysMem, BadArgumentsAreRefused) {
+    ASSERT_EQ(SettgSetIntValue("SysMem", "WinCE.MemoryAddress", 0x1000, 10), RES_OK); // no driver opens it
+    void* block = SysMemAllocData("Test", 8, nullptr);
     int local = 0;
-    EXPECT_EQ(SysMemFreeArea("Test", &local), RES_FAILED);
-}
-
-TEST_F(SysMem, MarkerMemoryNeedsAnOpenablePhysicalWindow) {
-    ASSERT_EQ(SettgSetIntValue("SysMem", "WinCE.MemoryAddress", 0x1000, 10), RES_OK);
-    RTS_RESULT r = RES_FAILED;
-    void* marker = SysMemAllocArea("Test", SYSMEM_AREA_MARKER, 4096, &r);
-    // No physical-memory driver here: the window cannot be opened and the area is refused.
-    EXPECT_EQ(marker, nullptr);
-    EXPECT_EQ(r, RES_NOMEMORY);
+    constexpr RTS_SIZE kHuge = ~RTS_SIZE{0} / 2 + 1;
+    const std::tuple<const char*, RTS_I64, RTS_I64> cases[] = {
+        {"data of size 0", RESULT_OF(SysMemAllocData("Test", 0, r)), RES_PARAMETER},
+        {"resize to 0", RESULT_OF(SysMemReallocData("Test", block, 0, r)), RES_PARAMETER},
+        {"free null data", SysMemFreeData("Test", nullptr), RES_PARAMETER},
+        {"code of size 0", RESULT_OF(SysMemAllocCode("Test", 0, r)), RES_PARAMETER},
+        {"code too large to grow", RESULT_OF(SysMemAllocCode("Test", kHuge, r)), RES_PARAMETER},
+        {"free null code", SysMemFreeCode("Test", nullptr), RES_PARAMETER},
+        {"area of size 0", RESULT_OF(SysMemAllocArea("Test", SYSMEM_AREA_DATA, 0, r)), RES_NOMEMORY},
+        {"area too large to grow", RESULT_OF(SysMemAllocArea("Test", SYSMEM_AREA_CODE, kHuge, r)),
+         RES_NOMEMORY},
+        {"area of no kind", RESULT_OF(SysMemAllocArea("Test", 0x02, 64, r)), RES_NOMEMORY},
+        {"marker memory not opened", RESULT_OF(SysMemAllocArea("Test", SYSMEM_AREA_MARKER, 64, r)),
+         RES_NOMEMORY},
+        {"free null area", SysMemFreeArea("Test", nullptr), RES_FAILED},
+        {"free what is no area", SysMemFreeArea("Test", &local), RES_FAILED},
+        {"probe null", SysMemIsValidPointer(nullptr, 4, 0), RES_FAILED},
+        {"swap null", SysMemForceSwap(nullptr, 2, 1), -1},
+    };
+    for (auto [name, result, expected] : cases) EXPECT_EQ(result, expected) << name;
+    RTS_RESULT r = RES_OK;
+    EXPECT_EQ((std::pair{SysMemGetCurrentHeapSize(&r), r}),
+              std::pair(RTS_SIZE{0}, RES_NOTSUPPORTED)); // no tracker
+    SysMemFree(block);
     SettgRemoveKey("SysMem", "WinCE.MemoryAddress");
 }
 
 TEST_F(SysMem, ValidPointerProbesEveryByteWithoutFaulting) {
     int local[4] = {};
     auto* area = static_cast<unsigned char*>(SysMemAllocArea("Test", SYSMEM_AREA_DATA, 2 * 4096, nullptr));
-    ASSERT_NE(area, nullptr);
-    struct Case {
-        const char* name;
-        const void* address;
-        RTS_SIZE size;
-        RTS_RESULT expected;
-    };
-    const Case live[] = {
+    const std::tuple<const char*, const void*, RTS_SIZE, RTS_RESULT> cases[] = {
         {"stack", local, sizeof local, RES_OK},
         {"size zero checks one byte", local, 0, RES_OK},
         {"whole area", area, 2 * 4096, RES_OK},
-        {"null", nullptr, 4, RES_FAILED},
         {"wraps around", area, ~RTS_SIZE{0}, RES_FAILED},
         {"top of the address space", reinterpret_cast<void*>(~RTS_UINTPTR{0} - 4095), 16, RES_FAILED},
         {"first page", reinterpret_cast<void*>(RTS_UINTPTR{16}), 1, RES_FAILED},
     };
-    for (const Case& c : live) EXPECT_EQ(SysMemIsValidPointer(c.address, c.size, 0), c.expected) << c.name;
+    for (auto [name, at, size, expected] : cases)
+        EXPECT_EQ(SysMemIsValidPointer(at, size, 0), expected) << name;
     ASSERT_EQ(SysMemFreeArea("Test", area), RES_OK);
     EXPECT_EQ(SysMemIsValidPointer(area + 4096, 1, 0), RES_FAILED);
 }
 
-TEST_F(SysMem, ForceSwapReversesEachElement) {
-    struct Case {
-        RTS_I32 elementSize;
-        RTS_I32 count;
-        std::vector<unsigned char> after;
-        RTS_I32 result;
-    };
-    const std::vector<unsigned char> input = {1, 2, 3, 4, 5, 6, 7, 8};
-    const Case cases[] = {
+TEST_F(SysMem, ForceSwapReversesEachElementAndCompareGivesTheSign) {
+    using Bytes = std::vector<unsigned char>;
+    const Bytes input = {1, 2, 3, 4, 5, 6, 7, 8};
+    const std::tuple<RTS_I32, RTS_I32, Bytes, RTS_I32> cases[] = {
         {2, 4, {2, 1, 4, 3, 6, 5, 8, 7}, 8},
         {4, 2, {4, 3, 2, 1, 8, 7, 6, 5}, 8},
         {8, 1, {8, 7, 6, 5, 4, 3, 2, 1}, 8},
@@ -135,134 +75,130 @@ TEST_F(SysMem, ForceSwapReversesEachElement) {
         {6, 1, input, -1},
         {1, 8, input, -1},
     };
-    for (const Case& c : cases) {
+    for (auto [elementSize, count, after, result] : cases) {
         auto buffer = input;
-        EXPECT_EQ(SysMemForceSwap(buffer.data(), c.elementSize, c.count), c.result)
-            << c.elementSize << "x" << c.count;
-        EXPECT_EQ(buffer, c.after) << c.elementSize << "x" << c.count;
-        EXPECT_EQ(SysMemSwap(buffer.data(), c.elementSize, c.count), 0);
+        EXPECT_EQ(SysMemForceSwap(buffer.data(), elementSize, count), result) << elementSize << "x" << count;
+        EXPECT_EQ(buffer, after) << elementSize << "x" << count;
+        EXPECT_EQ(SysMemSwap(buffer.data(), elementSize, count), 0);
     }
-    EXPECT_EQ(SysMemForceSwap(nullptr, 2, 1), -1);
-}
-
-TEST_F(SysMem, ParameterRecordWrappers) {
-    char text[] = "abcdef";
-    sysmemcpy_struct copy{text + 1, text, 4, nullptr};
-    sysmemmove(&copy);
-    EXPECT_STREQ(text, "aabcdf");
-    EXPECT_EQ(copy.result, text + 1);
-    sysmemset_struct fill{text, 'z', 2, nullptr};
-    sysmemset(&fill);
-    EXPECT_STREQ(text, "zzbcdf");
-    for (auto [a, b, sign] :
-         {std::tuple{"abc", "abd", -1}, std::tuple{"abd", "abc", 1}, std::tuple{"abc", "abc", 0}}) {
-        sysmemcmp_struct cmp{a, b, 3, 99};
+    for (auto [a, b, sign] : {std::tuple("ab", "ac", -1), {"az", "ab", 1}, {"ab", "ab", 0}}) {
+        sysmemcmp_struct cmp{a, b, 2, 99};
         sysmemcmp(&cmp);
         EXPECT_EQ(cmp.result, sign) << a << " " << b;
     }
-    RTS_UI16 value = 0x1234;
-    sysmemswap_struct swap{&value, 2, 1, 7};
-    sysmemforceswap(&swap);
-    EXPECT_EQ(value, 0x3412);
-    EXPECT_EQ(swap.result, 2);
-    sysmemswap(&swap);
-    EXPECT_EQ(swap.result, 0);
+}
+
+TEST_F(SysMem, AreasOfEachKindAreFreedOnce) {
+    for (RTS_UI16 kind : {SYSMEM_AREA_DATA, SYSMEM_AREA_CODE, SYSMEM_AREA_CODE | SYSMEM_AREA_DATA}) {
+        auto* area = static_cast<unsigned char*>(SysMemAllocArea("Test", kind, 5000, nullptr));
+        ASSERT_TRUE(area != nullptr && memtest::filled_with(area, 5000, 0));
+        area[4999] = 1;
+        EXPECT_EQ((std::tuple{SysMemFreeArea("Test", area + 16), SysMemFreeArea("Test", area)}),
+                  std::tuple(RES_FAILED, RES_OK));
+        EXPECT_EQ(SysMemFreeArea("Test", area), RES_FAILED);
+    }
+}
+
+// ---- faults at the operating-system seam ------------------------------------------------------
+
+using C = sysmem_os::Calls;
+enum { kAlloc, kFree, kLock, kUnlock, kReadable };
+
+// Code memory of the grown size (100 bytes give 168) that executes, given back.
+RTS_RESULT code_cycle() {
     RTS_RESULT r = RES_FAILED;
-    sysmemalloc_struct alloc{"Test", 32, &r, nullptr};
-    sysmemallocdata(&alloc);
-    ASSERT_NE(alloc.result, nullptr);
-    sysmemfree_struct release{"Test", alloc.result, RES_FAILED};
-    sysmemfreedata(&release);
-    EXPECT_EQ(release.result, RES_OK);
-    sysmemisvalidpointer_struct probe{nullptr, 4, 0, RES_OK};
-    sysmemisvalidpointer(&probe);
-    EXPECT_EQ(probe.result, RES_FAILED);
+    auto* code = static_cast<unsigned char*>(SysMemAllocCode("Test", 100, &r));
+    if (code == nullptr || r != RES_OK) return r;
+    const unsigned char returns42[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3}; // mov eax, 42; ret
+    EXPECT_EQ(reinterpret_cast<int (*)()>(std::memcpy(code + 162, returns42, sizeof returns42))(), 42);
+    return SysMemFreeCode("Test", code);
+}
+RTS_RESULT area_cycle() {
+    RTS_RESULT r = RES_FAILED;
+    void* area = SysMemAllocArea("Test", SYSMEM_AREA_DATA, 5000, &r);
+    return area != nullptr ? SysMemFreeArea("Test", area) : r;
+}
+RTS_RESULT probe() {
+    int readable = 0;
+    return SysMemIsValidPointer(&readable, sizeof readable, 0);
+}
+
+// Each platform call failing in turn: the documented result, one log line under SysMem's id
+// with the OS error, and every region the platform handed out released again (a release that
+// reports an error after it happened counts as released).
+TEST_F(SysMem, EachFailingOsCallIsLoggedOnceAndAnswered) {
+    const seamfault::Fault fails{4242}, failsAfter{4242, seamfault::kEveryCall, true};
+    const std::tuple<int, seamfault::Fault, RTS_RESULT (*)(), RTS_RESULT> rows[] = {
+        {kAlloc, fails, code_cycle, RES_NOMEMORY},   {kAlloc, fails, area_cycle, RES_NOMEMORY},
+        {kLock, fails, code_cycle, RES_OK},          {kLock, fails, area_cycle, RES_OK},
+        {kUnlock, fails, code_cycle, RES_OK},        {kUnlock, fails, area_cycle, RES_OK},
+        {kFree, failsAfter, code_cycle, RES_FAILED}, {kFree, failsAfter, area_cycle, RES_OK},
+        {kReadable, fails, probe, RES_FAILED},
+    };
+    for (const auto& [entry, fault, run, expected] : rows) {
+        SCOPED_TRACE(entry);
+        seamfault::Injector<C, &C::pages_alloc, &C::pages_free, &C::pages_lock, &C::pages_unlock,
+                            &C::readable>
+            injector(sysmem_os::platform_calls(), sysmem_os::set_calls);
+        injector.fail(entry, fault);
+        LogEarlyBufferClear();
+        EXPECT_EQ(run(), expected);
+        EXPECT_EQ(seamfault::injected_lines(CMPID_SysMem), std::vector{seamfault::line(fault.error)});
+        EXPECT_EQ(injector.succeeded(kAlloc), injector.calls(kFree));
+    }
 }
 
 // ---- a memory tracker supplied as a component -------------------------------------------------
 
-struct FakeTracker {
-    std::map<unsigned char*, std::pair<std::string, RTS_SIZE>> blocks; // handed-out address
-    RTS_SIZE heap = 0;
-    RTS_RESULT removeResult = RES_OK;
-};
-FakeTracker g_fake;
 constexpr RTS_SIZE kTrackerHeader = 16;
+std::map<void*, std::pair<std::string, RTS_SIZE>> g_tracked; // by handed-out address: owner, size
+RTS_RESULT g_refusal = RES_OK; // what the tracker answers every request with while it is not RES_OK
 
-RTS_SIZE fake_get_size(RTS_SIZE size) {
-    return size + kTrackerHeader;
-}
-void* fake_add(const char* owner, void* address, RTS_SIZE size, RTS_RESULT* pResult) {
-    auto* handed = static_cast<unsigned char*>(address) + kTrackerHeader;
-    g_fake.blocks[handed] = {owner != nullptr ? owner : "", size};
-    g_fake.heap += size;
-    *pResult = RES_OK;
+void* tracker_add(const char* owner, void* address, RTS_SIZE size, RTS_RESULT* pResult) {
+    if ((*pResult = g_refusal) != RES_OK) return nullptr;
+    void* handed = static_cast<unsigned char*>(address) + kTrackerHeader;
+    g_tracked[handed] = {owner != nullptr ? owner : "", size};
     return handed;
 }
-void* fake_remove(const char* owner, void* address, RTS_RESULT* pResult) {
-    auto it = g_fake.blocks.find(static_cast<unsigned char*>(address));
-    *pResult = g_fake.removeResult;
-    if (g_fake.removeResult != RES_OK) return address;
-    if (it == g_fake.blocks.end()) return address; // made before the tracker came: released as it is
-    g_fake.heap -= it->second.second;
-    g_fake.blocks.erase(it);
-    *pResult = RES_OK;
+void* tracker_remove(const char*, void* address, RTS_RESULT* pResult) {
+    if ((*pResult = g_refusal) != RES_OK) return nullptr;
+    if (g_tracked.erase(address) == 0) return address; // made before the tracker came
     return static_cast<unsigned char*>(address) - kTrackerHeader;
 }
-RTS_SIZE fake_heap_size(RTS_RESULT* pResult) {
-    *pResult = RES_OK;
-    return g_fake.heap;
+RTS_SIZE tracker_heap(RTS_RESULT* pResult) {
+    RTS_SIZE heap = 0;
+    for (const auto& [address, block] : g_tracked) heap += block.second;
+    return *pResult = RES_OK, heap;
 }
-
-const CMExportEntry kTrackerExports[] = {
-    {reinterpret_cast<RTS_VOID_FCTPTR>(fake_get_size), "MemGCGetSize", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(fake_add), "MemGCAdd", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(fake_remove), "MemGCRemove", 0, 0},
-    {reinterpret_cast<RTS_VOID_FCTPTR>(fake_heap_size), "MemGCGetCurrentHeapSize", 0, 0},
-    {nullptr, nullptr, 0, 0},
-};
+const CMExportEntry kTracker[] = {
+    memtest::export_as("MemGCGetSize", [](RTS_SIZE size) { return size + kTrackerHeader; }),
+    memtest::export_as("MemGCAdd", tracker_add),
+    memtest::export_as("MemGCRemove", tracker_remove),
+    memtest::export_as("MemGCGetCurrentHeapSize", tracker_heap),
+    {}};
 
 TEST(SysMemTracker, EveryBlockPassesThroughTheTracker) {
-    testcmp::reset();
-    testcmp::slot(0).id = 0x2000;
-    testcmp::slot(0).exports = kTrackerExports;
-    std::vector<StaticComponent> list;
-    for (const StaticComponent* e = StaticComponentList; e->name != nullptr; ++e) list.push_back(*e);
-    list.push_back({"CmpMemGC", testcmp::entry(0), 0});
-    list.push_back({nullptr, nullptr, 0});
-    g_fake = FakeTracker{};
-    ASSERT_EQ(CMInit2(nullptr, list.data(), 1), RES_OK);
-    const RTS_SIZE heapAtStart = g_fake.heap;
-
+    ASSERT_EQ(memtest::start_with(kTracker), RES_OK);
     RTS_RESULT r = RES_FAILED;
-    auto* block = static_cast<unsigned char*>(SysMemAllocData("Owner1", 40, &r));
-    ASSERT_EQ(r, RES_OK);
-    ASSERT_EQ(g_fake.blocks.count(block), 1u);
-    EXPECT_EQ(g_fake.blocks[block].first, "Owner1");
-    EXPECT_EQ(g_fake.blocks[block].second, 56u);
+    const RTS_SIZE heapAtStart = SysMemGetCurrentHeapSize(&r);
+    void* block = SysMemAllocData("Owner1", 40, &r);
+    EXPECT_EQ(g_tracked[block], (std::pair<std::string, RTS_SIZE>{"Owner1", 56}));
     EXPECT_TRUE(memtest::filled_with(block, 40, 0));
-    EXPECT_EQ(SysMemGetCurrentHeapSize(&r), heapAtStart + 56);
-    EXPECT_EQ(r, RES_OK);
-
-    block = static_cast<unsigned char*>(SysMemReallocData("Owner1", block, 100, &r));
-    ASSERT_EQ(r, RES_OK);
-    EXPECT_EQ(g_fake.blocks[block].second, 116u);
-    EXPECT_EQ(SysMemGetCurrentHeapSize(&r), heapAtStart + 116);
-
-    g_fake.removeResult = RES_NO_ACCESS; // the tracker refuses: the block stays
-    EXPECT_EQ(SysMemFreeData("Owner1", block), RES_NO_ACCESS);
-    EXPECT_EQ(g_fake.blocks.count(block), 1u);
-    g_fake.removeResult = RES_OK;
-    EXPECT_EQ(SysMemFreeData("Owner1", block), RES_OK);
-    EXPECT_EQ(g_fake.blocks.count(block), 0u);
-
-    auto* code = static_cast<unsigned char*>(SysMemAllocCode("Owner2", 100, &r));
-    ASSERT_EQ(r, RES_OK);
-    EXPECT_EQ(g_fake.blocks[code].second, 168u + kTrackerHeader);
+    EXPECT_EQ((std::pair{SysMemGetCurrentHeapSize(&r), r}), std::pair(heapAtStart + 56, RES_OK));
+    block = SysMemReallocData("Owner1", block, 100, &r);
+    EXPECT_EQ(g_tracked[block].second, 116u);
+    g_refusal = RES_NO_ACCESS; // nothing is allocated, resized or freed
+    EXPECT_EQ((std::tuple{SysMemFreeData("Owner1", block), RESULT_OF(SysMemAllocData("Owner1", 8, r)),
+                          RESULT_OF(SysMemReallocData("Owner1", block, 200, r))}),
+              std::tuple(RES_NO_ACCESS, RES_NO_ACCESS, RES_NO_ACCESS));
+    g_refusal = RES_OK;
+    EXPECT_EQ((std::pair{SysMemFreeData("Owner1", block), g_tracked.count(block)}),
+              std::pair(RES_OK, size_t{0}));
+    void* code = SysMemAllocCode("Owner2", 97, &r); // 112 and half as much again
+    EXPECT_EQ(g_tracked[code].second, 168u + kTrackerHeader);
     EXPECT_EQ(SysMemFreeCode("Owner2", code), RES_OK);
     CMExit();
-    EXPECT_EQ(g_fake.heap, 0u); // everything the framework took came back through the tracker
-    testcmp::reset();
+    EXPECT_TRUE(g_tracked.empty()); // everything the framework took came back through the tracker
 }
 
 } // namespace

@@ -16,10 +16,10 @@ std::vector<std::string> texts() {
     return out;
 }
 
-std::vector<std::string> lines(RTS_UI32 infoId, bool cmOnly) {
+std::vector<std::string> lines(RTS_UI32 infoId) {
     std::vector<std::string> out;
     for (const LogEntry& e : entries())
-        if (e.InfoId == infoId && (!cmOnly || e.CmpId == CMPID_CM)) out.emplace_back(e.InfoText);
+        if (e.InfoId == infoId && e.CmpId == CMPID_CM) out.emplace_back(e.InfoText);
     return out;
 }
 

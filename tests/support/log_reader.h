@@ -14,8 +14,8 @@ namespace testlog {
 std::vector<LogEntry> entries();
 // The texts of every entry, oldest first.
 std::vector<std::string> texts();
-// The texts of the entries with this info id, of the manager only unless cmOnly is false.
-std::vector<std::string> lines(RTS_UI32 infoId, bool cmOnly = true);
+// The texts of the manager's entries with this info id.
+std::vector<std::string> lines(RTS_UI32 infoId);
 // How many entry texts begin with the prefix.
 int count_starting(const std::string& prefix);
 

@@ -4,15 +4,13 @@
 
 #include <array>
 #include <cstring>
-#include <iterator>
-#include <sstream>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 
 #include "cmpsettings.h"
 #include "test_services.h"
-#include "test_task_service.h"
 
 namespace testcmp {
 
@@ -27,74 +25,62 @@ std::vector<std::pair<std::string, std::string>> g_settings;
 const char* const kNames[kSlots] = {"TestCmp0", "TestCmp1", "TestCmp2", "TestCmp3",
                                     "TestCmp4", "TestCmp5", "TestCmp6", "TestCmp7"};
 
-template <int N> RTS_RESULT export_fn() {
-    const Config& c = g_slots[N];
-    if (c.onExport) c.onExport();
-    if (c.exports == nullptr) return RES_OK;
-    return g_registerApi(c.exports, 0, c.caseInsensitive, c.id);
-}
-
-template <int N> RTS_RESULT import_fn() {
-    return g_slots[N].importResult;
-}
-
-template <int N> RTS_RESULT hook_fn(RTS_UI32 hook, RTS_UINTPTR p1, RTS_UINTPTR p2) {
-    {
-        std::lock_guard<std::mutex> guard(g_callsLock);
-        g_calls.push_back({N, hook, std::this_thread::get_id() != g_testThread});
+// The functions of slot N, as its entry hands them to the manager.
+template <int N> struct Functions {
+    static RTS_RESULT import() { return g_slots[N].importResult; }
+    static void* create(RTS_UI32) { return &g_slots[N]; }
+    static RTS_RESULT exports() {
+        const Config& c = g_slots[N];
+        if (c.onExport) c.onExport();
+        return c.exports != nullptr ? g_registerApi(c.exports, 0, c.caseInsensitive, c.id) : RES_OK;
     }
-    return g_slots[N].onHook ? g_slots[N].onHook(hook, p1, p2) : RES_OK;
-}
-
-template <int N> void* create_fn(RTS_UI32) {
-    return &g_slots[N];
-}
-
-template <int N> RTS_RESULT entry_fn(ComponentInitRecord* init) {
-    Config& c = g_slots[N];
-    ++c.entryCalls;
-    g_registerApi = init->registerApi;
-    if (c.entryResult != RES_OK) return c.entryResult;
-    init->cmpId = c.id;
-    init->exportFunctions = export_fn<N>;
-    init->importFunctions = c.hasImport ? import_fn<N> : nullptr;
-    init->hookFunction = hook_fn<N>;
-    init->createInstance = create_fn<N>;
-    init->getVersion = CMComponentVersion;
-    if (c.onEntry) c.onEntry(init);
-    return RES_OK;
-}
+    static RTS_RESULT hook(RTS_UI32 hook, RTS_UINTPTR p1, RTS_UINTPTR p2) {
+        {
+            std::lock_guard<std::mutex> guard(g_callsLock);
+            g_calls.push_back({N, hook, std::this_thread::get_id() != g_testThread});
+        }
+        return g_slots[N].onHook ? g_slots[N].onHook(hook, p1, p2) : RES_OK;
+    }
+    static RTS_RESULT entry(ComponentInitRecord* init) {
+        Config& c = g_slots[N];
+        ++c.entryCalls;
+        g_registerApi = init->registerApi;
+        if (c.entryResult != RES_OK) return c.entryResult;
+        init->cmpId = c.id;
+        init->exportFunctions = exports;
+        init->importFunctions = c.importResult != RES_OK ? import : nullptr;
+        init->hookFunction = hook;
+        init->createInstance = create;
+        init->getVersion = CMComponentVersion;
+        if (c.onEntry) c.onEntry(init);
+        return RES_OK;
+    }
+};
 
 template <int... N>
 constexpr std::array<PF_COMPONENT_ENTRY, kSlots> entries(std::integer_sequence<int, N...>) {
-    return {entry_fn<N>...};
+    return {Functions<N>::entry...};
 }
 
 constexpr auto kEntries = entries(std::make_integer_sequence<int, kSlots>{});
 
-bool is_broadcast(RTS_UI32 hook) {
-    return hook >= CH_ON_IMPORT && hook <= CH_ON_UNREGISTER_INSTANCE;
-}
-
 } // namespace
 
-const std::vector<RTS_UI32> kWholeRun = {CH_INIT_SYSTEM,  CH_INIT_SYSTEM2, CH_INIT, // CMInit3
-                                         CH_POST_INIT,    CH_PRE_INIT2,    CH_INIT2,
-                                         CH_PRE_INIT3,    CH_INIT3,        CH_INIT_SYSTEM_TASKS,
-                                         CH_INIT_TASKS,   CH_INIT_COMM,    CH_INIT_FINISHED, // CMInitEnd
-                                         CH_COMM_CYCLE, // the host's timer
-                                         CH_EXIT_COMM,    CH_EXIT_TASKS,   CH_EXIT_SYSTEM_TASKS,
-                                         CH_EXIT3,        CH_EXIT2,        CH_EXIT,
-                                         CH_EXIT_SYSTEM2, CH_EXIT_SYSTEM,  CH_EXIT_GARBAGEMEMORY}; // CMExit
+// CMInit3 delivers the first three, CMInitEnd the next nine, the host's timer the cycle and
+// CMExit the rest.
+// clang-format off
+const std::vector<RTS_UI32> kWholeRun = {
+    CH_INIT_SYSTEM, CH_INIT_SYSTEM2, CH_INIT, CH_POST_INIT, CH_PRE_INIT2, CH_INIT2, CH_PRE_INIT3, CH_INIT3,
+    CH_INIT_SYSTEM_TASKS, CH_INIT_TASKS, CH_INIT_COMM, CH_INIT_FINISHED, CH_COMM_CYCLE, CH_EXIT_COMM,
+    CH_EXIT_TASKS, CH_EXIT_SYSTEM_TASKS, CH_EXIT3, CH_EXIT2, CH_EXIT, CH_EXIT_SYSTEM2, CH_EXIT_SYSTEM,
+    CH_EXIT_GARBAGEMEMORY};
+// clang-format on
 
 Config& slot(int n) {
     return g_slots[static_cast<size_t>(n)];
 }
 PF_COMPONENT_ENTRY entry(int n) {
     return kEntries[static_cast<size_t>(n)];
-}
-void* instance_of(int n) {
-    return &slot(n);
 }
 std::vector<Call> calls() {
     std::lock_guard<std::mutex> guard(g_callsLock);
@@ -105,10 +91,10 @@ void clear_calls() {
     g_calls.clear();
 }
 
-std::vector<RTS_UI32> hooks_of(int n, bool withBroadcasts, On on) {
+std::vector<RTS_UI32> hooks_of(int n, On on) {
     std::vector<RTS_UI32> out;
     for (const Call& c : calls())
-        if (c.slot == n && (withBroadcasts || !is_broadcast(c.hook)) &&
+        if (c.slot == n && (c.hook < CH_ON_IMPORT || c.hook > CH_ON_UNREGISTER_INSTANCE) &&
             (on == On::AnyThread || c.onTask == (on == On::Task)))
             out.push_back(c.hook);
     return out;
@@ -141,13 +127,13 @@ void answer(int n, RTS_UI32 hook, RTS_RESULT result) {
     };
 }
 
-void provide(int n, const CMExportEntry* exports) {
-    slot(n).exports = exports;
+void provide(int n) {
+    slot(n).exports = testsvc::exports();
     slot(n).system = true;
 }
 
-RTS_RESULT init(std::initializer_list<int> slots, RTS_UI32 flags, bool program) {
-    return CMInit3(nullptr, list(slots, program).data(), flags);
+RTS_RESULT init(std::initializer_list<int> slots, RTS_UI32 flags) {
+    return CMInit3(nullptr, list(slots).data(), flags);
 }
 
 ComponentRecord* record(int n) {
@@ -170,11 +156,6 @@ void set(const char* section, const char* key, const char* value) {
     g_settings.emplace_back(section, key);
 }
 
-std::vector<std::string> words(const std::string& text) {
-    std::istringstream in(text);
-    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
-}
-
 void reset() {
     for (int i = 0; i < kSlots; ++i) {
         slot(i) = Config{};
@@ -187,13 +168,12 @@ void reset() {
     CMSetHostLoader(nullptr, nullptr);
     LogEarlyBufferClear();
     testsvc::reset();
-    testtask::reset();
 }
 
 void Test::TearDown() {
     for (Config& c : g_slots) c.onHook = nullptr; // they may refer to the test's own variables
     if (CMGetNumOfComponents() > 0) CMExit();
-    EXPECT_EQ(testtask::live_tasks(), 0);
+    EXPECT_EQ(testsvc::tasks.live, 0);
     reset();
 }
 

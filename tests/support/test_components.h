@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <initializer_list>
-#include <string>
 #include <vector>
 
 #include "cm.h"
@@ -22,8 +21,7 @@ struct Config {
     RTS_UI32 id = 0;
     bool system = false; // listed with a nonzero flag
     RTS_RESULT entryResult = RES_OK;
-    bool hasImport = false;
-    RTS_RESULT importResult = RES_OK;
+    RTS_RESULT importResult = RES_OK; // anything else: an import function answers it
     const CMExportEntry* exports = nullptr;
     int caseInsensitive = 0;
     std::function<void(ComponentInitRecord*)> onEntry; // runs inside a successful entry
@@ -33,7 +31,7 @@ struct Config {
 };
 
 // One delivered hook: which slot got it, the hook, and whether a thread other than the test's
-// delivered it.
+// delivered it; the threads a test asks about.
 struct Call {
     int slot;
     RTS_UI32 hook;
@@ -43,50 +41,34 @@ enum class On { AnyThread, TestThread, Task };
 
 Config& slot(int n);
 PF_COMPONENT_ENTRY entry(int n);
-// The slot's createInstance answers the address of its Config.
-void* instance_of(int n);
 // Every hook delivered to any slot so far, in order; safe while tasks deliver.
 std::vector<Call> calls();
 void clear_calls();
-// Hooks delivered to one slot, in order, leaving out the broadcasts a test does not ask for.
-std::vector<RTS_UI32> hooks_of(int n, bool withBroadcasts = false, On on = On::AnyThread);
+// Hooks delivered to one slot, in order, leaving out the broadcasts.
+std::vector<RTS_UI32> hooks_of(int n, On on = On::AnyThread);
 // The slots called, in order: with every hook, or with the one given.
 std::vector<int> slots_called(RTS_UI32 hook = 0);
-// A function as an export table holds it.
-template <typename F> RTS_VOID_FCTPTR fn(F function) {
-    return reinterpret_cast<RTS_VOID_FCTPTR>(function);
-}
 // Adds a record that has nothing but a name and a state, as a caller of CMAddComponent may.
 RTS_HANDLE add_record(const char* name, RTS_UI16 state = CM_STATE_REGISTERED);
 
 // The hooks a component gets over a whole run, in order.
 extern const std::vector<RTS_UI32> kWholeRun;
 
-// Calls a lower-case wrapper of the manager, found the way the control-language side finds it.
-template <typename P> void call_wrapper(const char* name, P* params) {
-    RTS_VOID_FCTPTR f = nullptr;
-    ASSERT_EQ(CMGetAPI2(name, &f, CM_IMPORT_CASE_INSENSITIVE, 0, 0), RES_OK) << name;
-    reinterpret_cast<void (*)(P*)>(f)(params);
-}
-
 // A component list: the program's own list first when asked, then the slots.
 std::vector<StaticComponent> list(std::initializer_list<int> slots, bool program = false);
 // Makes a slot answer one hook with the result (and every other hook with RES_OK).
 void answer(int n, RTS_UI32 hook, RTS_RESULT result);
-// Makes a slot a system component exporting the table: listed with a nonzero flag, it is
-// registered before the manager imports its optional services.
-void provide(int n, const CMExportEntry* exports);
-// Starts the manager with the slots listed (after the program's own list when asked).
-RTS_RESULT init(std::initializer_list<int> slots, RTS_UI32 flags = CM_INIT_NO_CONFIG_REQUIRED,
-                bool program = false);
+// Makes a slot a system component exporting the test services: listed with a nonzero flag, it
+// is registered before the manager imports its optional services.
+void provide(int n);
+// Starts the manager with the slots listed.
+RTS_RESULT init(std::initializer_list<int> slots, RTS_UI32 flags = CM_INIT_NO_CONFIG_REQUIRED);
 // The record of a listed slot, or null.
 ComponentRecord* record(int n);
 // A host loader that knows "TestCmp<n>" and, after them, the program's own components.
 RTS_RESULT loader(const char* name, RTS_UINTPTR reserved, RTS_HANDLE* pModule, PF_COMPONENT_ENTRY* pEntry);
 // A setting of the run; reset() removes it again.
 void set(const char* section, const char* key, const char* value);
-// The words of a text, split at blanks.
-std::vector<std::string> words(const std::string& text);
 // Slots, calls, log, settings, the host loader and the test services back to their defaults.
 void reset();
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "log_reader.h"
-#include "os_seam.h"
+#include "seam_fault.h"
 #include "sys/syscpu_os.h"
 #include "syscpu.h"
 #include "test_components.h"
@@ -174,23 +174,20 @@ TEST(SysCpuBadInput, EveryGuardRefusesWithItsResult) {
     for (RTS_UI8 b : s.bytes) EXPECT_EQ(b, 0);
 }
 
-RTS_UI8 g_code[64];
-rts::OsError g_flushError;
-
-TEST(SysCpuSeam, AFailingCacheFlushIsLoggedWithItsError) {
-    syscpu_os::Calls fake = syscpu_os::platform_calls();
-    fake.flush_instruction_cache.fn = [](void* address, RTS_SIZE size) {
-        return address == g_code && size == sizeof g_code ? g_flushError : rts::OsError{99};
-    };
-    const std::string line = std::string(fake.flush_instruction_cache.name) + " failed: OS error 5";
-    for (const rts::OsError error : {rts::kOsOk, rts::OsError{5}}) {
-        g_flushError = error;
+// The cache flush failing: RES_FAILED and one line with the OS error.
+TEST(SysCpuSeam, EachFailingCallIsLoggedAndReported) {
+    using C = syscpu_os::Calls;
+    RTS_UI8 code[64] = {};
+    for (const auto& [error, result] :
+         {std::pair{rts::kOsOk, RES_OK}, std::pair{rts::OsError{5}, RES_FAILED}}) {
+        seamfault::Injector<C, &C::flush_instruction_cache> injector(syscpu_os::platform_calls(),
+                                                                     syscpu_os::set_calls);
+        injector.fail(0, {error});
         LogEarlyBufferClear();
-        testseam::Use<syscpu_os::Calls, syscpu_os::set_calls> use(fake);
-        EXPECT_EQ(SysCpuFlushInstructionCache(g_code, sizeof g_code), error == 0 ? RES_OK : RES_FAILED);
-        EXPECT_EQ(testlog::texts(), error == 0 ? std::vector<std::string>{} : std::vector<std::string>{line});
+        EXPECT_EQ(SysCpuFlushInstructionCache(code, sizeof code), result);
+        EXPECT_EQ(seamfault::injected_lines(CMPID_SysCpuHandling),
+                  std::vector<std::string>(error != 0 ? 1 : 0, seamfault::line(error)));
     }
-    EXPECT_EQ(SysCpuFlushInstructionCache(g_code, sizeof g_code), RES_OK);
     LogEarlyBufferClear();
 }
 

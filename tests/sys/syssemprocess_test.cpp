@@ -132,9 +132,8 @@ TEST(SysSemProcessDeadline, IsCountedOnTheMonotonicClock) {
 TEST(SysSemProcessSeam, EachFailingCallIsLoggedAndReported) {
     using C = syssemprocess_os::Calls;
     enum { kSecure, kUnsecure, kCreate, kClose, kEnter, kLeave };
-    C fake = syssemprocess_os::platform_calls();
-    seamfault::route<&C::security_init, &C::security_exit, &C::mutex_create, &C::mutex_close, &C::mutex_enter,
-                     &C::mutex_leave>(fake);
+    using Inject = seamfault::Injector<C, &C::security_init, &C::security_exit, &C::mutex_create,
+                                       &C::mutex_close, &C::mutex_enter, &C::mutex_leave>;
     const std::string name = ipctest::unique_name("gc_mutex_seam_");
     const auto hooks = [](RTS_HANDLE) { return ipctest::ComponentRun(SysSemProcess__Entry).hook(CH_INIT); };
     const auto create = [&](RTS_HANDLE) { // the create's result, or the delete's after it
@@ -157,16 +156,13 @@ TEST(SysSemProcessSeam, EachFailingCallIsLoggedAndReported) {
         {kLeave, kNotOwner, leave, RES_FAILED, false},
     };
     for (const auto& [call, error, act, expected, named] : rows) {
-        seamfault::Injector<C> injector(syssemprocess_os::platform_calls(), fake,
-                                        syssemprocess_os::set_calls);
+        Inject injector(syssemprocess_os::platform_calls(), syssemprocess_os::set_calls);
         RTS_HANDLE sem = SysSemProcessCreate(name.c_str(), nullptr);
         LogEarlyBufferClear();
-        injector.fail(call, error);
+        injector.fail(call, {error});
         EXPECT_EQ(act(sem), expected) << "call " << call;
         EXPECT_EQ(seamfault::injected_lines(CMPID_SysSemProcess),
-                  std::vector<std::string>{"injected failed" +
-                                           (named ? " for <name>Global\\" + name + "</name>" : "") +
-                                           ": OS error " + std::to_string(error)});
+                  std::vector<std::string>{seamfault::line(error, named ? "Global\\" + name : "")});
         injector.heal();
         if (call == kLeave) SysSemProcessLeave(sem);
         EXPECT_EQ(SysSemProcessDelete(sem), RES_OK) << "call " << call;

@@ -248,11 +248,10 @@ enum { kLoad = kUnsecure + 1, kUnload, kSessions, kDevice, kMap, kUnmap, kDevice
 // the shut-down, every mapping and device closed again).
 TEST(SysShmSeam, EachFailingCallIsLoggedAndReported) {
     const C base = paper_driver(sysshm_os::platform_calls());
-    C fake = base;
-    seamfault::route<&C::mapping_open, &C::mapping_create, &C::mapping_close, &C::lock, &C::grow_lock_quota,
-                     &C::unlock, &C::security_init, &C::security_exit, &C::sessions_load, &C::sessions_unload,
-                     &C::for_each_session, &C::driver_open, &C::driver_map, &C::driver_unmap,
-                     &C::driver_close>(fake);
+    using Inject = seamfault::Injector<C, &C::mapping_open, &C::mapping_create, &C::mapping_close, &C::lock,
+                                       &C::grow_lock_quota, &C::unlock, &C::security_init, &C::security_exit,
+                                       &C::sessions_load, &C::sessions_unload, &C::for_each_session,
+                                       &C::driver_open, &C::driver_map, &C::driver_unmap, &C::driver_close>;
     using Act = std::function<RTS_RESULT(const std::string&)>;
     const Act open = [](const std::string& n) { return use_block(n, 0, false); };
     const Act create = [](const std::string& n) { return use_block(n, 0, true); };
@@ -285,8 +284,8 @@ TEST(SysShmSeam, EachFailingCallIsLoggedAndReported) {
         };
     for (const auto& [faults, act, expected, object, count] : rows) {
         const std::string name = ipctest::unique_name("gc_shm_seam_");
-        seamfault::Injector<C> injector(base, fake, sysshm_os::set_calls);
-        for (const auto& [call, fault] : faults) injector.fail(call, fault.error, fault.times, fault.after);
+        Inject injector(base, sysshm_os::set_calls);
+        for (const auto& [call, fault] : faults) injector.fail(call, fault);
         LogEarlyBufferClear();
         {
             ipctest::ComponentRun run(SysShm__Entry);

@@ -1,6 +1,6 @@
 // The monotonic clocks: the tick wrap guard, counter scaling, the back-jump report and its
-// hook, the choice of the millisecond source and every failing platform call, readings that
-// never go backwards on any thread, and the readings imported by name.
+// hook, the choice of the millisecond source and every failing platform call, and readings
+// that never go backwards on any thread.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "cmpsettings.h"
-#include "framework_fixture.h"
 #include "log_reader.h"
-#include "os_seam.h"
+#include "seam_fault.h"
 #include "sys/systime_internal.h"
 #include "sys/systime_os.h"
 #include "systime.h"
@@ -87,67 +86,62 @@ TEST(SysTimeBackJumps, ReportsEachSourceThatWentBackAndKeepsTheNewReadings) {
     LogEarlyBufferClear();
 }
 
-// A platform whose calls answer from the row under test; a failing call still fills its
-// out-parameter, with a value that would mislead a core that used it. The timer gives 1111 ms,
-// the tick count 2222 ms and the 1 MHz counter 3333 ms.
-enum class Fail { None, TimerPeriod, TimerBegin, ClockIncrement, Counter, CounterFrequency };
-struct FakeClock {
-    Fail fail;
+// The platform on paper: the timer gives 1111 ms, the tick count 2222 ms and the 1 MHz counter
+// 3333 ms unless the row says otherwise; the timer's period and the clock's increment are the
+// row's. It counts how often the period was asked for and the counter read.
+struct Paper {
     RTS_UI32 period, increment;
-    int asked = 0; // how often the timer's period was asked for
     RTS_UI64 counter = 3333000;
-    int reads = 0; // how often the counter was read
-} g_clock;
+    int asked = 0, reads = 0;
+} g_paper;
 
-rts::OsError answer(Fail call) {
-    return g_clock.fail == call ? 5 : rts::kOsOk;
-}
+using C = systime_os::Calls;
+const C kPaper = {
+    [](RTS_UI32* ms, const char**) { return *ms = g_paper.period, ++g_paper.asked, rts::kOsOk; },
+    [](RTS_UI32, const char**) { return rts::kOsOk; },
+    [](RTS_UI32* units, const char**) { return *units = g_paper.increment, rts::kOsOk; },
+    [](RTS_UI64* ticks, const char**) { return *ticks = g_paper.counter, ++g_paper.reads, rts::kOsOk; },
+    [](RTS_UI64* hz, const char**) { return *hz = 1000000, rts::kOsOk; },
+    [] { return RTS_UI32{1111}; },
+    [] { return RTS_UI32{2222}; },
+};
+enum { kPeriod, kBegin, kIncrement, kCounter, kFrequency, kNone = -1 };
+using Inject = seamfault::Injector<C, &C::timer_period, &C::timer_begin, &C::clock_increment, &C::counter,
+                                   &C::counter_frequency>;
 
-systime_os::Calls fake_calls() {
-    systime_os::Calls c = systime_os::platform_calls();
-    c.timer_period.fn = [](RTS_UI32* ms) {
-        return *ms = g_clock.period, ++g_clock.asked, answer(Fail::TimerPeriod);
-    };
-    c.timer_begin.fn = [](RTS_UI32) { return answer(Fail::TimerBegin); };
-    c.clock_increment.fn = [](RTS_UI32* u) { return *u = g_clock.increment, answer(Fail::ClockIncrement); };
-    c.counter.fn = [](RTS_UI64* ticks) {
-        return *ticks = g_clock.counter, ++g_clock.reads, answer(Fail::Counter);
-    };
-    c.counter_frequency.fn = [](RTS_UI64* hz) { return *hz = 1000000, answer(Fail::CounterFrequency); };
-    c.timer_time = [] { return RTS_UI32{1111}; };
-    c.tick_count = [] { return RTS_UI32{2222}; };
-    return c;
-}
-
+// The source chosen from the timer's period and the clock's increment, and each call failing in
+// turn (after it filled its result with a value that would mislead a core that used it): the
+// readings, one line per failed call, and the source chosen once.
 TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
-    const systime_os::Calls fake = fake_calls();
-    const systime_os::Calls& os = systime_os::platform_calls();
-    const auto failed = [](const char* call) { return std::string(call) + " failed: OS error 5"; };
     const struct {
-        FakeClock clock;
+        RTS_UI32 period, increment;
+        int failing;
         RTS_UI32 ms;
         RTS_UI64 us;
-        std::vector<std::string> log;
-    } cases[] = {
-        {{Fail::None, 1, 156250}, 1111, 3333000, {}},
-        {{Fail::None, 2, 156250}, 3333, 3333000, {}},
-        {{Fail::None, 0, 15001}, 3333, 3333000, {}}, // the finest coarse clock
-        {{Fail::None, 0, 15000}, 2222, 3333000, {}},
-        {{Fail::TimerPeriod, 1, 156250}, 3333, 3333000, {failed(os.timer_period.name)}},
-        {{Fail::TimerBegin, 1, 156250}, 3333, 3333000, {failed(os.timer_begin.name)}},
-        {{Fail::ClockIncrement, 0, 156250}, 2222, 3333000, {failed(os.clock_increment.name)}},
-        {{Fail::Counter, 0, 156250}, 0, 0, {failed(os.counter.name), failed(os.counter.name)}},
-        {{Fail::CounterFrequency, 0, 156250}, 0, 0, {failed(os.counter_frequency.name)}},
+        size_t lines;
+    } rows[] = {
+        {1, 156250, kNone, 1111, 3333000, 0},
+        {2, 156250, kNone, 3333, 3333000, 0},
+        {0, 15001, kNone, 3333, 3333000, 0},
+        {0, 15000, kNone, 2222, 3333000, 0}, // the finest coarse clock
+        {1, 156250, kPeriod, 3333, 3333000, 1},
+        {1, 156250, kBegin, 3333, 3333000, 1},
+        {0, 156250, kIncrement, 2222, 3333000, 1},
+        {0, 156250, kCounter, 0, 0, 2},
+        {0, 156250, kFrequency, 0, 0, 1},
     };
-    for (const auto& c : cases) {
-        g_clock = c.clock;
+    for (const auto& row : rows) {
+        g_paper = Paper{row.period, row.increment};
+        Inject injector(kPaper, systime_os::set_calls);
+        if (row.failing != kNone) injector.fail(row.failing, {5, seamfault::kEveryCall, true});
         LogEarlyBufferClear();
-        testseam::Use<systime_os::Calls, systime_os::set_calls> use(fake);
-        EXPECT_EQ(SysTimeGetMs(), c.ms) << static_cast<int>(c.clock.fail) << " " << c.clock.period;
-        EXPECT_EQ(reading(SysTimeGetUs), c.us) << static_cast<int>(c.clock.fail);
-        EXPECT_EQ(systime_log(), c.log) << static_cast<int>(c.clock.fail);
+        EXPECT_EQ(SysTimeGetMs(), row.ms) << row.failing << " " << row.period;
+        EXPECT_EQ(reading(SysTimeGetUs), row.us) << row.failing;
+        EXPECT_EQ(seamfault::injected_lines(CMPID_SysTime),
+                  std::vector<std::string>(row.lines, seamfault::line(5)))
+            << row.failing;
         SysTimeGetMs();
-        EXPECT_EQ(g_clock.asked, 1) << "the source is chosen once";
+        EXPECT_EQ(g_paper.asked, 1) << "the source is chosen once";
     }
     LogEarlyBufferClear();
 }
@@ -155,17 +149,15 @@ TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
 // Each cycle reads every source as often as configured; a steady clock past 2^31 ms is no jump
 // back from the first readings.
 TEST(SysTimeBackJumps, CommCycleCheckReadsTheConfiguredIterationsWithoutFalseReports) {
-    g_clock = FakeClock{Fail::None, 0, 156250};
-    g_clock.counter = 0x90000000ull * 1000;
-    const systime_os::Calls fake = fake_calls();
-    testseam::Use<systime_os::Calls, systime_os::set_calls> use(fake);
+    g_paper = Paper{0, 156250, 0x90000000ull * 1000};
+    Inject injector(kPaper, systime_os::set_calls);
     ComponentInitRecord record{};
     ASSERT_EQ(SysTime__Entry(&record), RES_OK);
     SettgSetIntValue("SysTime", "CheckBackJumpsIterations", 7, 10);
     EXPECT_EQ(record.hookFunction(CH_INIT_FINISHED, 0, 0), RES_OK);
     LogEarlyBufferClear();
     for (int cycle = 0; cycle < 5; ++cycle) EXPECT_EQ(record.hookFunction(CH_COMM_CYCLE, 0, 0), RES_OK);
-    EXPECT_EQ(g_clock.reads, 5 * 7 * 3); // milliseconds, microseconds and nanoseconds
+    EXPECT_EQ(g_paper.reads, 5 * 7 * 3); // milliseconds, microseconds and nanoseconds
     EXPECT_TRUE(systime_log().empty());
     SettgRemoveKey("SysTime", "CheckBackJumpsIterations");
     EXPECT_EQ(record.hookFunction(CH_INIT_FINISHED, 0, 0), RES_OK);
@@ -191,22 +183,6 @@ TEST(SysTimeReadings, NeverGoBackwardsOnAnyThread) {
     for (int t = 0; t < 4; ++t) threads.emplace_back(reader, t);
     for (auto& t : threads) t.join();
     EXPECT_EQ(backwards, std::vector<int>(4, 0));
-}
-
-class SysTimeImport : public testfw::Framework {};
-
-// A component that imports the readings by name calls them with the out-parameter.
-TEST_F(SysTimeImport, MicroAndNanosecondsByNameTakeTheOutParameter) {
-    using Reading = RTS_RESULT (*)(RTS_UI64*);
-    for (const char* name : {"SysTimeGetUs", "SysTimeGetNs"}) {
-        RTS_VOID_FCTPTR function = nullptr;
-        ASSERT_EQ(CMGetAPI2(name, &function, 0, 0, 0), RES_OK) << name;
-        const auto read = reinterpret_cast<Reading>(function);
-        EXPECT_EQ(read(nullptr), RES_PARAMETER) << name;
-        RTS_UI64 value = 0;
-        EXPECT_EQ(read(&value), RES_OK) << name;
-        EXPECT_GT(value, 0u) << name;
-    }
 }
 
 } // namespace
