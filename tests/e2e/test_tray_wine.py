@@ -10,7 +10,7 @@ import pathlib
 import pytest
 
 from conftest import ROOT, programs
-from wine_desktop import (MENU_ABOUT, MENU_EXIT, MENU_START, MENU_STOP, SCREEN, SECOND_INSTANCE_CAPTION,
+from wine_desktop import (MENU_ABOUT, MENU_EXIT, MENU_START, MENU_STOP, PROGRAMS, SCREEN, SECOND_INSTANCE_CAPTION,
                           STATE_RUNNING, STATE_STOPPED, TITLE, Tray, WineDesktop, missing_tools, nearest,
                           same_look, wait_until)
 
@@ -22,7 +22,7 @@ CHANGE_WITHIN_S = 5.0
 @pytest.fixture(scope="module")
 def desk():
     assert not missing_tools(), "missing tools: %s" % ", ".join(missing_tools())
-    programs(BIN, ["GatewayControl.exe", "ServiceControlPeer.exe", "GatewayStubService.exe", "scclient.exe"])
+    programs(BIN, PROGRAMS)
     d = WineDesktop(BIN, BIN.parent / "e2e-wineprefix", BIN.parent / "tray-shots")
     yield d
     d.close()
@@ -68,6 +68,21 @@ def test_icon_follows_a_change_made_behind_its_back(desk, tray):
     running = tray.wait_look(stopped, CHANGE_WITHIN_S)[0]
     desk.service("stop", STATE_STOPPED)
     assert nearest(tray.wait_look(running, CHANGE_WITHIN_S)[0], stopped=stopped, running=running) == "stopped"
+
+
+def test_icon_shows_stopped_while_no_peer_answers_and_recovers_when_it_does(desk, tray):
+    stopped = tray.look()
+    desk.service("start", STATE_RUNNING)
+    running = tray.wait_look(stopped, CHANGE_WITHIN_S)[0]
+    assert desk.run("ServiceControlPeer.exe", "--uninstall")[0] == 0
+    orphaned = tray.wait_look(running, CHANGE_WITHIN_S)[0]
+    assert nearest(orphaned, stopped=stopped, running=running) == "stopped"
+    tray.open_menu()  # still answers the user between polls
+    desk.keys("Escape")
+    desk.install_peer(STATE_RUNNING)
+    assert nearest(tray.wait_look(orphaned, CHANGE_WITHIN_S)[0], stopped=stopped, running=running) == "running"
+    desk.service("stop", STATE_STOPPED)
+    tray.wait_look(running, CHANGE_WITHIN_S)
 
 
 def test_second_instance_shows_warning_and_ends_with_0(desk, tray):

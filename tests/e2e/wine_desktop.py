@@ -78,9 +78,13 @@ class WineDesktop:
         self.run("ServiceControlPeer.exe", "--uninstall")
         self.run("GatewayStubService.exe", "--uninstall")
         assert self.run("GatewayStubService.exe", "--install")[0] == 0, "stub gateway not installed"
+        self.install_peer(STATE_STOPPED)
+
+    def install_peer(self, state):
+        """Installs the peer and waits until it answers that the gateway is in state."""
         assert self.run("ServiceControlPeer.exe", "--install")[0] == 0, "peer not installed"
         # Right after a new prefix boots the manager may answer late: the peer's answer counts.
-        wait_until(lambda: self.query() == (0, STATE_STOPPED), 60, "the peer answers: gateway stopped")
+        wait_until(lambda: self.query() == (0, state), 60, "the peer answers with state %d" % state)
 
     def close(self):
         self.run("ServiceControlPeer.exe", "--uninstall")
