@@ -1,20 +1,26 @@
-/* The tray against the scripted desktop: which mouse events open the menu, which items it greys,
- * what every command does and when Exit asks first, the poll that changes the icon and retries a
- * refused change, the icon record and its tooltip, the About dialog's place, strip and closing,
- * the re-added icon after the notification area was rebuilt, and the tray's start and end in the
- * program entry. */
+/* The tray against a scripted desktop that answers from a script and writes every call into one
+ * transcript: which mouse events open the menu and what it greys, what every command does and
+ * when Exit asks first, the poll that retries a refused change, the tooltip rule, the About
+ * dialog's place, strip and closing, the icon re-added after the notification area was rebuilt,
+ * and the tray's start and end in the program entry. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "desktop.h"
 #include "edge_mode.h"
-#include "fake_desktop.h"
 #include "framework_fixture.h"
 #include "log_reader.h"
 #include "resources/strings.h"
+#include "service_control_block.h"
 #include "tray.h"
 
 namespace {
@@ -22,193 +28,324 @@ namespace {
 using desktop::BoxAnswer;
 using desktop::Message;
 using Lines = std::vector<std::string>;
-using testtray::FakeDesktop;
 
 RTS_HANDLE const kInstance = reinterpret_cast<RTS_HANDLE>(0x1457);
-constexpr RTS_UI32 kStopped = 1;
-constexpr RTS_UI32 kStartPending = 2;
-constexpr RTS_UI32 kRunning = 4;
+RTS_HANDLE const kWindow = reinterpret_cast<RTS_HANDLE>(0x3A11);
+RTS_HANDLE const kMenu = reinterpret_cast<RTS_HANDLE>(0x3E2E);
+RTS_HANDLE const kDialog = reinterpret_cast<RTS_HANDLE>(0xD1A1);
+constexpr RTS_UI32 kStopped = 1, kStartPending = 2, kRunning = 4;
+constexpr RTS_UI32 kTaskbarCreated = 0xC0DE;
 constexpr RTS_INTPTR kHandlerResult = 77;
-const std::string kTitle = STR_APP_TITLE;
-const std::string kService = STR_SERVICE_NAME;
+const std::string kTitle = STR_APP_TITLE, kService = STR_SERVICE_NAME;
 const std::string kQuery = "request 3 " + kService;
 const std::string kExitBox = "box " + kTitle + " | " + STR_EXIT_CONFIRM + " | none ok-cancel";
-const Lines kMenuShown = {"cursor",     "load_menu 102", "enable 40001 on", "enable 40002 greyed",
-                          "foreground", "track",         "destroy_menu"};
 
+template <typename T> T next(std::deque<T>& script, T otherwise) {
+    if (script.empty()) return otherwise;
+    const T value = script.front();
+    script.pop_front();
+    return value;
+}
+
+class FakeDesktop;
 FakeDesktop* g_fake = nullptr;
 
+class FakeDesktop final : public desktop::Desktop {
+public:
+    FakeDesktop();
+    ~FakeDesktop() override;
+
+    /* Script: what the desktop and the gateway answer. */
+    std::set<RTS_UI32> missingIcons;  /* load_icon fails for these with error 1813 */
+    std::deque<bool> notifyResults;   /* then true */
+    std::deque<BoxAnswer> boxAnswers; /* then Ok */
+    std::deque<RTS_UI32> menuChoices; /* then 0, the dismissed menu */
+    bool otherInstance = false, windowFails = false;
+    desktop::Size picture = {300, 340}, screen = {1024, 768};
+    RTS_I32 charWidth = 7; /* text_width: this many units per character */
+    std::string displayName = "KELVARO Gateway V3";
+    std::vector<Message> dialogMessages, loopMessages; /* played to each dialog, and by the loop */
+    std::function<void()> inLoop;                      /* runs after the loop's messages */
+    RTS_RESULT queryResult = RES_OK;
+    RTS_UI32 gatewayState = kStopped;
+
+    /* Record. */
+    Lines calls;
+    std::vector<desktop::IconRecord> records;
+    desktop::Procedure procedure = nullptr;
+    bool closed = false;
+
+    template <typename... T> void note(const T&... parts) {
+        std::ostringstream line;
+        ((line << parts << ' '), ...);
+        std::string text = line.str();
+        calls.push_back(text.erase(text.find_last_not_of(' ') + 1));
+    }
+    Lines since(RTS_SIZE first) const { return Lines(calls.begin() + static_cast<long>(first), calls.end()); }
+    RTS_INTPTR send(RTS_UI32 id, RTS_UINTPTR wParam = 0, RTS_INTPTR lParam = 0) {
+        RTS_INTPTR result = -1;
+        if (!procedure(kWindow, {id, wParam, lParam}, result)) note("default handling", id);
+        return result;
+    }
+
+    int load_string(RTS_HANDLE, RTS_UI32 id, char* buffer, int size) override {
+        static const std::map<RTS_UI32, const char*> table = {{IDS_EXIT_CONFIRM, STR_EXIT_CONFIRM},
+                                                              {IDS_APP_TITLE, STR_APP_TITLE},
+                                                              {IDS_COMPANY, STR_COMPANY},
+                                                              {IDS_SERVICE_NAME, STR_SERVICE_NAME},
+                                                              {IDS_MAIN_WINDOW_CLASS, STR_MAIN_WINDOW_CLASS}};
+        note("string", id);
+        return std::snprintf(buffer, static_cast<RTS_SIZE>(size), "%s", table.count(id) ? table.at(id) : "");
+    }
+    RTS_HANDLE load_icon(RTS_HANDLE, RTS_UI32 id, RTS_UI32* error) override {
+        note("icon", id);
+        *error = missingIcons.count(id) ? 1813 : 0;
+        return *error ? nullptr : reinterpret_cast<RTS_HANDLE>(static_cast<RTS_UINTPTR>(id));
+    }
+    bool notify_icon(desktop::IconAction action, const desktop::IconRecord& record) override {
+        static const char* const kActions[] = {"add", "modify", "delete"};
+        records.push_back(record);
+        const bool tip = (record.flags & desktop::kIconFlagTip) != 0;
+        note("notify", kActions[static_cast<int>(action)],
+             tip ? std::string(record.tip, strnlen(record.tip, sizeof record.tip)) : "");
+        return next(notifyResults, true);
+    }
+    BoxAnswer message_box(const char* text, const char* caption, desktop::BoxIcon icon,
+                          desktop::BoxButtons buttons) override {
+        static const char* const kIcons[] = {"none", "error", "warning"};
+        static const char* const kButtons[] = {"ok", "ok-cancel", "yes-no"};
+        note("box", caption, "|", text, "|", kIcons[static_cast<int>(icon)],
+             kButtons[static_cast<int>(buttons)]);
+        return next(boxAnswers, BoxAnswer::Ok);
+    }
+    RTS_INTPTR dialog_box(RTS_HANDLE, RTS_UI32 templateId, desktop::Procedure dialog) override {
+        note("dialog", templateId);
+        dialogEnded_ = false;
+        dialogResult_ = 0;
+        for (const Message& m : dialogMessages) {
+            RTS_INTPTR ignored = 0;
+            if (!dialogEnded_ && !dialog(kDialog, m, ignored)) note("dialog default handling", m.id);
+        }
+        return dialogResult_;
+    }
+    void end_dialog(RTS_HANDLE dialog, RTS_INTPTR result) override {
+        note(dialog == kDialog ? "end_dialog" : "end another dialog", result);
+        dialogEnded_ = true;
+        dialogResult_ = result;
+    }
+    desktop::Size item_size(RTS_HANDLE, RTS_UI32 itemId) override {
+        return note("item_size", itemId), picture;
+    }
+    desktop::Size screen_size() override { return note("screen_size"), screen; }
+    void move_window(RTS_HANDLE, const desktop::Placement& p) override {
+        note("move", p.left, p.top, p.width, p.height);
+    }
+    RTS_HANDLE begin_paint(RTS_HANDLE) override { return note("begin_paint"), kDialog; }
+    void white_rectangle(RTS_HANDLE, const desktop::Rect& r) override {
+        note("rectangle", r.left, r.top, r.right, r.bottom);
+    }
+    RTS_I32 text_width(RTS_HANDLE, const char* text) override {
+        return charWidth * static_cast<RTS_I32>(std::strlen(text));
+    }
+    void text_out(RTS_HANDLE, RTS_I32 x, RTS_I32 y, const char* text) override {
+        note("text_out", x, y, text);
+    }
+    void end_paint(RTS_HANDLE) override { note("end_paint"); }
+    void service_display_name(const char* serviceName, char* buffer, RTS_UI32 size) override {
+        note("display_name", serviceName, size);
+        std::snprintf(buffer, size, "%s", displayName.c_str());
+    }
+    bool other_instance_running(const char* windowClass) override {
+        return note("other_instance", windowClass), otherInstance;
+    }
+    RTS_HANDLE create_main_window(RTS_HANDLE, const char* windowClass, desktop::Procedure window) override {
+        note("create_window", windowClass);
+        procedure = window;
+        return windowFails ? nullptr : kWindow;
+    }
+    RTS_UI32 register_message(const char* name) override { return note("register", name), kTaskbarCreated; }
+    bool set_timer(RTS_HANDLE, RTS_UI32 id, RTS_UI32 periodMs) override {
+        return note("timer", id, periodMs), true;
+    }
+    void run_message_loop(RTS_HANDLE window) override {
+        note(window == kWindow ? "loop" : "loop on another window");
+        for (const Message& m : loopMessages)
+            if (!closed) send(m.id, m.wParam, m.lParam);
+        if (inLoop) inLoop();
+    }
+    void post_close(RTS_HANDLE window) override {
+        note(window == kWindow ? "close" : "close another window");
+        closed = true;
+    }
+    desktop::Point cursor_position() override { return note("cursor"), desktop::Point{5, 7}; }
+    RTS_HANDLE load_menu(RTS_HANDLE, RTS_UI32 id) override { return note("load_menu", id), kMenu; }
+    void enable_menu_item(RTS_HANDLE menu, RTS_UI32 item, bool enabled) override {
+        note("enable", item, enabled ? "on" : "greyed", menu == kMenu ? "" : "elsewhere");
+    }
+    void set_foreground(RTS_HANDLE window) override {
+        note(window == kWindow ? "foreground" : "foreground elsewhere");
+    }
+    RTS_UI32 track_popup_menu(RTS_HANDLE menu, desktop::Point at, RTS_HANDLE owner) override {
+        note(menu == kMenu && at.x == 5 && at.y == 7 && owner == kWindow ? "track" : "track elsewhere");
+        return next(menuChoices, 0u);
+    }
+    void destroy_menu(RTS_HANDLE menu) override {
+        note(menu == kMenu ? "destroy_menu" : "destroy another menu");
+    }
+
+private:
+    bool dialogEnded_ = false;
+    RTS_INTPTR dialogResult_ = 0;
+};
+
+RTS_RESULT fake_request(RTS_UI32 command, const char* serviceName, RTS_UI32* pState) {
+    g_fake->note("request", command, serviceName);
+    if (command != service_control::kCommandQuery) return RES_OK;
+    if (g_fake->queryResult == RES_OK) *pState = g_fake->gatewayState;
+    return g_fake->queryResult;
+}
+RTS_RESULT fake_hook(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR* pCursor, int reverse) {
+    g_fake->note("hook", hook, param1 == 0 && pCursor == nullptr && reverse == 0 ? "" : "with arguments");
+    return RES_OK;
+}
+constexpr tray::Ops kFakeOps = {fake_request, fake_hook};
+
+FakeDesktop::FakeDesktop() {
+    g_fake = this;
+    desktop::use(this);
+    tray::set_ops(&kFakeOps);
+}
+FakeDesktop::~FakeDesktop() {
+    tray::set_ops(nullptr);
+    desktop::use(nullptr);
+    g_fake = nullptr;
+}
+
 RTS_INTPTR recording_handler(RTS_UI32 command) {
-    g_fake->calls.push_back("handler " + std::to_string(command));
-    return kHandlerResult;
+    return g_fake->note("handler", command), kHandlerResult;
 }
-
-RTS_INTPTR other_handler(RTS_UI32 command) {
+RTS_INTPTR other_handler(RTS_UI32) {
     return 0;
-}
-
-entry::ProgramStrings program_strings(const std::string& title) {
-    entry::ProgramStrings strings{};
-    std::snprintf(strings.title, sizeof strings.title, "%s", title.c_str());
-    std::snprintf(strings.serviceName, sizeof strings.serviceName, "%s", STR_SERVICE_NAME);
-    std::snprintf(strings.windowClass, sizeof strings.windowClass, "%s", STR_MAIN_WINDOW_CLASS);
-    return strings;
 }
 
 /* A tray on the scripted desktop, its main window open. */
 class Tray : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_fake = &fake;
+        std::snprintf(strings.title, sizeof strings.title, "%s", STR_APP_TITLE);
+        std::snprintf(strings.serviceName, sizeof strings.serviceName, "%s", STR_SERVICE_NAME);
         ASSERT_EQ(tray::open_main_window(kInstance, strings), tray::Start::Ready);
     }
-    void TearDown() override {
-        ClearFurtherCommandHandler(recording_handler);
-        g_fake = nullptr;
-    }
+    void TearDown() override { ClearFurtherCommandHandler(recording_handler); }
 
-    /* One timer tick with the gateway in state. */
     void tick(RTS_UI32 state, RTS_UINTPTR timerId = tray::kTimerId) {
         fake.gatewayState = state;
         EXPECT_EQ(fake.send(desktop::kMessageTimer, timerId), 0);
     }
-    RTS_INTPTR click(RTS_INTPTR mouse = desktop::kMessageLeftButtonUp) {
-        return fake.send(tray::kCallbackMessage, tray::kIconId, mouse);
-    }
-    /* The calls of what runs after the menu closed. */
-    Lines after_menu(RTS_SIZE first) {
-        Lines calls = fake.since(first);
+    /* A click on the icon: the calls of what ran after the menu closed, and the result. */
+    Lines choose(RTS_UI32 choice, RTS_INTPTR* result = nullptr) {
+        fake.menuChoices = {choice};
+        const RTS_SIZE first = fake.calls.size();
+        const RTS_INTPTR r = fake.send(tray::kCallbackMessage, tray::kIconId, desktop::kMessageLeftButtonUp);
+        if (result != nullptr) *result = r;
+        const Lines calls = fake.since(first);
         const auto closed = std::find(calls.begin(), calls.end(), "destroy_menu");
         return closed == calls.end() ? Lines{"no menu"} : Lines(closed + 1, calls.end());
     }
 
     FakeDesktop fake;
-    entry::ProgramStrings strings = program_strings(STR_APP_TITLE);
+    entry::ProgramStrings strings{};
 };
 
-TEST_F(Tray, MenuOpensOnLeftReleaseAndRightPressOfItsIconOnly) {
-    struct Case {
-        const char* label;
-        RTS_UINTPTR iconId;
-        RTS_INTPTR mouse;
-        bool opens;
-    };
-    const Case cases[] = {
-        {"left release", tray::kIconId, desktop::kMessageLeftButtonUp, true},
-        {"right press", tray::kIconId, desktop::kMessageRightButtonDown, true},
-        {"left press", tray::kIconId, desktop::kMessageLeftButtonDown, false},
-        {"right release", tray::kIconId, desktop::kMessageRightButtonUp, false},
-        {"another icon's left release", tray::kIconId + 1, desktop::kMessageLeftButtonUp, false},
-    };
-    for (const Case& c : cases) {
-        const RTS_SIZE first = fake.calls.size();
-        EXPECT_EQ(fake.send(tray::kCallbackMessage, c.iconId, c.mouse), 0) << c.label;
-        EXPECT_EQ(fake.since(first), c.opens ? kMenuShown : Lines{}) << c.label;
-    }
-}
-
-TEST_F(Tray, MenuGreysStartWhileRunningAndStopOtherwise) {
+TEST_F(Tray, MenuOpensOnLeftReleaseAndRightPressOfItsIconAndGreysByState) {
     struct Case {
         RTS_UI32 state;
-        const char* start;
+        RTS_UINTPTR iconId;
+        RTS_INTPTR mouse;
+        const char* start; /* null: no menu */
         const char* stop;
     };
-    const Case cases[] = {{kRunning, "enable 40001 greyed", "enable 40002 on"},
-                          {kStopped, "enable 40001 on", "enable 40002 greyed"},
-                          {kStartPending, "enable 40001 on", "enable 40002 greyed"},
-                          {kRunning, "enable 40001 greyed", "enable 40002 on"}};
+    const Case cases[] = {
+        {kRunning, tray::kIconId, desktop::kMessageLeftButtonUp, "greyed", "on"},
+        {kStopped, tray::kIconId, desktop::kMessageRightButtonDown, "on", "greyed"},
+        {kStartPending, tray::kIconId, desktop::kMessageLeftButtonUp, "on", "greyed"},
+        {kRunning, tray::kIconId, desktop::kMessageLeftButtonDown, nullptr, nullptr},
+        {kRunning, tray::kIconId, desktop::kMessageRightButtonUp, nullptr, nullptr},
+        {kRunning, tray::kIconId + 1, desktop::kMessageLeftButtonUp, nullptr, nullptr},
+    };
     for (const Case& c : cases) {
         tick(c.state);
         const RTS_SIZE first = fake.calls.size();
-        click(desktop::kMessageRightButtonDown);
-        const Lines expected = {"cursor",     "load_menu 102", c.start,       c.stop,
-                                "foreground", "track",         "destroy_menu"};
-        EXPECT_EQ(fake.since(first), expected) << c.state;
+        EXPECT_EQ(fake.send(tray::kCallbackMessage, c.iconId, c.mouse), 0);
+        const Lines menu = {"cursor",
+                            "load_menu 102",
+                            std::string("enable 40001 ") + (c.start ? c.start : ""),
+                            std::string("enable 40002 ") + (c.stop ? c.stop : ""),
+                            "foreground",
+                            "track",
+                            "destroy_menu"};
+        EXPECT_EQ(fake.since(first), c.start ? menu : Lines{}) << c.state << " " << c.mouse;
     }
 }
 
 TEST_F(Tray, EachMenuCommandDoesItsOwnThingAndExitAsksOnlyWhileRunning) {
     struct Case {
-        const char* label;
         RTS_UI32 state;
-        RTS_RESULT queryResult;
         RTS_UI32 choice;
-        std::deque<BoxAnswer> answers;
-        bool handler;
-        RTS_INTPTR result;
         Lines after;
-        bool closes;
+        RTS_INTPTR result = 0;
+        BoxAnswer answer = BoxAnswer::Ok;
+        RTS_RESULT queryResult = RES_OK;
     };
     const Case cases[] = {
-        {"start", kStopped, RES_OK, IDM_START, {}, false, 0, {"request 1 " + kService}, false},
-        {"stop", kRunning, RES_OK, IDM_STOP, {}, false, 0, {"request 2 " + kService}, false},
-        {"about", kRunning, RES_OK, IDM_ABOUT, {}, false, 0, {"dialog 103"}, false},
-        {"exit while stopped", kStopped, RES_OK, IDM_EXIT, {}, false, 0, {kQuery, "close"}, true},
-        {"exit without an answer", kRunning, 1062, IDM_EXIT, {}, false, 0, {kQuery, "close"}, true},
-        {"exit while running, OK",
-         kRunning,
-         RES_OK,
-         IDM_EXIT,
-         {BoxAnswer::Ok},
-         false,
-         0,
-         {kQuery, "string 1", kExitBox, "close"},
-         true},
-        {"exit while running, Cancel",
-         kRunning,
-         RES_OK,
-         IDM_EXIT,
-         {BoxAnswer::Cancel},
-         false,
-         0,
-         {kQuery, "string 1", kExitBox},
-         false},
-        {"edge mode", kRunning, RES_OK, IDM_EDGE, {}, true, kHandlerResult, {"handler 40007"}, false},
-        {"dismissed", kRunning, RES_OK, 0, {}, true, kHandlerResult, {"handler 0"}, false},
-        {"unknown command", kStopped, RES_OK, 12345, {}, true, kHandlerResult, {"handler 12345"}, false},
-        {"edge mode without a handler", kRunning, RES_OK, IDM_EDGE, {}, false, 0, {}, false},
+        {kStopped, IDM_START, {"request 1 " + kService}},
+        {kRunning, IDM_STOP, {"request 2 " + kService}},
+        {kRunning, IDM_ABOUT, {"dialog 103"}},
+        {kStopped, IDM_EXIT, {kQuery, "close"}},
+        {kRunning, IDM_EXIT, {kQuery, "close"}, 0, BoxAnswer::Ok, 1062}, /* no answer: not running */
+        {kRunning, IDM_EXIT, {kQuery, "string 1", kExitBox, "close"}},
+        {kRunning, IDM_EXIT, {kQuery, "string 1", kExitBox}, 0, BoxAnswer::Cancel},
+        {kRunning, IDM_EDGE, {"handler 40007"}, kHandlerResult},
+        {kRunning, 0, {"handler 0"}, kHandlerResult},
+        {kStopped, 12345, {"handler 12345"}, kHandlerResult},
     };
+    SetFurtherCommandHandler(recording_handler);
     for (const Case& c : cases) {
         fake.closed = false;
         fake.queryResult = c.queryResult;
         tick(c.state);
-        if (c.handler) SetFurtherCommandHandler(recording_handler);
-        fake.menuChoices = {c.choice};
-        fake.boxAnswers = c.answers;
-        const RTS_SIZE first = fake.calls.size();
-        EXPECT_EQ(click(), c.result) << c.label;
-        EXPECT_EQ(after_menu(first), c.after) << c.label;
-        EXPECT_EQ(fake.closed, c.closes) << c.label;
-        ClearFurtherCommandHandler(recording_handler);
+        fake.boxAnswers = {c.answer};
+        RTS_INTPTR result = -1;
+        EXPECT_EQ(choose(c.choice, &result), c.after) << c.choice;
+        EXPECT_EQ(result, c.result) << c.choice;
+        EXPECT_EQ(fake.closed, c.after.back() == "close") << c.choice;
     }
+    ClearFurtherCommandHandler(recording_handler);
+    EXPECT_EQ(choose(IDM_EDGE), Lines{});
 }
 
 TEST_F(Tray, PollChangesIconWhenStateDiffersAndRetriesRefusedChange) {
     struct Step {
-        const char* label;
         RTS_UI32 state;
-        RTS_RESULT queryResult;
-        std::deque<bool> taken;
+        bool taken;
         Lines expected;
+        RTS_RESULT queryResult = RES_OK;
         RTS_UINTPTR timerId = tray::kTimerId;
     };
     const std::string running = "notify modify " + kTitle + "(running)";
-    const std::string stopped = "notify modify " + kTitle + "(stopped)";
     const Step steps[] = {
-        {"stopped as shown", kStopped, RES_OK, {}, {kQuery, "hook 20"}},
-        {"running, change refused", kRunning, RES_OK, {false}, {kQuery, "icon 101", running, "hook 20"}, 7},
-        {"running, change retried", kRunning, RES_OK, {}, {kQuery, "icon 101", running, "hook 20"}},
-        {"running as shown", kRunning, RES_OK, {}, {kQuery, "hook 20"}},
-        {"refused query shows stopped", kRunning, 1062, {}, {kQuery, "icon 105", stopped, "hook 20"}},
-        {"start pending is not running", kStartPending, RES_OK, {}, {kQuery, "hook 20"}},
-        {"running again", kRunning, RES_OK, {}, {kQuery, "icon 101", running, "hook 20"}},
+        {kStopped, true, {kQuery, "hook 20"}},
+        {kRunning, false, {kQuery, "icon 101", running, "hook 20"}, RES_OK, 7}, /* any timer polls */
+        {kRunning, true, {kQuery, "icon 101", running, "hook 20"}},
+        {kRunning, true, {kQuery, "icon 105", "notify modify " + kTitle + "(stopped)", "hook 20"}, 1062},
+        {kStartPending, true, {kQuery, "hook 20"}},
     };
     for (const Step& s : steps) {
         fake.queryResult = s.queryResult;
-        fake.notifyResults = s.taken;
+        fake.notifyResults = {s.taken};
         const RTS_SIZE first = fake.calls.size();
-        tick(s.state, s.timerId); /* any timer polls */
-        EXPECT_EQ(fake.since(first), s.expected) << s.label;
+        tick(s.state, s.timerId);
+        EXPECT_EQ(fake.since(first), s.expected) << s.state;
     }
 }
 
@@ -216,7 +353,7 @@ TEST_F(Tray, IconRecordCarriesTitleAndStateCutToTheTipField) {
     struct Case {
         std::string title;
         RTS_UI32 state;
-        std::string tip; /* the whole field when it is 128 characters long */
+        std::string tip;
     };
     const Case cases[] = {
         {kTitle, kRunning, kTitle + "(running)"},
@@ -230,72 +367,41 @@ TEST_F(Tray, IconRecordCarriesTitleAndStateCutToTheTipField) {
         fake.gatewayState = c.state;
         PollGatewayState();
         ASSERT_EQ(UpdateTrayIcon(0), 1);
-        const desktop::IconRecord& record = fake.records.back();
-        EXPECT_EQ(std::string(record.tip, strnlen(record.tip, sizeof record.tip)), c.tip) << c.title;
-        EXPECT_EQ(record.window, fake.window);
-        EXPECT_EQ(record.id, tray::kIconId);
-        EXPECT_EQ(record.callbackMessage, tray::kCallbackMessage);
-        EXPECT_EQ(record.flags, desktop::kIconFlagMessage | desktop::kIconFlagIcon | desktop::kIconFlagTip);
-        EXPECT_EQ(reinterpret_cast<RTS_UINTPTR>(record.icon),
-                  c.state == kRunning ? IDI_RUNNING : IDI_STOPPED);
+        const desktop::IconRecord& r = fake.records.back();
         EXPECT_EQ(fake.calls.back(), "notify add " + c.tip);
+        EXPECT_EQ(r.window, kWindow);
+        EXPECT_EQ(r.id, tray::kIconId);
+        EXPECT_EQ(r.callbackMessage, tray::kCallbackMessage);
+        EXPECT_EQ(r.flags, desktop::kIconFlagMessage | desktop::kIconFlagIcon | desktop::kIconFlagTip);
+        EXPECT_EQ(reinterpret_cast<RTS_UINTPTR>(r.icon), c.state == kRunning ? IDI_RUNNING : IDI_STOPPED);
     }
 }
 
-TEST_F(Tray, RemovedIconCarriesOnlyTheCallbackFlag) {
-    tick(kRunning);
-    const RTS_SIZE first = fake.calls.size();
-    tray::remove_icon();
-    EXPECT_EQ(fake.since(first), Lines{"notify delete"});
-    const desktop::IconRecord& record = fake.records.back();
-    EXPECT_EQ(record.flags, desktop::kIconFlagMessage);
-    EXPECT_EQ(record.icon, nullptr);
-    EXPECT_EQ(record.id, tray::kIconId);
-    EXPECT_EQ(record.window, fake.window);
-}
-
-TEST_F(Tray, RebuiltNotificationAreaGetsTheIconAgainWithTheLatestLook) {
+TEST_F(Tray, RebuiltNotificationAreaGetsTheLatestLookAndOtherMessagesTheDefault) {
     fake.notifyResults = {false}; /* the running look never reached the old notification area */
     tick(kRunning);
     const RTS_SIZE first = fake.calls.size();
-    EXPECT_EQ(fake.send(FakeDesktop::kTaskbarCreated), 0);
-    tick(kRunning);
-    EXPECT_EQ(fake.since(first),
-              (Lines{"icon 101", "notify add " + kTitle + "(running)", kQuery, "hook 20"}));
-}
-
-TEST_F(Tray, OtherMessagesGetTheDefaultHandling) {
-    for (RTS_UI32 id : {desktop::kMessagePaint, desktop::kMessageCommand, FakeDesktop::kTaskbarCreated + 1}) {
-        const RTS_SIZE first = fake.calls.size();
+    EXPECT_EQ(fake.send(kTaskbarCreated), 0);
+    for (RTS_UI32 id : {desktop::kMessagePaint, desktop::kMessageCommand, kTaskbarCreated + 1})
         fake.send(id, tray::kIconId, desktop::kMessageLeftButtonUp);
-        EXPECT_EQ(fake.since(first), Lines{"default handling " + std::to_string(id)});
-    }
+    EXPECT_EQ(fake.since(first),
+              (Lines{"icon 101", "notify add " + kTitle + "(running)", "default handling 15",
+                     "default handling 273", "default handling 49375"}));
 }
 
 TEST(FurtherCommandHandler, SlotTakesOneHandlerAndEmptiesOnlyForIt) {
     struct Step {
-        const char* label;
         bool set;
         FurtherCommandHandler handler;
         int expected;
     };
     const Step steps[] = {
-        {"set nothing", true, nullptr, 0},
-        {"clear the empty slot", false, recording_handler, 0},
-        {"set", true, recording_handler, 1},
-        {"clear another", false, other_handler, 0},
-        {"clear", false, recording_handler, 1},
-        {"clear again", false, recording_handler, 0},
-        {"set another", true, other_handler, 1},
-        {"replace", true, recording_handler, 1},
-        {"clear the replaced", false, other_handler, 0},
-        {"clear the replacing", false, recording_handler, 1},
-    };
-    for (const Step& s : steps) {
-        const int answer =
-            s.set ? SetFurtherCommandHandler(s.handler) : ClearFurtherCommandHandler(s.handler);
-        EXPECT_EQ(answer, s.expected) << s.label;
-    }
+        {true, nullptr, 0},           {false, recording_handler, 0}, {true, recording_handler, 1},
+        {false, other_handler, 0},    {false, recording_handler, 1}, {true, other_handler, 1},
+        {true, recording_handler, 1}, {false, other_handler, 0},     {false, recording_handler, 1}};
+    for (const Step& s : steps)
+        EXPECT_EQ(s.set ? SetFurtherCommandHandler(s.handler) : ClearFurtherCommandHandler(s.handler),
+                  s.expected);
 }
 
 /* The About dialog opened from the menu, with the scripted messages played to it. */
@@ -303,19 +409,15 @@ class AboutDialog : public Tray {
 protected:
     Lines open_about(std::vector<Message> messages) {
         fake.dialogMessages = std::move(messages);
-        fake.menuChoices = {IDM_ABOUT};
-        const RTS_SIZE first = fake.calls.size();
-        click();
-        return after_menu(first);
+        const Lines calls = choose(IDM_ABOUT);
+        return Lines(calls.begin() + std::min<long>(4, static_cast<long>(calls.size())), calls.end());
     }
-    const Message init = {desktop::kMessageInitDialog, 0, 0};
-    const Message paint = {desktop::kMessagePaint, 0, 0};
+    const Message init = {desktop::kMessageInitDialog, 0, 0}, paint = {desktop::kMessagePaint, 0, 0};
 };
 
 TEST_F(AboutDialog, SitsInTheMiddleOfTheScreenWithTheStripBelowThePicture) {
     struct Case {
-        desktop::Size picture;
-        desktop::Size screen;
+        desktop::Size picture, screen;
         const char* move;
     };
     const Case cases[] = {
@@ -326,101 +428,74 @@ TEST_F(AboutDialog, SitsInTheMiddleOfTheScreenWithTheStripBelowThePicture) {
     for (const Case& c : cases) {
         fake.picture = c.picture;
         fake.screen = c.screen;
-        EXPECT_EQ(open_about({init}), (Lines{"dialog 103", "item_size 1000", "screen_size", c.move}))
-            << c.move;
+        fake.dialogMessages = {init};
+        EXPECT_EQ(choose(IDM_ABOUT), (Lines{"dialog 103", "item_size 1000", "screen_size", c.move}));
     }
 }
 
 TEST_F(AboutDialog, StripNamesTheGatewayWithThePlatformBeforeItsVersionCentredOverThePicture) {
     struct Case {
         std::string displayName;
-        RTS_I32 width;
-        RTS_I32 charWidth;
+        RTS_I32 width, charWidth;
         std::string textOut;
     };
-    const std::string longName = std::string(92, 'n') + "Version";
     const Case cases[] = {
-        {"KELVARO Gateway V3", 300, 7, "text_out 87 340 KELVARO Gateway V3"},
-        {"KELVARO Gateway Version 3.5", 300, 7, "text_out 35 340 KELVARO Gateway - x64 Version 3.5"},
-        {"Version 3", 300, 7, "text_out 98 340 - x64 Version 3"},
-        {"A Version B Version", 300, 7, "text_out 63 340 A - x64 Version B Version"},
-        {"", 300, 7, "text_out 150 340 "},
-        {"abc", 300, 7, "text_out 140 340 abc"}, /* 150 - 21/2: each half on its own */
-        {"abc", 301, 7, "text_out 140 340 abc"}, /* 301/2 - 21/2 */
-        {"KELVARO Gateway V3", 100, 7, "text_out -13 340 KELVARO Gateway V3"}, /* wider than the picture */
-        {longName, 300, 1, "text_out 98 340 " + std::string(92, 'n') + "- x64 Version"},
+        {"KELVARO Gateway V3", 300, 7, "87 340 KELVARO Gateway V3"},
+        {"KELVARO Gateway Version 3.5", 300, 7, "35 340 KELVARO Gateway - x64 Version 3.5"},
+        {"Version 3", 300, 7, "98 340 - x64 Version 3"},
+        {"A Version B Version", 300, 7, "63 340 A - x64 Version B Version"},
+        {"", 300, 7, "150 340"},
+        {"abc", 301, 7, "140 340 abc"},                               /* 301/2 - 21/2: each half on its own */
+        {"KELVARO Gateway V3", 100, 7, "-13 340 KELVARO Gateway V3"}, /* wider than the picture */
+        {std::string(92, 'n') + "Version", 300, 1, "98 340 " + std::string(92, 'n') + "- x64 Version"},
     };
     for (const Case& c : cases) {
         fake.displayName = c.displayName;
         fake.picture = {c.width, 340};
         fake.charWidth = c.charWidth;
-        const Lines expected = {"display_name " + kService + " 100", "begin_paint",
-                                "rectangle 0 340 " + std::to_string(c.width) + " 360", c.textOut,
-                                "end_paint"};
-        const Lines calls = open_about({init, paint});
-        EXPECT_EQ(Lines(calls.begin() + 4, calls.end()), expected) << c.displayName;
+        EXPECT_EQ(open_about({init, paint}), (Lines{"display_name " + kService + " 100", "begin_paint",
+                                                    "rectangle 0 340 " + std::to_string(c.width) + " 360",
+                                                    "text_out " + c.textOut, "end_paint"}));
     }
 }
 
 TEST_F(AboutDialog, ClosesOnKeyOrButtonPressWithOneAndOnOkOrCancelWithItsId) {
     struct Case {
-        const char* label;
         Message message;
-        RTS_INTPTR result; /* -1: stays open */
+        const char* tail;
     };
     const Case cases[] = {
-        {"key press", {desktop::kMessageKeyDown, 'A', 0}, 1},
-        {"left button press", {desktop::kMessageLeftButtonDown, 0, 0}, 1},
-        {"right button press", {desktop::kMessageRightButtonDown, 0, 0}, 1},
-        {"OK", {desktop::kMessageCommand, desktop::kCommandOk, 0}, 1},
-        {"Cancel", {desktop::kMessageCommand, desktop::kCommandCancel, 0}, 2},
-        {"Cancel with a notification code",
-         {desktop::kMessageCommand, 0x10000u | desktop::kCommandCancel, 0},
-         2},
-        {"another command", {desktop::kMessageCommand, 3, 0}, -1},
-        {"left button release", {desktop::kMessageLeftButtonUp, 0, 0}, -1},
+        {{desktop::kMessageKeyDown, 'A', 0}, "end_dialog 1"},
+        {{desktop::kMessageLeftButtonDown, 0, 0}, "end_dialog 1"},
+        {{desktop::kMessageRightButtonDown, 0, 0}, "end_dialog 1"},
+        {{desktop::kMessageCommand, desktop::kCommandOk, 0}, "end_dialog 1"},
+        {{desktop::kMessageCommand, 0x10000u | desktop::kCommandCancel, 0}, "end_dialog 2"},
+        {{desktop::kMessageCommand, 3, 0}, "dialog default handling 273"},
+        {{desktop::kMessageLeftButtonUp, 0, 0}, "dialog default handling 514"},
     };
-    for (const Case& c : cases) {
-        const Lines calls = open_about({init, c.message});
-        const Lines tail(calls.begin() + 4, calls.end());
-        EXPECT_EQ(tail, c.result < 0 ? Lines{"dialog default handling " + std::to_string(c.message.id)}
-                                     : Lines{"end_dialog " + std::to_string(c.result)})
-            << c.label;
-    }
+    for (const Case& c : cases) EXPECT_EQ(open_about({init, c.message}), Lines{c.tail}) << c.message.id;
 }
 
 /* The tray's start and end inside the program entry, the framework running for real. */
 class TrayStart : public ::testing::Test {
 protected:
-    void SetUp() override { g_fake = &fake; }
-    void TearDown() override { g_fake = nullptr; }
-
     int run_tray() { return entry::gateway_control_main(entry::CommandLine{}); }
-
+    const Lines kStrings = {"string 7", "string 9", "string 8", "string 10"};
     FakeDesktop fake;
 };
 
 TEST_F(TrayStart, SecondInstanceShowsTheWarningAndEndsWithZero) {
-    struct Case {
-        Message message;
-        Lines tail;
-    };
-    const Case cases[] = {
-        {{desktop::kMessageCommand, desktop::kCommandOk, 0}, {"end_dialog 1"}},
-        {{desktop::kMessageCommand, desktop::kCommandCancel, 0}, {"end_dialog 2"}},
-        {{desktop::kMessageInitDialog, 0, 0}, {"dialog default handling 272"}},
-        {{desktop::kMessageKeyDown, 'A', 0}, {"dialog default handling 256"}},
-    };
     fake.otherInstance = true;
-    for (const Case& c : cases) {
+    for (const Message& m : {Message{desktop::kMessageCommand, desktop::kCommandOk, 0},
+                             Message{desktop::kMessageCommand, desktop::kCommandCancel, 0},
+                             Message{desktop::kMessageInitDialog, 0, 0}}) {
         fake.calls.clear();
-        fake.dialogMessages = {c.message};
+        fake.dialogMessages = {m};
         EXPECT_EQ(run_tray(), 0);
-        Lines expected = {
-            "string 7",  "string 9", "string 8", "string 10", "other_instance " STR_MAIN_WINDOW_CLASS,
-            "dialog 107"};
-        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
-        EXPECT_EQ(fake.calls, expected);
+        EXPECT_EQ(fake.since(4),
+                  (Lines{"other_instance " STR_MAIN_WINDOW_CLASS, "dialog 107",
+                         m.id == desktop::kMessageInitDialog ? "dialog default handling 272"
+                                                             : "end_dialog " + std::to_string(m.wParam)}));
     }
 }
 
@@ -445,48 +520,47 @@ TEST_F(TrayStart, RunsWithTheEdgeHandlerFromStoppedIconToRemovedIcon) {
     EXPECT_EQ(run_tray(), 0);
     EXPECT_TRUE(edgeHandlerInLoop);
     EXPECT_EQ(ClearFurtherCommandHandler(EdgeModeCommandHandler), 0);
-    const Lines expected = {"create_window " STR_MAIN_WINDOW_CLASS,
-                            "register TaskbarCreated",
-                            "icon 105",
-                            "notify add " + kTitle + "(stopped)",
-                            kQuery,
-                            "icon 101",
-                            "notify modify " + kTitle + "(running)",
-                            "timer 101 100",
-                            "loop",
-                            kQuery,
-                            "hook 20",
-                            "cursor",
-                            "load_menu 102",
-                            "enable 40001 greyed",
-                            "enable 40002 on",
-                            "foreground",
-                            "track",
-                            "destroy_menu",
-                            kQuery,
-                            "string 1",
-                            kExitBox,
-                            "close",
-                            "notify delete"};
-    EXPECT_EQ(fake.since(5), expected);
+    const std::string add = "notify add " + kTitle + "(stopped)",
+                      modify = "notify modify " + kTitle + "(running)";
+    const std::string window = "create_window " STR_MAIN_WINDOW_CLASS;
+    EXPECT_EQ(fake.since(5), (Lines{window,
+                                    "register TaskbarCreated",
+                                    "icon 105",
+                                    add,
+                                    kQuery,
+                                    "icon 101",
+                                    modify,
+                                    "timer 101 100",
+                                    "loop",
+                                    kQuery,
+                                    "hook 20",
+                                    "cursor",
+                                    "load_menu 102",
+                                    "enable 40001 greyed",
+                                    "enable 40002 on",
+                                    "foreground",
+                                    "track",
+                                    "destroy_menu",
+                                    kQuery,
+                                    "string 1",
+                                    kExitBox,
+                                    "close",
+                                    "notify delete"}));
+    EXPECT_EQ(fake.records.back().flags, desktop::kIconFlagMessage); /* the removal carries nothing else */
+    EXPECT_EQ(fake.records.back().icon, nullptr);
 }
 
 /* The icon's failure to load is logged through the framework's standard logger. */
 class TrayLog : public testfw::Framework {
 protected:
-    void SetUp() override {
-        testfw::Framework::SetUp();
-        ASSERT_EQ(tray::open_main_window(kInstance, strings), tray::Start::Ready);
-    }
     FakeDesktop fake;
-    entry::ProgramStrings strings = program_strings(STR_APP_TITLE);
+    entry::ProgramStrings strings{"T"};
 };
 
 TEST_F(TrayLog, IconThatCannotBeLoadedIsLoggedAndTheIconChangedWithoutOne) {
+    ASSERT_EQ(tray::open_main_window(kInstance, strings), tray::Start::Ready);
     fake.missingIcons = {IDI_STOPPED};
-    const RTS_SIZE first = fake.calls.size();
     EXPECT_EQ(UpdateTrayIcon(1), 1);
-    EXPECT_EQ(fake.since(first), (Lines{"icon 105", "notify modify " + kTitle + "(stopped)"}));
     EXPECT_EQ(fake.records.back().icon, nullptr);
     const std::vector<LogEntry> entries = testlog::entries();
     ASSERT_EQ(entries.size(), 1u);
