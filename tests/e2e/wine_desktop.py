@@ -108,11 +108,6 @@ class WineDesktop:
         words = self.run("scclient.exe", "query", GATEWAY)[1].split()
         return (int(words[1]), int(words[3])) if len(words) == 6 else (None, None)
 
-    def service(self, command, state):
-        """Starts or stops the gateway through the peer, behind the tray's back."""
-        self.run("scclient.exe", command, GATEWAY)
-        wait_until(lambda: self.query() == (0, state), 30, "gateway %s" % command)
-
     # Eyes.
     def x(self, *argv):
         return subprocess.run(list(argv), env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
@@ -170,11 +165,6 @@ class Tray:
 
     def look(self):
         return self.desk.pixels(self.icon)
-
-    def gone(self, shown):
-        """True once Wine's tray is closed or shows a blank where the icon was."""
-        return (not self.desk.window("--name", TRAY_WINDOW, min_size=16) or
-                nearest(self.look(), blank=self.blank, icon=shown) == "blank")
 
     def centre(self):
         return self.icon[0] + self.icon[2] // 2, self.icon[1] + self.icon[3] // 2
