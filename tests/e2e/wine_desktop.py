@@ -78,13 +78,9 @@ class WineDesktop:
         self.run("ServiceControlPeer.exe", "--uninstall")
         self.run("GatewayStubService.exe", "--uninstall")
         assert self.run("GatewayStubService.exe", "--install")[0] == 0, "stub gateway not installed"
-        self.install_peer(STATE_STOPPED)
-
-    def install_peer(self, state):
-        """Installs the peer and waits until it answers that the gateway is in state."""
         assert self.run("ServiceControlPeer.exe", "--install")[0] == 0, "peer not installed"
         # Right after a new prefix boots the manager may answer late: the peer's answer counts.
-        wait_until(lambda: self.query() == (0, state), 60, "the peer answers with state %d" % state)
+        wait_until(lambda: self.query() == (0, STATE_STOPPED), 60, "the peer answers: stopped")
 
     def close(self):
         self.run("ServiceControlPeer.exe", "--uninstall")
@@ -156,8 +152,7 @@ class Tray:
     def __init__(self, desk):
         self.desk = desk
         self.process = desk.start("GatewayControl.exe")
-        tray = wait_until(lambda: desk.window("--name", TRAY_WINDOW, min_size=16), 60, "Wine's system tray")
-        self.tray = tray
+        self.tray = tray = wait_until(lambda: desk.window("--name", TRAY_WINDOW, min_size=16), 60, "Wine's system tray")
         # The tray shows icons in a row of squares as high as itself; ours is the only one.
         self.icon = (tray[1], tray[2], tray[4], tray[4])
         self.blank = bytes(desk.pixels(self.icon)[:3]) * (tray[4] * tray[4])
