@@ -1,6 +1,7 @@
-/* The program entry: picks the mode from the command line, loads the program strings, starts
- * the framework and the service-control semaphore, runs the mode and shuts everything down
- * in reverse order. A maintenance run ends before any of that starts. */
+/* The program entry: picks the mode from the command line, loads the program strings, opens the
+ * tray's main window in tray mode, starts the framework and the service-control semaphore, runs
+ * the mode and shuts everything down in reverse order. A maintenance run ends before any of that
+ * starts. */
 #include "entry.h"
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "resources/strings.h"
 #include "service_control.h"
 #include "syssem.h"
+#include "tray.h"
 
 namespace entry {
 
@@ -29,14 +31,15 @@ constexpr char16_t kMaintenanceWord[] = u"maintenance";
 ProgramStrings g_strings;
 
 void load_one(RTS_HANDLE instance, RTS_UI32 id, char (&buffer)[kStringSize]) {
-    desktop::load_string(instance, id, buffer, kStringSize);
+    desktop::current().load_string(instance, id, buffer, kStringSize);
     remove_double_quotes(buffer);
 }
 
 void show_cm_init_failed() {
     char caption[kStringSize + sizeof kCmInitFailedCaptionSuffix];
     CMUtlsnprintf(caption, sizeof caption, "%s%s", g_strings.serviceName, kCmInitFailedCaptionSuffix);
-    desktop::message_box(kCmInitFailedText, caption, desktop::BoxKind::Error);
+    desktop::current().message_box(kCmInitFailedText, caption, desktop::BoxIcon::Error,
+                                   desktop::BoxButtons::Ok);
 }
 
 int run_console_mode(const CommandLine& commandLine) {
@@ -77,7 +80,8 @@ bool is_maintenance_run(const CommandLine& commandLine) {
 int gateway_control_main(const CommandLine& commandLine) {
     if (!commandLine.textEmpty) {
         if (commandLine.splitFailed) {
-            desktop::message_box(kSplitFailedText, kErrorCaption, desktop::BoxKind::Error);
+            desktop::current().message_box(kSplitFailedText, kErrorCaption, desktop::BoxIcon::Error,
+                                           desktop::BoxButtons::Ok);
             return 0;
         }
         if (is_maintenance_run(commandLine)) {
@@ -87,20 +91,29 @@ int gateway_control_main(const CommandLine& commandLine) {
     }
 
     load_program_strings(commandLine.instance, g_strings);
+    const bool trayMode = commandLine.textEmpty;
+    if (trayMode) {
+        const tray::Start start = tray::open_main_window(commandLine.instance, g_strings);
+        if (start != tray::Start::Ready) return start == tray::Start::NoWindow ? 1 : 0;
+    }
     if (CMInit2(nullptr, StaticComponentList, 1) != RES_OK) {
         show_cm_init_failed();
+        if (trayMode) tray::remove_icon();
         return 0;
     }
     RTS_HANDLE hMutex = SysSemProcessCreate(kServiceControlMutex, nullptr);
     service_control::bind(g_strings.company, hMutex);
 
-    /* Tray mode (an empty command line) has no icon or message loop yet: it only starts the
-     * framework and shuts it down again, ending with 0. */
-    const int exitCode = commandLine.textEmpty ? 0 : run_console_mode(commandLine);
+    int exitCode = 0;
+    if (trayMode)
+        tray::run();
+    else
+        exitCode = run_console_mode(commandLine);
 
     service_control::bind(g_strings.company, RTS_INVALID_HANDLE);
     SysSemProcessDelete(hMutex);
     CMExit();
+    if (trayMode) tray::remove_icon();
     return exitCode;
 }
 

@@ -8,7 +8,7 @@
  *   GatewayStubService.exe --service [--name NAME] [--start-delay MS] [--stop-delay MS]
  *                                    (how the service control manager starts it)
  * The default name is "KELVARO Gateway V3", the default display name the name followed by
- * " - Version 3.0 (stand-in)"; installed services start on demand. */
+ * " Version 3.0 (stand-in)"; installed services start on demand. */
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -22,7 +22,7 @@ namespace {
 constexpr DWORD kStopPollMs = 20;
 constexpr DWORD kHintMarginMs = 2000;
 /* Display names must differ between services; the gateway's carries its version. */
-constexpr char kDisplaySuffix[] = " - Version 3.0 (stand-in)";
+constexpr char kDisplaySuffix[] = " Version 3.0 (stand-in)";
 
 enum class Mode { None, Install, Uninstall, Service };
 
