@@ -1,16 +1,14 @@
 """The Windows programs under Wine: ServiceControlPeer.exe and GatewayStubService.exe installed
 in Wine's service control manager, GatewayControl.exe starting and stopping the stub gateway
 through the peer, its command lines as written and its message boxes (on an Xvfb display), and
-a smaller load run. The tests use a Wine prefix of their own beside the build's bin folder."""
+a smaller load run, on the Wine desktop the tray's tests use (wine_desktop.py)."""
 import os
 import pathlib
-import shutil
-import subprocess
-import time
 
 import pytest
 
 from conftest import ROOT, USAGE, programs
+from wine_desktop import PROGRAMS, WineDesktop, missing_tools, wait_until
 
 GATEWAY = "KELVARO Gateway V3"
 MIXED = "KeLvAro Gateway V3"
@@ -18,78 +16,17 @@ SECOND = "GatewayStubB"
 BIN = pathlib.Path(os.environ.get("GC_WIN_BIN_DIR", ROOT / "build" / "windows" / "bin"))
 
 
-class Wine:
-    """Runs the programs of the Windows build in the tests' own prefix and X display."""
-
-    def __init__(self, display):
-        self.wine = shutil.which("wine") or shutil.which("wine64")
-        assert self.wine and shutil.which("Xvfb"), "wine and Xvfb are needed"
-        self.env = dict(os.environ, WINEPREFIX=str(BIN.parent / "e2e-wineprefix"), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
-
-    def start(self, program, *args):
-        return subprocess.Popen([self.wine, str(BIN / program), *map(str, args)], env=self.env,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-
-    def run(self, program, *args):
-        """(exit code, standard output) of a program run to its end."""
-        out = (process := self.start(program, *args)).communicate(timeout=120)[0]
-        return process.returncode, out
-
-    def query(self, service):
-        """(result, state) of one query through the peer."""
-        words = self.run("scclient.exe", "query", service)[1].split()
-        return (int(words[1]), int(words[3])) if len(words) == 6 else (None, None)
-
-    def wait_for(self, service, state, timeout_s=30):
-        end = time.monotonic() + timeout_s
-        while time.monotonic() < end:
-            if self.query(service) == (0, state):
-                return True
-            time.sleep(0.3)
-        return False
-
-    def install_peer(self):
-        # Wine's manager may report a first start in a new prefix late; the query is what counts.
-        self.run("ServiceControlPeer.exe", "--install")
-        assert self.wait_for(GATEWAY, 1) or self.wait_for(GATEWAY, 4), "peer did not come up"
+def reaches(wine, service, state):
+    return wait_until(lambda: wine.query(service) == (0, state), 30, "%s in state %d" % (service, state))
 
 
 @pytest.fixture(scope="module")
 def wine():
-    programs(BIN, ["GatewayControl.exe", "ServiceControlPeer.exe", "GatewayStubService.exe", "scclient.exe",
-                   "ipcprobe.exe", "winlaunch.exe"])
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp"], stdout=subprocess.PIPE, text=True)
-    w = Wine(":" + xvfb.stdout.readline().strip())
-    prefix = pathlib.Path(w.env["WINEPREFIX"])
-    subprocess.run(["wineserver", "-k"], env=w.env, stderr=subprocess.DEVNULL)
-    if not prefix.exists():
-        prefix.mkdir(parents=True)
-        subprocess.run([w.wine, "wineboot", "-i"], env=w.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300)
-        # A new prefix goes on setting itself up in the background; a service installed
-        # meanwhile finds the manager's database locked and never gets its start request.
-        subprocess.run(["wineserver", "-w"], env=w.env, timeout=300)
-    # Wine ends the services of a prefix when its last ordinary process ends: keep one alive.
-    keeper = w.start("ipcprobe.exe", "hold-mutex", "GatewayE2eKeeper", "1800000")
-    assert keeper.stdout.readline() == "held\n"
-    for name in (GATEWAY, SECOND):
-        w.run("GatewayStubService.exe", "--uninstall", "--name", name)
-    w.run("ServiceControlPeer.exe", "--uninstall")
-    stubs = [(GATEWAY, 1000, 500), (SECOND, 0, 0)]
-    for name, start_ms, stop_ms in stubs:
-        assert w.run("GatewayStubService.exe", "--install", "--name", name, "--start-delay", start_ms,
-                     "--stop-delay", stop_ms)[0] == 0, name
-    w.install_peer()
-    yield w
-    w.run("ServiceControlPeer.exe", "--uninstall")
-    for name, _, _ in stubs:
-        w.run("GatewayStubService.exe", "--uninstall", "--name", name)
-    keeper.kill()
-    keeper.wait()
-    subprocess.run(["wineserver", "-k"], env=w.env, stderr=subprocess.DEVNULL)
-    xvfb.kill()
-    xvfb.wait()
+    assert not missing_tools(), "missing tools: %s" % ", ".join(missing_tools())
+    programs(BIN, PROGRAMS + ["ipcprobe.exe", "winlaunch.exe"])
+    desk = WineDesktop(BIN, BIN.parent / "e2e-wineprefix", stubs=[(GATEWAY, "--start-delay", 1000, "--stop-delay", 500), (SECOND,)])
+    yield desk
+    desk.close()
 
 
 @pytest.mark.parametrize("line, fail, out", [
@@ -119,13 +56,13 @@ def test_console_starts_and_stops_real_service_through_peer(wine):
 
 def test_concurrent_clients_each_get_the_state_of_their_own_service(wine):
     wine.run("scclient.exe", "start", GATEWAY)
-    assert wine.wait_for(GATEWAY, 4)
+    reaches(wine, GATEWAY, 4)
     clients = [wine.start("scclient.exe", "--count", 25, "--expect-state", state, "query", service)
                for service, state in [(GATEWAY, 4), (SECOND, 1)] * 2]
     results = [c.communicate(timeout=300)[0] for c in clients]
     assert results == ["answers 25 ok 25 wrong 0 failed 0\n"] * 4
     wine.run("scclient.exe", "stop", GATEWAY)
-    assert wine.wait_for(GATEWAY, 1)
+    reaches(wine, GATEWAY, 1)
 
 
 def test_console_without_peer_fails_and_next_peer_adopts_block_a_client_holds(wine):

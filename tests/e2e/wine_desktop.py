@@ -50,12 +50,15 @@ def nearest(look, **candidates):
 
 
 class WineDesktop:
-    """Xvfb and a Wine prefix with the peer and the stub gateway installed; close() ends both."""
+    """Xvfb and a Wine prefix whose service control manager runs the peer and the stub gateways
+    (each a name and its install options); close() ends both."""
 
-    def __init__(self, bin_dir, prefix, shots):
+    def __init__(self, bin_dir, prefix, shots=None, stubs=((GATEWAY,),)):
         self.bin = pathlib.Path(bin_dir)
-        self.shots = pathlib.Path(shots)
-        self.shots.mkdir(parents=True, exist_ok=True)
+        self.shots = pathlib.Path(shots) if shots else None
+        if self.shots:
+            self.shots.mkdir(parents=True, exist_ok=True)
+        self.stubs = stubs
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
                                       "%dx%dx24" % SCREEN], stdout=subprocess.PIPE, text=True)
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
@@ -76,15 +79,20 @@ class WineDesktop:
 
     def _install_services(self):
         self.run("ServiceControlPeer.exe", "--uninstall")
-        self.run("GatewayStubService.exe", "--uninstall")
-        assert self.run("GatewayStubService.exe", "--install")[0] == 0, "stub gateway not installed"
+        for name, *options in self.stubs:
+            self.run("GatewayStubService.exe", "--uninstall", "--name", name)
+            assert self.run("GatewayStubService.exe", "--install", "--name", name, *options)[0] == 0, name
+        self.install_peer()
+
+    def install_peer(self):
         assert self.run("ServiceControlPeer.exe", "--install")[0] == 0, "peer not installed"
         # Right after a new prefix boots the manager may answer late: the peer's answer counts.
-        wait_until(lambda: self.query() == (0, STATE_STOPPED), 60, "the peer answers: stopped")
+        wait_until(lambda: self.query()[0] == 0, 60, "the peer answers")
 
     def close(self):
         self.run("ServiceControlPeer.exe", "--uninstall")
-        self.run("GatewayStubService.exe", "--uninstall")
+        for name, *_ in self.stubs:
+            self.run("GatewayStubService.exe", "--uninstall", "--name", name)
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
         self.xvfb.kill()
         self.xvfb.wait()
@@ -99,9 +107,9 @@ class WineDesktop:
         out = (process := self.start(program, *args)).communicate(timeout=120)[0]
         return process.returncode, out
 
-    def query(self):
-        """(result, state) of the gateway as the peer answers a query."""
-        words = self.run("scclient.exe", "query", GATEWAY)[1].split()
+    def query(self, service=GATEWAY):
+        """(result, state) of a service as the peer answers a query."""
+        words = self.run("scclient.exe", "query", service)[1].split()
         return (int(words[1]), int(words[3])) if len(words) == 6 else (None, None)
 
     # Eyes.
