@@ -68,9 +68,11 @@ struct FakeDesktop final : desktop::Desktop {
         return desktop::BoxAnswer::Ok;
     }
     RTS_INTPTR dialog_box(RTS_HANDLE, RTS_UI32, desktop::Procedure dialog) override {
+        const desktop::Message played[] = {{desktop::kMessageInitDialog, 0, 0},
+                                           {desktop::kMessagePaint, 0, 0},
+                                           {desktop::kMessageCommand, desktop::kCommandCancel, 0}};
         RTS_INTPTR result = 0;
-        for (RTS_UI32 id : {desktop::kMessageInitDialog, desktop::kMessagePaint})
-            dialog(kWindow, {id}, result);
+        for (const desktop::Message& m : played) EXPECT_TRUE(dialog(kWindow, m, result)) << m.id;
         return result;
     }
     void end_dialog(RTS_HANDLE, RTS_INTPTR) override {}
@@ -194,6 +196,8 @@ TEST_F(Tray, RebuiltNotificationAreaGetsTheIconAgainWithTheLatestLook) {
     EXPECT_EQ(fake.send(kTaskbarCreated), 0);
     EXPECT_EQ(take(), Lines{"add " + kRunningLook});
     EXPECT_EQ(tick(kRunning), Lines{"hook 20"});
+    RTS_INTPTR result = 0;
+    EXPECT_FALSE(fake.procedure(kWindow, {kTaskbarCreated + 1, 0, 0}, result)); /* others: the default */
 }
 
 TEST_F(Tray, MenuOpensOnlyOnLeftReleaseAndRightPressOfItsOwnIcon) {
@@ -226,7 +230,7 @@ TEST_F(Tray, AboutStripNamesTheGatewayWithThePlatformBeforeItsVersionCentredOver
     };
     const Case cases[] = {
         {"A Version B Version", 300, 7, "362 214 300 360", "63 340 A - x64 Version B Version"},
-        {"abc", 301, 7, "361 214 301 360", "140 340 abc"}, /* 301/2 - 21/2: each half on its own */
+        {"abc", 301, 7, "361 214 301 360", "140 340 abc"}, /* odd width: (1024 - 301) / 2 rounds down */
         {"KELVARO Gateway V3", 100, 7, "462 214 100 360", "-13 340 KELVARO Gateway V3"},
         {std::string(92, 'n') + "Version", 300, 1, "362 214 300 360",
          "98 340 " + std::string(92, 'n') + "- x64 Version"},
