@@ -40,7 +40,7 @@ struct FakeDesktop final : desktop::Desktop {
 
     bool refuseNext = false; /* refuses the next icon change */
     RTS_UI32 menuChoice = 0, missingIcon = 0, gatewayState = kStopped;
-    bool windowFails = false;
+    bool windowFails = false, edgeInLoop = false;
     desktop::Size picture = {300, 340};
     RTS_I32 charWidth = 7;
     std::string displayName;
@@ -68,11 +68,9 @@ struct FakeDesktop final : desktop::Desktop {
         return desktop::BoxAnswer::Ok;
     }
     RTS_INTPTR dialog_box(RTS_HANDLE, RTS_UI32, desktop::Procedure dialog) override {
-        const desktop::Message played[] = {{desktop::kMessageInitDialog, 0, 0},
-                                           {desktop::kMessagePaint, 0, 0},
-                                           {desktop::kMessageCommand, desktop::kCommandCancel, 0}};
-        RTS_INTPTR result = 0;
-        for (const desktop::Message& m : played) EXPECT_TRUE(dialog(kWindow, m, result)) << m.id;
+        RTS_INTPTR result = 0; /* the dialog starts, paints and is cancelled */
+        for (RTS_UI32 id : {desktop::kMessageInitDialog, desktop::kMessagePaint, desktop::kMessageCommand})
+            EXPECT_TRUE(dialog(kWindow, {id, desktop::kCommandCancel, 0}, result)) << id;
         return result;
     }
     void end_dialog(RTS_HANDLE, RTS_INTPTR) override {}
@@ -104,7 +102,10 @@ struct FakeDesktop final : desktop::Desktop {
     }
     RTS_UI32 register_message(const char*) override { return kTaskbarCreated; }
     bool set_timer(RTS_HANDLE, RTS_UI32, RTS_UI32) override { return true; }
-    void run_message_loop(RTS_HANDLE) override {}
+    void run_message_loop(RTS_HANDLE) override {
+        edgeInLoop = ClearFurtherCommandHandler(EdgeModeCommandHandler) == 1;
+        SetFurtherCommandHandler(EdgeModeCommandHandler);
+    }
     void post_close(RTS_HANDLE) override {}
     desktop::Point cursor_position() override { return {}; }
     RTS_HANDLE load_menu(RTS_HANDLE, RTS_UI32) override { return nullptr; }
@@ -137,7 +138,6 @@ FakeDesktop::FakeDesktop() {
 FakeDesktop::~FakeDesktop() {
     tray::set_ops(nullptr);
     desktop::use(nullptr);
-    g_fake = nullptr;
 }
 
 RTS_INTPTR recording_handler(RTS_UI32 command) {
@@ -218,8 +218,10 @@ TEST_F(Tray, FurtherCommandsGoToTheOneHandlerInItsSlot) {
     EXPECT_EQ(click(0), kHandlerResult);                              /* the dismissed menu */
     EXPECT_EQ(take(), (Lines{"menu", "handler 40007", "menu", "handler 0"}));
     EXPECT_EQ(ClearFurtherCommandHandler(recording_handler), 1);
-    EXPECT_EQ(click(IDM_EDGE), 0);
-    EXPECT_EQ(take(), Lines{"menu"});
+    EXPECT_EQ(click(IDM_EDGE), 0); /* an empty slot */
+    tray::run();                   /* the edge mode's handler sits in the slot while the message loop runs */
+    EXPECT_TRUE(fake.edgeInLoop);
+    EXPECT_EQ(ClearFurtherCommandHandler(EdgeModeCommandHandler), 0);
 }
 
 TEST_F(Tray, AboutStripNamesTheGatewayWithThePlatformBeforeItsVersionCentredOverThePicture) {
@@ -254,13 +256,11 @@ TEST(TrayStart, MainWindowThatCannotBeCreatedIsReportedAndEndsWithOne) {
 }
 
 /* The icon's failure to load is logged through the framework's standard logger. */
-class TrayLog : public testfw::Framework {
-protected:
-    FakeDesktop fake;
-    entry::ProgramStrings strings{"T"};
-};
+using TrayLog = testfw::Framework;
 
 TEST_F(TrayLog, IconThatCannotBeLoadedIsLoggedAndTheIconChangedWithoutOne) {
+    FakeDesktop fake;
+    entry::ProgramStrings strings{"T"};
     ASSERT_EQ(tray::open_main_window(nullptr, strings), tray::Start::Ready);
     fake.missingIcon = IDI_STOPPED;
     EXPECT_EQ(UpdateTrayIcon(1), 1);
