@@ -38,11 +38,10 @@ struct FakeDesktop final : desktop::Desktop {
         return result;
     }
 
-    bool refuseNext = false; /* refuses the next icon change */
     RTS_UI32 menuChoice = 0, missingIcon = 0, gatewayState = kStopped;
-    bool windowFails = false, edgeInLoop = false;
+    bool refuseNextChange = false, windowFails = false, edgeInLoop = false;
     desktop::Size picture = {300, 340};
-    RTS_I32 charWidth = 7;
+    RTS_I32 charWidth = 7, menusOpen = 0;
     std::string displayName;
     Lines calls;
     desktop::Procedure procedure = nullptr;
@@ -59,7 +58,7 @@ struct FakeDesktop final : desktop::Desktop {
         calls.push_back(kActions[static_cast<int>(action)] +
                         std::to_string(reinterpret_cast<RTS_UINTPTR>(record.icon)) + " " +
                         std::string(record.tip, strnlen(record.tip, sizeof record.tip)));
-        return !std::exchange(refuseNext, false);
+        return !std::exchange(refuseNextChange, false);
     }
     desktop::BoxAnswer message_box(const char* text, const char* caption, desktop::BoxIcon icon,
                                    desktop::BoxButtons) override {
@@ -108,14 +107,14 @@ struct FakeDesktop final : desktop::Desktop {
     }
     void post_close(RTS_HANDLE) override {}
     desktop::Point cursor_position() override { return {}; }
-    RTS_HANDLE load_menu(RTS_HANDLE, RTS_UI32) override { return nullptr; }
+    RTS_HANDLE load_menu(RTS_HANDLE, RTS_UI32) override { return ++menusOpen, nullptr; }
     void enable_menu_item(RTS_HANDLE, RTS_UI32, bool) override {}
     void set_foreground(RTS_HANDLE) override {}
     RTS_UI32 track_popup_menu(RTS_HANDLE, desktop::Point, RTS_HANDLE) override {
         calls.push_back("menu");
         return menuChoice;
     }
-    void destroy_menu(RTS_HANDLE) override {}
+    void destroy_menu(RTS_HANDLE) override { --menusOpen; }
 };
 
 FakeDesktop* g_fake = nullptr;
@@ -138,6 +137,7 @@ FakeDesktop::FakeDesktop() {
 FakeDesktop::~FakeDesktop() {
     tray::set_ops(nullptr);
     desktop::use(nullptr);
+    EXPECT_EQ(menusOpen, 0); /* every menu shown was destroyed again */
 }
 
 RTS_INTPTR recording_handler(RTS_UI32 command) {
@@ -184,14 +184,14 @@ TEST_F(Tray, TooltipIsTitleAndStateCutToTheFieldOf128) {
 
 TEST_F(Tray, PollTriesARefusedIconChangeAgainOnTheNextTick) {
     EXPECT_EQ(tick(kStopped), Lines{"hook 20"});
-    fake.refuseNext = true;
+    fake.refuseNextChange = true;
     EXPECT_EQ(tick(kRunning), (Lines{"modify " + kRunningLook, "hook 20"}));
     EXPECT_EQ(tick(kRunning), (Lines{"modify " + kRunningLook, "hook 20"}));
     EXPECT_EQ(tick(kRunning), Lines{"hook 20"});
 }
 
 TEST_F(Tray, RebuiltNotificationAreaGetsTheIconAgainWithTheLatestLook) {
-    fake.refuseNext = true; /* the running look never reached the old notification area */
+    fake.refuseNextChange = true; /* the running look never reached the old notification area */
     tick(kRunning);
     EXPECT_EQ(fake.send(kTaskbarCreated), 0);
     EXPECT_EQ(take(), Lines{"add " + kRunningLook});
