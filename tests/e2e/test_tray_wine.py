@@ -3,7 +3,8 @@ Wine's system tray follows the stub gateway that ServiceControlPeer.exe serves, 
 the menu, Start and Stop change icon and tooltip, About shows the picture and its strip, a
 second instance shows its warning and ends with 0, Exit while running asks first. Each step
 leaves a screenshot in build/<preset>/tray-shots; the icon's pixels, not a log, tell the
-states apart. The texts themselves are checked by the unit tests on the scripted desktop."""
+states apart. The texts are checked elsewhere: tooltip and About by the unit tests, the
+questions and the second-instance warning by the native run on the terminal desktop."""
 import os
 import pathlib
 
