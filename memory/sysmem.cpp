@@ -159,8 +159,7 @@ template <class T> void reverse_elements(unsigned char* buffer, RTS_I32 count) {
     }
 }
 
-/* ---- lower-case wrappers ------------------------------------------------------------------ */
-
+/* -1, 0 or 1 as value is negative, zero or positive: the compare wrapper's answer. */
 int sign_of(int value) {
     return (value > 0) - (value < 0);
 }
@@ -340,7 +339,8 @@ extern "C" RTS_RESULT SysMemIsValidPointer(const void* address, RTS_SIZE size, R
 
 /* ---- byte order ----------------------------------------------------------------------------- */
 
-extern "C" RTS_I32 SysMemSwap(void* buffer, RTS_I32 elementSize, RTS_I32 count) {
+/* Data are already in this platform's byte order: nothing to swap. */
+extern "C" RTS_I32 SysMemSwap(void*, RTS_I32, RTS_I32) {
     return 0;
 }
 
