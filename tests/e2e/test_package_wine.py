@@ -26,6 +26,7 @@ def desk():
     programs(MSI.parent, [MSI.name, NEXT_MSI.name])
     desk = WineDesktop(BIN, BIN.parent / "e2e-package-prefix", stubs=[(GATEWAY, "--start-delay", 500)])
     desk.drive = pathlib.Path(desk.env["WINEPREFIX"]) / "drive_c"
+    desk.programs = desk.drive / "Program Files" / "Gateway Control"
     # The installer brings its own peer; a run that broke off may have left an installation.
     desk.run("ServiceControlPeer.exe", "--uninstall")
     for msi in (MSI, NEXT_MSI):
@@ -55,7 +56,7 @@ def installation(desk):
     menus = [top / "Microsoft/Windows/Start Menu/Programs"
              for top in [desk.drive / "ProgramData", *desk.drive.glob("users/*/AppData/Roaming")]]
     return {
-        "files": sorted(p.name for p in (desk.drive / "Program Files" / "Gateway Control").glob("*")),
+        "files": sorted(p.name for p in desk.programs.glob("*")),
         # Wine writes the service's program path without quotes.
         "service": [service.get(k, "").replace('"', "") for k in ("Start", "ObjectName", "ImagePath")] +
                    re.findall(r"STATE\s+:\s+(\d+)", wine(desk, "sc.exe", "query", "GatewayServiceControlPeer")[1]),
@@ -70,7 +71,9 @@ def installation(desk):
 def installed(version):
     return {"files": ["GatewayControl.exe", "ServiceControlPeer.exe"],
             "service": ["0x2", "LocalSystem", INSTALLED + "ServiceControlPeer.exe --service", "4"],
-            "run": '"%sGatewayControl.exe"' % INSTALLED, "menu": {"Gateway Control": False, "Gateway Control.lnk": True}, "products": [version]}
+            "run": '"%sGatewayControl.exe"' % INSTALLED,
+            "menu": {"Gateway Control": False, "Gateway Control.lnk": True},
+            "products": [version]}
 
 
 def file_version(exe):
@@ -88,10 +91,10 @@ def reboot(desk):
 
 def test_install_run_upgrade_boot_log_on_and_uninstall(desk):
     assert msiexec(desk, "/i", MSI) == 0
-    version = file_version(desk.drive / "Program Files" / "Gateway Control" / "GatewayControl.exe")
+    version = file_version(desk.programs / "GatewayControl.exe")
     assert installation(desk) == installed(version)
     for command, state in (("start", 4), ("stop", 1)):
-        assert desk.run(desk.drive / "Program Files" / "Gateway Control" / "GatewayControl.exe", command)[0] == 0
+        assert desk.run(desk.programs / "GatewayControl.exe", command)[0] == 0
         assert desk.query(GATEWAY) == (0, state)
 
     assert msiexec(desk, "/i", NEXT_MSI) == 0
