@@ -65,6 +65,7 @@ def test_install_run_upgrade_boot_log_on_and_uninstall(desk):
         assert desk.run(desk.programs / "GatewayControl.exe", command)[0] == 0
         assert desk.query(GATEWAY) == (0, state)
     assert (msiexec(desk, "/i", NEXT_MSI), installation(desk)) == (0, installed)
+    assert (msiexec(desk, "/i", MSI) != 0, installation(desk)) == (True, installed)  # no way back
 
     reboot(desk)
     wait_until(lambda: desk.query(GATEWAY) == (0, 1), 60, "the peer's service started with the machine")
