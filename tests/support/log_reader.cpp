@@ -30,3 +30,11 @@ int count_starting(const std::string& prefix) {
 }
 
 } // namespace testlog
+
+namespace testlog {
+
+void clear() {
+    LogEarlyBufferClear();
+}
+
+} // namespace testlog

@@ -1,5 +1,5 @@
-// Readers of the log entries collected since the last LogEarlyBufferClear(), shared by every
-// test program that checks what the framework logged.
+// Readers of the log entries collected since the last clear(), shared by every test program
+// that checks what the framework logged.
 #pragma once
 
 #include <string>
@@ -18,5 +18,7 @@ std::vector<std::string> texts();
 std::vector<std::string> lines(RTS_UI32 infoId);
 // How many entry texts begin with the prefix.
 int count_starting(const std::string& prefix);
+// Forgets every entry collected so far.
+void clear();
 
 } // namespace testlog

@@ -143,7 +143,7 @@ TEST(SysTimeRtcBadInput, EveryGuardRefusesWithItsResult) {
     RTS_SYSTIMEDATE date = leapDay;
     RTS_UI64 pastCalendar = 910670515200000ull; // 30828-01-01, the first instant past the calendar
     char iso[8];
-    LogEarlyBufferClear();
+    testlog::clear();
     const std::pair<RTS_RESULT, std::function<RTS_RESULT()>> rows[] = {
         {RES_PARAMETER, [] { return SysTimeRtcHighResGet(nullptr); }},
         {RES_PARAMETER, [] { return SysTimeRtcHighResSet(nullptr); }},
@@ -189,7 +189,7 @@ TEST(SysTimeRtcBadInput, EveryGuardRefusesWithItsResult) {
     systimertcconvertdatetoutc_struct p{&epoch, &(rtc = 7), 99};
     systimertcconvertdatetoutc(&p);
     EXPECT_EQ(std::make_pair(p.SysTimeRtcConvertDateToUtc, rtc), std::make_pair(RES_OK, 0u));
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 // The platform on paper: the clock and the zone record are the test's, and a zone set is kept;
@@ -246,12 +246,12 @@ TEST(SysTimeRtcSeam, EachFailingCallIsLoggedAndReported) {
         g_rtc = Paper{kJune2026, {}};
         Inject injector(paper, systimertc_os::set_calls);
         injector.fail(row);
-        LogEarlyBufferClear();
+        testlog::clear();
         EXPECT_EQ(row.act(), row.result) << row.entry;
         EXPECT_EQ(testlog::texts(), row.lines) << row.entry;
     }
     EXPECT_EQ(value, 7u);
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 // The zone's changes as the platform records them, converted as plain dates of the clock's year
@@ -277,7 +277,7 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
     Inject injector(paper, systimertc_os::set_calls);
     for (const auto& [clockMs, standard, result, standardValue, daylightValue, lines] : rows) {
         g_rtc = Paper{clockMs, {-60, 0, -60, "CET", "CEST", standard, march}};
-        LogEarlyBufferClear();
+        testlog::clear();
         SYS_TIME_ZONE_INFORMATION tz;
         std::memset(&tz, 0xA5, sizeof tz); // what the call does not write stays visible
         EXPECT_EQ(SysTimeRtcGetTimezone(&tz), result) << clockMs;
@@ -293,7 +293,7 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
                               std::string(z.daylightName), d.year, d.month, d.weekday, d.day, d.hour,
                               z.daylightDate.month),
               std::make_tuple(-60, 7, -50, std::string(31, 'x'), std::string("CEST"), 2026, 10, 0, 25, 3, 0));
-    LogEarlyBufferClear(); // a Sunday; no daylight change
+    testlog::clear(); // a Sunday; no daylight change
 }
 
 #ifdef _WIN32
@@ -322,10 +322,10 @@ TEST(SysTimeRtcWindows, ZoneRecordIsTheSystemsRecordOfThisYear) {
               std::make_tuple(RTS_I64{now2.iOffsetSeconds}, utc));
     EXPECT_EQ(now2.iOffsetSeconds,
               -60 * (tz.iBias + (now2.bDaylightSaving ? tz.iDaylightBias : tz.iStandardBias)));
-    LogEarlyBufferClear();
+    testlog::clear();
     EXPECT_EQ(SysTimeRtcSetTimezone(&tz), RES_FAILED);
     EXPECT_EQ(testlog::texts(), std::vector<std::string>{"SetTimeZoneInformation failed: OS error 1314"});
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 #else
@@ -382,7 +382,7 @@ TEST(SysTimeRtcZone, ZoneRecordGivesTheChangesAsWindowsRecordsThemAndSetsBack) {
                             tz.ulDaylightDate, std::string(tz.szStandardName) + "/" + tz.szDaylightName),
             std::make_tuple(bias, RTS_I16{0}, daylightBias, standardDate, daylightDate, std::string(names)))
             << zone;
-        LogEarlyBufferClear();
+        testlog::clear();
         SYS_TIME_ZONE_INFORMATION2 now2{};
         ASSERT_EQ(SysTimeRtcGetTimezone2(&now2), RES_OK);
         EXPECT_EQ(
@@ -425,7 +425,7 @@ TEST(SysTimeRtcZone, ZoneRecordGivesTheChangesAsWindowsRecordsThemAndSetsBack) {
     EXPECT_EQ(SysTimeRtcConvertUtcToLocal(0xFFFFFFFFu, &local), RES_OVERFLOW);
     TzScope::use("EST5");
     EXPECT_EQ(SysTimeRtcConvertUtcToLocal(60, &local), RES_UNDERFLOW);
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 // The real clock refuses a process without the right to set it; the value set is the present,
