@@ -1,5 +1,6 @@
 // Starts the framework with the program's own component list, prints what the standard
-// logger's early ring holds (component listing and banner), and shuts it down again.
+// logger's ring holds as the lines a log file would get (component listing and banner), and
+// shuts it down again.
 #include <cstdio>
 
 #include "cm.h"
@@ -7,11 +8,19 @@
 
 namespace {
 
-void print_log(int from) {
+// Room for the longest line: timestamp, five id columns and 127 characters of text.
+constexpr RTS_SIZE kLineSize = 256;
+
+void print_ring_as_csv() {
+    LogOptions* options = nullptr;
+    if (LogGetOptions(nullptr, &options) != RES_OK) return;
     LogEntry e;
-    for (int i = from; LogEarlyBufferGet(i, &e) == RES_OK; ++i)
-        std::printf("  [cmp 0x%04x class %2u info %2u] %s\n", static_cast<unsigned>(e.CmpId),
-                    static_cast<unsigned>(e.ClassId), static_cast<unsigned>(e.InfoId), e.InfoText);
+    RTS_RESULT r = RES_OK;
+    for (int i = LogGetFirstEntry(nullptr, &e, &r); r == RES_OK; i = LogGetNextEntry(nullptr, i, &e, &r)) {
+        char line[kLineSize];
+        LogFormatCsvMessage(options, &e, line, sizeof line);
+        std::printf("  %s\n", line);
+    }
 }
 
 } // namespace
@@ -20,10 +29,9 @@ int main() {
     RTS_RESULT r = CMInit2(nullptr, StaticComponentList, 1);
     std::printf("CMInit2(NULL, StaticComponentList, 1) = %u, %d components\n", static_cast<unsigned>(r),
                 CMGetNumOfComponents());
-    print_log(0);
-    int mark = LogEarlyBufferCount();
+    std::printf("The standard logger's ring, as CSV lines:\n");
+    print_ring_as_csv();
     r = CMExit();
     std::printf("CMExit() = %u, %d components left\n", static_cast<unsigned>(r), CMGetNumOfComponents());
-    print_log(mark);
     return 0;
 }
