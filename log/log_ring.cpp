@@ -53,11 +53,12 @@ void load_words(const LogEntry& from, LogEntry& to) {
     std::memcpy(&to, words, sizeof to);
 }
 
-// Busy from the start of a write to its end; the writer does not wait for a Busy bit set by
-// another.
-void begin_write(LogRingSlot& slot) {
-    slot.Busy.fetch_or(kBusy, std::memory_order_acquire);
+// Busy from the start of a write to its end; false, without waiting, when another writer holds
+// the slot.
+bool begin_write(LogRingSlot& slot) {
+    if ((slot.Busy.fetch_or(kBusy, std::memory_order_acquire) & kBusy) != 0) return false;
     std::atomic_thread_fence(std::memory_order_release);
+    return true;
 }
 
 void end_write(LogRingSlot& slot, const LogEntry& entry) {
@@ -66,6 +67,8 @@ void end_write(LogRingSlot& slot, const LogEntry& entry) {
     slot.Busy.fetch_and(~kBusy, std::memory_order_release);
 }
 
+// The early buffer and the notification slot: written without reservation, one writer at a
+// time in practice, so a slot found Busy is written all the same.
 void publish(LogRingSlot& slot, const LogEntry& entry) {
     begin_write(slot);
     end_write(slot, entry);
@@ -135,13 +138,21 @@ RTS_SIZE write_time_rel(Logger* logger, int s, LogEntry& e) {
     return std::strlen(e.InfoText);
 }
 
-// Busy is set right after the reservation, so that a reader that already sees the slot as
-// taken finds it being written as early as possible.
+// Reserves a slot and marks it Busy right away, so that a reader that already sees the slot as
+// taken finds it being written as early as possible. A slot that is still Busy belongs to a
+// writer that reserved it a whole ring earlier and has not finished: rather than write into it
+// at the same time (and leave a mix of two entries), the writer takes the next slot.
+int claim_slot(Logger* logger) {
+    while (true) {
+        const int s = reserve_slot(logger);
+        move_oldest(logger, s);
+        if (begin_write(logger->Ring[s])) return s;
+    }
+}
+
 RTS_RESULT add_to_ring(Logger* logger, LogEntry& e, const char* format, va_list* pArgs) {
-    const int s = reserve_slot(logger);
+    const int s = claim_slot(logger);
     LogRingSlot& slot = logger->Ring[s];
-    begin_write(slot);
-    move_oldest(logger, s);
     LogRingSlot* target = &slot;
     g_pendingSlot.compare_exchange_strong(target, nullptr);
     e.Timestamp = timestamp_now(logger->Options.Type);
@@ -231,6 +242,7 @@ RTS_UI64 timestamp_now(RTS_UI32 type) {
 RTS_RESULT read_slot(const LogRingSlot& slot, LogEntry& out) {
     if ((slot.Busy.load(std::memory_order_acquire) & kBusy) != 0) return RES_FAILED;
     RTS_UI32 count = slot.WriteCount.load(std::memory_order_acquire);
+    if (count == 0) return RES_FAILED; // taken by a writer that has not begun, never written
     load_words(slot.Entry, out);
     std::atomic_thread_fence(std::memory_order_acquire);
     bool busy = (slot.Busy.load(std::memory_order_acquire) & kBusy) != 0;
