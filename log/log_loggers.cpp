@@ -44,6 +44,19 @@ private:
     RTS_HANDLE pool_;
 };
 
+// A handle names a logger only while it is a block in the pool's used list. The list is read
+// without the lock, as adds do not take it; loggers come and go only at start-up and shut-down.
+bool is_live(RTS_HANDLE hLogger) {
+    auto* pcb = static_cast<PoolControlBlock*>(g.pool.load(std::memory_order_acquire));
+    if (pcb == RTS_INVALID_HANDLE) return false;
+    auto next = [](MemPoolBlockHeader*& link) {
+        return std::atomic_ref<MemPoolBlockHeader*>(link).load(std::memory_order_acquire);
+    };
+    for (MemPoolBlockHeader* b = next(pcb->UsedHead); b != nullptr; b = next(b->Next))
+        if (reinterpret_cast<unsigned char*>(b) + MEM_POOL_BLOCK_HEADER_SIZE == hLogger) return true;
+    return false;
+}
+
 Logger* find_by_name(const char* name) {
     if (std::strcmp(name, LOG_STD_LOGGER_NAME) == 0 || name[0] == '\0') return first_logger();
     for (Logger* l = first_logger(); l != nullptr; l = next_logger(l))
@@ -137,7 +150,7 @@ RTS_UI32 read_component_setting(const char* name, const char* word, RTS_UI32 cur
 Logger* resolve(RTS_HANDLE hLogger) {
     if (hLogger == RTS_INVALID_HANDLE) return nullptr;
     if (hLogger == nullptr) return g.standard.load(std::memory_order_acquire);
-    return static_cast<Logger*>(hLogger);
+    return is_live(hLogger) ? static_cast<Logger*>(hLogger) : nullptr;
 }
 
 Logger* first_logger() {
