@@ -35,7 +35,7 @@ RTS_RESULT dump_slot(Logger* logger, BackendSlot& b) {
                 if (result != RES_OK) return result;
             }
         }
-        b.DumpIndex = (b.DumpIndex + 1) % max;
+        b.DumpIndex = next_index(b.DumpIndex, max);
     } while (!(cyclic && read == kEntriesPerCyclicPass) && b.DumpIndex != logger->WriteIndex.load());
     return RES_OK;
 }

@@ -61,10 +61,11 @@ bool begin_write(LogRingSlot& slot) {
     return true;
 }
 
+// A ring slot has one writer at a time, which ends its Busy with a plain store.
 void end_write(LogRingSlot& slot, const LogEntry& entry) {
     store_words(slot.Entry, entry);
     slot.WriteCount.fetch_add(1, std::memory_order_release);
-    slot.Busy.fetch_and(~kBusy, std::memory_order_release);
+    slot.Busy.store(0, std::memory_order_release);
 }
 
 // The early buffer and the notification slot: written without reservation, one writer at a
@@ -107,7 +108,7 @@ RTS_RESULT add_early(const LogEntry& entry, const char* format, va_list* pArgs) 
 int reserve_slot(Logger* logger) {
     const int max = logger->Options.MaxEntries;
     int s = logger->WriteIndex.load(std::memory_order_relaxed);
-    while (!logger->WriteIndex.compare_exchange_weak(s, (s + 1) % max, std::memory_order_acq_rel)) {
+    while (!logger->WriteIndex.compare_exchange_weak(s, next_index(s, max), std::memory_order_acq_rel)) {
     }
     return s;
 }
@@ -117,7 +118,7 @@ void move_oldest(Logger* logger, int s) {
     const int max = logger->Options.MaxEntries;
     int o = logger->OldestIndex.load(std::memory_order_acquire);
     while (true) {
-        int wanted = o == -1 ? s : o == s ? (o + 1) % max : o;
+        int wanted = o == -1 ? s : o == s ? next_index(o, max) : o;
         if (wanted == o || logger->OldestIndex.compare_exchange_weak(o, wanted, std::memory_order_acq_rel))
             return;
     }
@@ -154,7 +155,8 @@ RTS_RESULT add_to_ring(Logger* logger, LogEntry& e, const char* format, va_list*
     const int s = claim_slot(logger);
     LogRingSlot& slot = logger->Ring[s];
     LogRingSlot* target = &slot;
-    g_pendingSlot.compare_exchange_strong(target, nullptr);
+    if (g_pendingSlot.load(std::memory_order_relaxed) == target)
+        g_pendingSlot.compare_exchange_strong(target, nullptr);
     e.Timestamp = timestamp_now(logger->Options.Type);
     RTS_SIZE used = e.ClassId == LOG_TIMEREL ? write_time_rel(logger, s, e) : 0;
     RTS_RESULT r = pArgs != nullptr ? format_text(e, used, format, pArgs) : RES_OK;
@@ -213,7 +215,7 @@ int read_oldest(Logger* logger, LogEntry& out, RTS_RESULT& result) {
 // The next readable entry after index; unreadable slots are skipped.
 int step_next(Logger* logger, int index, LogEntry& out, RTS_RESULT& result) {
     const int max = logger->Options.MaxEntries;
-    for (int i = (index + 1) % max;; i = (i + 1) % max) {
+    for (int i = next_index(index, max);; i = next_index(i, max)) {
         if (i == logger->WriteIndex.load(std::memory_order_acquire)) return result = RES_NOMOREENTRIES, -1;
         if (read_slot(logger->Ring[i], out) == RES_OK) return result = RES_OK, i;
     }
@@ -377,7 +379,7 @@ extern "C" int LogGetEntryByQueueIndex(RTS_HANDLE hLogger, int index, LogEntry* 
     if (index < 0) return report(pResult, result, read_oldest(logger, *pEntry, result));
     result = read_slot(logger->Ring[index], *pEntry);
     if (result != RES_OK) return report(pResult, result, -1);
-    int next = (index + 1) % logger->Options.MaxEntries;
+    int next = next_index(index, logger->Options.MaxEntries);
     if (next == logger->WriteIndex.load()) return report(pResult, RES_NOMOREENTRIES, -1);
     return report(pResult, RES_OK, next);
 }
