@@ -10,38 +10,22 @@
 
 #include "framework_fixture.h"
 #include "log_reader.h"
+#include "log_test_logger.h"
 #include "cmutils.h"
 #include "sys/systimertc_os.h"
 
 namespace {
 
-using Texts = std::vector<std::string>;
+using testlogger::Texts;
 using LogRing = testfw::Framework;
 
-RTS_HANDLE make_logger(const char* name, RTS_UI32 type, int maxEntries,
-                       RTS_UI32 filter = LOG_DEFAULT_FILTER) {
-    LogOptions o{};
-    CMUtlSafeStrCpy(o.Name, sizeof o.Name, name);
-    o.Enable = 1;
-    o.Type = type;
-    o.Filter = filter;
-    o.MaxEntries = maxEntries;
-    return LogCreate(&o, nullptr);
-}
-
-Texts ring_texts(RTS_HANDLE logger) {
-    Texts out;
-    LogEntry e;
-    RTS_RESULT r = RES_OK;
-    for (int i = LogGetFirstEntry(logger, &e, &r); r == RES_OK; i = LogGetNextEntry(logger, i, &e, &r))
-        out.emplace_back(e.InfoText);
-    return out;
-}
+using testlogger::make;
+using testlogger::texts;
 
 // After every add, each way of reading the ring gives the model's entries, oldest first.
 TEST_F(LogRing, EveryReadGivesTheLastEntriesOfAModel) {
     for (int max : {1, 3, 7}) {
-        RTS_HANDLE h = make_logger(("Model" + std::to_string(max)).c_str(), LOG_TS_MS, max);
+        RTS_HANDLE h = make(("Model" + std::to_string(max)).c_str(), LOG_TS_MS, max);
         std::deque<std::string> model;
         for (int n = 0; n < 3 * max + 2; ++n) {
             const std::string text = "entry " + std::to_string(n);
@@ -49,7 +33,7 @@ TEST_F(LogRing, EveryReadGivesTheLastEntriesOfAModel) {
             model.push_back(text);
             if (static_cast<int>(model.size()) > max) model.pop_front();
             SCOPED_TRACE(text);
-            EXPECT_EQ(ring_texts(h), Texts(model.begin(), model.end()));
+            EXPECT_EQ(texts(h), Texts(model.begin(), model.end()));
             LogEntry e;
             RTS_RESULT r = RES_OK;
             Texts stepped;
@@ -69,8 +53,8 @@ TEST_F(LogRing, EveryReadGivesTheLastEntriesOfAModel) {
 
 // What each add path stores (null: nothing) and answers, on a logger that takes infos and errors.
 TEST_F(LogRing, AddPathsApplyTheirFiltersAndCutLongTexts) {
-    RTS_HANDLE h = make_logger("Filtered", LOG_TS_MS, 50, LOG_INFO | LOG_ERROR);
-    RTS_HANDLE stale = make_logger("Stale", LOG_TS_MS, 5);
+    RTS_HANDLE h = make("Filtered", LOG_TS_MS, 50, LOG_INFO | LOG_ERROR);
+    RTS_HANDLE stale = make("Stale", LOG_TS_MS, 5);
     ASSERT_EQ(LogDelete(stale), RES_OK);
     const LogComponentFilter none{h, 7, 0, 0x7FFFFFFF}, masked{h, 7, LOG_INFO, 3};
     const std::string longText(200, 'x');
@@ -98,11 +82,11 @@ TEST_F(LogRing, AddPathsApplyTheirFiltersAndCutLongTexts) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
-        Texts expected = ring_texts(h);
+        Texts expected = texts(h);
         if (row.stored != nullptr)
             expected.push_back(row.stored == std::string("127") ? longText.substr(0, 127) : row.stored);
         EXPECT_EQ(row.add(), row.result);
-        EXPECT_EQ(ring_texts(h), expected);
+        EXPECT_EQ(texts(h), expected);
     }
     // The rejected notification is handed out once, with its logger.
     LogEntry e;
@@ -111,7 +95,7 @@ TEST_F(LogRing, AddPathsApplyTheirFiltersAndCutLongTexts) {
     EXPECT_EQ(std::pair(std::string(e.InfoText), from), std::pair(std::string("n"), h));
     EXPECT_EQ(LogGetUserNotify(&e), RES_NO_OBJECT);
     // A notification kept in the ring is dropped when its slot is written again.
-    RTS_HANDLE tiny = make_logger("Tiny", LOG_TS_MS, 2);
+    RTS_HANDLE tiny = make("Tiny", LOG_TS_MS, 2);
     LogAdd(tiny, 7, LOG_INFO | LOG_USERNOTIFY, 0, 0, "kept");
     for (const char* t : {"a", "b"}) LogAdd(tiny, 7, LOG_INFO, 0, 0, t);
     EXPECT_EQ(LogGetUserNotify(&e), RES_NO_OBJECT);
@@ -124,18 +108,18 @@ TEST_F(LogRing, RelativeTimeIsTheDistanceToThePreviousEntry) {
     systimertc_os::Calls clock = systimertc_os::platform_calls();
     clock.read_clock = [](RTS_I64* ms, const char**) { return *ms = g_clockMs, rts::kOsOk; };
     systimertc_os::set_calls(&clock);
-    RTS_HANDLE h = make_logger("Relative", LOG_TS_RTC_HIGHRES, 4, 0xFFFFFFFF);
+    RTS_HANDLE h = make("Relative", LOG_TS_RTC_HIGHRES, 4);
     g_clockMs = 1'700'000'000'000;
     LogAdd(h, 7, LOG_TIMEREL, 0, 0, "first");
     g_clockMs += 5;
     LogAdd(h, 7, LOG_TIMEREL, 0, 0, "then %d", 5);
     systimertc_os::set_calls(nullptr);
-    EXPECT_EQ(ring_texts(h), (Texts{"<TimeRel>0</TimeRel> first", "<TimeRel>5</TimeRel> then 5"}));
+    EXPECT_EQ(texts(h), (Texts{"<TimeRel>0</TimeRel> first", "<TimeRel>5</TimeRel> then 5"}));
 }
 
 TEST_F(LogRing, LoggersAreFoundByNameWalkedInOrderAndGuarded) {
-    RTS_HANDLE a = make_logger("A", LOG_DEFAULT_TYPE, 5), b = make_logger("B", LOG_TS_MS, 5);
-    EXPECT_EQ(make_logger("A", LOG_TS_MS, 9), a);
+    RTS_HANDLE a = make("A", LOG_DEFAULT_TYPE, 5), b = make("B", LOG_TS_MS, 5);
+    EXPECT_EQ(make("A", LOG_TS_MS, 9), a);
     LogOptions* standard = nullptr;
     ASSERT_EQ(LogGetOptions(nullptr, &standard), RES_OK);
     CMUtlSafeStrCpy(standard->Name, sizeof standard->Name, "StdLogger");
@@ -182,7 +166,7 @@ TEST(LogEarlyBuffer, HoldsEntriesUntilTheStandardLoggerAdoptsItAndAgainAfterExit
 }
 
 TEST_F(LogRing, BadArgumentsGetResultCodes) {
-    RTS_HANDLE h = make_logger("Bad", LOG_TS_MS, 4);
+    RTS_HANDLE h = make("Bad", LOG_TS_MS, 4);
     LogAdd(h, 7, LOG_INFO, 0, 0, "one");
     LogEntry e;
     RTS_RESULT r = RES_OK;
