@@ -9,9 +9,9 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "cmutils.h"
 #include "framework_fixture.h"
 #include "log/cmplog_internal.h"
 #include "log_reader.h"
@@ -62,20 +62,13 @@ RTS_RESULT delete_backend(void* instance) {
 
 // The component that owns the test's backend classes, added to the running manager.
 void add_backend_classes(int count) {
-    ComponentRecord rec{};
-    rec.id = kBackendCmpId;
-    rec.name = "TestBackends";
-    rec.createInstance = create_backend;
-    rec.deleteInstance = delete_backend;
-    rec.staticName = 1;
+    const ComponentRecord rec{.id = kBackendCmpId,
+                              .name = "TestBackends",
+                              .createInstance = create_backend,
+                              .deleteInstance = delete_backend,
+                              .staticName = 1};
     ASSERT_NE(CMAddComponent(&rec, nullptr), RTS_INVALID_HANDLE);
     for (int i = 0; i < count; ++i) CMRegisterClass(kBackendCmpId, kFirstClass + i);
-}
-
-Texts texts_of(const std::vector<LogEntry>& entries) {
-    Texts out;
-    for (const LogEntry& e : entries) out.emplace_back(e.InfoText);
-    return out;
 }
 
 // Four entries per backend per cycle, in ring order; a failed entry comes again on the next
@@ -100,8 +93,8 @@ TEST_F(LogDump, BackendsGetEveryEntryInRingOrderFourPerCycleAndAFailedOneAgain) 
         counts.emplace_back(steady.got.size(), failing.got.size());
     }
     EXPECT_EQ(counts, (std::vector<std::pair<RTS_SIZE, RTS_SIZE>>{{4, 4}, {8, 5}, {10, 9}, {10, 10}}));
-    EXPECT_EQ(texts_of(steady.got), all);
-    EXPECT_EQ(texts_of(failing.got), all);
+    EXPECT_EQ(testlogger::texts_of(steady.got), all);
+    EXPECT_EQ(testlogger::texts_of(failing.got), all);
     // Unregistered, the class keeps its slot.
     EXPECT_EQ(LogUnregisterBackend(h, kFirstClass), RES_OK);
     EXPECT_EQ(g_backends.count(kFirstClass), 0u);
@@ -117,13 +110,8 @@ std::string utc_text(time_t seconds, const char* millis) {
 TEST(LogText, CsvLinesAndTimestampsMatchTheCalendarOfTheCLibrary) {
     constexpr RTS_UI64 kMs = 1764857103007;
     const std::string tail = ", 0x00000013, 8, 1, 2, #### Exception: x";
-    const struct {
-        RTS_UI32 type;
-        RTS_UI64 ts;
-        RTS_UI32 classId;
-        const char* text;
-        std::string line;
-    } rows[] = {
+    // the logger's type, the entry's timestamp, class and text, and the line
+    const std::tuple<RTS_UI32, RTS_UI64, RTS_UI32, const char*, std::string> rows[] = {
         {LOG_TS_MS, 1234, LOG_ERROR, "disk full\r\n", "00001234, 0x00000013, 4, 1, 2, **** ERROR: disk full"},
         {LOG_TS_MS | LOG_SHORT_FORMAT, 1234, LOG_WARNING, "w\n", "00001234, !!!! Warning: w"},
         {LOG_TS_US, 5, LOG_ERROR | LOG_WARNING, "x", "00000000000005, 0x00000013, 6, 1, 2, x"},
@@ -132,41 +120,21 @@ TEST(LogText, CsvLinesAndTimestampsMatchTheCalendarOfTheCLibrary) {
         {LOG_TS_RTC, kMs / 1000, LOG_EXCEPTION, "x", utc_text(kMs / 1000, "") + tail},
         {0, 0xFFFFFFFF00000007, LOG_EXCEPTION, "x", "00000007" + tail},
     };
-    for (const auto& row : rows) {
-        LogOptions options{};
-        options.Type = row.type;
-        LogEntry e{row.ts, CMPID_CmpLog, row.classId, 1, 2, {}};
-        CMUtlSafeStrCpy(e.InfoText, sizeof e.InfoText, row.text);
+    for (const auto& [type, ts, classId, text, expected] : rows) {
+        const LogOptions options{"", 1, type, 0, 1, 0, 0, nullptr};
+        LogEntry e{ts, CMPID_CmpLog, classId, 1, 2, {}};
+        CMUtlSafeStrCpy(e.InfoText, sizeof e.InfoText, text);
         char line[256];
         EXPECT_EQ(LogFormatCsvMessage(&options, &e, line, sizeof line), RES_OK);
-        EXPECT_EQ(line, row.line);
-        EXPECT_EQ(LogFormatCsvMessage(&options, &e, line, row.line.size()), RES_BUFFERSIZE);
-    }
-}
-
-TEST_F(LogDump, TimestampKindsConvertToDatesOnlyForTheClock) {
-    const std::tuple<RTS_UI32, RTS_UI64, RTS_UI32, RTS_RESULT, RTS_UI16> rows[] = {
-        {LOG_TS_RTC, 1764857103, LOG_TS_RTC, RES_OK, 2025},
-        {LOG_TS_RTC_HIGHRES | LOG_TS_MS, 1764857103007, LOG_TS_RTC_HIGHRES, RES_OK, 2025},
-        {LOG_TS_US | LOG_TS_NS, 7, LOG_TS_US, RES_NOTSUPPORTED, 0},
-        {LOG_TYPE_NORMAL, 7, 0, RES_NOTSUPPORTED, 0},
-    };
-    for (const auto& [type, ts, kind, result, year] : rows) {
-        RTS_HANDLE h = testlogger::make(("Kind" + std::to_string(type)).c_str(), type, 1);
-        RTS_SYSTIMEDATE date;
-        std::memset(&date, 0xA5, sizeof date);
-        RTS_RESULT r = RES_FAILED;
-        EXPECT_EQ(LogConvertTimestamp(h, ts, &date, &r), kind);
-        EXPECT_EQ(std::pair(r, date.wYear), std::pair(result, year)) << type;
+        EXPECT_EQ(line, expected);
+        EXPECT_EQ(LogFormatCsvMessage(&options, &e, line, expected.size()), RES_BUFFERSIZE);
     }
 }
 
 TEST_F(LogDump, OptionsTextListsWhatIsSet) {
-    RTS_HANDLE h =
-        testlogger::make("Options", LOG_TYPE_SAFE | LOG_TS_US | LOG_DUMP_ON_REQUEST | LOG_DUMP_ON_CLOSE, 20);
-    LogOptions* o = nullptr;
-    LogGetOptions(h, &o);
-    *o = LogOptions{"Options", 1, o->Type, 0x1F, 20, 100, 2, nullptr};
+    constexpr RTS_UI32 kType = LOG_TYPE_SAFE | LOG_TS_US | LOG_DUMP_ON_REQUEST | LOG_DUMP_ON_CLOSE;
+    const LogOptions o{"Options", 1, kType, 0x1F, 20, 100, 2, nullptr};
+    RTS_HANDLE h = LogCreate(&o, nullptr);
     cmplog::log_options(static_cast<cmplog::Logger*>(h));
     EXPECT_EQ(testlogger::texts(h),
               (Texts{"<logoptions>", "<bEnable>1</bEnable>", "<type>safe</type>",
@@ -180,37 +148,32 @@ TEST_F(LogDump, OptionsTextListsWhatIsSet) {
 constexpr RTS_UI32 kPerWriter = 200000;
 constexpr int kRing = 1000;
 
-// An entry is intact when its text is the one its writer made from its ids.
-bool intact(const LogEntry& e) {
-    char text[32];
-    std::snprintf(text, sizeof text, "w%u s%u", e.ErrorId, e.InfoId);
-    return e.ErrorId < 2 && std::strcmp(text, e.InfoText) == 0;
-}
-
-// A sequence of entries as a reader or a backend saw them: whether every entry was intact, how
-// often a writer's entries stepped back (the writers overtook the reader and it went on in the
-// older part of the ring) and how often some of them were missing (overwritten unseen).
+// A sequence of entries as a reader or a backend saw them: whether every entry was intact (its
+// text the one its writer made from its ids), how often a writer's entries stepped back (the
+// writers overtook the reader and it went on in the older part of the ring), how often some of
+// them were missing (overwritten unseen), and how many there were.
 struct Sequence {
     long last[2] = {-1, -1};
     bool intact = true;
-    int backs = 0, gaps = 0;
+    int backs = 0, gaps = 0, count = 0;
     void see(const LogEntry& e) {
-        intact = intact && ::intact(e);
+        char text[32];
+        std::snprintf(text, sizeof text, "w%u s%u", e.ErrorId, e.InfoId);
+        intact = intact && e.ErrorId < 2 && std::strcmp(text, e.InfoText) == 0;
         if (!intact) return;
         long& before = last[e.ErrorId];
         backs += static_cast<long>(e.InfoId) <= before ? 1 : 0;
         gaps += before >= 0 && static_cast<long>(e.InfoId) > before + 1 ? 1 : 0;
         before = e.InfoId;
+        ++count;
     }
 };
 
-Sequence walk(RTS_HANDLE h, int* count = nullptr) {
+Sequence walk(RTS_HANDLE h) {
     Sequence s;
     LogEntry e;
     RTS_RESULT r = RES_OK;
-    int n = 0;
-    for (int i = LogGetFirstEntry(h, &e, &r); r == RES_OK; i = LogGetNextEntry(h, i, &e, &r), ++n) s.see(e);
-    if (count != nullptr) *count = n;
+    for (int i = LogGetFirstEntry(h, &e, &r); r == RES_OK; i = LogGetNextEntry(h, i, &e, &r)) s.see(e);
     return s;
 }
 
@@ -246,9 +209,8 @@ TEST_F(LogDump, WritersReaderAndDumperShareOneRingWithoutTornOrReorderedEntries)
     EXPECT_EQ(badWalks, 0);
     // The ring ends full with each writer's newest entries (a writer that finished early may
     // have none left in it).
-    int count = 0;
-    const Sequence last = walk(h, &count);
-    EXPECT_EQ(std::tuple(last.intact, last.backs, last.gaps, count), std::tuple(true, 0, 0, kRing));
+    const Sequence last = walk(h);
+    EXPECT_EQ(std::tuple(last.intact, last.backs, last.gaps, last.count), std::tuple(true, 0, 0, kRing));
     for (long newest : last.last) EXPECT_TRUE(newest == -1 || newest == long{kPerWriter - 1}) << newest;
     Sequence dumped;
     for (const LogEntry& e : g_backends.at(kFirstClass)->got) dumped.see(e);

@@ -6,29 +6,27 @@
 
 #include "cmplog.h"
 #include "cmutils.h"
+#include "log_reader.h"
 
 namespace testlogger {
 
 using Texts = std::vector<std::string>;
 
 inline RTS_HANDLE make(const char* name, RTS_UI32 type, int maxEntries, RTS_UI32 filter = 0xFFFFFFFF) {
-    LogOptions o{};
+    LogOptions o{"", 1, type, filter, maxEntries, 0, 0, nullptr};
     CMUtlSafeStrCpy(o.Name, sizeof o.Name, name);
-    o.Enable = 1;
-    o.Type = type;
-    o.Filter = filter;
-    o.MaxEntries = maxEntries;
     return LogCreate(&o, nullptr);
+}
+
+inline Texts texts_of(const std::vector<LogEntry>& entries) {
+    Texts out;
+    for (const LogEntry& e : entries) out.emplace_back(e.InfoText);
+    return out;
 }
 
 // The texts in the logger's ring, oldest first.
 inline Texts texts(RTS_HANDLE logger) {
-    Texts out;
-    LogEntry e;
-    RTS_RESULT r = RES_OK;
-    for (int i = LogGetFirstEntry(logger, &e, &r); r == RES_OK; i = LogGetNextEntry(logger, i, &e, &r))
-        out.emplace_back(e.InfoText);
-    return out;
+    return texts_of(testlog::entries(logger));
 }
 
 } // namespace testlogger

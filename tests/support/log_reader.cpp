@@ -10,13 +10,6 @@ namespace {
 
 constexpr RTS_UI32 kEveryClass = 0xFFFFFFFF;
 
-void read_ring(RTS_HANDLE logger, std::vector<LogEntry>& out) {
-    LogEntry e;
-    RTS_RESULT r = RES_OK;
-    for (int i = LogGetFirstEntry(logger, &e, &r); r == RES_OK; i = LogGetNextEntry(logger, i, &e, &r))
-        out.push_back(e);
-}
-
 void read_early_buffer(std::vector<LogEntry>& out) {
     LogEntry e;
     const int count = cmplog::g_early.next.load();
@@ -26,13 +19,20 @@ void read_early_buffer(std::vector<LogEntry>& out) {
 
 } // namespace
 
-std::vector<LogEntry> entries() {
+std::vector<LogEntry> entries(RTS_HANDLE logger) {
     std::vector<LogEntry> out;
+    LogEntry e;
+    RTS_RESULT r = RES_OK;
+    for (int i = LogGetFirstEntry(logger, &e, &r); r == RES_OK; i = LogGetNextEntry(logger, i, &e, &r))
+        out.push_back(e);
+    return out;
+}
+
+std::vector<LogEntry> entries() {
     RTS_HANDLE logger = LogOpen(LOG_STD_LOGGER_NAME, nullptr);
-    if (logger != RTS_INVALID_HANDLE)
-        read_ring(logger, out);
-    else
-        read_early_buffer(out);
+    if (logger != RTS_INVALID_HANDLE) return entries(logger);
+    std::vector<LogEntry> out;
+    read_early_buffer(out);
     return out;
 }
 

@@ -10,8 +10,10 @@
 
 namespace testlog {
 
-// Every entry, oldest first.
+// Every entry of the standard logger, oldest first.
 std::vector<LogEntry> entries();
+// Every entry of another logger, oldest first.
+std::vector<LogEntry> entries(RTS_HANDLE logger);
 // The texts of every entry, oldest first.
 std::vector<std::string> texts();
 // The texts of the manager's entries with this info id.
