@@ -3,6 +3,7 @@
  * name, its export table, its instance of class 21 and the lower-case parameter-record
  * wrappers. The loggers, the ring, dumping and the entry text live in the log_*.cpp units. */
 #include <cstddef>
+#include <cstring>
 
 #include "cm.h"
 #include "cmpsettings.h"
@@ -240,8 +241,10 @@ static_assert(offsetof(logadd2_struct, CmpId) == 8 && offsetof(logadd2_struct, p
               offsetof(logadd2_struct, result) == 32);
 
 extern "C" void logadd(logadd_struct* p) {
-    if (p != nullptr)
-        p->result = LogAdd(p->hLogger, kPlcCmpId, p->ClassId, p->ErrorId, p->InfoId, "%s", p->InfoText);
+    if (p == nullptr) return;
+    char text[sizeof p->InfoText + 1] = {}; // the record's text may fill it without a terminator
+    std::memcpy(text, p->InfoText, sizeof p->InfoText);
+    p->result = LogAdd(p->hLogger, kPlcCmpId, p->ClassId, p->ErrorId, p->InfoId, "%s", text);
 }
 
 extern "C" void logadd2(logadd2_struct* p) {

@@ -148,13 +148,15 @@ extern "C" RTS_RESULT LogFormatCsvMessage(const LogOptions* pOptions, const LogE
     char time[kTimestampSize];
     LogFormatTimestamp(pOptions, pEntry, time, sizeof time);
     const char* prefix = class_prefix(pEntry->ClassId);
+    char text[LOG_INFO_TEXT_SIZE + 1] = {}; // a caller's record may lack the terminator
+    std::memcpy(text, pEntry->InfoText, LOG_INFO_TEXT_SIZE);
     RTS_RESULT r;
     if ((pOptions->Type & LOG_SHORT_FORMAT) != 0)
-        r = CMUtlsnprintf(buffer, size, "%s, %s%s", time, prefix, pEntry->InfoText);
+        r = CMUtlsnprintf(buffer, size, "%s, %s%s", time, prefix, text);
     else
         r = CMUtlsnprintf(buffer, size, "%s, 0x%08x, %d, %d, %u, %s%s", time, pEntry->CmpId,
                           static_cast<int>(pEntry->ClassId), static_cast<int>(pEntry->ErrorId),
-                          pEntry->InfoId, prefix, pEntry->InfoText);
+                          pEntry->InfoId, prefix, text);
     if (r != RES_OK) return RES_BUFFERSIZE;
     strip_line_ends(buffer);
     return RES_OK;
