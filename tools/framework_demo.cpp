@@ -1,7 +1,9 @@
-// Starts the framework with the program's own component list, prints what the standard
-// logger's ring holds as the lines a log file would get (component listing and banner), shuts
-// it down again and prints what was logged after the loggers were gone (the shut-down lines and
-// any pool leak), which the early buffer keeps.
+// Starts the framework with the program's own component list and prints, as the CSV lines a
+// log file would get, every entry of the standard logger: a console backend of its own,
+// registered through the manager's classes, receives the start-up entries in the
+// communication cycle and the shut-down entries as they come (the logger dumps every entry
+// from its exit on). What is logged after the loggers are gone (a pool leak, say) the early
+// buffer keeps; that is printed last.
 #include <cstdio>
 #include <vector>
 
@@ -11,32 +13,53 @@
 
 namespace {
 
+constexpr RTS_UI32 kDemoCmpId = 0x7700;
+constexpr RTS_UI32 kConsoleBackend = 0x7700;
 // Room for the longest line: timestamp, five id columns and 127 characters of text.
 constexpr RTS_SIZE kLineSize = 256;
 
-void print_csv(const LogOptions& options, const std::vector<LogEntry>& entries) {
-    for (const LogEntry& e : entries) {
-        char line[kLineSize];
-        LogFormatCsvMessage(&options, &e, line, sizeof line);
-        std::printf("  %s\n", line);
-    }
+void print_csv(const LogOptions& options, const LogEntry& e) {
+    char line[kLineSize];
+    LogFormatCsvMessage(&options, &e, line, sizeof line);
+    std::printf("  %s\n", line);
 }
 
-std::vector<LogEntry> ring_entries() {
-    std::vector<LogEntry> out;
-    LogEntry e;
-    RTS_RESULT r = RES_OK;
-    for (int i = LogGetFirstEntry(nullptr, &e, &r); r == RES_OK; i = LogGetNextEntry(nullptr, i, &e, &r))
-        out.push_back(e);
-    return out;
+// The console backend: its handle is the logger whose options shape the lines.
+struct ConsoleBackend {
+    LogBackendInstance base;
+    ILogBackend itf;
+};
+int g_printed = 0;
+
+void* create_console(RTS_UI32 classId) {
+    auto* b = new ConsoleBackend{};
+    b->base.QueryInterface = [](void* self, RTS_UI32 id, RTS_RESULT*) -> void* {
+        return id == LOG_BACKEND_INTERFACE_ID ? &static_cast<ConsoleBackend*>(self)->itf : nullptr;
+    };
+    b->itf = {&b->base, [](LogBackendInstance*, RTS_UI32, RTS_HANDLE logger) { return logger; },
+              [](RTS_HANDLE, ILogBackend*) { return RES_OK; },
+              [](RTS_HANDLE logger, RTS_HANDLE, const LogEntry* e, RTS_RESULT* pResult) {
+                  print_csv(*static_cast<const LogOptions*>(logger), *e);
+                  ++g_printed;
+                  *pResult = RES_OK;
+                  return logger;
+              }};
+    return b;
 }
 
-std::vector<LogEntry> early_entries() {
-    std::vector<LogEntry> out;
-    LogEntry e;
-    for (int i = 0; i < cmplog::g_early.next.load(); ++i)
-        if (cmplog::read_slot(cmplog::g_early.slots[i], e) == RES_OK) out.push_back(e);
-    return out;
+RTS_RESULT delete_console(void* instance) {
+    delete static_cast<ConsoleBackend*>(instance);
+    return RES_OK;
+}
+
+void add_console_backend() {
+    ComponentRecord rec{.id = kDemoCmpId, .name = "DemoConsole", .createInstance = create_console};
+    rec.deleteInstance = delete_console;
+    rec.state = CM_STATE_REGISTERED;
+    rec.staticName = 1;
+    CMAddComponent(&rec, nullptr);
+    CMRegisterClass(kDemoCmpId, kConsoleBackend);
+    LogRegisterBackend(nullptr, kConsoleBackend);
 }
 
 } // namespace
@@ -45,14 +68,16 @@ int main() {
     RTS_RESULT r = CMInit2(nullptr, StaticComponentList, 1);
     std::printf("CMInit2(NULL, StaticComponentList, 1) = %u, %d components\n", static_cast<unsigned>(r),
                 CMGetNumOfComponents());
-    LogOptions* options = nullptr;
-    if (LogGetOptions(nullptr, &options) == RES_OK) {
-        std::printf("The standard logger's ring, as CSV lines:\n");
-        print_csv(*options, ring_entries());
+    add_console_backend();
+    for (int before = -1; before != g_printed;) { // four entries per cycle, as in the program
+        before = g_printed;
+        CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0);
     }
     r = CMExit();
-    std::printf("CMExit() = %u, %d components left; logged after the loggers were gone:\n",
-                static_cast<unsigned>(r), CMGetNumOfComponents());
-    print_csv(LogOptions{}, early_entries());
+    std::printf("CMExit() = %u, %d components left\n", static_cast<unsigned>(r), CMGetNumOfComponents());
+    for (int i = 0; i < cmplog::g_early.next.load(); ++i) {
+        LogEntry e;
+        if (cmplog::read_slot(cmplog::g_early.slots[i], e) == RES_OK) print_csv(LogOptions{}, e);
+    }
     return 0;
 }
