@@ -36,6 +36,20 @@ void BM_LogAdd(benchmark::State& state) {
 }
 BENCHMARK(BM_LogAdd)->Threads(1)->Threads(2)->UseRealTime();
 
+// The same on a logger whose entries carry no timestamp: what the ring itself costs beside the
+// formatting, without the clock read the standard logger's timestamp kind needs.
+void BM_LogAddWithoutTimestamp(benchmark::State& state) {
+    start_framework();
+    static const LogOptions options{"NoClock", 1, LOG_TYPE_NORMAL, LOG_DEFAULT_FILTER, kRingEntries,
+                                    0,         0, nullptr};
+    static const RTS_HANDLE logger = LogCreate(&options, nullptr);
+    int i = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(LogAdd(logger, 0xFFFF, LOG_INFO, 0, 0, kFormat, ++i, kName));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LogAddWithoutTimestamp);
+
 int format_bare(char* buffer, const char* format, ...) {
     va_list args;
     va_start(args, format);
