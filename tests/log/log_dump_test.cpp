@@ -159,7 +159,7 @@ struct Sequence {
     void see(const LogEntry& e) {
         char text[32];
         std::snprintf(text, sizeof text, "w%u s%u", e.ErrorId, e.InfoId);
-        intact = intact && e.ErrorId < 2 && std::strcmp(text, e.InfoText) == 0;
+        intact = intact && e.CmpId == 7 && e.ErrorId < 2 && std::strcmp(text, e.InfoText) == 0;
         if (!intact) return;
         long& before = last[e.ErrorId];
         backs += static_cast<long>(e.InfoId) <= before ? 1 : 0;
