@@ -4,141 +4,16 @@
  * poll, the icon added again after the notification area was rebuilt, further menu commands
  * handed on, the log line of an icon that cannot be loaded and the main window that cannot be
  * created. */
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "desktop.h"
-#include "edge_mode.h"
+#include "fake_desktop.h"
 #include "framework_fixture.h"
 #include "log_reader.h"
-#include "resources/strings.h"
-#include "tray.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using namespace testdesk;
 
-RTS_HANDLE const kWindow = reinterpret_cast<RTS_HANDLE>(0x3A11);
-constexpr RTS_UI32 kStopped = 1, kRunning = 4, kTaskbarCreated = 0xC0DE;
 constexpr RTS_INTPTR kHandlerResult = 77;
 const std::string kRunningLook = std::to_string(IDI_RUNNING) + " T(running)";
-
-/* Answers from a short script and notes the calls that carry what the tray decided. */
-struct FakeDesktop final : desktop::Desktop {
-    FakeDesktop();
-    ~FakeDesktop() override;
-    RTS_INTPTR send(RTS_UI32 id, RTS_UINTPTR wParam = 0, RTS_INTPTR lParam = 0) {
-        RTS_INTPTR result = -1;
-        EXPECT_TRUE(procedure(kWindow, {id, wParam, lParam}, result)) << id;
-        return result;
-    }
-
-    RTS_UI32 menuChoice = 0, missingIcon = 0, gatewayState = kStopped;
-    bool refuseNextChange = false, windowFails = false, edgeInLoop = false;
-    desktop::Size picture = {300, 340};
-    RTS_I32 charWidth = 7, menusOpen = 0;
-    std::string displayName;
-    Lines calls;
-    desktop::Procedure procedure = nullptr;
-
-    int load_string(RTS_HANDLE, RTS_UI32, char* buffer, int size) override {
-        return std::snprintf(buffer, static_cast<RTS_SIZE>(size), "T");
-    }
-    RTS_HANDLE load_icon(RTS_HANDLE, RTS_UI32 id, RTS_UI32* error) override {
-        *error = id == missingIcon ? 1813 : 0;
-        return *error ? nullptr : reinterpret_cast<RTS_HANDLE>(static_cast<RTS_UINTPTR>(id));
-    }
-    bool notify_icon(desktop::IconAction action, const desktop::IconRecord& record) override {
-        static const char* const kActions[] = {"add ", "modify ", "delete "};
-        calls.push_back(kActions[static_cast<int>(action)] +
-                        std::to_string(reinterpret_cast<RTS_UINTPTR>(record.icon)) + " " +
-                        std::string(record.tip, strnlen(record.tip, sizeof record.tip)));
-        return !std::exchange(refuseNextChange, false);
-    }
-    desktop::BoxAnswer message_box(const char* text, const char* caption, desktop::BoxIcon icon,
-                                   desktop::BoxButtons) override {
-        calls.push_back(std::string("box ") + caption + " | " + text + " | " +
-                        std::to_string(static_cast<int>(icon)));
-        return desktop::BoxAnswer::Ok;
-    }
-    RTS_INTPTR dialog_box(RTS_HANDLE, RTS_UI32, desktop::Procedure dialog) override {
-        RTS_INTPTR result = 0; /* the dialog starts, paints and is cancelled */
-        for (RTS_UI32 id : {desktop::kMessageInitDialog, desktop::kMessagePaint, desktop::kMessageCommand})
-            EXPECT_TRUE(dialog(kWindow, {id, desktop::kCommandCancel, 0}, result)) << id;
-        return result;
-    }
-    void end_dialog(RTS_HANDLE, RTS_INTPTR) override {}
-    desktop::Size item_size(RTS_HANDLE, RTS_UI32) override { return picture; }
-    desktop::Size screen_size() override { return {1024, 768}; }
-    void move_window(RTS_HANDLE, const desktop::Placement& p) override {
-        calls.push_back("move " + std::to_string(p.left) + " " + std::to_string(p.top) + " " +
-                        std::to_string(p.width) + " " + std::to_string(p.height));
-    }
-    RTS_HANDLE begin_paint(RTS_HANDLE) override { return nullptr; }
-    void white_rectangle(RTS_HANDLE, const desktop::Rect& r) override {
-        calls.push_back("rectangle " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
-                        std::to_string(r.right) + " " + std::to_string(r.bottom));
-    }
-    RTS_I32 text_width(RTS_HANDLE, const char* text) override {
-        return charWidth * static_cast<RTS_I32>(std::strlen(text));
-    }
-    void text_out(RTS_HANDLE, RTS_I32 x, RTS_I32 y, const char* text) override {
-        calls.push_back("text_out " + std::to_string(x) + " " + std::to_string(y) + " " + text);
-    }
-    void end_paint(RTS_HANDLE) override {}
-    void service_display_name(const char*, char* buffer, RTS_UI32 size) override {
-        std::snprintf(buffer, size, "%s", displayName.c_str());
-    }
-    bool other_instance_running(const char*) override { return false; }
-    RTS_HANDLE create_main_window(RTS_HANDLE, const char*, desktop::Procedure window) override {
-        procedure = window;
-        return windowFails ? nullptr : kWindow;
-    }
-    RTS_UI32 register_message(const char*) override { return kTaskbarCreated; }
-    bool set_timer(RTS_HANDLE, RTS_UI32, RTS_UI32) override { return true; }
-    void run_message_loop(RTS_HANDLE) override {
-        edgeInLoop = ClearFurtherCommandHandler(EdgeModeCommandHandler) == 1;
-        SetFurtherCommandHandler(EdgeModeCommandHandler);
-    }
-    void post_close(RTS_HANDLE) override {}
-    desktop::Point cursor_position() override { return {}; }
-    RTS_HANDLE load_menu(RTS_HANDLE, RTS_UI32) override { return ++menusOpen, nullptr; }
-    void enable_menu_item(RTS_HANDLE, RTS_UI32, bool) override {}
-    void set_foreground(RTS_HANDLE) override {}
-    RTS_UI32 track_popup_menu(RTS_HANDLE, desktop::Point, RTS_HANDLE) override {
-        calls.push_back("menu");
-        return menuChoice;
-    }
-    void destroy_menu(RTS_HANDLE) override { --menusOpen; }
-};
-
-FakeDesktop* g_fake = nullptr;
-
-RTS_RESULT fake_request(RTS_UI32, const char*, RTS_UI32* pState) {
-    if (pState != nullptr) *pState = g_fake->gatewayState;
-    return RES_OK;
-}
-RTS_RESULT fake_hook(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR*, int) {
-    g_fake->calls.push_back("hook " + std::to_string(hook));
-    return RES_OK;
-}
-constexpr tray::Ops kFakeOps = {fake_request, fake_hook};
-
-FakeDesktop::FakeDesktop() {
-    g_fake = this;
-    desktop::use(this);
-    tray::set_ops(&kFakeOps);
-}
-FakeDesktop::~FakeDesktop() {
-    tray::set_ops(nullptr);
-    desktop::use(nullptr);
-    EXPECT_EQ(menusOpen, 0); /* every menu shown was destroyed again */
-}
 
 RTS_INTPTR recording_handler(RTS_UI32 command) {
     g_fake->calls.push_back("handler " + std::to_string(command));
