@@ -283,7 +283,6 @@ extern "C" void HandleEdgeConfigurationMode(void) {
 extern "C" RTS_UI32 GetWorkingDirectory(const char* pszGatewayCfgFile, char* pszWorkingDirectory,
                                         RTS_UI32 ulSize) {
     if (pszGatewayCfgFile == nullptr || pszWorkingDirectory == nullptr || ulSize == 0) return 0;
-    pszWorkingDirectory[0] = '\0';
     Path file, value, result;
     if (!settings_file_of(pszGatewayCfgFile, file) ||
         !read_setting(file, kSysFile, kWorkingDirectoryKey, value) || value[0] == '\0' ||
@@ -291,10 +290,7 @@ extern "C" RTS_UI32 GetWorkingDirectory(const char* pszGatewayCfgFile, char* psz
         return 0;
     const RTS_SIZE length = std::strlen(result);
     const bool separated = length > 0 && (result[length - 1] == '\\' || result[length - 1] == '/');
-    if (CMUtlsnprintf(pszWorkingDirectory, ulSize, "%s%s", result, separated ? "" : "\\") != RES_OK) {
-        pszWorkingDirectory[0] = '\0';
-        return 0;
-    }
+    if (CMUtlsnprintf(pszWorkingDirectory, ulSize, "%s%s", result, separated ? "" : "\\") != RES_OK) return 0;
     return static_cast<RTS_UI32>(std::strlen(pszWorkingDirectory));
 }
 

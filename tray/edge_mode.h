@@ -20,8 +20,8 @@ void HandleEdgeConfigurationMode(void);
 
 /* The gateway's working directory as its configuration file pszGatewayCfgFile names it, with
  * environment variables resolved and a trailing backslash, in pszWorkingDirectory (ulSize
- * characters). Returns its length; 0 (and an empty buffer) when none is found or it does not
- * fit. */
+ * characters). Returns its length; 0 when none is found or it does not fit (what the buffer
+ * holds then means nothing). */
 RTS_UI32 GetWorkingDirectory(const char* pszGatewayCfgFile, char* pszWorkingDirectory, RTS_UI32 ulSize);
 
 /* Writes MaintenanceMode=1 into section CmpEdgeGateway of the given configuration file, showing

@@ -404,7 +404,9 @@ TEST(EdgeMode, EachWayThroughTheStepsShowsItsBoxesAndSendsItsRequests) {
          kHalted + fail("GetWorkingDirectory() failed") + kManual},
         {"emulation unknown", [](FakeDesktop& f) { f.wow64 = -1; },
          kHalted + fail("IsWow64Process() failed") + kManual},
-        {"outside roaming data", [](FakeDesktop& f) { working_directory(f, "%UNSET%\\Gw"); },
+        {"outside roaming data", [](FakeDesktop& f) { working_directory(f, "D:\\Gw"); },
+         kHalted + fail("Could not find \"\\AppData\\Roaming\"\r\nin \"D:\\Gw\\\".") + kManual},
+        {"unset variable", [](FakeDesktop& f) { working_directory(f, "%UNSET%\\Gw"); },
          kHalted + fail("Could not find \"\\AppData\\Roaming\"\r\nin \"\\\".") + kManual},
         {"target too long", [&](FakeDesktop& f) { working_directory(f, "%APPDATA%\\" + longName); },
          kHalted +
