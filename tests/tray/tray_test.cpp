@@ -386,13 +386,14 @@ TEST(EdgeMode, EachWayThroughTheStepsShowsItsBoxesAndSendsItsRequests) {
     };
     const Case cases[] = {
         {"launched and restarted", [](FakeDesktop&) {}, kLaunched + kStart},
-        {"unquoted path, SysFile then more is no redirection, 32-bit emulation, gateway stopped",
+        {"unquoted path, SysFile then more is no redirection, an empty variable, a slash at the end, "
+         "32-bit emulation, gateway stopped",
          [](FakeDesktop& f) {
              f.imagePath = kGw + "GatewayStub.exe", f.wow64 = 1, f.gatewayState = kStopped;
              f.profile[kGw + "Gateway.cfg|CmpSettings|FileReference.0"] = "SysFileMap.cfg, SysFileX";
-             f.profile[kGw + "Gateway.cfg|SysFile|Windows.WorkingDirectory"] = "%APPDATA%\\";
+             f.profile[kGw + "Gateway.cfg|SysFile|Windows.WorkingDirectory"] = "%EMPTY%C:\\AppData\\Roaming/";
          },
-         kAsked + kLaunch + "SysWOW64\\config\\systemprofile\\AppData\\Roaming\\Gateway.cfg\"\n" + kStart},
+         kAsked + kLaunch + "SysWOW64\\config\\systemprofile\\AppData\\Roaming/Gateway.cfg\"\n" + kStart},
         {"answered No", [](FakeDesktop& f) { f.answer = desktop::BoxAnswer::No; }, kAsked},
         {"no service key", [](FakeDesktop& f) { f.registry = desktop::RegistryRead::NoKey; },
          kAsked + fail("RegOpenKeyEx() failed") + kManual},
@@ -418,16 +419,13 @@ TEST(EdgeMode, EachWayThroughTheStepsShowsItsBoxesAndSendsItsRequests) {
         {"working directory longer than a path",
          [](FakeDesktop& f) { working_directory(f, std::string(260, 'x')); },
          kHalted + fail("GetWorkingDirectory() failed") + kManual},
-        {"set variable, empty, and a slash at the end",
-         [](FakeDesktop& f) { working_directory(f, "%EMPTY%C:\\AppData\\Roaming/"); },
-         kHalted + kLaunch + "system32\\config\\systemprofile\\AppData\\Roaming/Gateway.cfg\"\n" + kStart},
         {"own path with error", [](FakeDesktop& f) { f.modulePath = "", f.moduleError = 122; },
          kHalted + fail("GetModuleFileName() failed.\r\nError:\r\ntext of 122") + kManual},
         {"own path without error", [](FakeDesktop& f) { f.modulePath = ""; }, kHalted + kManual},
-        {"launch refused", [](FakeDesktop& f) { f.launchAnswer = 5, f.launchError = 1223; },
-         kLaunched + fail("ShellExecute() returned: 5\r\nError:\r\ntext of 1223") + kStart + kManual},
-        {"gateway does not restart", [](FakeDesktop& f) { f.startsToRun = 0; },
-         kLaunched + times(11, kStart) + fail("Failed to restart the Gateway service.") + kManual},
+        {"launch refused, gateway does not restart",
+         [](FakeDesktop& f) { f.launchAnswer = 5, f.launchError = 1223, f.startsToRun = 0; },
+         kLaunched + fail("ShellExecute() returned: 5\r\nError:\r\ntext of 1223") + times(11, kStart) +
+             fail("Failed to restart the Gateway service.") + kManual},
     };
     for (const Case& c : cases) {
         FakeDesktop fake;
