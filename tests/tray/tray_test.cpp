@@ -135,7 +135,7 @@ struct FakeDesktop final : desktop::Desktop {
     std::map<std::string, std::string> profile, environment;
     int wow64 = 0; /* 1: a 32-bit process on a 64-bit system, -1: the question fails */
     RTS_UI32 moduleError = 0, writeError = 0, launchError = 0;
-    RTS_INTPTR launchAnswer = 42;
+    RTS_INTPTR launchAnswer = 33;
     int stopsToStop = 1, startsToRun = 1; /* requests until the gateway changes; 0: never */
 
     static int put(char* buffer, RTS_UI32 size, const std::string& text) {
@@ -372,9 +372,9 @@ void installed(FakeDesktop& f) {
     f.gatewayState = kRunning;
     f.stopsToStop = 2;
     f.imagePath = "\"" + kGw + "GatewayStub.exe\" --service";
-    f.profile[kGw + "Gateway.cfg|CmpSettings|FileReference.0"] = "SysFileMap.cfg, SysFile";
+    f.profile[kGw + "Gateway.cfg|CmpSettings|FileReference.0"] = "SysFileMap.cfg,SysFile";
     f.environment = {{"APPDATA", kRoaming}, {"SystemRoot", "C:\\Windows"}, {"EMPTY", ""}};
-    working_directory(f, "%APPDATA%\\Gw");
+    working_directory(f, "%APPDATA%\\Gw\\");
 }
 
 TEST(EdgeMode, EachWayThroughTheStepsShowsItsBoxesAndSendsItsRequests) {
@@ -422,6 +422,8 @@ TEST(EdgeMode, EachWayThroughTheStepsShowsItsBoxesAndSendsItsRequests) {
         {"own path with error", [](FakeDesktop& f) { f.modulePath = "", f.moduleError = 122; },
          kHalted + fail("GetModuleFileName() failed.\r\nError:\r\ntext of 122") + kManual},
         {"own path without error", [](FakeDesktop& f) { f.modulePath = ""; }, kHalted + kManual},
+        {"launch failed without error", [](FakeDesktop& f) { f.launchAnswer = 32; },
+         kLaunched + kStart + kManual},
         {"launch refused, gateway does not restart",
          [](FakeDesktop& f) { f.launchAnswer = 5, f.launchError = 1223, f.startsToRun = 0; },
          kLaunched + fail("ShellExecute() returned: 5\r\nError:\r\ntext of 1223") + times(11, kStart) +
