@@ -16,8 +16,9 @@
  *   first failure and the manual instructions. Private-profile files are INI text read and
  *   changed line by line (names compared without regard to case, a new key at the end of its
  *   section, a new section at the end of the file), which makes the maintenance run real. The
- *   environment is the process's; errors are errno values with their strerror text; there is
- *   no 32-bit emulation and no elevated launch (the shell refuses with ENOSYS). */
+ *   environment is the process's (text is not expanded); errors are errno values with their
+ *   strerror text; there is no 32-bit emulation and no elevated launch (the shell refuses with
+ *   ENOSYS). */
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -29,7 +30,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -191,11 +191,18 @@ Place find_key(const std::vector<std::string>& lines, std::string_view section, 
     return place;
 }
 
-std::vector<std::string> read_lines(const char* file) {
-    std::vector<std::string> lines;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+/* The lines of file into lines (none when it does not exist); the errno when it exists but
+ * cannot be read, so that a write never replaces what it could not see. */
+int read_lines(const char* file, std::vector<std::string>& lines) {
+    std::FILE* in = std::fopen(file, "r");
+    if (in == nullptr) return errno == ENOENT ? 0 : errno;
+    char* line = nullptr;
+    size_t capacity = 0;
+    for (ssize_t n; (n = getline(&line, &capacity, in)) >= 0;)
+        lines.emplace_back(line, n > 0 && line[n - 1] == '\n' ? n - 1 : n);
+    std::free(line);
+    std::fclose(in);
+    return 0;
 }
 
 std::string utf8(const RTS_WCHAR* text) {
@@ -386,7 +393,8 @@ public:
     RTS_UI32 profile_string(const char* file, const char* section, const char* key, char* buffer,
                             RTS_UI32 size) override {
         if (size == 0) return 0;
-        const std::vector<std::string> lines = read_lines(file);
+        std::vector<std::string> lines;
+        read_lines(file, lines);
         const Place place = find_key(lines, section, key);
         std::string_view value;
         if (place.key != std::string::npos) {
@@ -402,7 +410,9 @@ public:
     RTS_UI32 write_profile_string(const RTS_WCHAR* file, const RTS_WCHAR* section, const RTS_WCHAR* key,
                                   const RTS_WCHAR* value) override {
         const std::string path = utf8(file), sectionName = utf8(section), keyName = utf8(key);
-        std::vector<std::string> lines = read_lines(path.c_str());
+        std::vector<std::string> lines;
+        if (const int error = read_lines(path.c_str(), lines); error != 0)
+            return static_cast<RTS_UI32>(error);
         const Place place = find_key(lines, sectionName, keyName);
         const std::string entry = keyName + "=" + utf8(value);
         if (place.key != std::string::npos)
@@ -425,20 +435,9 @@ public:
         return Lookup::TooLong;
     }
 
-    /* Each %NAME% of a set variable is replaced; any other text stays as it is. */
+    /* No folder here is named through variables: the text stays as it is. */
     bool expand_environment(const char* text, char* buffer, RTS_UI32 size) override {
-        std::string out;
-        for (const char* at = text; *at != '\0';) {
-            const char* close = *at == '%' ? std::strchr(at + 1, '%') : nullptr;
-            const char* value = close != nullptr ? std::getenv(std::string(at + 1, close).c_str()) : nullptr;
-            if (value == nullptr) {
-                out.push_back(*at++);
-                continue;
-            }
-            out += value;
-            at = close + 1;
-        }
-        return CMUtlSafeStrCpy(buffer, size, out.c_str()) == RES_OK;
+        return CMUtlSafeStrCpy(buffer, size, text) == RES_OK;
     }
 
     bool is_wow64_process(bool& emulated) override {
