@@ -166,6 +166,7 @@ public:
      * 0 when written, else the error. */
     virtual RTS_UI32 write_profile_string(const RTS_WCHAR* file, const RTS_WCHAR* section,
                                           const RTS_WCHAR* key, const RTS_WCHAR* value) = 0;
+    /* The value of environment variable name, at most size-1 characters. */
     virtual Lookup environment_variable(const char* name, char* buffer, RTS_UI32 size) = 0;
     /* text with each %NAME% of a set variable replaced by its value; false when that does not
      * fit into size characters with the terminator. */
