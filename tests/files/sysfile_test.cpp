@@ -1,0 +1,359 @@
+// File access: the access modes, positions and the end of a file, names (rename, copy, delete,
+// %VAR%), the directory part of paths, the checksums against a bitwise model, and each platform
+// call failing in turn.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <random>
+
+#include "file_env.h"
+#include "seam_fault.h"
+#include "sys/sysfile_os.h"
+#include "sysfile.h"
+
+#ifdef _WIN32
+#include <windows.h>
+constexpr rts::OsError kDiskFull = ERROR_DISK_FULL, kDenied = ERROR_ACCESS_DENIED,
+                       kMissing = ERROR_FILE_NOT_FOUND;
+void set_env(const char* name, const char* value) {
+    SetEnvironmentVariableA(name, value);
+    _putenv_s(name, value != nullptr ? value : "");
+}
+#else
+#include <cerrno>
+constexpr rts::OsError kDiskFull = ENOSPC, kDenied = EACCES, kMissing = ENOENT;
+void set_env(const char* name, const char* value) {
+    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+}
+#endif
+
+namespace {
+
+using Files = filetest::Dir;
+using Act = std::function<std::string(Files&)>;
+
+std::string n(RTS_SIZE v) {
+    return std::to_string(v);
+}
+
+// An open file that closes itself.
+struct Open {
+    Open(const std::string& path, RTS_UI32 mode) : h(SysFileOpen(path.c_str(), mode, &result)) {}
+    ~Open() { SysFileClose(h); }
+    RTS_HANDLE h;
+    RTS_RESULT result = RES_OK;
+};
+
+// What act tells about the file "f" made with the text and open in the mode.
+std::string put_open(Files& t, RTS_UI32 mode, const std::string& text,
+                     const std::function<std::string(RTS_HANDLE)>& act) {
+    t.put("f", text);
+    Open f(t.path("f"), mode);
+    return act(f.h);
+}
+
+TEST_F(Files, ModesPositionsAndNames) {
+    struct Row {
+        const char* label;
+        Act act;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"appending never creates, appending with update does",
+         [](Files& t) {
+             RTS_RESULT a = 0, b = 0;
+             SysFileClose(SysFileOpen(t.path("a").c_str(), AM_APPEND, &a));
+             SysFileClose(SysFileOpen(t.path("b").c_str(), AM_APPEND_UPDATE, &b));
+             return n(a) + n(t.exists("a")) + " " + n(b) + n(t.exists("b"));
+         },
+         "160 01"},
+        {"appending writes at the end after a move to the start",
+         [](Files& t) {
+             put_open(t, AM_APPEND, "abc", [](RTS_HANDLE h) {
+                 SysFileSetPos(h, 0);
+                 return n(SysFileWrite(h, "XY", 2, nullptr));
+             });
+             return t.get("f");
+         },
+         "abcXY"},
+        {"a read moves where the position was set; an update appends all the same",
+         [](Files& t) {
+             std::string out = put_open(t, AM_APPEND_UPDATE, "abc", [](RTS_HANDLE h) {
+                 char c = 0;
+                 SysFileSetPos(h, 1);
+                 SysFileRead(h, &c, 1, nullptr);
+                 SysFileWrite(h, "Z", 1, nullptr);
+                 return std::string(1, c);
+             });
+             return out + t.get("f");
+         },
+         "babcZ"},
+        {"a read past the end gives the rest and the end is reached",
+         [](Files& t) {
+             return put_open(t, AM_READ, "0123456789", [](RTS_HANDLE h) {
+                 char buf[10];
+                 RTS_RESULT r = 1;
+                 SysFileSetPos(h, 6);
+                 const RTS_RESULT before = SysFileEOF(h);
+                 const RTS_SIZE got = SysFileRead(h, buf, 10, &r);
+                 return n(before) + n(got) + n(r) + n(SysFileEOF(h)) + n(SysFileGetStatus(h, nullptr));
+             });
+         },
+         "14004"},
+        {"writing truncates; a truncation keeps the position",
+         [](Files& t) {
+             return put_open(t, AM_WRITE_UPDATE, "old content", [](RTS_HANDLE h) {
+                 RTS_SIZE pos = 0;
+                 SysFileWrite(h, "0123456789", 10, nullptr);
+                 SysFileSetPos(h, 7);
+                 SysFileTruncate(h, 4);
+                 SysFileGetPos(h, &pos);
+                 return n(pos) + n(SysFileGetSizeByHandle(h, nullptr));
+             });
+         },
+         "74"},
+        {"a rename never replaces; missing and empty names",
+         [](Files& t) {
+             t.put("a", "A");
+             t.put("b", "B");
+             const std::string renamed = n(SysFileRename(t.path("a").c_str(), t.path("b").c_str()));
+             return renamed + t.get("a") + t.get("b") + " " +
+                    n(SysFileRename(t.path("x").c_str(), t.path("y").c_str())) +
+                    n(SysFileRename("", t.path("y").c_str()));
+         },
+         "18AB 162"},
+        {"a copy replaces the destination and reports the source's size",
+         [](Files& t) {
+             RTS_SIZE copied = 0;
+             t.put("src", "12345");
+             t.put("dst", "a longer old content");
+             const RTS_RESULT r = SysFileCopy(t.path("dst").c_str(), t.path("src").c_str(), &copied);
+             return n(r) + n(copied) + t.get("dst") + " " +
+                    n(SysFileCopy(t.path("dst").c_str(), t.path("none").c_str(), nullptr));
+         },
+         "0512345 16"},
+        {"a closed or deleted handle is no longer open",
+         [](Files& t) {
+             RTS_HANDLE h = SysFileOpen(t.path("f").c_str(), AM_WRITE, nullptr);
+             int stack = 0;
+             const std::string deleted = n(SysFileDeleteByHandle(h));
+             return deleted + n(t.exists("f")) + n(SysFileClose(h)) + n(SysFileClose(&stack));
+         },
+         "0022"},
+        {"a missing file has no size and no time",
+         [](Files& t) {
+             RTS_RESULT r = 0;
+             SysFileTime times{};
+             const RTS_SIZE size = SysFileGetSize(t.path("none").c_str(), &r);
+             return n(size) + n(r) + n(SysFileGetTime(t.path("none").c_str(), &times));
+         },
+         "01616"},
+        {"%TEMP% names the directory in the environment",
+         [](Files& t) {
+             const char* old = std::getenv("TEMP");
+             const std::string kept = old != nullptr ? old : "";
+             set_env("TEMP", t.dir_.string().c_str());
+             Open f("%TEMP%/x.log", AM_WRITE);
+             set_env("TEMP", old != nullptr ? kept.c_str() : nullptr);
+             return n(f.result) + n(t.exists("x.log"));
+         },
+         "01"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.act(*this), row.expected) << row.label;
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+    }
+}
+
+// The times are the platform's clock in local seconds, as the C library counts them.
+TEST_F(Files, TimesAreLocalSecondsSince1970) {
+    put("f", "x");
+    const std::time_t now = std::time(nullptr);
+    std::tm local = *std::localtime(&now);
+    std::tm utc = *std::gmtime(&now);
+    utc.tm_isdst = local.tm_isdst;
+    const auto expected = static_cast<long long>(now + (std::mktime(&local) - std::mktime(&utc)));
+    SysFileTime times{};
+    ASSERT_EQ(SysFileGetTime(path("f").c_str(), &times), RES_OK);
+    EXPECT_NEAR(static_cast<long long>(times.ulLastModification), expected, 3);
+}
+
+TEST(SysFilePath, DirectoryPartOfNames) {
+    const struct {
+        const char* name;
+        RTS_I32 mode;
+        RTS_SIZE size;
+        const char* expected;
+        RTS_RESULT result;
+    } rows[] = {
+        {"dir/sub/file.txt", 0, 64, "dir/sub/", RES_OK},
+        {"C:/x/y.txt", 0, 64, "C:/x/", RES_OK},
+        {"C:y.txt", 0, 64, "C:", RES_OK},
+        {"file.txt", 0, 64, "file.txt", RES_FAILED},
+        {"%APPDIR%", 0, 64, "%APPDIR%", RES_OK},
+        {"dir/file.txt", 2, 64, "dir/file.txt", RES_OK},
+        {"longdrive0:/x/y", 0, 64, "longdrive0:/x/y", RES_BUFFERSIZE},
+        {"dir/sub/file.txt", 0, 8, "dir/sub", RES_BUFFERSIZE},
+    };
+    for (const auto& row : rows) {
+        char buffer[64] = {};
+        EXPECT_EQ(SysFileGetPath2(row.name, row.mode, buffer, row.size), row.result) << row.name;
+        EXPECT_STREQ(buffer, row.expected) << row.name;
+    }
+}
+
+// The CRC-32 register bit by bit, without the table the product uses.
+RTS_UI32 crc_register(RTS_UI32 r, const std::string& data) {
+    for (unsigned char c : data) {
+        r ^= c;
+        for (int k = 0; k < 8; ++k) r = (r & 1) != 0 ? (r >> 1) ^ 0xEDB88320u : r >> 1;
+    }
+    return r;
+}
+
+TEST_F(Files, ChecksumsMatchTheBitwiseModel) {
+    std::mt19937 random(7);
+    std::string data(1000, '\0');
+    for (char& c : data) c = static_cast<char>(random());
+    put("f", data);
+    for (RTS_SIZE max : {RTS_SIZE{0}, RTS_SIZE{256}, RTS_SIZE{300}, RTS_SIZE{5000}}) {
+        const std::string used = data.substr(0, max == 0 ? data.size() : max);
+        RTS_UI32 chained = ~0u;
+        for (size_t at = 0; at < used.size(); at += 256)
+            chained = ~crc_register(chained, used.substr(at, 256));
+        RTS_UI32 crc = 0, crc2 = 0;
+        EXPECT_EQ(SysFileGenerateCRC(path("f").c_str(), max, &crc), RES_OK);
+        EXPECT_EQ(SysFileGenerateCRC2(path("f").c_str(), max, &crc2), RES_OK);
+        EXPECT_EQ(crc, chained) << max;
+        EXPECT_EQ(crc2, ~crc_register(~0u, used)) << max;
+    }
+    RTS_UI32 crc = 0;
+    EXPECT_EQ(SysFileGenerateCRC(path("none").c_str(), 0, &crc), RES_PARAMETER);
+}
+
+using C = sysfile_os::Calls;
+using Inject = seamfault::Injector<C, &C::open, &C::close, &C::read, &C::write, &C::seek, &C::size, &C::times,
+                                   &C::set_end, &C::flush, &C::remove, &C::rename, &C::copy, &C::real_path>;
+enum {
+    kOpen,
+    kClose,
+    kRead,
+    kWrite,
+    kSeek,
+    kSize,
+    kTimes,
+    kSetEnd,
+    kFlush,
+    kRemove,
+    kRename,
+    kCopy,
+    kRealPath
+};
+
+// Each platform call failing: the documented result, one log line with the OS error and the
+// path, and every file that was opened closed again.
+TEST_F(Files, EachPlatformCallFailing) {
+    using Handled = std::function<RTS_RESULT(RTS_HANDLE)>;
+    const auto on_file = [](Handled act) {
+        return [act](const std::string& f) {
+            RTS_HANDLE h = SysFileOpen(f.c_str(), AM_READ_UPDATE, nullptr);
+            const RTS_RESULT r = act(h);
+            SysFileClose(h);
+            return r;
+        };
+    };
+    using Act = std::function<RTS_RESULT(const std::string&)>;
+    const seamfault::Fault fails{1234}, full{kDiskFull, seamfault::kEveryCall, true};
+    RTS_SIZE written = 0;
+    char buffer[8];
+    const seamfault::Row<Act> rows[] = {
+        {kOpen,
+         {kDenied},
+         [](const std::string& f) {
+             RTS_RESULT r = RES_OK;
+             SysFileOpen(f.c_str(), AM_READ, &r);
+             return r;
+         },
+         RES_NO_ACCESS,
+         {}},
+        {kClose,
+         fails,
+         [](const std::string& f) { return SysFileClose(SysFileOpen(f.c_str(), AM_READ, nullptr)); },
+         RES_FAILED,
+         {}},
+        {kRead,
+         fails,
+         on_file([&](RTS_HANDLE h) {
+             RTS_RESULT r = RES_OK;
+             SysFileRead(h, buffer, 3, &r);
+             return r;
+         }),
+         RES_FAILED,
+         {}},
+        {kWrite,
+         full,
+         on_file([&](RTS_HANDLE h) {
+             RTS_RESULT r = RES_OK;
+             written = SysFileWrite(h, "xyz", 3, &r);
+             return r;
+         }),
+         RES_DISK_FULL,
+         {}},
+        {kSeek, fails, on_file([](RTS_HANDLE h) { return SysFileSetPos(h, 1); }), RES_FAILED, {}},
+        {kSize,
+         fails,
+         on_file([](RTS_HANDLE h) {
+             RTS_RESULT r = RES_OK;
+             SysFileGetSizeByHandle(h, &r);
+             return r;
+         }),
+         RES_FAILED,
+         {}},
+        {kTimes,
+         fails,
+         [](const std::string& f) {
+             SysFileTime t{};
+             return SysFileGetTime(f.c_str(), &t);
+         },
+         RES_FAILED,
+         {}},
+        {kSetEnd, fails, on_file([](RTS_HANDLE h) { return SysFileTruncate(h, 1); }), RES_FAILED, {}},
+        {kFlush, fails, on_file(SysFileFlush), RES_FAILED, {}},
+        {kRemove, fails, [](const std::string& f) { return SysFileDelete(f.c_str()); }, RES_FAILED, {}},
+        {kRename,
+         fails,
+         [](const std::string& f) { return SysFileRename(f.c_str(), (f + "2").c_str()); },
+         RES_FAILED,
+         {}},
+        {kCopy,
+         fails,
+         [](const std::string& f) { return SysFileCopy((f + "2").c_str(), f.c_str(), nullptr); },
+         RES_FAILED,
+         {}},
+        {kRealPath,
+         {kMissing},
+         [&](const std::string& f) { return SysFileGetRealPath_(f.c_str(), buffer, 8); },
+         RES_NO_OBJECT,
+         {}},
+    };
+    for (const auto& row : rows) {
+        put("f", "abc");
+        LogEarlyBufferClear();
+        {
+            Inject injector(sysfile_os::platform_calls(), sysfile_os::set_calls);
+            injector.fail(row);
+            EXPECT_EQ(row.act(path("f")), row.result) << row.entry;
+            EXPECT_EQ(injector.succeeded(kOpen), injector.calls(kClose)) << row.entry;
+        }
+        EXPECT_THAT(seamfault::injected_lines(CMPID_SysFile),
+                    testing::ElementsAre(seamfault::line(row.fault.error, path("f"))))
+            << row.entry;
+    }
+    EXPECT_EQ(written, 3u) << "a full disk reports the bytes that went out";
+}
+
+} // namespace
