@@ -1,10 +1,9 @@
 /* File access on POSIX. A file is an open descriptor; the access modes become open flags with
  * the same create, truncate and existing-only meaning as on Windows (appending is done by the
  * core, which moves to the end before each write, so no O_APPEND). A directory never opens as
- * a file, as on Windows. A rename never replaces its target. Errors are errno values, and they
- * mean the results the Windows errors of the same kind mean. */
+ * a file, as on Windows. A rename never replaces its target and is one atomic step. Errors are errno values,
+ * and they mean the results the Windows errors of the same kind mean. */
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -129,16 +128,12 @@ rts::OsError remove_file(const char* path, const char** pCall) {
     return unlink(path) == 0 ? rts::kOsOk : failed("unlink", errno, pCall);
 }
 
-/* A hard link cannot replace an existing name; dropping the old name then completes the move.
- * Where links are not possible (directories, other file systems) a plain rename is used after
- * a check that the target is absent. */
+/* One atomic step that fails when newPath exists, so that no moment has both names on one file
+ * (a later truncation of the old name would reach the new one). */
 rts::OsError rename_file(const char* oldPath, const char* newPath, const char** pCall) {
-    if (link(oldPath, newPath) == 0)
-        return unlink(oldPath) == 0 ? rts::kOsOk : failed("unlink", errno, pCall);
-    if (errno == EEXIST || errno == ENOENT) return failed("link", errno, pCall);
-    struct stat st {};
-    if (lstat(newPath, &st) == 0) return failed("rename", EEXIST, pCall);
-    return rename(oldPath, newPath) == 0 ? rts::kOsOk : failed("rename", errno, pCall);
+    return renameat2(AT_FDCWD, oldPath, AT_FDCWD, newPath, RENAME_NOREPLACE) == 0
+               ? rts::kOsOk
+               : failed("renameat2", errno, pCall);
 }
 
 rts::OsError copy_bytes(int from, int to, const char** pCall) {
