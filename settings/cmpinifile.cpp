@@ -203,7 +203,7 @@ RTS_RESULT splice(IniDatabase* db, RTS_SIZE at, RTS_SIZE remove, std::initialize
     }
     std::memmove(db->text + at + added, db->text + at + remove, db->length - at - remove);
     for (const rts_sv& part : parts) {
-        std::memcpy(db->text + at, part.data(), part.size());
+        if (!part.empty()) std::memcpy(db->text + at, part.data(), part.size());
         at += part.size();
     }
     db->length = length;
