@@ -255,90 +255,33 @@ enum {
 };
 
 // Each platform call failing: the documented result, one log line with the OS error and the
-// path, and every file that was opened closed again.
+// path, and every file that was opened closed again. The acts see the file "f" opened for reading
+// and writing before each row (h, with the result opened).
 TEST_F(Files, EachPlatformCallFailing) {
-    using Handled = std::function<RTS_RESULT(RTS_HANDLE)>;
-    const auto on_file = [](Handled act) {
-        return [act](const std::string& f) {
-            RTS_HANDLE h = SysFileOpen(f.c_str(), AM_READ_UPDATE, nullptr);
-            const RTS_RESULT r = act(h);
-            SysFileClose(h);
-            return r;
-        };
-    };
-    using Act = std::function<RTS_RESULT(const std::string&)>;
-    const seamfault::Fault fails{1234}, full{kDiskFull, seamfault::kEveryCall, true};
+    // a close and a write that happened but report an error, so nothing stays open or unwritten
+    const seamfault::Fault fails{1234}, failsAfter{1234, seamfault::kEveryCall, true},
+        full{kDiskFull, seamfault::kEveryCall, true};
+    const std::string file = path("f"), other = path("f2");
+    const char* f = file.c_str();
+    RTS_HANDLE h = RTS_INVALID_HANDLE;
+    RTS_RESULT opened = RES_OK, r = RES_OK;
     RTS_SIZE written = 0;
     char buffer[8];
-    const seamfault::Row<Act> rows[] = {
-        {kOpen,
-         {kDenied},
-         [](const std::string& f) {
-             RTS_RESULT r = RES_OK;
-             SysFileOpen(f.c_str(), AM_READ, &r);
-             return r;
-         },
-         RES_NO_ACCESS,
-         {}},
-        {kClose,
-         fails,
-         [](const std::string& f) { return SysFileClose(SysFileOpen(f.c_str(), AM_READ, nullptr)); },
-         RES_FAILED,
-         {}},
-        {kRead,
-         fails,
-         on_file([&](RTS_HANDLE h) {
-             RTS_RESULT r = RES_OK;
-             SysFileRead(h, buffer, 3, &r);
-             return r;
-         }),
-         RES_FAILED,
-         {}},
-        {kWrite,
-         full,
-         on_file([&](RTS_HANDLE h) {
-             RTS_RESULT r = RES_OK;
-             written = SysFileWrite(h, "xyz", 3, &r);
-             return r;
-         }),
-         RES_DISK_FULL,
-         {}},
-        {kSeek, fails, on_file([](RTS_HANDLE h) { return SysFileSetPos(h, 1); }), RES_FAILED, {}},
-        {kSize,
-         fails,
-         on_file([](RTS_HANDLE h) {
-             RTS_RESULT r = RES_OK;
-             SysFileGetSizeByHandle(h, &r);
-             return r;
-         }),
-         RES_FAILED,
-         {}},
-        {kTimes,
-         fails,
-         [](const std::string& f) {
-             SysFileTime t{};
-             return SysFileGetTime(f.c_str(), &t);
-         },
-         RES_FAILED,
-         {}},
-        {kSetEnd, fails, on_file([](RTS_HANDLE h) { return SysFileTruncate(h, 1); }), RES_FAILED, {}},
-        {kFlush, fails, on_file(SysFileFlush), RES_FAILED, {}},
-        {kRemove, fails, [](const std::string& f) { return SysFileDelete(f.c_str()); }, RES_FAILED, {}},
-        {kRename,
-         fails,
-         [](const std::string& f) { return SysFileRename(f.c_str(), (f + "2").c_str()); },
-         RES_FAILED,
-         {}},
-        {kCopy,
-         fails,
-         [](const std::string& f) { return SysFileCopy((f + "2").c_str(), f.c_str(), nullptr); },
-         RES_FAILED,
-         {}},
-        {kRealPath,
-         {kMissing},
-         [&](const std::string& f) { return SysFileGetRealPath_(f.c_str(), buffer, 8); },
-         RES_NO_OBJECT,
-         {}},
+    SysFileTime times{};
+    const seamfault::Row<std::function<RTS_RESULT()>> rows[] = {
+        {kOpen, {kDenied}, [&] { return opened; }, RES_NO_ACCESS, {}},
+        {kClose, failsAfter, [&] { return SysFileClose(h); }, RES_FAILED, {}},
+        {kRead, fails, [&] { return SysFileRead(h, buffer, 3, &r), r; }, RES_FAILED, {}},
+        {kWrite, full, [&] { return written = SysFileWrite(h, "xyz", 3, &r), r; }, RES_DISK_FULL, {}},
+        {kSeek, fails, [&] { return SysFileSetPos(h, 1); }, RES_FAILED, {}},
+        {kSize, fails, [&] { return SysFileGetSizeByHandle(h, &r), r; }, RES_FAILED, {}},
+        {kTimes, fails, [&] { return SysFileGetTime(f, &times); }, RES_FAILED, {}},
+        {kSetEnd, fails, [&] { return SysFileTruncate(h, 1); }, RES_FAILED, {}},
+        {kFlush, fails, [&] { return SysFileFlush(h); }, RES_FAILED, {}},
+        {kRemove, fails, [&] { return SysFileDelete(f); }, RES_FAILED, {}},
+        {kRename, fails, [&] { return SysFileRename(f, other.c_str()); }, RES_FAILED, {}},
+        {kCopy, fails, [&] { return SysFileCopy(other.c_str(), f, nullptr); }, RES_FAILED, {}},
+        {kRealPath, {kMissing}, [&] { return SysFileGetRealPath_(f, buffer, 8); }, RES_NO_OBJECT, {}},
     };
     for (const auto& row : rows) {
         put("f", "abc");
@@ -346,11 +289,13 @@ TEST_F(Files, EachPlatformCallFailing) {
         {
             Inject injector(sysfile_os::platform_calls(), sysfile_os::set_calls);
             injector.fail(row);
-            EXPECT_EQ(row.act(path("f")), row.result) << row.entry;
+            h = SysFileOpen(f, AM_READ_UPDATE, &opened);
+            EXPECT_EQ(row.act(), row.result) << row.entry;
+            if (row.entry != kClose) SysFileClose(h);
             EXPECT_EQ(injector.succeeded(kOpen), injector.calls(kClose)) << row.entry;
         }
         EXPECT_THAT(seamfault::injected_lines(CMPID_SysFile),
-                    testing::ElementsAre(seamfault::line(row.fault.error, path("f"))))
+                    testing::ElementsAre(seamfault::line(row.fault.error, file)))
             << row.entry;
     }
     EXPECT_EQ(written, 3u) << "a full disk reports the bytes that went out";
