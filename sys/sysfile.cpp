@@ -12,7 +12,6 @@
  * name, which is used as its path until names are mapped to paths. A platform call that fails
  * is logged once with the operating system's error before the documented result is given. */
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -88,7 +87,9 @@ void expand(const char* name, char* out, RTS_SIZE size) {
         char value[kPathSize];
         CMUtlSafeStrNCpy(variable, sizeof variable, first + 1, static_cast<RTS_SIZE>(second - first - 1));
         if (sysfile_os::calls().environment(variable, value, sizeof value)) {
-            std::snprintf(out, size, "%.*s%s%s", static_cast<int>(first - name), name, value, second + 1);
+            CMUtlSafeStrNCpy(out, size, name, static_cast<RTS_SIZE>(first - name));
+            CMUtlSafeStrCat(out, size, value);
+            CMUtlSafeStrCat(out, size, second + 1);
             return;
         }
     }
