@@ -4,10 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "file_env.h"
 #include "seam_fault.h"
@@ -180,6 +184,30 @@ TEST_F(Files, TimesAreLocalSecondsSince1970) {
     SysFileTime times{};
     ASSERT_EQ(SysFileGetTime(path("f").c_str(), &times), RES_OK);
     EXPECT_NEAR(static_cast<long long>(times.ulLastModification), expected, 3);
+}
+
+// Threads closing one handle at once: the pool's lock lets exactly one of them close it.
+TEST_F(Files, OneCloseWinsARace) {
+    put("f", "x");
+    for (int round = 0; round < 50; ++round) {
+        RTS_HANDLE h = SysFileOpen(path("f").c_str(), AM_READ, nullptr);
+        std::atomic<int> closed{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] { closed += SysFileClose(h) == RES_OK ? 1 : 0; });
+        for (auto& t : threads) t.join();
+        EXPECT_EQ(closed, 1);
+    }
+}
+
+TEST_F(Files, RealPathIsTheCanonicalPath) {
+    put("f", "x");
+    std::string expected = std::filesystem::canonical(path("f")).string();
+    std::replace(expected.begin(), expected.end(), '\\', '/');
+    char buffer[512];
+    EXPECT_EQ(SysFileGetRealPath_(path("f").c_str(), buffer, sizeof buffer), RES_OK);
+    EXPECT_EQ(buffer, expected);
+    EXPECT_EQ(SysFileGetRealPath_(path("f").c_str(), buffer, 4), RES_BUFFERSIZE);
 }
 
 TEST(SysFilePath, DirectoryPartOfNames) {
