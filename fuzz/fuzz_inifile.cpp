@@ -1,13 +1,14 @@
 // Fuzz target for the configuration-file database: the first two bytes give the length of a file
 // text (any bytes: NULs, lone CRs, unbalanced brackets, long lines), the rest is a list of reads,
-// writes, removals, section appends and filters on it. Files are a table of platform calls that
-// accept everything and keep nothing, so only the text in memory is at stake. After every step
-// the text must end with its two zero bytes, a read must stay inside its buffer and a pointer into
-// the text inside the text, and a refused value must leave the text as it was.
+// writes, removals, section appends and filters on it; writes go to one file in the temporary
+// directory, without the flush to the disk. After every step the text must end with its two zero
+// bytes, a read must stay inside its buffer and a pointer into the text inside the text, and a
+// refused value must leave the text as it was.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "cm.h"
@@ -20,29 +21,8 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-int g_file; /* the one "open file" */
-
-const sysfile_os::Calls kNoFiles = {
-    [](const char*, RTS_UI32, void** pFile, const char**) { return *pFile = &g_file, rts::kOsOk; },
-    [](void*, const char**) { return rts::kOsOk; },
-    [](void*, void*, RTS_SIZE, RTS_SIZE* pRead, const char**) { return *pRead = 0, rts::kOsOk; },
-    [](void*, const void*, RTS_SIZE size, RTS_SIZE* pWritten, const char**) {
-        return *pWritten = size, rts::kOsOk;
-    },
-    [](void*, RTS_I64, sysfile_os::From, RTS_UI64* pPosition, const char**) {
-        return *pPosition = 0, rts::kOsOk;
-    },
-    [](void*, RTS_UI64* pSize, const char**) { return *pSize = 0, rts::kOsOk; },
-    [](void*, RTS_UI32 (*)[3], const char**) { return rts::kOsOk; },
-    [](void*, const char**) { return rts::kOsOk; },
-    [](void*, const char**) { return rts::kOsOk; },
-    [](const char*, const char**) { return rts::kOsOk; },
-    [](const char*, const char*, const char**) { return rts::kOsOk; },
-    [](const char*, const char*, const char**) { return rts::kOsOk; },
-    [](const char*, char*, RTS_SIZE, const char**) { return rts::kOsOk; },
-    [](const char*, char*, RTS_SIZE) { return false; },
-    [](rts::OsError e) { return e == 0 ? RES_OK : RES_FAILED; },
-};
+/* The platform's file calls without the flush to the disk, which would make each write slow. */
+sysfile_os::Calls g_calls;
 
 // Takes a piece of up to 15 bytes (its length is the first byte) off the input, zero-terminated.
 std::string take(const uint8_t*& data, const uint8_t* end) {
@@ -58,7 +38,9 @@ std::string take(const uint8_t*& data, const uint8_t* end) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     check(CMInit2(nullptr, StaticComponentList, 1) == RES_OK);
-    sysfile_os::set_calls(&kNoFiles);
+    g_calls = sysfile_os::platform_calls();
+    g_calls.flush = [](void*, const char**) { return rts::kOsOk; };
+    sysfile_os::set_calls(&g_calls);
     return 0;
 }
 
@@ -68,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t length = std::min<size_t>((data[0] << 8 | data[1]), size - 2);
     data += 2;
     IniResetLineSeparator();
-    RTS_HANDLE h = IniOpen2("fuzz.ini", reinterpret_cast<const char*>(data), length, nullptr);
+    static const std::string name = (std::filesystem::temp_directory_path() / "gc_fuzz_inifile.ini").string();
+    RTS_HANDLE h = IniOpen2(name.c_str(), reinterpret_cast<const char*>(data), length, nullptr);
     check(h != nullptr);
     auto* db = static_cast<IniDatabase*>(h);
     data += length;

@@ -37,140 +37,85 @@ void set_env(const char* name, const char* value) {
 namespace {
 
 using Files = filetest::Dir;
-using Act = std::function<std::string(Files&)>;
-
-std::string n(RTS_SIZE v) {
-    return std::to_string(v);
-}
 
 // An open file that closes itself.
 struct Open {
-    Open(const std::string& path, RTS_UI32 mode) : h(SysFileOpen(path.c_str(), mode, &result)) {}
+    Open(const std::string& path, RTS_UI32 mode) : h(SysFileOpen(path.c_str(), mode, nullptr)) {}
     ~Open() { SysFileClose(h); }
     RTS_HANDLE h;
-    RTS_RESULT result = RES_OK;
 };
 
-// What act tells about the file "f" made with the text and open in the mode.
-std::string put_open(Files& t, RTS_UI32 mode, const std::string& text,
-                     const std::function<std::string(RTS_HANDLE)>& act) {
-    t.put("f", text);
-    Open f(t.path("f"), mode);
-    return act(f.h);
-}
-
+// The access modes, positions and the end of a file, then the operations on names.
 TEST_F(Files, ModesPositionsAndNames) {
-    struct Row {
-        const char* label;
-        Act act;
-        std::string expected;
-    };
-    const Row rows[] = {
-        {"appending never creates, appending with update does",
-         [](Files& t) {
-             RTS_RESULT a = 0, b = 0;
-             SysFileClose(SysFileOpen(t.path("a").c_str(), AM_APPEND, &a));
-             SysFileClose(SysFileOpen(t.path("b").c_str(), AM_APPEND_UPDATE, &b));
-             return n(a) + n(t.exists("a")) + " " + n(b) + n(t.exists("b"));
-         },
-         "160 01"},
-        {"appending writes at the end after a move to the start",
-         [](Files& t) {
-             put_open(t, AM_APPEND, "abc", [](RTS_HANDLE h) {
-                 SysFileSetPos(h, 0);
-                 return n(SysFileWrite(h, "XY", 2, nullptr));
-             });
-             return t.get("f");
-         },
-         "abcXY"},
-        {"a read moves where the position was set; an update appends all the same",
-         [](Files& t) {
-             std::string out = put_open(t, AM_APPEND_UPDATE, "abc", [](RTS_HANDLE h) {
-                 char c = 0;
-                 SysFileSetPos(h, 1);
-                 SysFileRead(h, &c, 1, nullptr);
-                 SysFileWrite(h, "Z", 1, nullptr);
-                 return std::string(1, c);
-             });
-             return out + t.get("f");
-         },
-         "babcZ"},
-        {"a read past the end gives the rest and the end is reached",
-         [](Files& t) {
-             return put_open(t, AM_READ, "0123456789", [](RTS_HANDLE h) {
-                 char buf[10];
-                 RTS_RESULT r = 1;
-                 SysFileSetPos(h, 6);
-                 const RTS_RESULT before = SysFileEOF(h);
-                 const RTS_SIZE got = SysFileRead(h, buf, 10, &r);
-                 return n(before) + n(got) + n(r) + n(SysFileEOF(h)) + n(SysFileGetStatus(h, nullptr));
-             });
-         },
-         "14004"},
-        {"writing truncates; a truncation keeps the position",
-         [](Files& t) {
-             return put_open(t, AM_WRITE_UPDATE, "old content", [](RTS_HANDLE h) {
-                 RTS_SIZE pos = 0;
-                 SysFileWrite(h, "0123456789", 10, nullptr);
-                 SysFileSetPos(h, 7);
-                 SysFileTruncate(h, 4);
-                 SysFileGetPos(h, &pos);
-                 return n(pos) + n(SysFileGetSizeByHandle(h, nullptr));
-             });
-         },
-         "74"},
-        {"a rename never replaces; missing and empty names",
-         [](Files& t) {
-             t.put("a", "A");
-             t.put("b", "B");
-             const std::string renamed = n(SysFileRename(t.path("a").c_str(), t.path("b").c_str()));
-             return renamed + t.get("a") + t.get("b") + " " +
-                    n(SysFileRename(t.path("x").c_str(), t.path("y").c_str())) +
-                    n(SysFileRename("", t.path("y").c_str()));
-         },
-         "18AB 162"},
-        {"a copy replaces the destination and reports the source's size",
-         [](Files& t) {
-             RTS_SIZE copied = 0;
-             t.put("src", "12345");
-             t.put("dst", "a longer old content");
-             const RTS_RESULT r = SysFileCopy(t.path("dst").c_str(), t.path("src").c_str(), &copied);
-             return n(r) + n(copied) + t.get("dst") + " " +
-                    n(SysFileCopy(t.path("dst").c_str(), t.path("none").c_str(), nullptr));
-         },
-         "0512345 16"},
-        {"a closed or deleted handle is no longer open",
-         [](Files& t) {
-             RTS_HANDLE h = SysFileOpen(t.path("f").c_str(), AM_WRITE, nullptr);
-             int stack = 0;
-             const std::string deleted = n(SysFileDeleteByHandle(h));
-             return deleted + n(t.exists("f")) + n(SysFileClose(h)) + n(SysFileClose(&stack));
-         },
-         "0022"},
-        {"a missing file has no size and no time",
-         [](Files& t) {
-             RTS_RESULT r = 0;
-             SysFileTime times{};
-             const RTS_SIZE size = SysFileGetSize(t.path("none").c_str(), &r);
-             return n(size) + n(r) + n(SysFileGetTime(t.path("none").c_str(), &times));
-         },
-         "01616"},
-        {"%TEMP% names the directory in the environment",
-         [](Files& t) {
-             const char* old = std::getenv("TEMP");
-             const std::string kept = old != nullptr ? old : "";
-             set_env("TEMP", t.dir_.string().c_str());
-             Open f("%TEMP%/x.log", AM_WRITE);
-             set_env("TEMP", old != nullptr ? kept.c_str() : nullptr);
-             return n(f.result) + n(t.exists("x.log"));
-         },
-         "01"},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(row.act(*this), row.expected) << row.label;
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
+    RTS_RESULT r = RES_OK, r2 = RES_OK;
+    SysFileClose(SysFileOpen(path("a").c_str(), AM_APPEND, &r));
+    SysFileClose(SysFileOpen(path("b").c_str(), AM_APPEND_UPDATE, &r2));
+    EXPECT_TRUE(r == RES_NO_OBJECT && !exists("a") && r2 == RES_OK && exists("b"))
+        << "only an update creates";
+
+    put("f", "abc");
+    {
+        Open f(path("f"), AM_APPEND_UPDATE);
+        char c = 0;
+        SysFileSetPos(f.h, 1);
+        SysFileRead(f.h, &c, 1, nullptr);
+        SysFileWrite(f.h, "Z", 1, nullptr);
+        EXPECT_EQ(c, 'b') << "reads where the position was set";
+        Open g(path("f"), AM_APPEND);
+        SysFileSetPos(g.h, 0);
+        SysFileWrite(g.h, "XY", 2, nullptr);
     }
+    EXPECT_EQ(get("f"), "abcZXY") << "writes of both appending modes go to the end";
+
+    put("f", "0123456789");
+    {
+        Open f(path("f"), AM_READ);
+        char buf[10];
+        SysFileSetPos(f.h, 6);
+        EXPECT_EQ(SysFileEOF(f.h), RES_FAILED);
+        EXPECT_EQ(SysFileRead(f.h, buf, 10, &r), 4u);
+        EXPECT_TRUE(r == RES_OK && SysFileEOF(f.h) == RES_OK && SysFileGetStatus(f.h, nullptr) == FS_EOF);
+    }
+    {
+        Open f(path("f"), AM_WRITE_UPDATE);
+        RTS_SIZE pos = 0;
+        SysFileWrite(f.h, "0123456789", 10, nullptr);
+        SysFileSetPos(f.h, 7);
+        SysFileTruncate(f.h, 4);
+        SysFileGetPos(f.h, &pos);
+        EXPECT_TRUE(pos == 7 && SysFileGetSizeByHandle(f.h, nullptr) == 4)
+            << "a truncation keeps the position";
+    }
+
+    put("a", "A");
+    put("b", "B");
+    EXPECT_EQ(SysFileRename(path("a").c_str(), path("b").c_str()), RES_DUPLICATE);
+    EXPECT_EQ(get("a") + get("b"), "AB");
+    EXPECT_EQ(SysFileRename(path("x").c_str(), path("y").c_str()), RES_NO_OBJECT);
+    EXPECT_EQ(SysFileRename("", path("y").c_str()), RES_PARAMETER);
+
+    RTS_SIZE copied = 0;
+    put("src", "12345");
+    put("dst", "a longer old content");
+    EXPECT_EQ(SysFileCopy(path("dst").c_str(), path("src").c_str(), &copied), RES_OK);
+    EXPECT_EQ(get("dst") + std::to_string(copied), "123455") << "replaced, the source's size reported";
+    EXPECT_EQ(SysFileCopy(path("dst").c_str(), path("none").c_str(), nullptr), RES_NO_OBJECT);
+
+    RTS_HANDLE h = SysFileOpen(path("d").c_str(), AM_WRITE, nullptr);
+    int stack = 0;
+    EXPECT_EQ(SysFileDeleteByHandle(h), RES_OK);
+    EXPECT_TRUE(!exists("d") && SysFileClose(h) == RES_PARAMETER && SysFileClose(&stack) == RES_PARAMETER);
+
+    SysFileTime times{};
+    EXPECT_EQ(SysFileGetSize(path("none").c_str(), &r), 0u);
+    EXPECT_TRUE(r == RES_NO_OBJECT && SysFileGetTime(path("none").c_str(), &times) == RES_NO_OBJECT);
+
+    const char* old = std::getenv("TEMP");
+    const std::string kept = old != nullptr ? old : "";
+    set_env("TEMP", dir_.string().c_str());
+    SysFileClose(SysFileOpen("%TEMP%/x.log", AM_WRITE, &r));
+    set_env("TEMP", old != nullptr ? kept.c_str() : nullptr);
+    EXPECT_TRUE(r == RES_OK && exists("x.log")) << "%TEMP% names the directory in the environment";
 }
 
 // The times are the platform's clock in local seconds, as the C library counts them.
@@ -221,6 +166,7 @@ TEST(SysFilePath, DirectoryPartOfNames) {
         {"dir/sub/file.txt", 0, 64, "dir/sub/", RES_OK},
         {"C:/x/y.txt", 0, 64, "C:/x/", RES_OK},
         {"C:y.txt", 0, 64, "C:", RES_OK},
+        {"C:/y.txt", 0, 64, "C:/", RES_OK},
         {"file.txt", 0, 64, "file.txt", RES_FAILED},
         {"%APPDIR%", 0, 64, "%APPDIR%", RES_OK},
         {"dir/file.txt", 2, 64, "dir/file.txt", RES_OK},
