@@ -55,10 +55,12 @@ RTS_RESULT IniSetFilter(RTS_HANDLE hDatabase, const char* filter);
 /* 0 when the filter admits the section, 1 when not, RES_PARAMETER for bad arguments. */
 RTS_RESULT IniCheckFilter(RTS_HANDLE hDatabase, const char* section);
 
-/* For the settings above the database: the write protection of a database, and the line end of
- * new lines put back to CR LF when a new master file is chosen. */
+/* For the settings above the database: the write protection of a database, the line end of new
+ * lines put back to CR LF when a new master file is chosen, and every database released at the
+ * settings' shut-down. */
 RTS_RESULT IniSetWriteProtected(RTS_HANDLE hDatabase, RTS_UI32 writeProtected);
 void IniResetLineSeparator(void);
+void IniDeleteAll(void);
 
 RTS_END_C
 

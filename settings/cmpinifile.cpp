@@ -630,6 +630,11 @@ extern "C" RTS_RESULT IniCheckFilter(RTS_HANDLE hDatabase, const char* section) 
     return CMUtlStrIStr(filter, header) != nullptr ? 0 : 1;
 }
 
+extern "C" void IniDeleteAll(void) {
+    SettingsGuard settings(g_settings);
+    while (IniDatabase* db = master()) IniDelete(db);
+}
+
 extern "C" void IniResetLineSeparator(void) {
     SettingsGuard settings(g_settings);
     g_separatorLength = 2;
