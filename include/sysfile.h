@@ -29,6 +29,19 @@ typedef struct {
     RTS_UI32 ulLastModification;
 } SysFileTime;
 
+/* Events of component 260 for an event service, when one is there: after SysFileOpen opened a
+ * file, and before SysFileClose closes one, with these arguments. */
+#define SYSFILE_EVENT_OPENED 0x10001u
+#define SYSFILE_EVENT_CLOSING 0x10002u
+typedef struct {
+    RTS_HANDLE hFile;
+    const char* path;
+    RTS_UI32 mode;
+} SysFileOpenedEvent;
+typedef struct {
+    RTS_HANDLE hFile;
+} SysFileClosingEvent;
+
 /* Named files. Until names are mapped to paths, a name is used as its path. */
 RTS_HANDLE SysFileOpen(const char* name, RTS_UI32 mode, RTS_RESULT* pResult);
 RTS_RESULT SysFileDelete(const char* name);

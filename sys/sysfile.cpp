@@ -156,10 +156,79 @@ void close_all() {
     g_pool.store(RTS_INVALID_HANDLE, std::memory_order_release);
 }
 
+/* Services of components outside this program, looked up by name at start-up: an event
+ * service that hears of opened and closed files, and directory functions that make the missing
+ * directory of a file being created. Every step that needs a missing one is skipped. */
+struct Imports {
+    RTS_HANDLE (*EventCreate2)(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult);
+    RTS_RESULT (*EventPost2)(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI32 version, void* pParam);
+    RTS_RESULT (*EventDelete)(RTS_HANDLE hEvent);
+    RTS_RESULT (*SysDirCreate2)(const char* directory, RTS_I32 flags);
+};
+Imports g_imports{};
+RTS_HANDLE g_events[2] = {RTS_INVALID_HANDLE, RTS_INVALID_HANDLE}; /* opened, closing */
+constexpr RTS_UI32 kEventIds[2] = {SYSFILE_EVENT_OPENED, SYSFILE_EVENT_CLOSING};
+
+template <typename F> void import(const char* name, F& target) {
+    RTS_VOID_FCTPTR f = nullptr;
+    CMGetAPI2(name, &f, CM_IMPORT_OPTIONAL, 0, 0);
+    target = reinterpret_cast<F>(f);
+}
+
+void import_optional() {
+    import("EventCreate2", g_imports.EventCreate2);
+    import("EventPost2", g_imports.EventPost2);
+    import("EventDelete", g_imports.EventDelete);
+    import("SysDirCreate2", g_imports.SysDirCreate2);
+}
+
+void post(int event, void* argument) {
+    if (g_imports.EventPost2 != nullptr && g_events[event] != RTS_INVALID_HANDLE)
+        g_imports.EventPost2(g_events[event], 1, 1, argument);
+}
+
+void events_create() {
+    for (int i = 0; i < 2 && g_imports.EventCreate2 != nullptr; ++i)
+        g_events[i] = g_imports.EventCreate2(kEventIds[i], CMPID_SysFile, nullptr);
+}
+
+void events_delete() {
+    for (RTS_HANDLE& event : g_events) {
+        if (g_imports.EventDelete != nullptr && event != RTS_INVALID_HANDLE) g_imports.EventDelete(event);
+        event = RTS_INVALID_HANDLE;
+    }
+}
+
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
-    if (hook == CH_INIT_SYSTEM) g_pool.store(RTS_INVALID_HANDLE, std::memory_order_release);
-    if (hook == CH_EXIT) close_all();
+    switch (hook) {
+        case CH_INIT_SYSTEM:
+            g_pool.store(RTS_INVALID_HANDLE, std::memory_order_release);
+            [[fallthrough]];
+        case CH_INIT:
+            import_optional();
+            break;
+        case CH_INIT2:
+            events_create();
+            break;
+        case CH_EXIT2:
+            events_delete();
+            break;
+        case CH_EXIT:
+            close_all();
+            break;
+        default:
+            break;
+    }
     return RES_OK;
+}
+
+/* Makes the directory of path when a directory service is there: whether it was made. */
+bool make_directory(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (g_imports.SysDirCreate2 == nullptr || slash == nullptr) return false;
+    char directory[kPathSize];
+    CMUtlSafeStrNCpy(directory, sizeof directory, path, static_cast<RTS_SIZE>(slash - path));
+    return g_imports.SysDirCreate2(directory, 1) == RES_OK;
 }
 
 /* A wrapper under its own name with the wrappers' version. */
@@ -385,6 +454,8 @@ extern "C" RTS_RESULT SysFileClose_(RTS_HANDLE hFile) {
 }
 
 extern "C" RTS_RESULT SysFileClose(RTS_HANDLE hFile) {
+    SysFileClosingEvent closing{hFile};
+    if (valid_handle(hFile)) post(1, &closing);
     return SysFileClose_(hFile);
 }
 
@@ -565,7 +636,14 @@ extern "C" RTS_RESULT SysFileGenerateCRC3_(const char* path, RTS_SIZE maxSize, R
 extern "C" RTS_HANDLE SysFileOpen(const char* name, RTS_UI32 mode, RTS_RESULT* pResult) {
     if (name == nullptr) return report(pResult, RES_PARAMETER, RTS_INVALID_HANDLE);
     if (name[0] == '\0') return report(pResult, RES_NO_OBJECT, RTS_INVALID_HANDLE);
-    return SysFileOpen_(name, mode, pResult);
+    RTS_RESULT result = RES_OK;
+    RTS_HANDLE h = SysFileOpen_(name, mode, &result);
+    const bool creating = mode == AM_WRITE || mode == AM_WRITE_UPDATE || mode == AM_APPEND_UPDATE;
+    if (h == RTS_INVALID_HANDLE && result == RES_NO_OBJECT && creating && make_directory(name))
+        h = SysFileOpen_(name, mode, &result);
+    SysFileOpenedEvent opened{h, name, mode};
+    if (h != RTS_INVALID_HANDLE) post(0, &opened);
+    return report(pResult, result, h);
 }
 
 extern "C" RTS_RESULT SysFileDelete(const char* name) {
