@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cm.h"
+#include "cmpinifile.h"
 #include "cmpsettings.h"
 #include "cmutils.h"
 
@@ -39,8 +40,24 @@ RTS_I32 parse_int(const std::string& text) {
 }
 
 const CMExportEntry kExports[] = {
-    CM_EXPORT(SettgSetDatabaseName), CM_EXPORT(SettgGetIntValue),    CM_EXPORT(SettgGetStringValue),
-    CM_EXPORT(SettgSetIntValue),     CM_EXPORT(SettgSetStringValue), CM_EXPORT(SettgRemoveKey),
+    CM_EXPORT(SettgSetDatabaseName),
+    CM_EXPORT(SettgGetIntValue),
+    CM_EXPORT(SettgGetStringValue),
+    CM_EXPORT(SettgSetIntValue),
+    CM_EXPORT(SettgSetStringValue),
+    CM_EXPORT(SettgRemoveKey),
+    CM_EXPORT(IniOpen),
+    CM_EXPORT(IniOpen2),
+    CM_EXPORT(IniClose),
+    CM_EXPORT(IniDelete),
+    CM_EXPORT(IniReadValue),
+    CM_EXPORT(IniReadValue2),
+    CM_EXPORT(IniWriteValue),
+    CM_EXPORT(IniRemoveKey),
+    CM_EXPORT(IniRemoveAllKeys),
+    CM_EXPORT(IniIsWriteProtected),
+    CM_EXPORT(IniSetFilter),
+    CM_EXPORT(IniCheckFilter),
     {nullptr, nullptr, 0, 0},
 };
 
@@ -55,7 +72,9 @@ RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_CmpSettings);
 }
 
+/* The configuration-file databases still open go at the end. */
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    if (hook == CH_EXIT_SYSTEM) IniDeleteAll();
     return RES_OK;
 }
 

@@ -13,6 +13,9 @@
  *                                            input ends
  *   ipcprobe open-block NAME SIZE            opens the block as an unprivileged process,
  *                                            prints the result and the component's log lines
+ *   ipcprobe rewrite-ini FILE                opens the configuration file, prints "ready" and
+ *                                            writes [S] V=... back for ever, a value of another
+ *                                            length each time, until it is killed
  * Exit code 100 + result when a block or mutex cannot be had, 64 for bad arguments. */
 #include <chrono>
 #include <cstdio>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "cm.h"
+#include "cmpinifile.h"
 #include "cmplog.h"
 #include "syssem.h"
 #include "sysshm.h"
@@ -170,12 +174,26 @@ int open_block(const char* name, RTS_SIZE size) {
     return 0;
 }
 
+/* Runs on the whole framework, which the database and the files stand on. */
+int rewrite_ini(const char* file) {
+    if (CMInit2(nullptr, StaticComponentList, 1) != RES_OK) return 2;
+    RTS_RESULT result = RES_OK;
+    RTS_HANDLE db = IniOpen(file, 0, &result);
+    if (db == nullptr) return 100 + static_cast<int>(result);
+    say("ready");
+    for (unsigned i = 0;; ++i) {
+        const std::string value(1 + i % 40, static_cast<char>('a' + i % 26));
+        IniWriteValue(db, "S", "V", value.c_str(), 0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) return kUsage;
     const std::string command = argv[1];
     const char* name = argv[2];
+    if (command == "rewrite-ini") return rewrite_ini(name);
     Components components;
     if (command == "create-mutex") return create_mutex(name);
     if (command == "hold-mutex" && argc <= 4) return hold_mutex(name, argc == 4 ? argv[3] : nullptr);
