@@ -11,7 +11,6 @@ void BM_StartAndStopProgramList(benchmark::State& state) {
         RTS_RESULT r = CMInit2(nullptr, StaticComponentList, 1);
         benchmark::DoNotOptimize(r);
         CMExit();
-        LogEarlyBufferClear();
     }
 }
 BENCHMARK(BM_StartAndStopProgramList)->Repetitions(9)->ReportAggregatesOnly(true);

@@ -31,10 +31,7 @@ constexpr RTS_SIZE kBlockSize = 524; // the size of the service-control block
 /* The framework with the program's own list, started once for all benchmarks. */
 struct Framework {
     Framework() { CMInit2(nullptr, StaticComponentList, 1); }
-    ~Framework() {
-        CMExit();
-        LogEarlyBufferClear();
-    }
+    ~Framework() { CMExit(); }
 };
 
 void start_framework() {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The demo: builds the program natively and shows what it does today: the console tool's
 # answers to wrong command lines, start and stop of a simulated gateway through scpeer (the
-# POSIX service-control peer), a start that does not finish in time, the framework demo, and
-# the Windows tray under Wine on Xvfb clicked through by scripts/tray_demo.py, which saves its
-# screenshots in build/tray-demo.
+# POSIX service-control peer), a start that does not finish in time, the Windows tray under Wine
+# on Xvfb clicked through by scripts/tray_demo.py, which saves its screenshots in
+# build/tray-demo, and at the end what the framework logged: the standard logger's ring printed
+# as the CSV lines a log file holds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -55,11 +56,12 @@ echo "== A gateway that needs 5 s to start, asked to be running within 2 s =="
 start_peer --start-delay 5000
 run start:2
 stop_peer
-echo "== Framework start-up and shut-down with the program's component list =="
-"$bin/framework_demo"
 exec 9>&- # the tray demo waits for the same lock itself
 echo
 echo "== The Windows tray under Wine on Xvfb, against the stub gateway service =="
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j2 --target GatewayControl ServiceControlPeer GatewayStubService scclient >/dev/null
 python3 scripts/tray_demo.py build/tray-demo
+echo
+echo "== What the framework logged at start-up: the standard logger's ring as CSV lines =="
+"$bin/framework_demo"

@@ -24,6 +24,11 @@ constexpr int kLastRtcYear = 2106;      /* the last year an RTC value reaches */
 constexpr RTS_SIZE kZoneNameChars = 31; /* what a zone name keeps when it is set */
 constexpr int kLastYear = 30827;        /* the last year the platform calendars can hold */
 constexpr RTS_I32 kNoZoneSuffix = 0x7FFFFFFF;
+constexpr RTS_UINTPTR kLogSettingsChanged = 1; /* CH_SETTINGS_CHANGED for the log settings */
+
+/* The filter the logger gives this component for its time-zone messages, fetched again when
+ * the log settings change. */
+LogComponentFilter g_logFilter{nullptr, CMPID_SysTimeRtc, 0, 0};
 
 constexpr RTS_UI16 kDaysBeforeMonth[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 constexpr RTS_UI16 kDaysInMonth[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -174,16 +179,16 @@ RTS_RESULT change_value(const ZoneDate& change, int year, RTS_UI32& value) {
     const RTS_I64 seconds = seconds_from_civil(
         CivilTime{year, change.month, change.day, change.hour, change.minute, change.second});
     if (seconds < 0) {
-        LogAdd(nullptr, CMPID_SysTimeRtc, LOG_ERROR, RES_UNDERFLOW, 0,
-               "ERROR: Casting negative time_t values to UI32 not supported: Got 0x%llX",
-               static_cast<unsigned long long>(seconds));
+        LogAdd2(&g_logFilter, LOG_ERROR, RES_UNDERFLOW, 0,
+                "ERROR: Casting negative time_t values to UI32 not supported: Got 0x%llX",
+                static_cast<unsigned long long>(seconds));
         return RES_UNDERFLOW;
     }
     if (seconds > kMaxRtc) {
-        LogAdd(nullptr, CMPID_SysTimeRtc, LOG_ERROR, RES_OVERFLOW, 0,
-               "ERROR: Overflow while casting 64 Bit time_t to UI32.");
-        LogAdd(nullptr, CMPID_SysTimeRtc, LOG_ERROR, RES_OVERFLOW, 0,
-               "ERROR: Max value: 0xFFFFFFFF, got: 0x%llX", static_cast<unsigned long long>(seconds));
+        LogAdd2(&g_logFilter, LOG_ERROR, RES_OVERFLOW, 0,
+                "ERROR: Overflow while casting 64 Bit time_t to UI32.");
+        LogAdd2(&g_logFilter, LOG_ERROR, RES_OVERFLOW, 0, "ERROR: Max value: 0xFFFFFFFF, got: 0x%llX",
+                static_cast<unsigned long long>(seconds));
         return RES_OVERFLOW;
     }
     value = static_cast<RTS_UI32>(seconds);
@@ -251,6 +256,8 @@ RTS_RESULT export_functions() {
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    if (hook == CH_INIT2 || (hook == CH_SETTINGS_CHANGED && param1 == kLogSettingsChanged))
+        LogGetFilter2(&g_logFilter, nullptr, CMPID_SysTimeRtc, nullptr);
     if (hook == CH_EXIT) systimertc_os::calls().unload_zone_names();
     return RES_OK;
 }

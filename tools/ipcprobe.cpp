@@ -37,18 +37,23 @@
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit);
 extern "C" RTS_RESULT SysSemProcess__Entry(ComponentInitRecord* pInit);
+extern "C" RTS_RESULT CmpLog__Entry(ComponentInitRecord* pInit);
 
 namespace {
 
 constexpr int kUsage = 64;
+constexpr RTS_UI32 kEveryClass = 0xFFFFFFFF;
 
-/* The two components this probe needs, from start-up to shut-down. */
+/* The two components this probe needs, and the logger that keeps what they report, from
+ * start-up to shut-down. */
 class Components {
 public:
     Components() {
+        CmpLog__Entry(&log_);
         SysShm__Entry(&shm_);
         SysSemProcess__Entry(&sem_);
-        for (RTS_UI32 hook : {CH_INIT_SYSTEM, CH_INIT}) call(hook);
+        for (RTS_UI32 hook : {CH_INIT_SYSTEM, CH_INIT_SYSTEM2, CH_INIT}) call(hook);
+        LogSetFilter(nullptr, kEveryClass); // the components report their OS errors at LOG_DEBUG
     }
     ~Components() {
         for (RTS_UI32 hook : {CH_EXIT, CH_EXIT_SYSTEM}) call(hook);
@@ -56,9 +61,9 @@ public:
 
 private:
     void call(RTS_UI32 hook) {
-        shm_.hookFunction(hook, 0, 0);
-        sem_.hookFunction(hook, 0, 0);
+        for (ComponentInitRecord* c : {&log_, &shm_, &sem_}) c->hookFunction(hook, 0, 0);
     }
+    ComponentInitRecord log_{};
     ComponentInitRecord shm_{};
     ComponentInitRecord sem_{};
 };
@@ -146,15 +151,26 @@ bool drop_privileges() {
     return true;
 }
 
+/* What the standard logger holds, oldest first. */
+std::vector<LogEntry> log_entries() {
+    std::vector<LogEntry> out;
+    LogEntry entry{};
+    RTS_RESULT r = RES_OK;
+    for (int i = LogGetFirstEntry(nullptr, &entry, &r); r == RES_OK;
+         i = LogGetNextEntry(nullptr, i, &entry, &r))
+        out.push_back(entry);
+    return out;
+}
+
 int open_block(const char* name, RTS_SIZE size) {
     if (!drop_privileges()) return 2;
-    LogEarlyBufferClear();
+    const RTS_SIZE before = log_entries().size();
     RTS_RESULT result = RES_OK;
     SysSharedMemoryClose(SysSharedMemoryOpen(name, 0, &size, &result));
     std::printf("%u\n", static_cast<unsigned>(result));
-    LogEntry entry{};
-    for (int i = 0; LogEarlyBufferGet(i, &entry) == RES_OK; ++i)
-        if (entry.CmpId == CMPID_SysShm) say(entry.InfoText);
+    const std::vector<LogEntry> after = log_entries();
+    for (RTS_SIZE i = before; i < after.size(); ++i)
+        if (after[i].CmpId == CMPID_SysShm) say(after[i].InfoText);
     return 0;
 }
 

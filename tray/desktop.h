@@ -11,6 +11,11 @@
 
 namespace desktop {
 
+/* What a read of a string value from the local machine's registry found. */
+enum class RegistryRead { Ok, NoKey, NoValue };
+/* What a look-up of an environment variable found; TooLong leaves the buffer empty. */
+enum class Lookup { Found, Missing, TooLong };
+
 /* Messages the program's window and dialog procedures act on. */
 constexpr RTS_UI32 kMessagePaint = 0x000F;
 constexpr RTS_UI32 kMessageKeyDown = 0x0100;
@@ -146,6 +151,40 @@ public:
      * command id, 0 when the menu was dismissed; nothing is sent to window. */
     virtual RTS_UI32 track_popup_menu(RTS_HANDLE menu, Point at, RTS_HANDLE window) = 0;
     virtual void destroy_menu(RTS_HANDLE menu) = 0;
+
+    /* The platform calls of the edge configuration mode. An error is the platform's code for
+     * what went wrong, 0 when it reported none. */
+    /* String value of key under the local machine's root into size bytes, terminated; a value
+     * that does not fit counts as NoValue. */
+    virtual RegistryRead machine_registry_string(const char* key, const char* value, char* buffer,
+                                                 RTS_UI32 size) = 0;
+    /* The value of key in [section] of a private-profile file, at most size-1 characters and
+     * empty when file, section or key is missing; returns its length. */
+    virtual RTS_UI32 profile_string(const char* file, const char* section, const char* key, char* buffer,
+                                    RTS_UI32 size) = 0;
+    /* Sets key=value in [section] of file, creating the file, the section or the key as needed;
+     * 0 when written, else the error. */
+    virtual RTS_UI32 write_profile_string(const RTS_WCHAR* file, const RTS_WCHAR* section,
+                                          const RTS_WCHAR* key, const RTS_WCHAR* value) = 0;
+    /* The value of environment variable name, at most size-1 characters. */
+    virtual Lookup environment_variable(const char* name, char* buffer, RTS_UI32 size) = 0;
+    /* text with each %NAME% of a set variable replaced by its value; false when that does not
+     * fit into size characters with the terminator. */
+    virtual bool expand_environment(const char* text, char* buffer, RTS_UI32 size) = 0;
+    /* Whether this process runs as a 32-bit process on a 64-bit system; false when the platform
+     * cannot tell. */
+    virtual bool is_wow64_process(bool& emulated) = 0;
+    /* The program's own file path; false, with the error, when it cannot be had or does not fit. */
+    virtual bool module_file_name(char* buffer, RTS_UI32 size, RTS_UI32& error) = 0;
+    /* The platform's message text for error (empty when it has none). */
+    virtual void error_text(RTS_UI32 error, char* buffer, RTS_UI32 size) = 0;
+    /* Opens file with parameters through the shell's verb, shown normally, in no particular
+     * working directory. Returns the shell's answer, above 32 when started; otherwise error is
+     * set. */
+    virtual RTS_INTPTR shell_execute(const char* verb, const char* file, const char* parameters,
+                                     RTS_UI32& error) = 0;
+    /* Blocks the program's thread for ms milliseconds. */
+    virtual void sleep(RTS_UI32 ms) = 0;
 };
 
 /* The desktop of this platform. */

@@ -55,7 +55,7 @@ TEST(CMBasicChecks, EachBrokenBuildingBlockFailsWithItsOwnLine) {
             {nullptr, nullptr, formatter_writing_upper_case, kGuidLine},
         };
     for (const auto& [add, toGuid, toText, line] : cases) {
-        LogEarlyBufferClear();
+        testlog::clear();
         cmchecks::set_atomic_add(add);
         cmchecks::set_guid_functions(toGuid, toText);
         EXPECT_EQ(CMBasicChecks(), line.empty() ? 1 : 0) << line;
@@ -71,7 +71,7 @@ TEST(CMBasicChecks, TypeRowsReportSizeAndMaximumDeviations) {
         {73, "RTS_I8", 1, 2, 0x7F, 0x7F, false},
         {89, "RTS_CSTRING", 1, 1, 0, 0, false},
     };
-    LogEarlyBufferClear();
+    testlog::clear();
     EXPECT_FALSE(cmchecks::check_types(rows));
     EXPECT_EQ(
         logged(),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "test_components.h"
+#include "log_reader.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST_F(CMApi, LookupMatchingRules) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name != nullptr ? c.name : "null");
         if (c.cmodule) testcmp::record(1)->flags |= CM_FLAG_CMODULE; // these rows come last
-        LogEarlyBufferClear();
+        testlog::clear();
         RTS_VOID_FCTPTR f = fn(one);
         RTS_UI32 signature = c.signature, version = c.version;
         EXPECT_EQ(CMGetAPI3(c.name, &f, static_cast<int>(c.options), &signature, &version), c.result);
@@ -210,7 +211,7 @@ TEST_F(CMApi, LoadInitExitUnloadAtRunTime) {
     EXPECT_EQ(testcmp::hooks_of(3),
               std::vector<RTS_UI32>(testcmp::kWholeRun.begin() + 13, testcmp::kWholeRun.begin() + 19));
     EXPECT_EQ(CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0), RES_OK); // from now on the system is in its cycle
-    LogEarlyBufferClear();
+    testlog::clear();
     EXPECT_EQ(CMUnloadComponent(h), RES_OK);
     EXPECT_EQ(testlog::lines(10),
               Strings{"[UNLOADED] Dynamic: <cmp>TestCmp3</cmp>, <id>0x00007003</id> <ver>3.5.21.10</ver>"});

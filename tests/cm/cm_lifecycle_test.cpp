@@ -161,8 +161,10 @@ TEST_F(CMLifecycle, FailedImportDisablesLogsEveryInitHookAndSwitchesSafeModeOnce
 TEST_F(CMLifecycle, OptionalServicesAnswerAndEventsGoOutAroundTheExitHooks) {
     testcmp::provide(0);
     ASSERT_EQ(testcmp::init({0, 1}), RES_OK);
-    EXPECT_EQ(testsvc::events.created, (Ids{0x00010001u, 0x00010002u, 0x00010003u, 0x00010004u, 0x00010005u,
-                                            0x00010006u, 0x00010007u, 0x00010008u, 0x00010009u}));
+    // The manager's nine events, then the logger's event (class 0x10001 of CmpLog) at CH_INIT2.
+    EXPECT_EQ(testsvc::events.created,
+              (Ids{0x00010001u, 0x00010002u, 0x00010003u, 0x00010004u, 0x00010005u, 0x00010006u, 0x00010007u,
+                   0x00010008u, 0x00010009u, 0x00010001u}));
     EXPECT_EQ(testsvc::events.printed.rfind("\n  _/", 0), 0u); // the console banner
     EXPECT_EQ(testlog::lines(4), (Strings{"Test D\xe9vice", "OS=Linux, CPU=---, Arch=64Bit, Coding=C"}));
     EXPECT_EQ(CMDebugOut("%s=%d", "x", 7), RES_OK);
@@ -186,9 +188,10 @@ TEST_F(CMLifecycle, OptionalServicesAnswerAndEventsGoOutAroundTheExitHooks) {
     testsvc::events = {.moreCycles = 2};
     testcmp::clear_calls();
     CMExit();
-    EXPECT_EQ(testsvc::events.deleted, 9);
-    EXPECT_EQ(testsvc::events.posted, (Ids{0x00010001u, 0x00010002u, 0x00010007u, 0x00010007u, 0x00010007u,
-                                           0x00010003u, 0x00010004u, 0x00010005u}));
+    EXPECT_EQ(testsvc::events.deleted, 10);
+    // The logger posts its event for the shutdown line, before the manager's events.
+    EXPECT_EQ(testsvc::events.posted, (Ids{0x00010001u, 0x00010001u, 0x00010002u, 0x00010007u, 0x00010007u,
+                                           0x00010007u, 0x00010003u, 0x00010004u, 0x00010005u}));
     const Ids hooks = testcmp::hooks_of(1);
     EXPECT_EQ(Ids(hooks.begin(), hooks.begin() + 3), (Ids{CH_COMM_CYCLE, CH_COMM_CYCLE, CH_EXIT_COMM}));
     testsvc::events.createResult = RES_NOMEMORY; // a failed event is a failed start-up

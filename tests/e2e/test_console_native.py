@@ -62,9 +62,9 @@ def test_framework_starts_core_components_first_and_stops_after_ready(bin_dir):
     listed = re.findall(r"<cmp>(\w+)</cmp>", out)
     assert listed[:5] == ["CM", "CmpMemPool", "CmpLog", "CmpSettings", "SysFile"]
     assert len(listed) == len(set(listed)) == int(re.search(r"= 0, (\d+) components", out).group(1))
-    info = [int(i) for i in re.findall(r"info +(\d+)\]", out)]
+    info = [int(i) for i in re.findall(r", 0x[0-9a-f]{8}, \d+, -?\d+, (\d+), ", out)]  # CSV lines
     assert info[-3:] == [34, 35, 36] and info.count(34) == 1  # ready, shut-down, done
-    assert out.splitlines()[-3] == "CMExit() = 0, 0 components left"
+    assert out.splitlines()[-1] == "CMExit() = 0, 0 components left"
 
 
 @pytest.mark.parametrize("state, command, text", [

@@ -35,7 +35,6 @@ def wine():
     ("GatewayControl.exe   ", None, USAGE + "exit 2\n"),
     ("GatewayControl.exe \t ", None, USAGE + "exit 2\n"),
     ("GatewayControl.exe stop:5", None, "Invalid command line parameter stop:5!\nexit 2\n"),
-    ("GatewayControl.exe maintenance C:\\nonexistent\\Gateway.cfg", None, "exit 1\n"),
     ("GatewayControl.exe start", "shell32.dll!CommandLineToArgvW", "box Error: CommandLineToArgvW failed\nexit 0\n"),
 ])
 def test_command_line_as_written_gives_text_box_and_exit_code(wine, line, fail, out):

@@ -7,6 +7,7 @@
 
 #include "memory_fixture.h"
 #include "syssem.h"
+#include "log_reader.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ TEST_F(MemPool, DeleteAndCleanupReportListedBlocksAsLeaks) {
     void* inArea = MemPoolGetBlock(pool, nullptr);
     for (void* b : {inExtension, inArea}) MemPoolAppendUsedBlock(b);
     MemPoolPutBlock(spare); // a free block in the extension
-    LogEarlyBufferClear();
+    testlog::clear();
     ASSERT_EQ(MemPoolCleanup(pool, "Test", 1), RES_OK);
     EXPECT_EQ(testlog::count_starting("**** Pool leak"), 1);
     EXPECT_EQ(used_list(pool), std::vector<void*>{inArea});

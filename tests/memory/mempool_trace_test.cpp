@@ -7,6 +7,7 @@
 
 #include "cmpsettings.h"
 #include "memory_fixture.h"
+#include "log_reader.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ protected:
         ASSERT_EQ(memtest::start_with(kTraceServices), RES_OK);
         pool_ = MemPoolCreateDynamic("Test", 2, 16, nullptr);
         ASSERT_EQ(MemPoolLockTraceRegister(pool_, "Traced"), RES_OK);
-        LogEarlyBufferClear();
+        testlog::clear();
     }
     void TearDown() override {
         MemPoolDelete(pool_, "Test");

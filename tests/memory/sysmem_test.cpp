@@ -10,6 +10,7 @@
 #include "memory_fixture.h"
 #include "seam_fault.h"
 #include "sysmem.h"
+#include "log_reader.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ TEST_F(SysMem, EachFailingOsCallIsLoggedOnceAndAnswered) {
                             &C::readable>
             injector(sysmem_os::platform_calls(), sysmem_os::set_calls);
         injector.fail(entry, fault);
-        LogEarlyBufferClear();
+        testlog::clear();
         EXPECT_EQ(run(), expected);
         EXPECT_EQ(seamfault::injected_lines(CMPID_SysMem), std::vector{seamfault::line(fault.error)});
         EXPECT_EQ(injector.succeeded(kAlloc), injector.calls(kFree));

@@ -6,6 +6,7 @@
 
 #include "cm.h"
 #include "cmplog.h"
+#include "log_reader.h"
 
 namespace testfw {
 
@@ -13,7 +14,7 @@ class Framework : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
-        LogEarlyBufferClear();
+        testlog::clear();
     }
     void TearDown() override { CMExit(); }
 };

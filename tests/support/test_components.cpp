@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "cmpsettings.h"
+#include "log_reader.h"
 
 namespace testcmp {
 
@@ -160,7 +161,7 @@ void reset() {
     for (const auto& [section, key] : g_settings) SettgRemoveKey(section.c_str(), key.c_str());
     g_settings.clear();
     CMSetHostLoader(nullptr, nullptr);
-    LogEarlyBufferClear();
+    testlog::clear();
     testsvc::reset();
 }
 
@@ -174,7 +175,7 @@ void Test::TearDown() {
 void Test::start(std::initializer_list<int> slots, RTS_UI32 flags) {
     ASSERT_EQ(init(slots, flags), RES_OK);
     clear_calls();
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 } // namespace testcmp

@@ -63,10 +63,10 @@ TEST(SysCpuTestAndSetBit, ChangesTheBitCountedFromTheAlignedWord) {
 // warns once per run; a 4-aligned address is misaligned for the 64-bit operations only.
 TEST(SysCpuAtomic, AddAndSwapWorkAtAnyAlignmentAndEachMisalignedKindWarnsOnce) {
     deliver_hook(CH_INIT);
-    LogEarlyBufferClear();
+    testlog::clear();
     Scratch s{};
     SysCpuAtomicAdd(reinterpret_cast<RTS_I32*>(s.bytes + 4), 0, nullptr);
-    EXPECT_EQ(LogEarlyBufferCount(), 0);
+    EXPECT_EQ(static_cast<int>(testlog::entries().size()), 0);
     for (void* at : {s.bytes + 8, s.bytes + 1, s.bytes + 1}) {
         auto* value32 = static_cast<RTS_I32*>(at);
         auto* value64 = static_cast<RTS_I64*>(at);
@@ -92,8 +92,8 @@ TEST(SysCpuAtomic, AddAndSwapWorkAtAnyAlignmentAndEachMisalignedKindWarnsOnce) {
             << kind;
     for (const LogEntry& e : testlog::entries())
         EXPECT_EQ(std::make_tuple(e.CmpId, e.ClassId), std::make_tuple(CMPID_SysCpuHandling, LOG_WARNING));
-    EXPECT_EQ(LogEarlyBufferCount(), 4);
-    LogEarlyBufferClear();
+    EXPECT_EQ(static_cast<int>(testlog::entries().size()), 4);
+    testlog::clear();
 }
 
 TEST(SysCpuSingleAccess, CopiesEachSupportedWidthAtAnyAlignment) {
@@ -163,12 +163,12 @@ TEST(SysCpuSeam, EachFailingCallIsLoggedAndReported) {
         seamfault::Injector<C, &C::flush_instruction_cache> injector(syscpu_os::platform_calls(),
                                                                      syscpu_os::set_calls);
         injector.fail(0, {error});
-        LogEarlyBufferClear();
+        testlog::clear();
         EXPECT_EQ(SysCpuFlushInstructionCache(code, sizeof code), result);
         EXPECT_EQ(seamfault::injected_lines(CMPID_SysCpuHandling),
                   std::vector<std::string>(error != 0 ? 1 : 0, seamfault::line(error)));
     }
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 TEST(SysCpuConcurrency, TwoThreadsGiveExactTotals) {
@@ -283,7 +283,7 @@ TEST(SysCpuApplicationWalk, ContinuesAtTheFrameThatCalledTheApplicationOrSaysWhy
         RTS_UI64 stack[8] = {1, 2, 3, SYSCPU_STACK_MARKER, caller, 0, 0, 0}; // words, marker, frame
         RTS_UINTPTR bp = reinterpret_cast<RTS_UINTPTR>(stack);
         void* address = nullptr;
-        LogEarlyBufferClear();
+        testlog::clear();
         EXPECT_EQ(SysCpuGetCallstackEntry3(&bp, &address), caller != 0 ? RES_OK : RES_FAILED);
         EXPECT_EQ(bp, caller != 0 ? 0x1234u : reinterpret_cast<RTS_UINTPTR>(stack));
         EXPECT_EQ(address, caller != 0 ? reinterpret_cast<void*>(0x5678) : nullptr);

@@ -16,6 +16,7 @@
 #include "seam_fault.h"
 #include "sys/syssem_os.h"
 #include "syssem.h"
+#include "log_reader.h"
 
 extern "C" RTS_RESULT SysSem__Entry(ComponentInitRecord* pInit);
 
@@ -35,7 +36,7 @@ bool contend(RTS_HANDLE sem, unsigned* pWaiterId) {
     for (int holdMs = 20;
          holdMs == 20 || (holdMs <= 2000 && testlog::count_starting("ERROR: SysSemEnter") == 0);
          holdMs *= 3) {
-        LogEarlyBufferClear();
+        testlog::clear();
         const bool held =
             SysSemEnter(sem) == RES_OK && SysSemTry(sem) == RES_OK && SysSemLeave(sem) == RES_OK;
         std::atomic<bool> setOut{false}, released{false};
@@ -101,7 +102,7 @@ TEST(SysSem, KeepsIncrementsOfManyThreadsApartAndRefusesBadHandles) {
 // Off, the setting announces nothing; on, it is announced, the holder's enters and tries log
 // nothing, and a wait on a held semaphore logs both threads and the end of the wait.
 TEST(SysSemDiagnosis, WaitOnAHeldSemaphoreLogsBothThreadsAndTheEndOfTheWait) {
-    LogEarlyBufferClear();
+    testlog::clear();
     start(0).reset();
     EXPECT_TRUE(testlog::texts().empty());
     auto run = start(1);
@@ -154,7 +155,7 @@ TEST(SysSemSeam, EachFailingCallIsLoggedAndReported) {
     for (const auto& [call, fault, act, result, lines] : rows) {
         Inject injector(syssem_os::platform_calls(), syssem_os::set_calls);
         RTS_HANDLE sem = SysSemCreate(nullptr);
-        LogEarlyBufferClear();
+        testlog::clear();
         injector.fail(call, fault);
         EXPECT_EQ(act(sem), result) << "call " << call;
         EXPECT_EQ(seamfault::injected_lines(CMPID_SysSem),

@@ -20,6 +20,7 @@
 constexpr rts::OsError kNotOwner = ERROR_NOT_OWNER;
 #else
 #include "sys/posix/syssemprocess_posix.h"
+#include "log_reader.h"
 constexpr rts::OsError kNotOwner = EPERM;
 #endif
 
@@ -158,7 +159,7 @@ TEST(SysSemProcessSeam, EachFailingCallIsLoggedAndReported) {
     for (const auto& [call, error, act, expected, named] : rows) {
         Inject injector(syssemprocess_os::platform_calls(), syssemprocess_os::set_calls);
         RTS_HANDLE sem = SysSemProcessCreate(name.c_str(), nullptr);
-        LogEarlyBufferClear();
+        testlog::clear();
         injector.fail(call, {error});
         EXPECT_EQ(act(sem), expected) << "call " << call;
         EXPECT_EQ(seamfault::injected_lines(CMPID_SysSemProcess),

@@ -18,6 +18,7 @@
 #include "seam_fault.h"
 #include "sys/sysshm_os.h"
 #include "sysshm.h"
+#include "log_reader.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -194,7 +195,7 @@ TEST_F(SysShm, ParallelOpensAndClosesKeepTheCountExactAndTheShutDownReleasesTheR
     }
     for (auto& th : threads) th.join();
     EXPECT_EQ(failures, 0);
-    LogEarlyBufferClear();
+    testlog::clear();
     run_.reset();
     EXPECT_EQ(testlog::count_starting("SysShm: <name>" + name_ + "</name> still open at exit"), 1);
     EXPECT_EQ(SysSharedMemoryClose(base), RES_NOTINITIALIZED);
@@ -288,7 +289,7 @@ TEST(SysShmSeam, EachFailingCallIsLoggedAndReported) {
         const std::string name = ipctest::unique_name("gc_shm_seam_");
         Inject injector(base, sysshm_os::set_calls);
         for (const auto& [call, fault] : faults) injector.fail(call, fault);
-        LogEarlyBufferClear();
+        testlog::clear();
         {
             ipctest::ComponentRun run(SysShm__Entry);
             EXPECT_EQ(act(name), expected) << "call " << faults.back().first;

@@ -69,13 +69,13 @@ TEST(SysTimeBackJumps, ReportsEachSourceThatWentBackAndKeepsTheNewReadings) {
           "<9223372036854775808>"}},
     };
     for (const auto& c : cases) {
-        LogEarlyBufferClear();
+        testlog::clear();
         Readings last = c.last;
         systime_internal::report_back_jumps(c.now, last);
         EXPECT_EQ(testlog::texts(), c.lines);
         EXPECT_EQ(std::tie(last.ms, last.us, last.ns), std::tie(c.now.ms, c.now.us, c.now.ns));
     }
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 // The platform on paper: the timer gives 1111 ms, the tick count 2222 ms and the 1 MHz counter
@@ -121,7 +121,7 @@ TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
         g_paper = Paper{period, increment};
         Inject injector(kPaper, systime_os::set_calls);
         if (failing != kNone) injector.fail(failing, {5, seamfault::kEveryCall, true});
-        LogEarlyBufferClear();
+        testlog::clear();
         EXPECT_EQ(std::make_pair(SysTimeGetMs(), reading(SysTimeGetUs)), std::make_pair(ms, us)) << failing;
         EXPECT_EQ(seamfault::injected_lines(CMPID_SysTime),
                   std::vector<std::string>(lines, seamfault::line(5)))
@@ -129,7 +129,7 @@ TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
         SysTimeGetMs();
         EXPECT_EQ(g_paper.asked, 1) << "the source is chosen once";
     }
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 // Each cycle reads every source as often as configured; a steady clock past 2^31 ms is no jump
@@ -141,7 +141,7 @@ TEST(SysTimeBackJumps, CommCycleCheckReadsTheConfiguredIterationsWithoutFalseRep
     ASSERT_EQ(SysTime__Entry(&record), RES_OK);
     SettgSetIntValue("SysTime", "CheckBackJumpsIterations", 7, 10);
     EXPECT_EQ(record.hookFunction(CH_INIT_FINISHED, 0, 0), RES_OK);
-    LogEarlyBufferClear();
+    testlog::clear();
     for (int cycle = 0; cycle < 5; ++cycle) EXPECT_EQ(record.hookFunction(CH_COMM_CYCLE, 0, 0), RES_OK);
     EXPECT_EQ(g_paper.reads, 5 * 7 * 3); // milliseconds, microseconds and nanoseconds
     EXPECT_TRUE(testlog::texts().empty());

@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "framework_fixture.h"
 #include "log_reader.h"
 #include "seam_fault.h"
 #include "sys/systimertc_os.h"
@@ -143,7 +144,7 @@ TEST(SysTimeRtcBadInput, EveryGuardRefusesWithItsResult) {
     RTS_SYSTIMEDATE date = leapDay;
     RTS_UI64 pastCalendar = 910670515200000ull; // 30828-01-01, the first instant past the calendar
     char iso[8];
-    LogEarlyBufferClear();
+    testlog::clear();
     const std::pair<RTS_RESULT, std::function<RTS_RESULT()>> rows[] = {
         {RES_PARAMETER, [] { return SysTimeRtcHighResGet(nullptr); }},
         {RES_PARAMETER, [] { return SysTimeRtcHighResSet(nullptr); }},
@@ -189,7 +190,7 @@ TEST(SysTimeRtcBadInput, EveryGuardRefusesWithItsResult) {
     systimertcconvertdatetoutc_struct p{&epoch, &(rtc = 7), 99};
     systimertcconvertdatetoutc(&p);
     EXPECT_EQ(std::make_pair(p.SysTimeRtcConvertDateToUtc, rtc), std::make_pair(RES_OK, 0u));
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 // The platform on paper: the clock and the zone record are the test's, and a zone set is kept;
@@ -246,19 +247,21 @@ TEST(SysTimeRtcSeam, EachFailingCallIsLoggedAndReported) {
         g_rtc = Paper{kJune2026, {}};
         Inject injector(paper, systimertc_os::set_calls);
         injector.fail(row);
-        LogEarlyBufferClear();
+        testlog::clear();
         EXPECT_EQ(row.act(), row.result) << row.entry;
         EXPECT_EQ(testlog::texts(), row.lines) << row.entry;
     }
     EXPECT_EQ(value, 7u);
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 // The zone's changes as the platform records them, converted as plain dates of the clock's year
 // (a recurring change gives its week number as the day); a value outside the RTC range is
 // logged, and the first error found is the result. Set as the zone, a record goes to the
 // platform with its changes as fixed dates and its names cut to 31 characters.
-TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
+using SysTimeRtcLogged = testfw::Framework; // the time-zone messages go through the component's filter
+
+TEST_F(SysTimeRtcLogged, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
     using systimertc_os::ZoneDate;
     const ZoneDate october{0, 10, 0, 5, 3, 0, 0}, march{0, 3, 0, 5, 2, 0, 0}, january{0, 1, 0, 1, 0, 0, 0};
     const std::string negative = "ERROR: Casting negative time_t values to UI32 not supported: Got 0x";
@@ -277,7 +280,7 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
     Inject injector(paper, systimertc_os::set_calls);
     for (const auto& [clockMs, standard, result, standardValue, daylightValue, lines] : rows) {
         g_rtc = Paper{clockMs, {-60, 0, -60, "CET", "CEST", standard, march}};
-        LogEarlyBufferClear();
+        testlog::clear();
         SYS_TIME_ZONE_INFORMATION tz;
         std::memset(&tz, 0xA5, sizeof tz); // what the call does not write stays visible
         EXPECT_EQ(SysTimeRtcGetTimezone(&tz), result) << clockMs;
@@ -293,7 +296,7 @@ TEST(SysTimeRtcSeam, ZoneChangesAreThePlatformRecordsReadAsDatesOfThisYear) {
                               std::string(z.daylightName), d.year, d.month, d.weekday, d.day, d.hour,
                               z.daylightDate.month),
               std::make_tuple(-60, 7, -50, std::string(31, 'x'), std::string("CEST"), 2026, 10, 0, 25, 3, 0));
-    LogEarlyBufferClear(); // a Sunday; no daylight change
+    testlog::clear(); // a Sunday; no daylight change
 }
 
 #ifdef _WIN32
@@ -322,10 +325,10 @@ TEST(SysTimeRtcWindows, ZoneRecordIsTheSystemsRecordOfThisYear) {
               std::make_tuple(RTS_I64{now2.iOffsetSeconds}, utc));
     EXPECT_EQ(now2.iOffsetSeconds,
               -60 * (tz.iBias + (now2.bDaylightSaving ? tz.iDaylightBias : tz.iStandardBias)));
-    LogEarlyBufferClear();
+    testlog::clear();
     EXPECT_EQ(SysTimeRtcSetTimezone(&tz), RES_FAILED);
     EXPECT_EQ(testlog::texts(), std::vector<std::string>{"SetTimeZoneInformation failed: OS error 1314"});
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 #else
@@ -382,7 +385,7 @@ TEST(SysTimeRtcZone, ZoneRecordGivesTheChangesAsWindowsRecordsThemAndSetsBack) {
                             tz.ulDaylightDate, std::string(tz.szStandardName) + "/" + tz.szDaylightName),
             std::make_tuple(bias, RTS_I16{0}, daylightBias, standardDate, daylightDate, std::string(names)))
             << zone;
-        LogEarlyBufferClear();
+        testlog::clear();
         SYS_TIME_ZONE_INFORMATION2 now2{};
         ASSERT_EQ(SysTimeRtcGetTimezone2(&now2), RES_OK);
         EXPECT_EQ(
@@ -425,7 +428,7 @@ TEST(SysTimeRtcZone, ZoneRecordGivesTheChangesAsWindowsRecordsThemAndSetsBack) {
     EXPECT_EQ(SysTimeRtcConvertUtcToLocal(0xFFFFFFFFu, &local), RES_OVERFLOW);
     TzScope::use("EST5");
     EXPECT_EQ(SysTimeRtcConvertUtcToLocal(60, &local), RES_UNDERFLOW);
-    LogEarlyBufferClear();
+    testlog::clear();
 }
 
 // The real clock refuses a process without the right to set it; the value set is the present,

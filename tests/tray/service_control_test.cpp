@@ -91,7 +91,7 @@ protected:
         g_fake = &fake;
         set_ops(&kFakeOps);
         bind("Ombrelin", kMutex);
-        LogEarlyBufferClear();
+        testlog::clear();
     }
     void TearDown() override {
         set_ops(nullptr);
@@ -130,7 +130,7 @@ TEST_F(ServiceControlRequest, AnswersAndFailuresGiveResultAndState) {
         fake = FakeChannel{};
         fake.script = c.script;
         fake.peerState = 100 + c.script.answerOnSleep;
-        LogEarlyBufferClear();
+        testlog::clear();
         RTS_UI32 state = kUntouched;
 
         EXPECT_EQ(SendServiceControlRequest(kCommandQuery, "KeLvAro Gateway V3", &state), c.expectedResult);

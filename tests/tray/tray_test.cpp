@@ -3,11 +3,17 @@
  * centring, which mouse events open the menu, a refused icon change tried again on the next
  * poll, the icon added again after the notification area was rebuilt, further menu commands
  * handed on, the log line of an icon that cannot be loaded and the main window that cannot be
- * created. */
+ * created. And the edge configuration mode: each way through its steps with its boxes, the
+ * requests to the gateway with their pauses and the launch of the maintenance run; the working
+ * directory as the gateway's configuration gives it; the maintenance write's failure box. Real
+ * files, registry and elevation are the Wine run's. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +23,7 @@
 #include "framework_fixture.h"
 #include "log_reader.h"
 #include "resources/strings.h"
+#include "service_control.h"
 #include "tray.h"
 
 namespace {
@@ -46,8 +53,11 @@ struct FakeDesktop final : desktop::Desktop {
     Lines calls;
     desktop::Procedure procedure = nullptr;
 
-    int load_string(RTS_HANDLE, RTS_UI32, char* buffer, int size) override {
-        return std::snprintf(buffer, static_cast<RTS_SIZE>(size), "T");
+    /* The edge mode's strings as marks that show where each went; "T" for every other one. */
+    int load_string(RTS_HANDLE, RTS_UI32 id, char* buffer, int size) override {
+        const std::map<RTS_UI32, const char*> marks = {
+            {9, "Gw"}, {12, "12"}, {13, "13"}, {14, "14"}, {15, "15(%s)"}, {17, "17(%s)"}, {19, "19(%s,%s)"}};
+        return std::snprintf(buffer, static_cast<RTS_SIZE>(size), "%s", marks.count(id) ? marks.at(id) : "T");
     }
     RTS_HANDLE load_icon(RTS_HANDLE, RTS_UI32 id, RTS_UI32* error) override {
         *error = id == missingIcon ? 1813 : 0;
@@ -64,7 +74,7 @@ struct FakeDesktop final : desktop::Desktop {
                                    desktop::BoxButtons) override {
         calls.push_back(std::string("box ") + caption + " | " + text + " | " +
                         std::to_string(static_cast<int>(icon)));
-        return desktop::BoxAnswer::Ok;
+        return answer;
     }
     RTS_INTPTR dialog_box(RTS_HANDLE, RTS_UI32, desktop::Procedure dialog) override {
         RTS_INTPTR result = 0; /* the dialog starts, paints and is cancelled */
@@ -115,12 +125,69 @@ struct FakeDesktop final : desktop::Desktop {
         return menuChoice;
     }
     void destroy_menu(RTS_HANDLE) override { --menusOpen; }
+
+    /* The edge mode's platform: the service's image path, profile values by "file|section|key",
+     * the environment (%SystemRoot% the only one expanded), answers and errors for the rest;
+     * an error's text is "text of <code>". */
+    desktop::BoxAnswer answer = desktop::BoxAnswer::Ok;
+    desktop::RegistryRead registry = desktop::RegistryRead::Ok;
+    std::string imagePath, modulePath = "C:\\GC\\GatewayControl.exe";
+    std::map<std::string, std::string> profile, environment;
+    int wow64 = 0; /* 1: a 32-bit process on a 64-bit system, -1: the question fails */
+    RTS_UI32 moduleError = 0, writeError = 0, launchError = 0;
+    RTS_INTPTR launchAnswer = 33;
+    int stopsToStop = 1, startsToRun = 1; /* requests until the gateway changes; 0: never */
+
+    static int put(char* buffer, RTS_UI32 size, const std::string& text) {
+        return std::snprintf(buffer, size, "%s", text.c_str());
+    }
+    desktop::RegistryRead machine_registry_string(const char*, const char*, char* to, RTS_UI32 n) override {
+        return put(to, n, imagePath), registry;
+    }
+    RTS_UI32 profile_string(const char* file, const char* section, const char* key, char* to,
+                            RTS_UI32 n) override {
+        return std::min<RTS_UI32>(put(to, n, profile[std::string(file) + "|" + section + "|" + key]), n - 1);
+    }
+    RTS_UI32 write_profile_string(const RTS_WCHAR*, const RTS_WCHAR*, const RTS_WCHAR*,
+                                  const RTS_WCHAR*) override {
+        return writeError;
+    }
+    desktop::Lookup environment_variable(const char* name, char* to, RTS_UI32 n) override {
+        if (environment.count(name) == 0) return desktop::Lookup::Missing;
+        return put(to, n, environment[name]), desktop::Lookup::Found;
+    }
+    bool expand_environment(const char* text, char* to, RTS_UI32 n) override {
+        return put(to, n, environment["SystemRoot"] + (text + std::strlen("%SystemRoot%"))) <
+               static_cast<int>(n);
+    }
+    bool is_wow64_process(bool& emulated) override { return emulated = wow64 == 1, wow64 >= 0; }
+    bool module_file_name(char* to, RTS_UI32 n, RTS_UI32& error) override {
+        return error = moduleError, put(to, n, modulePath) > 0;
+    }
+    void error_text(RTS_UI32 error, char* to, RTS_UI32 n) override {
+        put(to, n, "text of " + std::to_string(error));
+    }
+    RTS_INTPTR shell_execute(const char* verb, const char* file, const char* parameters,
+                             RTS_UI32& error) override {
+        calls.push_back(std::string("shell ") + verb + " " + file + " " + parameters);
+        return error = launchError, launchAnswer;
+    }
+    void sleep(RTS_UI32 ms) override { calls.push_back("sleep " + std::to_string(ms)); }
 };
 
 FakeDesktop* g_fake = nullptr;
 
-RTS_RESULT fake_request(RTS_UI32, const char*, RTS_UI32* pState) {
-    if (pState != nullptr) *pState = g_fake->gatewayState;
+/* The gateway behind the channel: a query answers its state; a start or stop is noted and
+ * changes the state once the fake's count of such requests runs out. */
+RTS_RESULT fake_request(RTS_UI32 command, const char* service, RTS_UI32* pState) {
+    if (command == service_control::kCommandQuery) {
+        *pState = g_fake->gatewayState;
+        return RES_OK;
+    }
+    const bool start = command == service_control::kCommandStart;
+    g_fake->calls.push_back((start ? "start " : "stop ") + std::string(service));
+    int& left = start ? g_fake->startsToRun : g_fake->stopsToStop;
+    if (left > 0 && --left == 0) g_fake->gatewayState = start ? kRunning : kStopped;
     return RES_OK;
 }
 RTS_RESULT fake_hook(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR*, int) {
@@ -133,9 +200,11 @@ FakeDesktop::FakeDesktop() {
     g_fake = this;
     desktop::use(this);
     tray::set_ops(&kFakeOps);
+    edge_mode::set_request(fake_request);
 }
 FakeDesktop::~FakeDesktop() {
     tray::set_ops(nullptr);
+    edge_mode::set_request(nullptr);
     desktop::use(nullptr);
     EXPECT_EQ(menusOpen, 0); /* every menu shown was destroyed again */
 }
@@ -270,6 +339,103 @@ TEST_F(TrayLog, IconThatCannotBeLoadedIsLoggedAndTheIconChangedWithoutOne) {
     EXPECT_STREQ(entries[0].InfoText, "Unable to load icon-resource. LastError=1813");
     EXPECT_EQ(entries[0].ClassId, LOG_ERROR);
     EXPECT_EQ(entries[0].CmpId, 0xFFFFu);
+}
+
+/* The edge mode's calls as one text, a line each. */
+std::string joined(const Lines& calls) {
+    std::string text;
+    for (const std::string& call : calls) text += call + "\n";
+    return text;
+}
+std::string times(int count, const std::string& text) {
+    return count == 0 ? "" : text + times(count - 1, text);
+}
+std::string fail(const std::string& text) {
+    return "box Error in HandleEdgeConfigurationMode() | " + text + " | 1\n";
+}
+const std::string
+    kGw = "C:\\Gw\\",
+    kRoaming = "C:\\Users\\u\\AppData\\Roaming", kStop = "stop Gw\nsleep 500\n",
+    kStart = "sleep 500\nstart Gw\n", kAsked = "box 12 | 13 | 2\n", kHalted = kAsked + kStop + kStop,
+    kLaunch = "shell runas \"C:\\GC\\GatewayControl.exe\" maintenance \"C:\\Windows\\",
+    kLaunched = kHalted + kLaunch + "system32\\config\\systemprofile\\AppData\\Roaming\\Gw\\Gateway.cfg\"\n",
+    /* the manual instructions: pieces 17, 15 and 19 filled with service, service, key, service */
+    kManual = "box 14 | 17(Gw)15(Gw)19(MaintenanceMode,Gw) | 2\n";
+
+void working_directory(FakeDesktop& f, const std::string& value) {
+    f.profile[kGw + "SysFileMap.cfg|SysFile|Windows.WorkingDirectory"] = value;
+}
+/* A running gateway that stops on the second request, its image path quoted, its file system's
+ * settings in a file of their own, its working directory below the user's roaming data. */
+void installed(FakeDesktop& f) {
+    f.answer = desktop::BoxAnswer::Yes;
+    f.gatewayState = kRunning;
+    f.stopsToStop = 2;
+    f.imagePath = "\"" + kGw + "GatewayStub.exe\" --service";
+    f.profile[kGw + "Gateway.cfg|CmpSettings|FileReference.0"] = "SysFileMap.cfg,SysFile";
+    f.environment = {{"APPDATA", kRoaming}, {"SystemRoot", "C:\\Windows"}, {"EMPTY", ""}};
+    working_directory(f, "%APPDATA%\\Gw\\");
+}
+
+TEST(EdgeMode, EachWayThroughTheStepsShowsItsBoxesAndSendsItsRequests) {
+    const std::string longName(200, 'x');
+    struct Case {
+        const char* name;
+        std::function<void(FakeDesktop&)> change;
+        std::string calls;
+    };
+    const Case cases[] = {
+        {"launched and restarted", [](FakeDesktop&) {}, kLaunched + kStart},
+        {"unquoted path, SysFile then more is no redirection, an empty variable, a slash at the end, "
+         "32-bit emulation, gateway stopped",
+         [](FakeDesktop& f) {
+             f.imagePath = kGw + "GatewayStub.exe", f.wow64 = 1, f.gatewayState = kStopped;
+             f.profile[kGw + "Gateway.cfg|CmpSettings|FileReference.0"] = "SysFileMap.cfg, SysFileX";
+             f.profile[kGw + "Gateway.cfg|SysFile|Windows.WorkingDirectory"] = "%EMPTY%C:\\AppData\\Roaming/";
+         },
+         kAsked + kLaunch + "SysWOW64\\config\\systemprofile\\AppData\\Roaming/Gateway.cfg\"\n" + kStart},
+        {"answered No", [](FakeDesktop& f) { f.answer = desktop::BoxAnswer::No; }, kAsked},
+        {"no service key", [](FakeDesktop& f) { f.registry = desktop::RegistryRead::NoKey; },
+         kAsked + fail("RegOpenKeyEx() failed") + kManual},
+        {"no image path", [](FakeDesktop& f) { f.registry = desktop::RegistryRead::NoValue; },
+         kAsked + fail("RegQueryValueEx() failed") + kManual},
+        {"gateway does not stop", [](FakeDesktop& f) { f.stopsToStop = 0; },
+         kAsked + times(11, kStop) + fail("Failed to stop the Gateway service.") + kManual},
+        {"no working directory", [](FakeDesktop& f) { working_directory(f, ""); },
+         kHalted + fail("GetWorkingDirectory() failed") + kManual},
+        {"emulation unknown", [](FakeDesktop& f) { f.wow64 = -1; },
+         kHalted + fail("IsWow64Process() failed") + kManual},
+        {"outside roaming data", [](FakeDesktop& f) { working_directory(f, "D:\\Gw"); },
+         kHalted + fail("Could not find \"\\AppData\\Roaming\"\r\nin \"D:\\Gw\\\".") + kManual},
+        {"unset variable", [](FakeDesktop& f) { working_directory(f, "%UNSET%\\Gw"); },
+         kHalted + fail("Could not find \"\\AppData\\Roaming\"\r\nin \"\\\".") + kManual},
+        {"target too long", [&](FakeDesktop& f) { working_directory(f, "%APPDATA%\\" + longName); },
+         kHalted +
+             fail("The path \"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming\\" + longName +
+                  "\\Gateway.cfg\" does not fit into 260 characters.") +
+             kManual},
+        {"variable without its second %", [](FakeDesktop& f) { working_directory(f, "%APPDATA\\Gw/"); },
+         kHalted + fail("Could not find \"\\AppData\\Roaming\"\r\nin \"\\\".") + kManual},
+        {"working directory longer than a path",
+         [](FakeDesktop& f) { working_directory(f, std::string(260, 'x')); },
+         kHalted + fail("GetWorkingDirectory() failed") + kManual},
+        {"own path with error", [](FakeDesktop& f) { f.modulePath = "", f.moduleError = 122; },
+         kHalted + fail("GetModuleFileName() failed.\r\nError:\r\ntext of 122") + kManual},
+        {"own path without error", [](FakeDesktop& f) { f.modulePath = ""; }, kHalted + kManual},
+        {"launch failed without error", [](FakeDesktop& f) { f.launchAnswer = 32; },
+         kLaunched + kStart + kManual},
+        {"launch refused, gateway does not restart",
+         [](FakeDesktop& f) { f.launchAnswer = 5, f.launchError = 1223, f.startsToRun = 0; },
+         kLaunched + fail("ShellExecute() returned: 5\r\nError:\r\ntext of 1223") + times(11, kStart) +
+             fail("Failed to restart the Gateway service.") + kManual},
+    };
+    for (const Case& c : cases) {
+        FakeDesktop fake;
+        installed(fake);
+        c.change(fake);
+        EXPECT_EQ(EdgeModeCommandHandler(IDM_EDGE), 0);
+        EXPECT_EQ(joined(fake.calls), c.calls) << c.name;
+    }
 }
 
 } // namespace

@@ -11,18 +11,30 @@
  * - The single-instance marker is a lock on a file named after the window class in the user's
  *   runtime directory, held until the process ends.
  * - The message loop waits for input with a time-out that keeps the timer's period, delivers
- *   each line before the next timer tick, and ends when the window is closed or the input ends. */
+ *   each line before the next timer tick, and ends when the window is closed or the input ends.
+ * - There is no registry, so the edge mode never finds the gateway's service entry: it shows its
+ *   first failure and the manual instructions. Private-profile files are INI text read and
+ *   changed line by line (names compared without regard to case, a new key at the end of its
+ *   section, a new section at the end of the file), which makes the maintenance run real. The
+ *   environment is the process's (text is not expanded); errors are errno values with their
+ *   strerror text; there is no 32-bit emulation and no elevated launch (the shell refuses with
+ *   ENOSYS). */
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <array>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "cmutils.h"
 
 #include "desktop.h"
 #include "resources/strings.h"
@@ -137,6 +149,66 @@ void print_line(std::FILE* stream, const char* text, int length = -1) {
     else
         std::fprintf(stream, "%.*s\n", length, text);
     std::fflush(stream);
+}
+
+/* ---- private-profile files ------------------------------------------------------------------ */
+
+std::string_view trimmed(std::string_view text) {
+    const RTS_SIZE first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CMUtlStrNICmp(a.data(), b.data(), a.size()) == 0;
+}
+
+/* Where a key is in the lines of a profile: the line of its section header, the line after the
+ * section's last non-blank line, and its own line (npos for what is missing). */
+struct Place {
+    RTS_SIZE section = std::string::npos;
+    RTS_SIZE end = 0;
+    RTS_SIZE key = std::string::npos;
+};
+
+Place find_key(const std::vector<std::string>& lines, std::string_view section, std::string_view key) {
+    Place place;
+    for (RTS_SIZE i = 0; i < lines.size(); ++i) {
+        const std::string_view line = trimmed(lines[i]);
+        if (!line.empty() && line.front() == '[') {
+            if (place.section != std::string::npos) break;
+            if (same_name(line.substr(1, line.find(']') - 1), section)) place = {i, i + 1};
+            continue;
+        }
+        if (place.section == std::string::npos || line.empty()) continue;
+        place.end = i + 1;
+        const RTS_SIZE equals = line.find('=');
+        if (equals != std::string_view::npos && same_name(trimmed(line.substr(0, equals)), key)) {
+            place.key = i;
+            break;
+        }
+    }
+    return place;
+}
+
+/* The lines of file into lines (none when it does not exist); the errno when it exists but
+ * cannot be read, so that a write never replaces what it could not see. */
+int read_lines(const char* file, std::vector<std::string>& lines) {
+    std::FILE* in = std::fopen(file, "r");
+    if (in == nullptr) return errno == ENOENT ? 0 : errno;
+    char* line = nullptr;
+    size_t capacity = 0;
+    for (ssize_t n; (n = getline(&line, &capacity, in)) >= 0;)
+        lines.emplace_back(line, n > 0 && line[n - 1] == '\n' ? n - 1 : n);
+    std::free(line);
+    std::fclose(in);
+    return 0;
+}
+
+std::string utf8(const RTS_WCHAR* text) {
+    std::string out(4 * CMUtlwstrlen(text) + 1, '\0');
+    if (CMUtlWToUtf8(text, CMUtlwstrlen(text), out.data(), out.size()) != RES_OK) return {};
+    return out.c_str();
 }
 
 class TerminalDesktop final : public Desktop {
@@ -312,6 +384,86 @@ public:
     }
 
     void destroy_menu(RTS_HANDLE menu) override {}
+
+    RegistryRead machine_registry_string(const char* key, const char* value, char* buffer,
+                                         RTS_UI32 size) override {
+        return RegistryRead::NoKey;
+    }
+
+    RTS_UI32 profile_string(const char* file, const char* section, const char* key, char* buffer,
+                            RTS_UI32 size) override {
+        if (size == 0) return 0;
+        std::vector<std::string> lines;
+        read_lines(file, lines);
+        const Place place = find_key(lines, section, key);
+        std::string_view value;
+        if (place.key != std::string::npos) {
+            const std::string_view line = lines[place.key];
+            value = trimmed(line.substr(line.find('=') + 1));
+        }
+        const RTS_SIZE length = std::min<RTS_SIZE>(value.size(), size - 1);
+        std::memcpy(buffer, value.data(), length);
+        buffer[length] = '\0';
+        return static_cast<RTS_UI32>(length);
+    }
+
+    RTS_UI32 write_profile_string(const RTS_WCHAR* file, const RTS_WCHAR* section, const RTS_WCHAR* key,
+                                  const RTS_WCHAR* value) override {
+        const std::string path = utf8(file), sectionName = utf8(section), keyName = utf8(key);
+        std::vector<std::string> lines;
+        if (const int error = read_lines(path.c_str(), lines); error != 0)
+            return static_cast<RTS_UI32>(error);
+        const Place place = find_key(lines, sectionName, keyName);
+        const std::string entry = keyName + "=" + utf8(value);
+        if (place.key != std::string::npos)
+            lines[place.key] = entry;
+        else if (place.section != std::string::npos)
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.end), entry);
+        else
+            lines.insert(lines.end(), {"[" + sectionName + "]", entry});
+        std::FILE* out = std::fopen(path.c_str(), "w");
+        if (out == nullptr) return static_cast<RTS_UI32>(errno);
+        for (const std::string& line : lines) std::fprintf(out, "%s\n", line.c_str());
+        return std::fclose(out) == 0 ? 0 : static_cast<RTS_UI32>(errno);
+    }
+
+    Lookup environment_variable(const char* name, char* buffer, RTS_UI32 size) override {
+        const char* value = std::getenv(name);
+        if (value == nullptr) return Lookup::Missing;
+        if (CMUtlSafeStrCpy(buffer, size, value) == RES_OK) return Lookup::Found;
+        if (size > 0) buffer[0] = '\0';
+        return Lookup::TooLong;
+    }
+
+    /* No folder here is named through variables: the text stays as it is. */
+    bool expand_environment(const char* text, char* buffer, RTS_UI32 size) override {
+        return CMUtlSafeStrCpy(buffer, size, text) == RES_OK;
+    }
+
+    bool is_wow64_process(bool& emulated) override {
+        emulated = false;
+        return true;
+    }
+
+    bool module_file_name(char* buffer, RTS_UI32 size, RTS_UI32& error) override {
+        const ssize_t length = size > 0 ? readlink("/proc/self/exe", buffer, size) : -1;
+        error = length < 0 ? static_cast<RTS_UI32>(errno) : ENAMETOOLONG;
+        if (length < 0 || static_cast<RTS_UI32>(length) >= size) return false;
+        buffer[length] = '\0';
+        return true;
+    }
+
+    void error_text(RTS_UI32 error, char* buffer, RTS_UI32 size) override {
+        if (size > 0) std::snprintf(buffer, size, "%s", std::strerror(static_cast<int>(error)));
+    }
+
+    RTS_INTPTR shell_execute(const char* verb, const char* file, const char* parameters,
+                             RTS_UI32& error) override {
+        error = ENOSYS;
+        return 0;
+    }
+
+    void sleep(RTS_UI32 ms) override { sleep_ms(ms); }
 
 private:
     struct Dialog {

@@ -1,7 +1,8 @@
 /* The Windows desktop: the tray's icon in the notification area, its hidden main window with the
  * timer and the message loop, the pop-up menu, message boxes, the dialogs and their painting,
- * the resources of the executable, the service manager's display name; and the process
- * services (the parent's console, Sleep, GetTickCount). Messages reach the tray's procedures
+ * the resources of the executable, the service manager's display name, the registry,
+ * private-profile files, environment, module path and elevated launch of the edge mode; and the
+ * process services (the parent's console, Sleep, GetTickCount). Messages reach the tray's procedures
  * unchanged; what they do not handle gets the default handling. */
 #include "desktop_win32.h"
 
@@ -43,6 +44,10 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT id, WPARAM wParam, LPARAM lP
     auto procedure = reinterpret_cast<Procedure>(GetWindowLongPtrA(dialog, DWLP_USER));
     RTS_INTPTR ignored = 0;
     return procedure != nullptr && procedure(dialog, Message{id, wParam, lParam}, ignored) ? TRUE : FALSE;
+}
+
+LPCWSTR wide(const RTS_WCHAR* text) {
+    return reinterpret_cast<LPCWSTR>(text);
 }
 
 HINSTANCE module(RTS_HANDLE instance) {
@@ -202,6 +207,80 @@ public:
     }
 
     void destroy_menu(RTS_HANDLE menu) override { DestroyMenu(static_cast<HMENU>(menu)); }
+
+    /* One byte is kept back for the terminator the registry does not promise. */
+    RegistryRead machine_registry_string(const char* key, const char* value, char* buffer,
+                                         RTS_UI32 size) override {
+        HKEY opened = nullptr;
+        if (size == 0 || RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+            return RegistryRead::NoKey;
+        DWORD bytes = size - 1;
+        const LSTATUS status =
+            RegQueryValueExA(opened, value, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes);
+        RegCloseKey(opened);
+        if (status != ERROR_SUCCESS) return RegistryRead::NoValue;
+        buffer[bytes] = '\0';
+        return RegistryRead::Ok;
+    }
+
+    RTS_UI32 profile_string(const char* file, const char* section, const char* key, char* buffer,
+                            RTS_UI32 size) override {
+        return GetPrivateProfileStringA(section, key, "", buffer, size, file);
+    }
+
+    RTS_UI32 write_profile_string(const RTS_WCHAR* file, const RTS_WCHAR* section, const RTS_WCHAR* key,
+                                  const RTS_WCHAR* value) override {
+        SetLastError(ERROR_SUCCESS);
+        return WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(file)) ? 0
+                                                                                             : GetLastError();
+    }
+
+    Lookup environment_variable(const char* name, char* buffer, RTS_UI32 size) override {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD length = GetEnvironmentVariableA(name, buffer, size);
+        if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return Lookup::Missing;
+        if (length < size) return Lookup::Found;
+        if (size > 0) buffer[0] = '\0';
+        return Lookup::TooLong;
+    }
+
+    bool expand_environment(const char* text, char* buffer, RTS_UI32 size) override {
+        const DWORD needed = ExpandEnvironmentStringsA(text, buffer, size);
+        return needed != 0 && needed <= size;
+    }
+
+    bool is_wow64_process(bool& emulated) override {
+        BOOL wow64 = FALSE;
+        if (!IsWow64Process(GetCurrentProcess(), &wow64)) return false;
+        emulated = wow64 != FALSE;
+        return true;
+    }
+
+    /* A path cut to the buffer counts as a failure, whatever error the platform gives with it. */
+    bool module_file_name(char* buffer, RTS_UI32 size, RTS_UI32& error) override {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD length = GetModuleFileNameA(nullptr, buffer, size);
+        error = GetLastError();
+        return length != 0 && length < size;
+    }
+
+    void error_text(RTS_UI32 error, char* buffer, RTS_UI32 size) override {
+        if (size == 0) return;
+        buffer[0] = '\0';
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
+                       size, nullptr);
+    }
+
+    RTS_INTPTR shell_execute(const char* verb, const char* file, const char* parameters,
+                             RTS_UI32& error) override {
+        SetLastError(ERROR_SUCCESS);
+        const auto answer = reinterpret_cast<RTS_INTPTR>(
+            ShellExecuteA(nullptr, verb, file, parameters, nullptr, SW_SHOWNORMAL));
+        error = GetLastError();
+        return answer;
+    }
+
+    void sleep(RTS_UI32 ms) override { Sleep(ms); }
 
 private:
     PAINTSTRUCT paint_{}; /* of the one paint in progress on the program's thread */
