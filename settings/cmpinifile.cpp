@@ -20,6 +20,7 @@
 
 #include "cm.h"
 #include "cmpinifile.h"
+#include "cmpsettings.h"
 #include "settings/cmpinifile_internal.h"
 #include "cmutils.h"
 #include "mempool.h"
@@ -334,6 +335,10 @@ RTS_RESULT write_back(IniDatabase* db) {
     if (db->length == 0) return RES_PARAMETER;
     close_file(db);
     if (db->writeProtected != 0) return RES_NO_ACCESS;
+    if (SettgGetAccessCounter_(nullptr) > 0) {
+        db->modified = 1;
+        return RES_OK;
+    }
     char temp[kNameSize];
     temp_name(db->fileName, temp);
     db->hFile = SysFileOpen(temp, AM_WRITE, nullptr);
