@@ -13,10 +13,15 @@
 
 #include "cm.h"
 #include "cmpsettings.h"
+#include "cmutils.h"
 #include "ipc_support.h"
 #include "log_reader.h"
+#include "sysfile.h"
+#include "sysfilepath.h"
 
 namespace {
+
+extern "C" RTS_RESULT SysFile__Entry(ComponentInitRecord* pInit);
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -48,6 +53,14 @@ protected:
         RTS_I32 length = sizeof buffer;
         return SettgGetStringValue(component, key, buffer, &length, "<none>", 0) == RES_OK ? buffer
                                                                                            : "<none>";
+    }
+    // The file component's configuration read anew from the master file given.
+    static void configure_files(const std::string& text) {
+        put("m.cfg", text);
+        ASSERT_EQ(SettgSetDatabaseName("m"), RES_OK);
+        ComponentInitRecord files{};
+        ASSERT_EQ(SysFile__Entry(&files), RES_OK);
+        ASSERT_EQ(files.hookFunction(CH_INIT, 0, 0), RES_OK);
     }
     fs::path home_, dir_;
 };
@@ -231,6 +244,92 @@ TEST_F(Settings, TwoThreadsWritingInBracketsKeepEveryLastValueOnce) {
     EXPECT_EQ(file.size(),
               std::string("[CmpSettings]\r\n\r\n[T0]\r\nn=199\r\nm=-199\r\n\r\n[T1]\r\nn=199\r\nm=-199\r\n")
                   .size());
+}
+
+// Names mapped through the configured directories and placeholders, before and after the force
+// flags are set; placeholders that refer to themselves end.
+TEST_F(Settings, NamesMapThroughDirectoriesAndPlaceholders) {
+    const char* kLists =
+        "[SysFile]\r\nFilePath=D:\\data\r\nFilePath.1=D:/csv, *.csv *.tsv\r\nPlcLogicPrefix=1\r\n"
+        "PlaceholderFilePath=$loop$/x,$loop$\r\n";
+    const std::tuple<bool, const char*, RTS_RESULT, const char*> rows[] = {
+        {false, "log.txt", RES_OK, "D:/data/log.txt"},
+        {false, ".\\sub\\x.txt", RES_OK, "D:/data/sub/x.txt"},
+        {false, "C:/tmp/x.txt", RES_OK, "C:/tmp/x.txt"},
+        {false, "a.csv", RES_OK, "D:/csv/a.csv"},
+        {false, "a.tsv", RES_OK, "D:/csv/a.tsv"},
+        {false, "a.cs", RES_OK, "D:/data/a.cs"},
+        {false, "visu/a.png", RES_OK, "D:/data/PlcLogic/visu/a.png"},
+        {false, "$unknown$/a.txt", RES_OK, "D:/data/unknown/a.txt"},
+        {false, "$loop$/a", RES_OK, "D:/data/loop/x/x/x/x/x/x/x/x/x/x/x/x/x/x/x/x/a"},
+        {false, "%TEMP%/x.log", RES_OK, "%TEMP%/x.log"},
+        {true, "C:/tmp/x.txt", RES_NOT_ALLOWED, ""},
+        {true, "sub/../../x.txt", RES_NOT_ALLOWED, ""},
+        {true, "D:/csv/b.csv", RES_OK, "D:/csv/b.csv"},
+        {true, "D:/csv/b.txt", RES_NOT_ALLOWED, ""},
+    };
+    bool forced = false;
+    configure_files(kLists);
+    for (const auto& [force, name, result, path] : rows) {
+        if (force != forced) configure_files(std::string(kLists) + "ForceFilePath=1\r\n");
+        forced = force;
+        char buffer[128] = "x";
+        EXPECT_EQ(SysFileGetFullPath(name, buffer, sizeof buffer), result) << name;
+        EXPECT_STREQ(buffer, path) << name;
+    }
+}
+
+// What an online client and the blacklist may touch, and the two messages of the first refused
+// application name.
+TEST_F(Settings, ProtectedFilesBlacklistAndOnlineAccess) {
+    configure_files("[CmpSettings]\r\nFileReference.0=C:\\cfg\\Ref.cfg, A\r\n[SysFile]\r\n"
+                    "PlaceholderFilePath=/srv/tmp, $tmp$\r\nPlaceholderFilePath.Temporary=1\r\n");
+    EXPECT_EQ(SysFileAddToBlacklist("secret"), RES_OK);
+    const std::tuple<RTS_RESULT (*)(const char*), const char*, RTS_RESULT> rows[] = {
+        {SysFileIsBlacklisted, "x\\kelvarocontrol.CFG", RES_OK},
+        {SysFileIsBlacklisted, "KELVAROControl.cf_", RES_OK},
+        {SysFileIsBlacklisted, "d/M.CFG", RES_OK},
+        {SysFileIsBlacklisted, "ref.cf_", RES_OK},
+        {SysFileIsBlacklisted, "other.cfg", RES_FAILED},
+        {SysFileIsBlacklisted, "/a/SECRET.txt", RES_OK},
+        {SysFileIsOnlineAccessDenied, "m.cfg", RES_OK},
+        {SysFileIsOnlineAccessDenied, "/srv/tmp/a", RES_FAILED},
+        {SysFileIsOnlineAccessDenied, "/etc/passwd", RES_OK},
+        {SysFileIsOnlineModifyAccessDenied, "/srv/tmp", RES_FAILED},
+        {SysFileIsOnlineModifyAccessDenied, "/srv/other", RES_OK},
+        {SysFileIsInvisible, "a/.hidden", RES_OK},
+        {SysFileIsInvisible, "a/..", RES_FAILED},
+    };
+    for (const auto& [ask, name, result] : rows) EXPECT_EQ(ask(name), result) << name;
+    char buffer[64];
+    testlog::clear();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(SysFileGetIecPath("/etc/x", buffer, sizeof buffer), RES_NOT_ALLOWED);
+    EXPECT_EQ(testlog::texts(),
+              (Strings{"Access denied to '/etc/x' due to ForceIecFilePath",
+                       "To grant access, this path may be configured as a PlaceholderFilePath"}));
+    EXPECT_EQ(SysFileRegisterPlaceholder("$tmp$", "/x", 0), RES_DUPLICATE);
+}
+
+// The cache answers a checksum for the same size without reading, and follows the file through
+// writing opens, renames and deletion.
+TEST_F(Settings, ChecksumCacheFollowsTheFile) {
+    configure_files("[SysFile]\r\n");
+    put("a.txt", std::string(4660, 'a'));
+    RTS_UI32 crc = 0, fresh = 0;
+    ASSERT_EQ(SysFileGenerateCRC3("a.txt", 0, &fresh, 0), RES_OK);
+    ASSERT_EQ(SysFileGenerateCRC2("a.txt", 4660, &crc), RES_OK);
+    char expected[64];
+    CMUtlsnprintf(expected, sizeof expected, "0x1234, 0x%X, %X.txt", fresh, fresh);
+    EXPECT_EQ((std::pair{crc, text("SysFileMap", "a.txt")}), (std::pair{fresh, std::string(expected)}));
+    put("a.txt", std::string(4660, 'b')); // behind the cache's back: still answered from it
+    EXPECT_EQ((SysFileGenerateCRC2("a.txt", 4660, &crc), crc), fresh);
+    EXPECT_EQ(SysFileRename("a.txt", "b.txt"), RES_OK);
+    EXPECT_EQ((Strings{text("SysFileMap", "a.txt"), text("SysFileMap", "b.txt")}),
+              (Strings{"<none>", expected}));
+    SysFileClose(SysFileOpen("b.txt", AM_APPEND, nullptr));
+    EXPECT_EQ(text("SysFileMap", "b.txt"), "<none>");
+    EXPECT_EQ(get("m.cfg"), "[SysFile]\r\n\r\n[SysFileMap]\r\n");
 }
 
 } // namespace
