@@ -4,9 +4,11 @@
 // writing at once. Each test runs in a directory of its own, which is also the working directory.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -195,6 +197,23 @@ TEST_F(Settings, BracketsHoldBackWritesAndReReads) {
     EXPECT_EQ(c, 3);
     fs::remove("m.cfg");
     EXPECT_EQ(SettgGetIntValue("S", "c", &c, 0, 1), RES_NO_OBJECT);
+}
+
+// A writer process killed at random moments: the file always reads back with one whole value.
+TEST_F(Settings, KilledWriterLeavesOneWholeValue) {
+    put("k.cfg", "[S]\r\nV=a\r\n; kept\r\n");
+    std::mt19937 random(5);
+    for (int kill = 0; kill < 50; ++kill) {
+        ipctest::Probe writer({"rewrite-setting", (dir_ / "k.cfg").string()});
+        ASSERT_EQ(writer.read_line(), "ready");
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        writer.kill();
+        writer.wait();
+        ASSERT_EQ(SettgSetDatabaseName("k"), RES_OK) << kill;
+        const std::string value = text("S", "V");
+        ASSERT_EQ(value.find_first_not_of(value[0]), std::string::npos) << get("k.cfg");
+        ASSERT_EQ(get("k.cfg"), "[S]\r\nV=" + value + "\r\n; kept\r\n") << kill;
+    }
 }
 
 // Which file the manager's start-up opens: the given name or the default names, each made as a
