@@ -30,22 +30,14 @@ void check(bool ok) {
 
 ComponentInitRecord g_settings, g_files;
 
-void read_string(const std::string& section, const std::string& key, RTS_I32 size) {
-    char buffer[17];
-    std::memset(buffer, 'X', sizeof buffer);
+// A string read of size characters (0: refused) must stay inside them and terminate its text.
+template <typename Char, typename Read> void read_within(RTS_I32 size, Read read) {
+    Char buffer[17];
+    std::fill(std::begin(buffer), std::end(buffer), Char{'X'});
     RTS_I32 length = size;
-    const RTS_RESULT r = SettgGetStringValue(section.c_str(), key.c_str(), buffer, &length, "default", 0);
+    const RTS_RESULT r = read(buffer, &length);
     if (size == 0) return check(r == RES_PARAMETER);
-    check(length >= 0 && length < size && buffer[length] == '\0' && buffer[16] == 'X');
-}
-
-void read_wide(const std::string& section, const std::string& key, RTS_I32 size) {
-    RTS_WCHAR buffer[17];
-    std::fill(std::begin(buffer), std::end(buffer), RTS_WCHAR{0x5858});
-    RTS_I32 length = size;
-    const RTS_RESULT r = SettgGetWStringValue(section.c_str(), key.c_str(), buffer, &length, u"d", 0);
-    if (size == 0) return check(r == RES_PARAMETER);
-    check(length >= 0 && length < size && buffer[length] == 0 && buffer[16] == 0x5858);
+    check(length >= 0 && length < size && buffer[length] == 0 && buffer[16] == Char{'X'});
 }
 
 void map(const std::string& name, bool application) {
@@ -65,7 +57,9 @@ void step(uint8_t op, const std::string& section, const std::string& key, const 
             SettgGetIntValue(s, k, &number, 7, 0);
             break;
         case 1:
-            read_string(section, key, static_cast<RTS_I32>(value.size()));
+            read_within<char>(static_cast<RTS_I32>(value.size()), [s, k](char* buffer, RTS_I32* pLength) {
+                return SettgGetStringValue(s, k, buffer, pLength, "default", 0);
+            });
             break;
         case 2:
             SettgSetStringValue(s, k, value.c_str(), static_cast<RTS_I32>(op / 10));
@@ -80,7 +74,10 @@ void step(uint8_t op, const std::string& section, const std::string& key, const 
             SettgClearComponent(s);
             break;
         case 6:
-            read_wide(section, key, static_cast<RTS_I32>(value.size()));
+            read_within<RTS_WCHAR>(static_cast<RTS_I32>(value.size()),
+                                   [s, k](RTS_WCHAR* buffer, RTS_I32* pLength) {
+                                       return SettgGetWStringValue(s, k, buffer, pLength, u"d", 0);
+                                   });
             break;
         case 7: {
             std::u16string wide(value.begin(), value.end());
