@@ -67,8 +67,7 @@ void open_reference(char* text, const char* protectionKey) {
         part += std::strspn(part, " \t\n\v\f\r");
         comma = std::strchr(part, ',');
         if (comma != nullptr) *comma = '\0';
-        if (IniCheckFilter(db, part) == 0 && ini::section_header(db, part) == ini::kNoPosition)
-            IniWriteValue(db, part, nullptr, nullptr, 0);
+        IniWriteValue(db, part, nullptr, nullptr, 0); /* makes the section when it is missing */
         const RTS_SIZE used = std::strlen(filter);
         CMUtlsnprintf(filter + used, sizeof filter - used, "[%s]", part);
     }
