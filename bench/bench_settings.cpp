@@ -2,10 +2,12 @@
  * comments and blank lines): SettgGetIntValue over 100 different keys in turn, and on Windows
  * GetPrivateProfileIntA over the same keys of the same file, the call a Windows program would
  * use instead. Natively the figures come from Google Benchmark; the Windows build has no
- * Google Benchmark, so there the same loops are timed by a main of their own, built with
- *   x86_64-w64-mingw32-g++ -std=c++20 -O2 -Iinclude -I. bench/bench_settings.cpp \
- *     build/windows/lib/librts.a -static -o build/windows/bin/bench_settings.exe
- * and run under Wine. */
+ * Google Benchmark, so there the same loops are timed by a main of their own, built against an
+ * optimised library and run under Wine:
+ *   cmake -S . -B build/windows-release -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake \
+ *     -DCMAKE_BUILD_TYPE=Release && cmake --build build/windows-release --target rts
+ *   x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -Iinclude -I. bench/bench_settings.cpp \
+ *     build/windows-release/lib/librts.a -static -o build/windows-release/bench_settings.exe */
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
