@@ -12,7 +12,7 @@
 
 #include "cm.h"
 #include "cmpinifile.h"
-#include "sys/sysfile_os.h"
+#include "fuzz/fuzz_input.h"
 
 namespace {
 
@@ -20,26 +20,11 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-/* The platform's file calls without the flush to the disk, which would make each write slow. */
-sysfile_os::Calls g_calls;
-
-// Takes a piece of up to 15 bytes (its length is the first byte) off the input, zero-terminated.
-std::string take(const uint8_t*& data, const uint8_t* end) {
-    if (data == end) return {};
-    const size_t wanted = *data++ % 16;
-    const size_t n = std::min<size_t>(wanted, static_cast<size_t>(end - data));
-    std::string piece(reinterpret_cast<const char*>(data), n);
-    data += n;
-    return piece.c_str();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     check(CMInit2(nullptr, StaticComponentList, 1) == RES_OK);
-    g_calls = sysfile_os::platform_calls();
-    g_calls.flush = [](void*, const char**) { return rts::kOsOk; };
-    sysfile_os::set_calls(&g_calls);
+    fuzzinput::write_without_flush();
     return 0;
 }
 
@@ -56,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += length;
     while (data < end) {
         const uint8_t op = *data++;
-        const std::string section = take(data, end), key = take(data, end), value = take(data, end);
+        const std::string section = fuzzinput::take(data, end), key = fuzzinput::take(data, end),
+                          value = fuzzinput::take(data, end);
         const std::string before(db->text, db->length);
         char buffer[16] = {};
         RTS_I32 room = 1 + op % 15;

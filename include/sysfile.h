@@ -42,7 +42,7 @@ typedef struct {
     RTS_HANDLE hFile;
 } SysFileClosingEvent;
 
-/* Named files. Until names are mapped to paths, a name is used as its path. */
+/* Named files: each name is mapped to its path first (sysfilepath.h). */
 RTS_HANDLE SysFileOpen(const char* name, RTS_UI32 mode, RTS_RESULT* pResult);
 RTS_RESULT SysFileDelete(const char* name);
 /* Never replaces: RES_DUPLICATE when the new name exists. */
@@ -54,8 +54,8 @@ RTS_RESULT SysFileGetTime(const char* name, SysFileTime* pTime);
 /* CRC-32 over the first maxSize bytes (0: the whole file) read in pieces of 256 bytes, each
  * piece continuing from the finished value of the piece before. */
 RTS_RESULT SysFileGenerateCRC(const char* name, RTS_SIZE maxSize, RTS_UI32* pCrc);
-/* The standard CRC-32 of the first maxSize bytes (0: all); useCache is reserved for the cache
- * of checksums and does not change the value. */
+/* The standard CRC-32 of the first maxSize bytes (0: all); with useCache a checksum cached for
+ * the same maxSize is answered without reading, and a computed one is cached. */
 RTS_RESULT SysFileGenerateCRC2(const char* name, RTS_SIZE maxSize, RTS_UI32* pCrc);
 RTS_RESULT SysFileGenerateCRC3(const char* name, RTS_SIZE maxSize, RTS_UI32* pCrc, int useCache);
 /* The drive and directory part of a name ("dir/sub/" for "dir/sub/file.txt"); mode 2 and 3 give

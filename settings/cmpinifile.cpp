@@ -20,6 +20,8 @@
 
 #include "cm.h"
 #include "cmpinifile.h"
+#include "cmpsettings.h"
+#include "settings/cmpinifile_internal.h"
 #include "cmutils.h"
 #include "mempool.h"
 #include "syssem.h"
@@ -333,6 +335,10 @@ RTS_RESULT write_back(IniDatabase* db) {
     if (db->length == 0) return RES_PARAMETER;
     close_file(db);
     if (db->writeProtected != 0) return RES_NO_ACCESS;
+    if (SettgGetAccessCounter_(nullptr) > 0) {
+        db->modified = 1;
+        return RES_OK;
+    }
     char temp[kNameSize];
     temp_name(db->fileName, temp);
     db->hFile = SysFileOpen(temp, AM_WRITE, nullptr);
@@ -430,6 +436,15 @@ bool bad_value(rts_sv value) {
     return false;
 }
 
+/* The header of the section, appended (and the text written) first when it is missing. */
+RTS_SIZE ensure_section(IniDatabase* db, const char* section) {
+    const RTS_SIZE header = find_section(db, section, 0);
+    if (header != kNone) return header;
+    append_section(db, section);
+    write_back(db);
+    return find_section(db, section, 0);
+}
+
 RTS_RESULT write_value(IniDatabase* db, const char* section, rts_sv key, rts_sv value) {
     RTS_RESULT result = RES_OK;
     {
@@ -438,16 +453,9 @@ RTS_RESULT write_value(IniDatabase* db, const char* section, rts_sv key, rts_sv 
         if (at != kNone) {
             result = splice(db, at, value_extent(db->text + at, kNone), {value});
         } else {
-            RTS_SIZE header = find_section(db, section, 0);
-            if (header == kNone) {
-                append_section(db, section);
-                write_back(db);
-                header = find_section(db, section, 0);
-                if (header == kNone) return RES_FAILED;
-                if (key.empty()) return RES_OK;
-            } else if (key.empty()) {
-                return RES_OK;
-            }
+            const RTS_SIZE header = ensure_section(db, section);
+            if (header == kNone) return RES_FAILED;
+            if (key.empty()) return RES_OK;
             result = insert_key(db, header, key, value);
         }
     }
@@ -639,3 +647,59 @@ extern "C" void IniResetLineSeparator(void) {
     SettingsGuard settings(g_settings);
     g_separatorLength = 2;
 }
+
+/* ---- for the settings ----------------------------------------------------------------------- */
+
+namespace ini {
+
+std::recursive_mutex& settings_lock() {
+    return g_settings;
+}
+
+IniDatabase* first_database() {
+    return master();
+}
+
+IniDatabase* next_database(IniDatabase* db) {
+    return static_cast<IniDatabase*>(MemPoolGetNextBlock(g_pool, db, nullptr));
+}
+
+RTS_SIZE section_header(const IniDatabase* db, const char* section) {
+    return find_section(db, section, 0);
+}
+
+RTS_SIZE key_value(const IniDatabase* db, RTS_SIZE header, const char* key) {
+    const RTS_SIZE start = body_start(db, header);
+    return start == kNone ? kNone : find_key(db, key, start, body_end_aware(db, start), true);
+}
+
+rts_sv value_at(const IniDatabase* db, RTS_SIZE at, RTS_SIZE limit) {
+    at = skip_leading(db->text, at);
+    return rts_sv(db->text + at, value_extent(db->text + at, limit));
+}
+
+RTS_RESULT replace_value(IniDatabase* db, RTS_SIZE at, rts_sv value) {
+    RecordGuard guard(db);
+    return splice(db, at, value_extent(db->text + at, kNone), {value});
+}
+
+RTS_RESULT insert_value(IniDatabase* db, const char* section, rts_sv key, rts_sv value) {
+    const RTS_SIZE header = ensure_section(db, section);
+    if (header == kNone) return RES_FAILED;
+    RecordGuard guard(db);
+    return insert_key(db, header, key, value);
+}
+
+RTS_RESULT write_back(IniDatabase* db) {
+    return ::write_back(db);
+}
+
+RTS_RESULT reload(IniDatabase* db) {
+    return load(db);
+}
+
+RTS_RESULT close_file(IniDatabase* db) {
+    return ::close_file(db);
+}
+
+} // namespace ini

@@ -1,51 +1,135 @@
-/* CmpSettings: per-component settings. This program starts without a configuration file, so
- * no database is open: values live only in memory for the run (set, read, removed), a read of a
- * value never set answers the caller's default with RES_FAILED, and choosing a database reports
- * that no file could be opened. */
-#include <cstdlib>
-#include <map>
-#include <mutex>
-#include <string>
+/* CmpSettings: the component that gives every other component its settings. It owns the choice
+ * of the configuration files (the master file and the files its FileReference.N keys name, each
+ * limited to the sections listed after its name), the update brackets that hold back file writes
+ * (a counter changed only atomically: while it is above zero no text is written or re-read), and
+ * the component's entry, hooks, exports and lower-case entries. The values themselves are read
+ * and written in cmpsettings_values.cpp and cmpsettings_wide.cpp. */
+#include <atomic>
+#include <cstring>
 
 #include "cm.h"
-#include "cmpinifile.h"
+#include "cmplog.h"
 #include "cmpsettings.h"
 #include "cmutils.h"
+#include "settings/cmpsettings_internal.h"
+#include "syscpu.h"
+#include "sysfile.h"
 
 namespace {
 
-std::mutex g_lock;
-std::map<std::string, std::string> g_values; // key: lower-case "component\nkey"
+constexpr RTS_UI32 kVersion = 0x03051500u;
+constexpr RTS_UI32 kWrapperVersion = 0x03051100u;
+constexpr RTS_SIZE kReferenceSize = 512;
+constexpr const char* kTemplate = "Master.cfg";
 
-std::string value_key(const char* component, const char* key) {
-    std::string k = std::string(component) + '\n' + key;
-    for (char& c : k)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return k;
+RTS_I32 g_accessCounter = 0;
+IniDatabase* g_master = nullptr;
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+/* ---- choosing the files ------------------------------------------------------------------- */
+
+/* A database is write protected when its key says so or its file cannot be opened to append. */
+void apply_write_protection(IniDatabase* db, const char* key) {
+    RTS_I32 setting = 0;
+    SettgGetIntValue(settg::kSection, key, &setting, 0, 0);
+    if (setting == 0) {
+        RTS_HANDLE h = SysFileOpen(db->fileName, AM_APPEND, nullptr);
+        if (h == RTS_INVALID_HANDLE)
+            setting = 1;
+        else
+            SysFileClose(h);
+    }
+    IniSetWriteProtected(db, setting != 0 ? 1 : 0);
 }
 
-bool find_value(const char* component, const char* key, std::string& value) {
-    if (component == nullptr || key == nullptr) return false;
-    std::lock_guard<std::mutex> guard(g_lock);
-    auto it = g_values.find(value_key(component, key));
-    if (it == g_values.end()) return false;
-    value = it->second;
-    return true;
+/* The master file opened, or made from the template first when it is missing. */
+IniDatabase* open_master(const char* fileName) {
+    RTS_HANDLE db = IniOpen(fileName, 0, nullptr);
+    if (db != nullptr) return static_cast<IniDatabase*>(db);
+    char name[kReferenceSize];
+    CMUtlSafeStrCpy(name, sizeof name, fileName);
+    if (std::strchr(name, '.') == nullptr) CMUtlSafeStrCat(name, sizeof name, ".cfg");
+    SysFileCopy(name, kTemplate, nullptr);
+    return static_cast<IniDatabase*>(IniOpen(fileName, 0, nullptr));
 }
 
-RTS_I32 parse_int(const std::string& text) {
-    if (text.find("0x") != std::string::npos)
-        return static_cast<RTS_I32>(static_cast<RTS_UI32>(std::strtoul(text.c_str(), nullptr, 16)));
-    return static_cast<RTS_I32>(std::strtol(text.c_str(), nullptr, 10));
+/* "file, A, B": the file opened (made empty when missing), with the filter "[A][B]" and the
+ * sections it lacks appended. The master file referenced again keeps its whole text. */
+void open_reference(char* text, const char* protectionKey) {
+    char* comma = std::strchr(text, ',');
+    if (comma != nullptr) *comma = '\0';
+    auto* db = static_cast<IniDatabase*>(IniOpen(text, INI_CREATE_MISSING, nullptr));
+    if (db == nullptr || db == g_master) return;
+    char filter[kReferenceSize] = "";
+    while (comma != nullptr) {
+        char* part = comma + 1;
+        part += std::strspn(part, " \t\n\v\f\r");
+        comma = std::strchr(part, ',');
+        if (comma != nullptr) *comma = '\0';
+        IniWriteValue(db, part, nullptr, nullptr, 0); /* makes the section when it is missing */
+        const RTS_SIZE used = std::strlen(filter);
+        CMUtlsnprintf(filter + used, sizeof filter - used, "[%s]", part);
+    }
+    IniSetFilter(db, filter);
+    apply_write_protection(db, protectionKey);
 }
+
+/* FileReference.0, .1, ...: a missing index 0 is passed over, the first missing one after it
+ * ends the list. */
+void open_references() {
+    for (int n = 0;; ++n) {
+        char key[64];
+        char text[kReferenceSize];
+        RTS_I32 length = sizeof text;
+        CMUtlsnprintf(key, sizeof key, "%s.%d", "FileReference", n);
+        if (SettgGetStringValue(settg::kSection, key, text, &length, nullptr, 0) != RES_OK) {
+            if (n == 0) continue;
+            return;
+        }
+        CMUtlSafeStrCat(key, sizeof key, ".IsWriteProtected");
+        open_reference(text, key);
+    }
+}
+
+/* ---- the component ------------------------------------------------------------------------ */
+
+void warn_split_databases() {
+    RTS_I32 split = 0;
+    SettgGetIntValue("ComponentManager", "CmpSettings.SplitDatabases", &split, 0, 0);
+    SettgGetIntValue(settg::kSection, "SplitDatabases", &split, split, 0);
+    if (split != 0)
+        LogAdd(nullptr, settg::kCmpId, LOG_WARNING, RES_OK, 0,
+               "Setting SplitDatabases is no longer supported.");
+}
+
+RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+    if (hook == CH_INIT3) warn_split_databases();
+    if (hook == CH_EXIT_SYSTEM) {
+        IniDeleteAll();
+        g_master = nullptr;
+    }
+    return RES_OK;
+}
+
+/* A lower-case entry under its own name with the entries' version. */
+#define SETTG_WRAPPER(function)                                                                              \
+    { reinterpret_cast<RTS_VOID_FCTPTR>(function), #function, 0, kWrapperVersion }
 
 const CMExportEntry kExports[] = {
     CM_EXPORT(SettgSetDatabaseName),
+    CM_EXPORT(SettgGetDatabaseName),
     CM_EXPORT(SettgGetIntValue),
-    CM_EXPORT(SettgGetStringValue),
     CM_EXPORT(SettgSetIntValue),
+    CM_EXPORT(SettgGetStringValue),
     CM_EXPORT(SettgSetStringValue),
+    CM_EXPORT(SettgGetWStringValue),
+    CM_EXPORT(SettgSetWStringValue),
     CM_EXPORT(SettgRemoveKey),
+    CM_EXPORT(SettgClearComponent),
+    CM_EXPORT(SettgBeginUpdate),
+    CM_EXPORT(SettgEndUpdate),
+    CM_EXPORT(SettgGetAccessCounter_),
     CM_EXPORT(IniOpen),
     CM_EXPORT(IniOpen2),
     CM_EXPORT(IniClose),
@@ -58,11 +142,17 @@ const CMExportEntry kExports[] = {
     CM_EXPORT(IniIsWriteProtected),
     CM_EXPORT(IniSetFilter),
     CM_EXPORT(IniCheckFilter),
+    SETTG_WRAPPER(settggetintvalue),
+    SETTG_WRAPPER(settgsetintvalue),
+    SETTG_WRAPPER(settggetstringvalue),
+    SETTG_WRAPPER(settgsetstringvalue),
+    SETTG_WRAPPER(settggetwstringvalue),
+    SETTG_WRAPPER(settgsetwstringvalue),
+    SETTG_WRAPPER(settgremovekey),
+    SETTG_WRAPPER(settgbeginupdate),
+    SETTG_WRAPPER(settgendupdate),
     {nullptr, nullptr, 0, 0},
 };
-
-/* The settings component's own release, not the framework's. */
-constexpr RTS_UI32 kVersion = 0x03051500u;
 
 RTS_UI32 get_version() {
     return kVersion;
@@ -72,78 +162,87 @@ RTS_RESULT export_functions() {
     return CMRegisterAPI(kExports, 0, 0, CMPID_CmpSettings);
 }
 
-/* The configuration-file databases still open go at the end. */
-RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
-    if (hook == CH_EXIT_SYSTEM) IniDeleteAll();
-    return RES_OK;
+} // namespace
+
+namespace settg {
+
+IniDatabase* master() {
+    return g_master;
 }
 
-} // namespace
+} // namespace settg
 
 extern "C" RTS_RESULT CmpSettings__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_CmpSettings, export_functions, nullptr, get_version, hook_function);
 }
 
 extern "C" RTS_RESULT SettgSetDatabaseName(const char* fileName) {
-    return RES_NO_OBJECT;
-}
-
-extern "C" RTS_RESULT SettgGetIntValue(const char* component, const char* key, RTS_I32* pValue,
-                                       RTS_I32 defaultValue, int reload) {
-    std::string text;
-    bool found = find_value(component, key, text);
-    if (pValue != nullptr) *pValue = found ? parse_int(text) : defaultValue;
-    return found ? RES_OK : RES_FAILED;
-}
-
-extern "C" RTS_RESULT SettgGetStringValue(const char* component, const char* key, char* buffer,
-                                          RTS_I32* pLength, const char* defaultValue, int reload) {
-    if (buffer != nullptr && (pLength == nullptr || *pLength <= 0)) return RES_PARAMETER;
-    std::string text;
-    if (find_value(component, key, text)) {
-        if (buffer == nullptr) {
-            if (pLength != nullptr) *pLength = static_cast<RTS_I32>(text.size() + 1);
-            return RES_OK;
-        }
-        RTS_RESULT r = CMUtlSafeStrCpy(buffer, static_cast<RTS_SIZE>(*pLength), text.c_str());
-        *pLength = static_cast<RTS_I32>(std::string(buffer).size());
-        return r;
-    }
-    if (buffer == nullptr) {
-        if (pLength != nullptr) *pLength = 0;
-        return RES_FAILED;
-    }
-    if (defaultValue == nullptr) {
-        buffer[0] = '\0';
-        *pLength = 0;
-        return RES_FAILED;
-    }
-    RTS_RESULT r = CMUtlSafeStrCpy(buffer, static_cast<RTS_SIZE>(*pLength), defaultValue);
-    RTS_I32 n = 0;
-    while (buffer[n] != '\0') ++n;
-    *pLength = n;
-    return r == RES_BUFFERSIZE ? RES_BUFFERSIZE : RES_FAILED;
-}
-
-extern "C" RTS_RESULT SettgSetStringValue(const char* component, const char* key, const char* value,
-                                          RTS_I32 maxLength) {
-    if (component == nullptr || key == nullptr || value == nullptr) return RES_PARAMETER;
-    std::string text(value);
-    if (maxLength > 0 && text.size() > static_cast<size_t>(maxLength))
-        text.resize(static_cast<size_t>(maxLength));
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_values[value_key(component, key)] = text;
+    if (fileName == nullptr || fileName[0] == '\0') return RES_NO_OBJECT;
+    IniResetLineSeparator();
+    IniDatabase* db = open_master(fileName);
+    if (db == nullptr) return RES_NO_OBJECT;
+    g_master = db;
+    apply_write_protection(db, "IsWriteProtected");
+    open_references();
     return RES_OK;
 }
 
-extern "C" RTS_RESULT SettgSetIntValue(const char* component, const char* key, RTS_I32 value, int base) {
-    char text[16];
-    CMUtlsnprintf(text, sizeof text, base == 16 ? "0x%X" : "%d", value);
-    return SettgSetStringValue(component, key, text, 0);
+extern "C" RTS_RESULT SettgGetDatabaseName(char* buffer, RTS_SIZE size) {
+    Guard guard(ini::settings_lock());
+    if (g_master == nullptr) return RES_NOTINITIALIZED;
+    return CMUtlSafeStrCpy(buffer, size, g_master->fileName);
 }
 
-extern "C" RTS_RESULT SettgRemoveKey(const char* component, const char* key) {
-    if (component == nullptr || key == nullptr) return RES_PARAMETER;
-    std::lock_guard<std::mutex> guard(g_lock);
-    return g_values.erase(value_key(component, key)) != 0 ? RES_OK : RES_NO_OBJECT;
+extern "C" RTS_I32 SettgGetAccessCounter_(RTS_RESULT* pResult) {
+    if (pResult != nullptr) *pResult = RES_OK;
+    return std::atomic_ref<RTS_I32>(g_accessCounter).load();
+}
+
+extern "C" RTS_RESULT SettgBeginUpdate(void) {
+    SysCpuAtomicAdd(&g_accessCounter, 1, nullptr);
+    return RES_OK;
+}
+
+/* The last close writes every file with a text, changed or not. The settings lock is held for
+ * the walk, so no other thread's edit moves a text while it is being written. */
+extern "C" RTS_RESULT SettgEndUpdate(void) {
+    if (SettgGetAccessCounter_(nullptr) < 1) return RES_NOTINITIALIZED;
+    if (SysCpuAtomicAdd(&g_accessCounter, -1, nullptr) != 0) return RES_PENDING;
+    Guard guard(ini::settings_lock());
+    RTS_RESULT result = RES_OK;
+    for (IniDatabase* db = ini::first_database(); db != nullptr; db = ini::next_database(db)) {
+        const RTS_RESULT written = ini::write_back(db);
+        if (result == RES_OK) result = written;
+    }
+    return result;
+}
+
+/* ---- lower-case entries ------------------------------------------------------------------- */
+
+extern "C" void settggetintvalue(settggetintvalue_struct* p) {
+    p->result = SettgGetIntValue(p->component, p->key, p->pValue, p->defaultValue, p->reload);
+}
+extern "C" void settgsetintvalue(settgsetintvalue_struct* p) {
+    p->result = SettgSetIntValue(p->component, p->key, p->value, p->base);
+}
+extern "C" void settggetstringvalue(settggetstringvalue_struct* p) {
+    p->result = SettgGetStringValue(p->component, p->key, p->buffer, p->pLength, p->defaultValue, p->reload);
+}
+extern "C" void settgsetstringvalue(settgsetstringvalue_struct* p) {
+    p->result = SettgSetStringValue(p->component, p->key, p->value, p->maxLength);
+}
+extern "C" void settggetwstringvalue(settggetwstringvalue_struct* p) {
+    p->result = SettgGetWStringValue(p->component, p->key, p->buffer, p->pLength, p->defaultValue, p->reload);
+}
+extern "C" void settgsetwstringvalue(settgsetwstringvalue_struct* p) {
+    p->result = SettgSetWStringValue(p->component, p->key, p->value, p->maxLength);
+}
+extern "C" void settgremovekey(settgremovekey_struct* p) {
+    p->result = SettgRemoveKey(p->component, p->key);
+}
+extern "C" void settgbeginupdate(settgupdate_struct* p) {
+    p->result = SettgBeginUpdate();
+}
+extern "C" void settgendupdate(settgupdate_struct* p) {
+    p->result = SettgEndUpdate();
 }

@@ -9,8 +9,8 @@
  * touching a released record. Reads, writes and moves on one handle are the caller's to order.
  *
  * Operations with a trailing underscore take the path as it is; the others take the caller's
- * name, which is used as its path until names are mapped to paths. A platform call that fails
- * is logged once with the operating system's error before the documented result is given. */
+ * name and map it to its path first (sysfile_map.cpp), keeping the cache of checksums true. A platform call
+ * that fails is logged once with the operating system's error before the documented result is given. */
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -21,6 +21,7 @@
 #include "cmplog.h"
 #include "cmutils.h"
 #include "mempool.h"
+#include "sys/sysfile_map.h"
 #include "sys/sysfile_os.h"
 #include "sysfile.h"
 #include "sysmem.h"
@@ -203,10 +204,11 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
     switch (hook) {
         case CH_INIT_SYSTEM:
             g_pool.store(RTS_INVALID_HANDLE, std::memory_order_release);
-            [[fallthrough]];
-        case CH_INIT:
             import_optional();
             break;
+        case CH_INIT:
+            import_optional();
+            return sysfile_map::read_configuration();
         case CH_INIT2:
             events_create();
             break;
@@ -215,6 +217,7 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
             break;
         case CH_EXIT:
             close_all();
+            sysfile_map::release();
             break;
         default:
             break;
@@ -298,7 +301,8 @@ const CMExportEntry kExports[] = {
 };
 
 RTS_RESULT export_functions() {
-    return CMRegisterAPI(kExports, 0, 0, CMPID_SysFile);
+    const RTS_RESULT result = CMRegisterAPI(kExports, 0, 0, CMPID_SysFile);
+    return result == RES_OK ? sysfile_map::export_functions() : result;
 }
 
 const SysFileInterface kInterface = {
@@ -626,70 +630,113 @@ extern "C" RTS_RESULT SysFileGenerateCRC2_(const char*, RTS_SIZE, RTS_UI32*) {
     return RES_NOTIMPLEMENTED;
 }
 
-extern "C" RTS_RESULT SysFileGenerateCRC3_(const char* path, RTS_SIZE maxSize, RTS_UI32* pCrc, int) {
+extern "C" RTS_RESULT SysFileGenerateCRC3_(const char* path, RTS_SIZE maxSize, RTS_UI32* pCrc, int useCache) {
+    if (path == nullptr || pCrc == nullptr) return RES_PARAMETER;
+    if (useCache != 0 && sysfile_map::cached_checksum(path, maxSize, pCrc)) return RES_OK;
     if (SysFileGenerateCRC2_(path, maxSize, pCrc) == RES_OK) return RES_OK;
-    return file_crc(path, maxSize, pCrc, false);
+    const RTS_RESULT result = file_crc(path, maxSize, pCrc, false);
+    if (result == RES_OK && useCache != 0) {
+        const RTS_SIZE size = SysFileGetSize_(path, nullptr);
+        sysfile_map::store_checksum(path, maxSize != 0 && maxSize < size ? maxSize : size, *pCrc);
+    }
+    return result;
 }
 
 /* ---- names -------------------------------------------------------------------------------- */
 
+namespace {
+
+/* A caller's name mapped to its path, by the system list unless said otherwise. */
+struct Mapped {
+    explicit Mapped(const char* name, sysfile_map::List list = sysfile_map::List::system)
+        : result(name == nullptr ? RES_PARAMETER : sysfile_map::map(name, list, path, sizeof path)) {}
+    char path[kPathSize] = "";
+    RTS_RESULT result;
+};
+
+} // namespace
+
 extern "C" RTS_HANDLE SysFileOpen(const char* name, RTS_UI32 mode, RTS_RESULT* pResult) {
     if (name == nullptr) return report(pResult, RES_PARAMETER, RTS_INVALID_HANDLE);
     if (name[0] == '\0') return report(pResult, RES_NO_OBJECT, RTS_INVALID_HANDLE);
+    const Mapped m(name);
+    if (m.result != RES_OK) return report(pResult, m.result, RTS_INVALID_HANDLE);
+    if (mode != AM_READ && mode != AM_READ_UPDATE) sysfile_map::forget_checksum(m.path);
     RTS_RESULT result = RES_OK;
-    RTS_HANDLE h = SysFileOpen_(name, mode, &result);
+    RTS_HANDLE h = SysFileOpen_(m.path, mode, &result);
     const bool creating = mode == AM_WRITE || mode == AM_WRITE_UPDATE || mode == AM_APPEND_UPDATE;
-    if (h == RTS_INVALID_HANDLE && result == RES_NO_OBJECT && creating && make_directory(name))
-        h = SysFileOpen_(name, mode, &result);
-    SysFileOpenedEvent opened{h, name, mode};
+    if (h == RTS_INVALID_HANDLE && result == RES_NO_OBJECT && creating && make_directory(m.path))
+        h = SysFileOpen_(m.path, mode, &result);
+    SysFileOpenedEvent opened{h, m.path, mode};
     if (h != RTS_INVALID_HANDLE) post(0, &opened);
     return report(pResult, result, h);
 }
 
 extern "C" RTS_RESULT SysFileDelete(const char* name) {
-    return SysFileDelete_(name);
+    const Mapped m(name);
+    if (m.result != RES_OK) return m.result;
+    sysfile_map::forget_checksum(m.path);
+    return SysFileDelete_(m.path);
 }
 
 extern "C" RTS_RESULT SysFileRename(const char* oldName, const char* newName) {
     if (empty(oldName) || empty(newName)) return RES_PARAMETER;
-    RTS_HANDLE h = SysFileOpen_(oldName, AM_READ, nullptr);
+    const Mapped from(oldName);
+    if (from.result != RES_OK) return from.result;
+    RTS_HANDLE h = SysFileOpen_(from.path, AM_READ, nullptr);
     if (h == RTS_INVALID_HANDLE) return RES_NO_OBJECT;
     SysFileClose_(h);
-    h = SysFileOpen_(newName, AM_READ, nullptr);
+    const Mapped to(newName);
+    if (to.result != RES_OK) return to.result;
+    h = SysFileOpen_(to.path, AM_READ, nullptr);
     if (h != RTS_INVALID_HANDLE) {
         SysFileClose_(h);
         return RES_DUPLICATE;
     }
-    return SysFileRename_(oldName, newName);
+    const RTS_RESULT result = SysFileRename_(from.path, to.path);
+    if (result == RES_OK) sysfile_map::move_checksum(from.path, to.path);
+    return result;
 }
 
 extern "C" RTS_RESULT SysFileCopy(const char* destName, const char* sourceName, RTS_SIZE* pCopied) {
     if (destName == nullptr || sourceName == nullptr) return RES_PARAMETER;
+    const Mapped dest(destName), source(sourceName);
+    for (const Mapped* m : {&dest, &source}) {
+        if (m->result == RES_OK) continue;
+        LogAdd(nullptr, CMPID_SysFile, LOG_DEBUG, m->result, 0,
+               "SysFileCopy: FileGetPath() returned %d for %s", m->result,
+               m == &dest ? destName : sourceName);
+        return RES_FAILED;
+    }
     RTS_RESULT result = RES_OK;
-    RTS_HANDLE source = SysFileOpen_(sourceName, AM_READ, &result);
-    if (source == RTS_INVALID_HANDLE) {
+    RTS_HANDLE h = SysFileOpen_(source.path, AM_READ, &result);
+    if (h == RTS_INVALID_HANDLE) {
         log_copy("SysFileCopy: SysFileOpen_ returned %d for the source file", result);
         return RES_NO_OBJECT;
     }
-    SysFileClose_(source);
-    if (probe_destination(destName) != RES_OK) return RES_PARAMETER;
-    return SysFileCopy_(destName, sourceName, pCopied);
+    SysFileClose_(h);
+    if (probe_destination(dest.path) != RES_OK) return RES_PARAMETER;
+    return SysFileCopy_(dest.path, source.path, pCopied);
 }
 
 extern "C" RTS_SIZE SysFileGetSize(const char* name, RTS_RESULT* pResult) {
-    return SysFileGetSize_(name, pResult);
+    const Mapped m(name);
+    return m.result == RES_OK ? SysFileGetSize_(m.path, pResult) : report(pResult, m.result, RTS_SIZE{0});
 }
 
 extern "C" RTS_RESULT SysFileGetTime(const char* name, SysFileTime* pTime) {
-    return SysFileGetTime_(name, pTime);
+    const Mapped m(name);
+    return m.result == RES_OK ? SysFileGetTime_(m.path, pTime) : m.result;
 }
 
 extern "C" RTS_RESULT SysFileGenerateCRC(const char* name, RTS_SIZE maxSize, RTS_UI32* pCrc) {
-    return file_crc(name, maxSize, pCrc, true);
+    const Mapped m(name);
+    return m.result == RES_OK ? file_crc(m.path, maxSize, pCrc, true) : m.result;
 }
 
 extern "C" RTS_RESULT SysFileGenerateCRC3(const char* name, RTS_SIZE maxSize, RTS_UI32* pCrc, int useCache) {
-    return SysFileGenerateCRC3_(name, maxSize, pCrc, useCache);
+    const Mapped m(name);
+    return m.result == RES_OK ? SysFileGenerateCRC3_(m.path, maxSize, pCrc, useCache) : m.result;
 }
 
 extern "C" RTS_RESULT SysFileGenerateCRC2(const char* name, RTS_SIZE maxSize, RTS_UI32* pCrc) {
@@ -697,8 +744,7 @@ extern "C" RTS_RESULT SysFileGenerateCRC2(const char* name, RTS_SIZE maxSize, RT
 }
 
 extern "C" RTS_RESULT SysFileGetFullPath2(const char* name, RTS_I32, char* buffer, RTS_SIZE size) {
-    if (name == nullptr || buffer == nullptr || size == 0) return RES_PARAMETER;
-    return CMUtlSafeStrCpy(buffer, size, name);
+    return sysfile_map::map(name, sysfile_map::List::system, buffer, size);
 }
 
 extern "C" RTS_RESULT SysFileGetPath2(const char* name, RTS_I32 mode, char* buffer, RTS_SIZE size) {
@@ -719,7 +765,8 @@ extern "C" RTS_RESULT SysFileGetFullPath(const char* name, char* buffer, RTS_SIZ
 }
 
 extern "C" RTS_RESULT SysFileGetIecPath2(const char* name, RTS_I32 mode, char* buffer, RTS_SIZE size) {
-    return SysFileGetPath2(name, mode, buffer, size);
+    const Mapped m(name, sysfile_map::List::application);
+    return m.result == RES_OK ? SysFileGetPath2(m.path, mode, buffer, size) : m.result;
 }
 
 extern "C" RTS_RESULT SysFileGetIecPath(const char* name, char* buffer, RTS_SIZE size) {

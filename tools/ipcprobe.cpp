@@ -16,6 +16,8 @@
  *   ipcprobe rewrite-ini FILE                opens the configuration file, prints "ready" and
  *                                            writes [S] V=... back for ever, a value of another
  *                                            length each time, until it is killed
+ *   ipcprobe rewrite-setting FILE            the same through the settings, FILE being the
+ *                                            master configuration file
  * Exit code 100 + result when a block or mutex cannot be had, 64 for bad arguments. */
 #include <chrono>
 #include <cstdio>
@@ -26,6 +28,7 @@
 
 #include "cm.h"
 #include "cmpinifile.h"
+#include "cmpsettings.h"
 #include "cmplog.h"
 #include "syssem.h"
 #include "sysshm.h"
@@ -175,16 +178,26 @@ int open_block(const char* name, RTS_SIZE size) {
 }
 
 /* Runs on the whole framework, which the database and the files stand on. */
+/* The value of round i: one letter, of another length each time. */
+std::string round_value(unsigned i) {
+    return std::string(1 + i % 40, static_cast<char>('a' + i % 26));
+}
+
 int rewrite_ini(const char* file) {
     if (CMInit2(nullptr, StaticComponentList, 1) != RES_OK) return 2;
     RTS_RESULT result = RES_OK;
     RTS_HANDLE db = IniOpen(file, 0, &result);
     if (db == nullptr) return 100 + static_cast<int>(result);
     say("ready");
-    for (unsigned i = 0;; ++i) {
-        const std::string value(1 + i % 40, static_cast<char>('a' + i % 26));
-        IniWriteValue(db, "S", "V", value.c_str(), 0);
-    }
+    for (unsigned i = 0;; ++i) IniWriteValue(db, "S", "V", round_value(i).c_str(), 0);
+}
+
+int rewrite_setting(const char* file) {
+    if (CMInit2(nullptr, StaticComponentList, 1) != RES_OK) return 2;
+    const RTS_RESULT result = SettgSetDatabaseName(file);
+    if (result != RES_OK) return 100 + static_cast<int>(result);
+    say("ready");
+    for (unsigned i = 0;; ++i) SettgSetStringValue("S", "V", round_value(i).c_str(), 0);
 }
 
 } // namespace
@@ -194,6 +207,7 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     const char* name = argv[2];
     if (command == "rewrite-ini") return rewrite_ini(name);
+    if (command == "rewrite-setting") return rewrite_setting(name);
     Components components;
     if (command == "create-mutex") return create_mutex(name);
     if (command == "hold-mutex" && argc <= 4) return hold_mutex(name, argc == 4 ? argv[3] : nullptr);

@@ -8,6 +8,7 @@
 #include "cmpsettings.h"
 #include "memory_fixture.h"
 #include "log_reader.h"
+#include "scratch_settings.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ protected:
         for (const char* key : {"Enable", "MemPoolName", "MaxLockTimeMs"})
             SettgRemoveKey("CmpMemPool", (std::string("MemPoolLockTrace.") + key).c_str());
     }
+    testfw::ScratchSettings settings_;
     RTS_HANDLE pool_ = RTS_INVALID_HANDLE;
 };
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 
 #include "cmpsettings.h"
 #include "log_reader.h"
+#include "scratch_settings.h"
 
 namespace testcmp {
 
@@ -22,6 +24,7 @@ std::vector<Call> g_calls;
 std::thread::id g_testThread;
 PF_CM_REGISTER_API g_registerApi = nullptr; // as the manager hands it to every entry
 std::vector<std::pair<std::string, std::string>> g_settings;
+std::unique_ptr<testfw::ScratchSettings> g_scratch; // the test's configuration file, once it sets one
 const char* const kNames[kSlots] = {"TestCmp0", "TestCmp1", "TestCmp2", "TestCmp3",
                                     "TestCmp4", "TestCmp5", "TestCmp6", "TestCmp7"};
 
@@ -131,7 +134,7 @@ void provide(int n) {
 }
 
 RTS_RESULT init(std::initializer_list<int> slots, RTS_UI32 flags) {
-    return CMInit3(nullptr, list(slots).data(), flags);
+    return CMInit3(g_scratch ? g_scratch->path().c_str() : nullptr, list(slots).data(), flags);
 }
 
 ComponentRecord* record(int n) {
@@ -146,7 +149,16 @@ RTS_RESULT loader(const char* name, RTS_UINTPTR reserved, RTS_HANDLE* pModule, P
     return CMHostLoadComponent(name, reserved, pModule, pEntry);
 }
 
+bool settings_open() {
+    char name[512];
+    return SettgGetDatabaseName(name, sizeof name) != RES_NOTINITIALIZED;
+}
+
 void set(const char* section, const char* key, const char* value) {
+    if (!g_scratch)
+        g_scratch = std::make_unique<testfw::ScratchSettings>();
+    else if (!settings_open())
+        SettgSetDatabaseName(g_scratch->path().c_str());
     SettgSetStringValue(section, key, value, 0);
     g_settings.emplace_back(section, key);
 }
@@ -160,6 +172,7 @@ void reset() {
     g_testThread = std::this_thread::get_id();
     for (const auto& [section, key] : g_settings) SettgRemoveKey(section.c_str(), key.c_str());
     g_settings.clear();
+    g_scratch.reset();
     CMSetHostLoader(nullptr, nullptr);
     testlog::clear();
     testsvc::reset();

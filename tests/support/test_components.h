@@ -67,13 +67,14 @@ void answer(int n, RTS_UI32 hook, RTS_RESULT result);
 // Makes a slot a system component exporting the test services: listed with a nonzero flag, it
 // is registered before the manager imports its optional services.
 void provide(int n);
-// Starts the manager with the slots listed.
+// Starts the manager with the slots listed (and the test's configuration file, once set).
 RTS_RESULT init(std::initializer_list<int> slots, RTS_UI32 flags = CM_INIT_NO_CONFIG_REQUIRED);
 // The record of a listed slot, or null.
 ComponentRecord* record(int n);
 // A host loader that knows "TestCmp<n>" and, after them, the program's own components.
 RTS_RESULT loader(const char* name, RTS_UINTPTR reserved, RTS_HANDLE* pModule, PF_COMPONENT_ENTRY* pEntry);
-// A setting of the run; reset() removes it again.
+// A setting of the test, kept in a configuration file of its own that init() hands to the
+// manager from then on; reset() removes the file.
 void set(const char* section, const char* key, const char* value);
 // Slots, calls, log, settings, the host loader and the test services back to their defaults.
 void reset();

@@ -17,6 +17,7 @@
 #include "sys/syssem_os.h"
 #include "syssem.h"
 #include "log_reader.h"
+#include "scratch_settings.h"
 
 extern "C" RTS_RESULT SysSem__Entry(ComponentInitRecord* pInit);
 
@@ -71,10 +72,11 @@ std::vector<std::string> wait_lines(RTS_HANDLE sem, const char* waiter, unsigned
 
 // The component taken through CH_INIT2 with the diagnosis setting given.
 std::unique_ptr<ipctest::ComponentRun> start(int diagnosis) {
+    testfw::ScratchSettings settings;
     SettgSetIntValue("SysSem", "SemEnterDiagnosis", diagnosis, 10);
+    testlog::clear(); // what writing the file logged
     auto run = std::make_unique<ipctest::ComponentRun>(SysSem__Entry);
     EXPECT_EQ(run->hook(CH_INIT2), RES_OK);
-    SettgRemoveKey("SysSem", "SemEnterDiagnosis");
     return run;
 }
 

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "scratch_settings.h"
 #include "cmpsettings.h"
 #include "log_reader.h"
 #include "seam_fault.h"
@@ -136,6 +137,7 @@ TEST(SysTimeSeam, ChoosesTheMillisecondSourceAndSurvivesEachFailingCall) {
 // back from the first readings.
 TEST(SysTimeBackJumps, CommCycleCheckReadsTheConfiguredIterationsWithoutFalseReports) {
     g_paper = Paper{0, 156250, 0x90000000ull * 1000};
+    testfw::ScratchSettings settings;
     Inject injector(kPaper, systime_os::set_calls);
     ComponentInitRecord record{};
     ASSERT_EQ(SysTime__Entry(&record), RES_OK);
