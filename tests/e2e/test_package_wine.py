@@ -59,7 +59,7 @@ def reboot(desk):
 
 
 def test_install_run_upgrade_boot_log_on_and_uninstall(desk):
-    installed = (["GatewayControl.exe", "ServiceControlPeer.exe"], ["Gateway Control.lnk"], ["4"], True, 1)
+    installed = (["GatewayControl.exe", "Master.cfg", "ServiceControlPeer.exe"], ["Gateway Control.lnk"], ["4"], True, 1)
     assert (msiexec(desk, "/i", MSI), installation(desk)) == (0, installed)
     for command, state in (("start", 4), ("stop", 1)):
         assert desk.run(desk.programs / "GatewayControl.exe", command)[0] == 0
