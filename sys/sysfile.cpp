@@ -21,6 +21,7 @@
 #include "cmplog.h"
 #include "cmutils.h"
 #include "mempool.h"
+#include "sys/sysfile_log.h"
 #include "sys/sysfile_os.h"
 #include "sysfile.h"
 #include "sysmem.h"
@@ -158,7 +159,11 @@ void close_all() {
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
     if (hook == CH_INIT_SYSTEM) g_pool.store(RTS_INVALID_HANDLE, std::memory_order_release);
-    if (hook == CH_EXIT) close_all();
+    if (hook == CH_INIT) sysfile_log::path_mapping_changed();
+    if (hook == CH_EXIT) {
+        LogUnregisterBackend(RTS_INVALID_HANDLE, SYSFILE_CLASS_ID);
+        close_all();
+    }
     return RES_OK;
 }
 
@@ -239,20 +244,22 @@ const SysFileInterface kInterface = {
     SysFileCopy,   SysFileGetPath,
 };
 
-/* Interface 22 (the log file backend) comes with that backend. */
+/* Interface 22 is the log file backend. */
 void* query_interface(void* object, RTS_UI32 interfaceId, RTS_RESULT* pResult) {
     auto* self = static_cast<SysFileObject*>(object);
     void* answer = interfaceId == SYSFILE_INTERFACE_ID ? const_cast<SysFileInterface*>(&kInterface)
-                   : interfaceId == 0                  ? object
-                                                       : nullptr;
+                   : interfaceId == LOG_BACKEND_INTERFACE_ID
+                       ? &static_cast<LogBackendObject*>(object)->backend
+                   : interfaceId == 0 ? object
+                                      : nullptr;
     if (answer != nullptr) ++self->references;
     return report(pResult, answer != nullptr ? RES_OK : RES_NOTSUPPORTED, answer);
 }
 
 void* create_instance(RTS_UI32 classId) {
     if (classId != SYSFILE_CLASS_ID) return nullptr;
-    auto* object = static_cast<SysFileObject*>(SysMemAllocData(kOwner, sizeof(SysFileObject), nullptr));
-    if (object != nullptr) *object = SysFileObject{{}, query_interface, 0};
+    auto* object = static_cast<LogBackendObject*>(SysMemAllocData(kOwner, sizeof(LogBackendObject), nullptr));
+    if (object != nullptr) log_backend_object_init(object, query_interface, sysfile_log::kOperations);
     return object;
 }
 
