@@ -148,7 +148,9 @@ TEST_F(LogFiles, FileNameFollowsPathAndNameAndAMissingDirectoryKeepsEntriesInThe
         ASSERT_EQ(LogRegisterBackend(logger, kFileBackend), RES_OK);
         EXPECT_EQ(LogAdd(logger, 0x7001, LOG_INFO, 0, 0, "kept"), RES_OK);
         EXPECT_EQ(testlogger::texts(logger).back(), "kept");
-        if (*row.file != '\0') EXPECT_TRUE(fs::exists(dir_ + row.file)) << row.file;
+        if (*row.file != '\0') {
+            EXPECT_TRUE(fs::exists(dir_ + row.file)) << row.file;
+        }
     }
     EXPECT_FALSE(fs::exists(dir_ + "/none"));
 }
