@@ -23,17 +23,25 @@ using Keys = std::vector<std::pair<std::string, std::string>>;
 // The logging component's settings for one test, and a directory of its own for the files.
 class LogFiles : public ::testing::Test {
 protected:
-    void start(const Keys& keys) {
+    void set(const Keys& keys) {
         for (const auto& [key, value] : keys) {
             SettgSetStringValue("CmpLog", key.c_str(), value.c_str(), 0);
             keys_.push_back(key);
         }
+    }
+    void start(const Keys& keys) {
+        set(keys);
         ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
         started_ = true;
     }
-    void TearDown() override {
+    void stop() {
         if (started_) CMExit();
+        started_ = false;
         for (const std::string& key : keys_) SettgRemoveKey("CmpLog", key.c_str());
+        keys_.clear();
+    }
+    void TearDown() override {
+        stop();
         fs::remove_all(dir_);
     }
     // The files of the directory, by name.
@@ -58,6 +66,61 @@ private:
     std::vector<std::string> keys_;
     bool started_ = false;
 };
+
+// What the settings make of the loggers: the standard logger renamed and its ring resized within
+// 1 to 100000 entries, a further logger created, a second number naming an existing logger
+// setting that logger up again, from the keys of the first number with its name.
+TEST_F(LogFiles, SettingsNameResizeAndCreateLoggers) {
+    struct Row {
+        Keys keys;
+        const char* name;
+        int entries, files, loggers;
+    } rows[] = {
+        {{{"Logger.0.Name", "Renamed"}, {"Logger.0.MaxEntries", "0"}}, "Renamed", 1, 3, 1},
+        {{{"Logger.0.Name", "Std"},
+          {"Logger.0.MaxEntries", "1000"},
+          {"Logger.1.Name", "Std"},
+          {"Logger.1.MaxFiles", "7"}},
+         "Std",
+         1000,
+         3,
+         1},
+        {{{"Logger.0.Name", "Std"}, {"Logger.1.Name", "Big"}, {"Logger.1.MaxEntries", "1000000000"}},
+         "Big",
+         100000,
+         3,
+         2},
+    };
+    for (const Row& row : rows) {
+        start(row.keys);
+        RTS_HANDLE logger = LogOpen(row.name, nullptr);
+        LogOptions* o = nullptr;
+        ASSERT_EQ(LogGetOptions(logger, &o), RES_OK) << row.name;
+        EXPECT_EQ(LogOpen("PlcLog", nullptr), LogGetFirstLogger(nullptr));
+        EXPECT_EQ(o->MaxFiles, row.files);
+        RTS_RESULT result = RES_OK;
+        LogGetNextLogger(LogGetFirstLogger(nullptr), &result);
+        EXPECT_EQ(result == RES_OK ? 2 : 1, row.loggers);
+        for (int i = 0; i < row.entries + 5; ++i) LogAdd(logger, 0x7001, LOG_INFO, 0, 0, "entry %d", i);
+        EXPECT_EQ(testlog::entries(logger).size(), static_cast<std::size_t>(row.entries)) << row.name;
+        stop();
+    }
+}
+
+// Settings read after start-up: the standard logger's filter at a settings change, and a backend
+// class listed for it when an instance of that class is registered.
+TEST_F(LogFiles, LaterSettingsReachTheStandardFilterAndNewInstances) {
+    start({{"Logger.0.Name", dir_ + "/Late"}, {"Logger.0.Type", kAlways}});
+    set({{"Logger.0.Filter", "0x1F"}, {"Logger.0.Backend.0.ClassId", "0x104"}});
+    CMCallHook(CH_SETTINGS_CHANGED, 0, nullptr, 0);
+    EXPECT_EQ(LogGetFilter(nullptr), 0x1Fu);
+    void* instance = CMCreateInstance(kFileBackend);
+    ASSERT_EQ(CMRegisterInstance(kFileBackend, 1, instance), RES_OK);
+    add(1);
+    EXPECT_TRUE(fs::exists(dir_ + "/Late.csv"));
+    CMUnregisterInstance(instance);
+    CMDeleteInstance2(kFileBackend, instance);
+}
 
 // The numbers of the "entry N" lines of a file, in order, and its longest header and line.
 struct FileView {
