@@ -8,7 +8,7 @@
 
 #include "cm.h"
 #include "cmutils.h"
-#include "log/log_header.h"
+#include "log/log_store.h"
 #include "sys/sysfile_log.h"
 #include "sysmem.h"
 #include "systimertc.h"
@@ -22,8 +22,7 @@ constexpr const char* kLogDirectory = "$logfiles$";
 constexpr const char* kDefaultExtension = ".csv";
 constexpr RTS_SIZE kPathSize = 512;
 constexpr RTS_SIZE kExtensionSize = 11; /* at most 10 characters of an extension are used */
-constexpr RTS_SIZE kLineSize = 256;
-constexpr RTS_SIZE kLineRoom = 256; /* added to the text's length when a line needs more room */
+constexpr RTS_SIZE kLineRoom = 256;     /* added to the text's length when a line needs more room */
 RTS_HANDLE const kInvalid = RTS_INVALID_HANDLE;
 
 struct LogFileRecord {
@@ -104,7 +103,7 @@ bool write_line(const char* line, RTS_SIZE length, void* file) {
 }
 
 void write_header(RTS_HANDLE file, const LogOptions& o) {
-    if (file != kInvalid) log_header::write(o, write_line, file);
+    if (file != kInvalid) log_store::write_header(o, write_line, file);
 }
 
 /* The log file made anew (emptied when it exists), headed by the header block. */
@@ -190,8 +189,8 @@ bool check_rotation(LogFileRecord* r, const FileName& n, const LogOptions& o) {
         r->file = create_file(n, o);
         return true;
     }
-    const RTS_SIZE size = SysFileGetSizeByHandle(r->file, nullptr);
-    if (o.MaxFileSize > 0 && size > static_cast<RTS_SIZE>(o.MaxFileSize)) {
+    if (o.MaxFileSize > 0 &&
+        SysFileGetSizeByHandle(r->file, nullptr) > static_cast<RTS_SIZE>(o.MaxFileSize)) {
         rotate(r, n, o);
         return true;
     }
@@ -199,32 +198,13 @@ bool check_rotation(LogFileRecord* r, const FileName& n, const LogOptions& o) {
     return false;
 }
 
-/* The entry's line, in `fixed` or in a buffer from the heap (freed by the caller). */
-char* format_line(const LogOptions& o, const LogEntry& e, char (&fixed)[kLineSize], RTS_RESULT& result) {
-    result = LogFormatCsvMessage(&o, &e, fixed, sizeof fixed);
-    if (result != RES_BUFFERSIZE) return fixed;
-    const RTS_SIZE size = strnlen(e.InfoText, sizeof e.InfoText) + kLineRoom;
-    auto* line = static_cast<char*>(SysMemAllocData(kOwner, size, &result));
-    if (line == nullptr) return nullptr;
-    result = LogFormatCsvMessage(&o, &e, line, size);
-    return line;
-}
-
 RTS_RESULT write_entry(LogFileRecord* r, const FileName& n, const LogOptions& o, const LogEntry& e) {
     check_rotation(r, n, o);
-    char fixed[kLineSize];
-    RTS_RESULT result = RES_OK;
-    char* line = format_line(o, e, fixed, result);
-    if (result == RES_OK) {
-        const RTS_SIZE length = std::strlen(line);
-        if (SysFileWrite(r->file, line, length, nullptr) < length)
-            result = RES_FAILED;
-        else
-            SysFileWrite(r->file, "\r\n", 2, nullptr);
-        if ((o.Type & LOG_FLUSH_EACH) != 0) SysFileFlush(r->file);
-    }
-    if (line != nullptr && line != fixed) SysMemFreeData(kOwner, line);
-    return result;
+    const log_store::EntryLine line(o, e, kOwner, kLineRoom);
+    if (line.result() != RES_OK) return line.result();
+    const RTS_SIZE written = SysFileWrite(r->file, line.text(), line.length(), nullptr);
+    if ((o.Type & LOG_FLUSH_EACH) != 0) SysFileFlush(r->file);
+    return written < line.length() ? RES_FAILED : RES_OK;
 }
 
 /* ---- the backend table ----------------------------------------------------------------- */

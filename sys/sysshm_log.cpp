@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cmpsettings.h"
-#include "log/log_header.h"
+#include "log/log_store.h"
 #include "sys/sysshm_log.h"
 #include "sysmem.h"
 
@@ -21,7 +21,6 @@ constexpr RTS_I32 kDefaultEntries = 500;
 constexpr RTS_I32 kFewestEntries = 1;
 constexpr RTS_I32 kMostEntries = 100000;
 constexpr RTS_SIZE kBytesPerEntry = sizeof(LogEntry);
-constexpr RTS_SIZE kLineSize = 256;
 constexpr RTS_SIZE kLineRoom = 259; /* added to the text's length when a line needs more room */
 constexpr unsigned char kBlank = 0x20;
 
@@ -64,7 +63,7 @@ bool header_line(const char* line, RTS_SIZE length, void* context) {
 void blank_with_header(RTS_HANDLE block, const LogOptions& o) {
     auto* area = static_cast<unsigned char*>(SysSharedMemoryGetPointer(block, nullptr));
     if (area != nullptr) std::memset(area, kBlank, g_size);
-    log_header::write(o, header_line, block);
+    log_store::write_header(o, header_line, block);
 }
 
 RTS_HANDLE backend_open(LogBackendInstance*, RTS_UI32, RTS_HANDLE hLogger) {
@@ -84,23 +83,10 @@ RTS_RESULT backend_close(RTS_HANDLE hBackend, ILogBackend*) {
 }
 
 RTS_RESULT write_entry(RTS_HANDLE block, const LogOptions& o, const LogEntry& e) {
-    char fixed[kLineSize];
-    char* line = fixed;
-    RTS_SIZE size = sizeof fixed;
-    RTS_RESULT result = LogFormatCsvMessage(&o, &e, line, size - 2);
-    if (result == RES_BUFFERSIZE) {
-        size = strnlen(e.InfoText, sizeof e.InfoText) + kLineRoom;
-        line = static_cast<char*>(SysMemAllocData(kOwner, size, &result));
-        if (line == nullptr) return result;
-        result = LogFormatCsvMessage(&o, &e, line, size - 2);
-    }
-    if (result == RES_OK) {
-        std::strcat(line, "\r\n");
-        RTS_SIZE length = std::strlen(line);
-        if (write_around(block, line, length) < length) result = RES_FAILED;
-    }
-    if (line != fixed) SysMemFreeData(kOwner, line);
-    return result;
+    const log_store::EntryLine line(o, e, kOwner, kLineRoom);
+    if (line.result() != RES_OK) return line.result();
+    RTS_SIZE length = line.length();
+    return write_around(block, line.text(), length) < length ? RES_FAILED : RES_OK;
 }
 
 RTS_HANDLE backend_dump_entry(RTS_HANDLE hBackend, RTS_HANDLE hLogger, const LogEntry* pEntry,

@@ -1,13 +1,16 @@
-// The header block of a log file: a star line, the logger's name, its options (only the file
-// limits with LOG_SHORT_FORMAT), the column names and class values, and the star line again.
-// The words are those a service engineer's tools look for, kept byte for byte, including the
-// filter line whose closing tag has no slash.
+// What the log files and the shared-memory log write alike. The header block: a star line, the
+// logger's name, its options (only the file limits with LOG_SHORT_FORMAT), the column names and
+// class values, and the star line again; its words are those a service engineer's tools look
+// for, kept byte for byte, including the filter line whose closing tag has no slash. And an
+// entry's line, formatted again in a larger buffer when it does not fit the usual one.
 #include <cstdarg>
+#include <cstring>
 
 #include "cmutils.h"
-#include "log/log_header.h"
+#include "log/log_store.h"
+#include "sysmem.h"
 
-namespace log_header {
+namespace log_store {
 
 namespace {
 
@@ -83,7 +86,7 @@ void put_options(Lines& out, const LogOptions& o) {
 
 } // namespace
 
-void write(const LogOptions& options, Emit emit, void* context) {
+void write_header(const LogOptions& options, Emit emit, void* context) {
     const bool full = (options.Type & LOG_SHORT_FORMAT) == 0;
     Lines out(emit, context);
     out.put("%s", kStars);
@@ -103,4 +106,26 @@ void write(const LogOptions& options, Emit emit, void* context) {
     out.put("%s", kStars);
 }
 
-} // namespace log_header
+constexpr char kLineEnd[] = "\r\n";
+
+EntryLine::EntryLine(const LogOptions& options, const LogEntry& entry, const char* owner, RTS_SIZE room)
+    : owner_(owner) {
+    const RTS_SIZE end = sizeof kLineEnd - 1;
+    result_ = LogFormatCsvMessage(&options, &entry, fixed_, sizeof fixed_ - end);
+    if (result_ == RES_BUFFERSIZE) {
+        const RTS_SIZE size = strnlen(entry.InfoText, sizeof entry.InfoText) + room;
+        text_ = static_cast<char*>(SysMemAllocData(owner_, size, &result_));
+        if (text_ == nullptr) return;
+        result_ = LogFormatCsvMessage(&options, &entry, text_, size - end);
+    }
+    if (result_ != RES_OK) return;
+    length_ = std::strlen(text_);
+    std::memcpy(text_ + length_, kLineEnd, sizeof kLineEnd);
+    length_ += end;
+}
+
+EntryLine::~EntryLine() {
+    if (text_ != nullptr && text_ != fixed_) SysMemFreeData(owner_, text_);
+}
+
+} // namespace log_store
