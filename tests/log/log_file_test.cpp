@@ -50,7 +50,7 @@ TEST(LoggerSettings, NameResizeAndCreateLoggers) {
          {std::tuple{"Logger.0.Name=Renamed Logger.0.MaxEntries=0", "Renamed", 1, 1},
           {"Logger.0.Name=Std Logger.0.MaxEntries=1000 Logger.1.Name=Std", "Std", 1000, 1},
           {"Logger.0.Name=Std Logger.1.Name=Big Logger.1.MaxEntries=1000000000", "Big", 100000, 2}})
-        with_settings(settings, "", [&] {
+        with_settings(settings, "", [name = name, entries = entries, loggers = loggers] {
             RTS_HANDLE logger = LogOpen(name, nullptr);
             RTS_RESULT next = RES_OK;
             LogGetNextLogger(nullptr, &next);
