@@ -14,9 +14,9 @@ WINE_BIN = os.environ.get("GC_WIN_BIN_DIR")
 BIN = pathlib.Path(WINE_BIN or os.environ.get("GC_BIN_DIR", ROOT / "build" / "native" / "bin"))
 PROGRAM = [str(ROOT / "cmake" / "wine-run.sh"), str(BIN / "log_tests.exe")] if WINE_BIN else [str(BIN / "log_tests")]
 CLASSES = {1: "", 2: "!!!! Warning: ", 4: "**** ERROR: ", 8: "#### Exception: ", 16: "", 32: "", 64: ""}
-ENTRIES = ["<entries>", "Timestamp, CmpId, ClassId, ErrorId, InfoId, InfoText"] + [
-    "ClassId: %s=%d" % (name, value) for name, value in (("LOG_INFO\t\t", 1), ("LOG_WARNING\t", 2), ("LOG_ERROR\t\t", 4),
-    ("LOG_EXCEPTION\t", 8), ("LOG_DEBUG\t\t", 16), ("LOG_PRINTF\t", 32), ("LOG_COM\t\t", 64))] + ["</entries>"]
+ENTRIES = ["<entries>", "Timestamp, CmpId, ClassId, ErrorId, InfoId, InfoText"] + ["ClassId: LOG_%s=%d" % w for w in (
+    ("INFO\t\t", 1), ("WARNING\t", 2), ("ERROR\t\t", 4), ("EXCEPTION\t", 8), ("DEBUG\t\t", 16), ("PRINTF\t", 32),
+    ("COM\t\t", 64))] + ["</entries>"]
 
 
 def run(role, **kwargs):
@@ -28,14 +28,12 @@ def header(name, short=False, maxentries=500, filter_=0xFFFFFFFF):  # default ty
     options = ["\t<enable>1</enable>", "\t<type>normal</type>", "\t<timestamp>rtc high resolution</timestamp>",
                "\t<deactivatable>0</deactivatable>", "\t<dump>always</dump>", "\t<filter>0x%08x<filter>" % filter_,
                "\t<maxentries>%d</maxentries>" % maxentries]
-    lines = ["*" * 64, "<loggername>%s</loggername>" % name, "<logoptions>", *([] if short else options),
-             "\t<maxfiles>3</maxfiles>", "\t<maxfilesize>100000</maxfilesize>", "</logoptions>",
-             *([] if short else ENTRIES), "*" * 64]
-    return "".join(";%s\r\n" % line for line in lines)
+    return "".join(";%s\r\n" % line for line in ["*" * 64, "<loggername>%s</loggername>" % name, "<logoptions>",
+                   *([] if short else options), "\t<maxfiles>3</maxfiles>", "\t<maxfilesize>100000</maxfilesize>",
+                   "</logoptions>", *([] if short else ENTRIES), "*" * 64])
 
 
-def rows(text, columns):
-    """The entry lines as csv rows, each of the columns, with times that do not go back."""
+def rows(text, columns):  # the entry lines as csv rows, each of the columns, with times that do not go back
     parsed = list(csv.reader([l for l in text.split("\r\n") if l and l[0] != ";"], skipinitialspace=True))
     assert all(len(row) == columns for row in parsed), parsed
     times = [datetime.datetime.fromisoformat(row[0]) for row in parsed]
@@ -46,6 +44,8 @@ def rows(text, columns):
 @pytest.fixture(scope="module")
 def files(tmp_path_factory):
     folder = tmp_path_factory.mktemp("logs")
+    [(folder / name).write_text("old") for name in ("Pick_0.csv", "Pick_1.csv", "Pick_2.csv")]
+    os.utime(folder / "Pick_1.csv", (3e7, 3e7))  # the oldest backup: the first rotation replaces it
     assert run("WritesFiles", cwd=folder, stdout=subprocess.DEVNULL).wait(timeout=300) == 0
     return folder
 
@@ -66,18 +66,19 @@ def test_files_are_named_and_rotated_through_numbered_backups_in_order_or_time_s
     numbers = {}
     for name in ("StdLogger_0.csv", "StdLogger_1.csv", "StdLogger.csv"):
         lines = (files / name).read_bytes().decode().split("\r\n")
-        limit = 10000 + sum(len(l) + 2 for l in lines if l.startswith(";")) + max(map(len, lines)) + 2
-        assert (files / name).stat().st_size <= limit
+        head = sum(len(l) + 2 for l in lines if l.startswith(";"))
+        assert (files / name).stat().st_size <= 10000 + head + max(map(len, lines)) + 2
         numbers[name] = [int(n) for l in lines for n in re.findall(r", entry (\d+)$", l)]
-    older, newer = sorted(("StdLogger_0.csv", "StdLogger_1.csv"), key=lambda n: numbers[n][0])
-    entries = numbers[older] + numbers[newer] + numbers["StdLogger.csv"]
+    backups = sorted(("StdLogger_0.csv", "StdLogger_1.csv"), key=lambda n: numbers[n][0])  # older first
+    entries = [n for name in backups + ["StdLogger.csv"] for n in numbers[name]]
     assert entries == list(range(entries[0], 20000))
+    assert [(files / n).read_text() == "old" for n in ("Pick_0.csv", "Pick_1.csv", "Pick_2.csv")] == [True, False, True]
 
 
 def test_second_process_reads_header_and_latest_lines_of_shared_log():
     def read_block():
         out = run("ReadsSharedLog", stdout=subprocess.PIPE).communicate(timeout=120)[0]
-        return bytes.fromhex(max(out.splitlines(), key=len)).decode()
+        return bytes.fromhex(max(out.split(), key=len)).decode()
 
     def ready():  # the writer's "ready", after the test runner's own lines
         return next((l for l in iter(writer.stdout.readline, "") if l == "ready\n"), None)

