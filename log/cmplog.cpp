@@ -8,6 +8,7 @@
 #include "cm.h"
 #include "cmpsettings.h"
 #include "log/cmplog_internal.h"
+#include "log/log_config.h"
 #include "sysmem.h"
 
 namespace cmplog {
@@ -45,6 +46,7 @@ void import_optional_services() {
 
 void init_system2() {
     create_pool_and_standard_logger();
+    configure_loggers();
     Logger* standard = g.standard.load();
     if (standard != nullptr && standard->BackendCount == 0)
         LogRegisterBackend(standard, LOG_BACKEND_CLASS_DEFAULT);
@@ -126,8 +128,14 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
         case CH_EXIT_SYSTEM:
             exit_system();
             break;
+        case CH_ON_REGISTER_INSTANCE:
+            match_backends(static_cast<RTS_UI32>(param1), reinterpret_cast<void*>(param2));
+            break;
         case CH_ON_UNREGISTER_INSTANCE:
             instance_unregistered(static_cast<RTS_UI32>(param1));
+            break;
+        case CH_SETTINGS_CHANGED:
+            settings_changed();
             break;
         default:
             break;

@@ -21,6 +21,7 @@
 #include "cmplog.h"
 #include "cmutils.h"
 #include "mempool.h"
+#include "sys/sysfile_log.h"
 #include "sys/sysfile_map.h"
 #include "sys/sysfile_os.h"
 #include "sysfile.h"
@@ -206,9 +207,12 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
             g_pool.store(RTS_INVALID_HANDLE, std::memory_order_release);
             import_optional();
             break;
-        case CH_INIT:
+        case CH_INIT: {
             import_optional();
-            return sysfile_map::read_configuration();
+            RTS_RESULT result = sysfile_map::read_configuration();
+            sysfile_log::path_mapping_changed();
+            return result;
+        }
         case CH_INIT2:
             events_create();
             break;
@@ -216,6 +220,7 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
             events_delete();
             break;
         case CH_EXIT:
+            LogUnregisterBackend(RTS_INVALID_HANDLE, SYSFILE_CLASS_ID);
             close_all();
             sysfile_map::release();
             break;
@@ -312,20 +317,22 @@ const SysFileInterface kInterface = {
     SysFileCopy,   SysFileGetPath,
 };
 
-/* Interface 22 (the log file backend) comes with that backend. */
+/* Interface 22 is the log file backend. */
 void* query_interface(void* object, RTS_UI32 interfaceId, RTS_RESULT* pResult) {
     auto* self = static_cast<SysFileObject*>(object);
     void* answer = interfaceId == SYSFILE_INTERFACE_ID ? const_cast<SysFileInterface*>(&kInterface)
-                   : interfaceId == 0                  ? object
-                                                       : nullptr;
+                   : interfaceId == LOG_BACKEND_INTERFACE_ID
+                       ? &static_cast<LogBackendObject*>(object)->backend
+                   : interfaceId == 0 ? object
+                                      : nullptr;
     if (answer != nullptr) ++self->references;
     return report(pResult, answer != nullptr ? RES_OK : RES_NOTSUPPORTED, answer);
 }
 
 void* create_instance(RTS_UI32 classId) {
     if (classId != SYSFILE_CLASS_ID) return nullptr;
-    auto* object = static_cast<SysFileObject*>(SysMemAllocData(kOwner, sizeof(SysFileObject), nullptr));
-    if (object != nullptr) *object = SysFileObject{{}, query_interface, 0};
+    auto* object = static_cast<LogBackendObject*>(SysMemAllocData(kOwner, sizeof(LogBackendObject), nullptr));
+    if (object != nullptr) log_backend_object_init(object, query_interface, sysfile_log::kOperations);
     return object;
 }
 

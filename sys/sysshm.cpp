@@ -19,6 +19,7 @@
 #include "cmplog.h"
 #include "cmutils.h"
 #include "mempool.h"
+#include "sys/sysshm_log.h"
 #include "sys/sysshm_os.h"
 #include "syssem.h"
 #include "sysshm.h"
@@ -365,6 +366,7 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
             if (!g_secured) g_secured = os_call(nullptr, sysshm_os::calls().security_init) == rts::kOsOk;
             return RES_OK;
         case CH_EXIT:
+            LogUnregisterBackend(RTS_INVALID_HANDLE, SYSSHM_CLASS_ID);
             if (g_secured) os_call(nullptr, sysshm_os::calls().security_exit);
             g_secured = false;
             return RES_OK;
@@ -412,20 +414,22 @@ const SysShmInterface kInterface = {
     SysSharedMemoryReadByte, SysSharedMemoryWrite,      SysSharedMemoryWriteByte,
 };
 
-/* Interface 22 (the log backend of the shared-memory log) comes with that backend. */
+/* Interface 22 is the shared-memory log. */
 void* query_interface(void* object, RTS_UI32 interfaceId, RTS_RESULT* pResult) {
     auto* self = static_cast<SysShmObject*>(object);
     void* answer = interfaceId == SYSSHM_INTERFACE_ID ? const_cast<SysShmInterface*>(&kInterface)
-                   : interfaceId == 0                 ? object
-                                                      : nullptr;
+                   : interfaceId == LOG_BACKEND_INTERFACE_ID
+                       ? &static_cast<LogBackendObject*>(object)->backend
+                   : interfaceId == 0 ? object
+                                      : nullptr;
     if (answer != nullptr) ++self->references;
     return report(pResult, answer != nullptr ? RES_OK : RES_NOTSUPPORTED, answer);
 }
 
 void* create_instance(RTS_UI32 classId) {
     if (classId != SYSSHM_CLASS_ID) return nullptr;
-    auto* object = static_cast<SysShmObject*>(SysMemAllocData(kOwner, sizeof(SysShmObject), nullptr));
-    if (object != nullptr) object->QueryInterface = query_interface;
+    auto* object = static_cast<LogBackendObject*>(SysMemAllocData(kOwner, sizeof(LogBackendObject), nullptr));
+    if (object != nullptr) log_backend_object_init(object, query_interface, sysshm_log::kOperations);
     return object;
 }
 
