@@ -140,7 +140,7 @@ TEST_F(CMHooks, ClassesAndInstances) {
     EXPECT_EQ(CMRegisterClass(slot(1).id, 0x55), first); // one entry, owned by the last registrant
     EXPECT_EQ(CMCreateInstance(0x55), &slot(1));
     EXPECT_EQ(CMCreateInstance(0x66), nullptr);
-    int object = 0;
+    void* object[6] = {}; // an instance object that answers no interface
     ASSERT_EQ(CMRegisterInstance(0x55, 3, &object), RES_OK);
     EXPECT_EQ(testcmp::slots_called(CH_ON_REGISTER_INSTANCE), (std::vector<int>{0, 1, 2}));
     RTS_RESULT r = RES_FAILED;
