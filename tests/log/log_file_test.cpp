@@ -20,26 +20,24 @@ namespace {
 
 constexpr RTS_UI32 kFileBackend = 0x104;
 
-// Sets the logging component's settings written as "key=value key=value ..."; answers the keys.
-std::vector<std::string> set_settings(const std::string& text) {
-    std::vector<std::string> keys;
+// Sets the logging component's settings written as "key=value key=value ...".
+void set_settings(const std::string& text) {
     std::istringstream words(text);
     for (std::string word; words >> word;) {
-        keys.push_back(word.substr(0, word.find('=')));
-        SettgSetStringValue("CmpLog", keys.back().c_str(), word.substr(word.find('=') + 1).c_str(), 0);
+        std::string key = word.substr(0, word.find('='));
+        SettgSetStringValue("CmpLog", key.c_str(), word.substr(word.find('=') + 1).c_str(), 0);
     }
-    return keys;
 }
 
-// Starts the framework with the settings, sets the later ones, runs the check, stops the
-// framework and removes the settings.
+// Starts the framework on a scratch configuration file that holds the settings, sets the later
+// ones, runs the check and stops the framework.
 template <typename F> void with_settings(const std::string& settings, const std::string& later, F check) {
-    std::vector<std::string> keys = set_settings(settings);
-    ASSERT_EQ(CMInit2(nullptr, StaticComponentList, 1), RES_OK);
-    for (std::string& key : set_settings(later)) keys.push_back(key);
+    testfw::ScratchSettings scratch;
+    set_settings(settings);
+    ASSERT_EQ(CMInit2(scratch.path().c_str(), StaticComponentList, 1), RES_OK);
+    set_settings(later);
     check();
     CMExit();
-    for (const std::string& key : keys) SettgRemoveKey("CmpLog", key.c_str());
 }
 
 // The standard logger renamed and its ring resized within 1 to 100000 entries, a further logger
