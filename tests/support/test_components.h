@@ -104,14 +104,20 @@ struct Events {
 // The task service: tasks created and not yet ended, the milliseconds of the last
 // SysTaskWaitSleep (0: none yet), and a limit on event waits (0: none), which then give up as
 // if they had waited.
+// It also counts the suspensions and the timers stopped; its one timer runs timerTask (none
+// when null).
 struct Tasks {
     std::atomic<int> live{0};
     std::atomic<RTS_UI32> lastSleepMs{0}, waitLimitMs{0};
+    std::atomic<int> suspended{0}, timersStopped{0};
+    RTS_HANDLE timerTask = nullptr;
 };
 inline Events events;
 inline Tasks tasks;
 // Both back to their defaults (the live tasks stay counted).
 void reset();
+// Runs the body on a task of the service with the task flags given, and waits for its end.
+void on_task(const std::function<void()>& body, RTS_UI32 flags = 0);
 
 // EventCreate, EventPost2, EventDelete, SysOutPrintf, SysOutVPrintf, SysTargetGetDeviceName
 // ("Test Dévice"), SysTargetGetOperatingSystemId (5), SysTargetGetProcessorId (16, a processor

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -37,6 +38,10 @@ struct Task {
     Signal exit;
     std::thread thread;
 };
+thread_local Task* t_current = nullptr; // the task a thread runs
+
+// The one timer: it runs tasks.timerTask, when set.
+SysTimerInfo g_timer{};
 
 // Each fake carries the name it is exported under.
 struct Fake {
@@ -92,8 +97,29 @@ struct Fake {
     }
     static RTS_RESULT SysTaskResume(RTS_HANDLE h) {
         auto* t = static_cast<Task*>(h);
-        return t->thread = std::thread(t->function, &t->info), RES_OK;
+        t->thread = std::thread([t] {
+            t_current = t;
+            t->function(&t->info);
+        });
+        return RES_OK;
     }
+    static RTS_HANDLE SysTaskGetCurrent(RTS_RESULT* pResult) {
+        return rts::report<RTS_HANDLE>(pResult, RES_OK, t_current);
+    }
+    static RTS_RESULT SysTaskGetInfo(RTS_HANDLE h, SysTaskInfo** ppInfo) {
+        if (h != t_current || h == nullptr) return RES_NO_OBJECT; // only a task's own
+        return *ppInfo = &static_cast<Task*>(h)->info, RES_OK;
+    }
+    static RTS_RESULT SysTaskSuspend(RTS_HANDLE) { return ++tasks.suspended, RES_OK; }
+    static RTS_HANDLE SysTimerGetFirst(RTS_RESULT*) {
+        return tasks.timerTask != nullptr ? &g_timer : nullptr;
+    }
+    static RTS_HANDLE SysTimerGetNext(RTS_HANDLE, RTS_RESULT*) { return nullptr; }
+    static RTS_RESULT SysTimerGetInfo(RTS_HANDLE, SysTimerInfo** ppInfo) {
+        g_timer.hTask = tasks.timerTask;
+        return *ppInfo = &g_timer, RES_OK;
+    }
+    static RTS_RESULT SysTimerStop(RTS_HANDLE) { return ++tasks.timersStopped, RES_OK; }
     static RTS_RESULT SysTaskWaitSleep(RTS_HANDLE h, RTS_UI32 ms) {
         tasks.lastSleepMs = ms;
         return static_cast<Task*>(h)->exit.wait(ms, false), RES_OK;
@@ -138,6 +164,13 @@ struct Fake {
         CM_EXPORT(RefusedButExported),
         CM_EXPORT(SysTaskCreate),
         CM_EXPORT(SysTaskResume),
+        CM_EXPORT(SysTaskGetCurrent),
+        CM_EXPORT(SysTaskGetInfo),
+        CM_EXPORT(SysTaskSuspend),
+        CM_EXPORT(SysTimerGetFirst),
+        CM_EXPORT(SysTimerGetNext),
+        CM_EXPORT(SysTimerGetInfo),
+        CM_EXPORT(SysTimerStop),
         CM_EXPORT(SysTaskEnter),
         {reinterpret_cast<RTS_VOID_FCTPTR>(SysTaskEnter), "SysTaskLeave", 0, 0},
         CM_EXPORT(SysTaskEnd),
@@ -158,6 +191,17 @@ void reset() {
     events = Events{};
     tasks.lastSleepMs = 0;
     tasks.waitLimitMs = 0;
+    tasks.suspended = tasks.timersStopped = 0;
+    tasks.timerTask = nullptr;
+}
+
+void on_task(const std::function<void()>& body, RTS_UI32 flags) {
+    auto run = [](SysTaskInfo* info) { (*static_cast<const std::function<void()>*>(info->param))(); };
+    auto* param = const_cast<std::function<void()>*>(&body);
+    RTS_HANDLE task = Fake::SysTaskCreate("TestTask", run, param, 0, nullptr);
+    static_cast<Task*>(task)->info.flags = flags;
+    Fake::SysTaskResume(task);
+    Fake::SysTaskExit(task, 0);
 }
 const CMExportEntry* exports() {
     return Fake::kServices;

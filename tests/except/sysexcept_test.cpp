@@ -1,0 +1,244 @@
+// Exception mapping: names and mapping at their edges, the growing handler table, frames that
+// real processor faults and raised codes resume in each kind of context, what the high half of a
+// code decides, stopping the raising task, a fault outside any frame (in a child process), and
+// failures of the platform's fault handling.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "seam_fault.h"
+#include "sys/sysexcept_os.h"
+#include "sysexcept.h"
+#include "systask.h"
+#include "test_components.h"
+
+namespace {
+
+using Ids = std::vector<RTS_UI32>;
+
+// Faults the processor raises; the sanitizers must not step in before it does.
+volatile int* volatile g_null = nullptr;
+volatile int g_zero = 0, g_seven = 7;
+[[gnu::noinline]] __attribute__((no_sanitize("address", "undefined"))) int read_null() {
+    return *g_null;
+}
+[[gnu::noinline]] __attribute__((no_sanitize("undefined"))) int divide_by_zero() {
+    return g_seven / g_zero;
+}
+
+// Handlers that record the codes they see and answer as told.
+std::mutex g_lock;
+std::vector<std::pair<int, RTS_UI32>> g_seen;
+RTS_RESULT g_answer = RES_OK;
+template <int N> RTS_RESULT handler(RTS_HANDLE, RTS_UI32 code, RegContext*) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_seen.emplace_back(N, code);
+    return N == 0 ? g_answer : RES_OK;
+}
+std::vector<std::pair<int, RTS_UI32>> seen() {
+    std::lock_guard<std::mutex> guard(g_lock);
+    return std::exchange(g_seen, {});
+}
+// A handler that takes itself out and grows the table under the raise that calls it.
+RTS_RESULT churn(RTS_HANDLE, RTS_UI32, RegContext*) {
+    SysExceptUnregisterInterface(churn);
+    for (auto h : {handler<6>, handler<7>, handler<8>, handler<9>, handler<10>})
+        SysExceptRegisterInterface(h);
+    return RES_OK;
+}
+
+struct Raised {
+    bool resumed;
+    RTS_UI32 code;
+    RTS_RESULT result;
+};
+// Raises inside a frame; what came of it.
+Raised raise_in_frame(RTS_UI64 code) {
+    SysExceptFrame frame{};
+    volatile RTS_RESULT result = -1;
+    if (SYSEXCEPT_TRY(&frame) == 0) result = SysExceptGenerateException(RTS_INVALID_HANDLE, code, nullptr);
+    const bool resumed = SysExceptCatch(&frame) == 0;
+    return {resumed, frame.code, result};
+}
+
+// The program's components with the test services (slot 0) and one test component (slot 1).
+RTS_RESULT start_program() {
+    return CMInit3(nullptr, testcmp::list({0, 1}, true).data(), CM_INIT_NO_CONFIG_REQUIRED);
+}
+
+class SysExcept : public testcmp::Test {
+protected:
+    void SetUp() override {
+        testcmp::Test::SetUp();
+        testcmp::provide(0);
+        ASSERT_EQ(start_program(), RES_OK);
+        LogEarlyBufferClear();
+        ASSERT_EQ(SysExceptRegisterInterface(handler<0>), RES_OK);
+        g_answer = RES_OK;
+        testsvc::events.posted.clear();
+    }
+    void TearDown() override {
+        seen();
+        testcmp::Test::TearDown();
+    }
+};
+
+TEST(SysExceptCodes, NamesAndMappingAtTheirEdges) {
+    struct Row {
+        RTS_UI32 code;
+        int size;
+        const char* text;
+        RTS_RESULT result;
+    };
+    for (const Row& r : {Row{258, 64, "DivisionByZero", RES_OK},
+                         {8195, 64, "VendorException 3", RES_OK},
+                         {1000, 64, "UNKNOWN", RES_PARAMETER},
+                         {261, 64, "ProcessorLoadWatchdog", RES_OK},
+                         {8192, 64, "VendorException", RES_OK},
+                         {336, 6, "FPU E", RES_BUFFERSIZE},
+                         {0xC0000094u, 64, "VendorException 148", RES_OK}}) {
+        char text[64] = "";
+        EXPECT_EQ(SysExceptConvertToString(r.code, text, r.size), r.result) << r.code;
+        EXPECT_STREQ(text, r.text);
+    }
+    EXPECT_EQ(SysExceptConvertToString(0, nullptr, 8), RES_PARAMETER);
+    EXPECT_EQ(SysExceptMapException(0xC0000094u), 258u);
+    EXPECT_EQ(SysExceptMapException(0xC0000001u), 0xC0000001u);
+}
+
+TEST_F(SysExcept, TheSixthHandlerGrowsTheTableAndHandlersMayChangeItWhileCalled) {
+    for (auto h : {handler<1>, handler<2>, handler<3>, handler<4>, handler<5>})
+        ASSERT_EQ(SysExceptRegisterInterface(h), RES_OK);
+    g_answer = RES_EXCEPTION;
+    EXPECT_EQ(SysExceptGenerateException(RTS_INVALID_HANDLE, RTSEXCPT_WATCHDOG, nullptr), RES_EXCEPTION);
+    EXPECT_EQ(seen(),
+              (std::vector<std::pair<int, RTS_UI32>>{{0, 16}, {1, 16}, {2, 16}, {3, 16}, {4, 16}, {5, 16}}));
+    EXPECT_EQ(SysExceptUnregisterInterface(handler<6>), RES_FAILED);
+    ASSERT_EQ(SysExceptRegisterInterface(churn), RES_OK);
+    EXPECT_EQ(SysExceptGenerateException(RTS_INVALID_HANDLE, RTSEXCPT_WATCHDOG, nullptr), RES_EXCEPTION);
+    EXPECT_EQ(SysExceptUnregisterInterface(churn), RES_FAILED);
+    CMExit();
+    EXPECT_EQ(SysExceptRegisterInterface(handler<1>), RES_NOTINITIALIZED);
+    EXPECT_EQ(SysExceptGenerateException(RTS_INVALID_HANDLE, RTSEXCPT_WATCHDOG, nullptr), RES_NOTINITIALIZED);
+}
+
+TEST_F(SysExcept, ProcessorFaultsResumeTheInnermostFrameOfATaskEveryTime) {
+    struct Seen {
+        RTS_UI32 inner[4], outer;
+        RegContext context;
+    } out{};
+    testsvc::on_task([&out] {
+        SysExceptFrame outer{};
+        if (SYSEXCEPT_TRY(&outer) == 0) {
+            int (*faults[4])() = {read_null, divide_by_zero, read_null, divide_by_zero};
+            for (int i = 0; i < 4; ++i) {
+                SysExceptFrame inner{};
+                if (SYSEXCEPT_TRY(&inner) == 0) faults[i]();
+                if (SysExceptCatch(&inner) == 0) out.inner[i] = inner.code;
+                out.context = inner.context;
+            }
+            SysExceptGenerateException(RTS_INVALID_HANDLE, 0x2005, nullptr);
+        }
+        if (SysExceptCatch(&outer) == 0 && SysExceptCatch(&outer) != 0) out.outer = outer.code;
+    });
+    EXPECT_EQ(Ids(out.inner, out.inner + 4), (Ids{81, 258, 81, 258}));
+    EXPECT_EQ(out.outer, 0x2005u);
+    EXPECT_TRUE(out.context.PC != 0 && out.context.SP != 0);
+    EXPECT_TRUE(seen().empty()); // a resumed frame leaves the handlers out
+    EXPECT_EQ(testsvc::events.posted, Ids(5, SYSEXCEPT_EVENT_BEFORE));
+}
+
+TEST_F(SysExcept, RaisedCodesResumeFramesOfTasksTheStartUpAndTheCycle) {
+    Raised inCycle{}, onTask{}, onTaskNotResumable{}, duringStartUp{};
+    testcmp::slot(1).onHook = [&](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        if (hook == CH_COMM_CYCLE) inCycle = raise_in_frame(258);
+        if (hook == CH_INIT) duringStartUp = raise_in_frame(0x1C0000005ull);
+        return RES_OK;
+    };
+    CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0);
+    testsvc::on_task([&] { onTask = raise_in_frame(0x2005), onTaskNotResumable = raise_in_frame(16); });
+    CMExit();
+    ASSERT_EQ(start_program(), RES_OK);
+    EXPECT_TRUE(duringStartUp.resumed && inCycle.resumed && onTask.resumed);
+    EXPECT_EQ((Ids{duringStartUp.code, inCycle.code, onTask.code}), (Ids{81, 258, 0x2005}));
+    EXPECT_FALSE(onTaskNotResumable.resumed);
+    EXPECT_EQ(seen(), (std::vector<std::pair<int, RTS_UI32>>{{0, 16}}));
+}
+
+TEST_F(SysExcept, TheHighHalfMarksPlatformCodesOrOnlyInformsTheFirstListeners) {
+    testsvc::on_task([] {
+        for (RTS_UI32 high : {0u, 1u, 2u, 3u, 0xFFFFFFFFu}) {
+            for (RTS_UI32 low : {0xC0000094u, 16u, 0x2345u}) {
+                SCOPED_TRACE(testing::Message() << high << " " << low);
+                testsvc::events.posted.clear();
+                const Raised r = raise_in_frame((RTS_UI64{high} << 32) | low);
+                const RTS_UI32 code = high != 0 ? SysExceptMapException(low) : low;
+                const bool resumes = high != 0 ? high != 2 : low == 0x2345u;
+                EXPECT_EQ(r.resumed, resumes);
+                EXPECT_EQ(resumes ? r.code : code, code);
+                const bool handled = !resumes && high != 2;
+                EXPECT_EQ(testsvc::events.posted.size(), handled ? 2u : 1u);
+                EXPECT_EQ(seen(), (std::vector<std::pair<int, RTS_UI32>>(handled ? 1 : 0, {0, code})));
+            }
+        }
+    });
+}
+
+TEST_F(SysExcept, AnExceptionStopsTheTaskOrTheTimerThatRunsItUnlessAHandlerTookIt) {
+    struct Row {
+        RTS_UI32 taskFlags;
+        RTS_RESULT answer;
+        RTS_UI32 iec;
+        bool ownTask, timerRunsIt;
+        RTS_RESULT result;
+        int suspended, stopped;
+    };
+    const auto other = reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{0x1234}); // no task of the service
+    for (const Row& r : {Row{0, RES_OK, 0, true, false, RES_EXCEPTION, 1, 0},
+                         {SYS_TASK_FLAG_KEEP_ON_EXCEPTION, RES_OK, 0, true, false, RES_OK, 0, 0},
+                         {0, RES_EXCEPTION, 0, true, false, RES_EXCEPTION, 0, 0},
+                         {0, RES_EXCEPTION, 1, true, false, RES_EXCEPTION, 1, 0},
+                         {0, RES_OK, 0, false, true, RES_EXCEPTION, 0, 1},
+                         {0, RES_OK, 0, false, false, RES_NOTSUPPORTED, 0, 0}}) {
+        testsvc::reset();
+        g_answer = r.answer;
+        testsvc::tasks.timerTask = r.timerRunsIt ? other : nullptr;
+        RTS_RESULT result = -1;
+        testsvc::on_task(
+            [&] {
+                result =
+                    SysExceptGenerateException2(r.ownTask ? RTS_INVALID_HANDLE : other, 16, nullptr, r.iec);
+            },
+            r.taskFlags);
+        EXPECT_EQ(result, r.result);
+        EXPECT_EQ((std::pair{testsvc::tasks.suspended.load(), testsvc::tasks.timersStopped.load()}),
+                  (std::pair{r.suspended, r.stopped}));
+    }
+    EXPECT_EQ(SysExceptGenerateException2(RTS_INVALID_HANDLE, 0x200000010ull, nullptr, 0), RES_OK);
+}
+
+using SysExceptDeathTest = SysExcept;
+TEST_F(SysExceptDeathTest, AFaultOutsideAnyFrameReachesTheHandlersAndEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto report = [](RTS_HANDLE, RTS_UI32 code, RegContext*) {
+        std::fprintf(stderr, "handler saw %u\n", static_cast<unsigned>(code));
+        return std::fflush(stderr), RES_OK;
+    };
+    EXPECT_DEATH((SysExceptRegisterInterface(+report), read_null()), "handler saw 81");
+}
+
+TEST_F(SysExcept, FailedFaultHandlingIsLoggedWithTheSystemsError) {
+    using Calls = sysexcept_os::Calls;
+    CMExit();
+    seamfault::Injector<Calls, &Calls::install_fault_handlers, &Calls::remove_fault_handlers> seam(
+        sysexcept_os::platform_calls(), sysexcept_os::set_calls);
+    seam.fail(0, {5});
+    seam.fail(1, {6, seamfault::kEveryCall, true});
+    ASSERT_EQ(start_program(), RES_OK);
+    CMExit();
+    EXPECT_EQ(seamfault::injected_lines(CMPID_SysExcept),
+              (std::vector<std::string>{seamfault::line(5), seamfault::line(6)}));
+}
+
+} // namespace
