@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "faults.h"
 #include "seam_fault.h"
 #include "sys/sysexcept_os.h"
 #include "sysexcept.h"
@@ -16,16 +17,8 @@
 namespace {
 
 using Ids = std::vector<RTS_UI32>;
-
-// Faults the processor raises; the sanitizers must not step in before it does.
-volatile int* volatile g_null = nullptr;
-volatile int g_zero = 0, g_seven = 7;
-[[gnu::noinline]] __attribute__((no_sanitize("address", "undefined"))) int read_null() {
-    return *g_null;
-}
-[[gnu::noinline]] __attribute__((no_sanitize("undefined"))) int divide_by_zero() {
-    return g_seven / g_zero;
-}
+using testfault::divide_by_zero;
+using testfault::read_null;
 
 // Handlers that record the codes they see and answer as told.
 std::mutex g_lock;
