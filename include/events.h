@@ -18,7 +18,8 @@ typedef struct {
 } EventParam;
 typedef void (*PF_EVENT_CALLBACK)(EventParam* pEvent, void* pUser);
 
-/* An event is its 32-bit id and the id of the component that provides it. */
+/* An event is its 32-bit id and the id of the component that provides it; opening with
+ * component id 0 finds the event of that id whichever component provides it. */
 typedef RTS_HANDLE (*PF_EVENT_CREATE)(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult);
 typedef RTS_HANDLE (*PF_EVENT_OPEN)(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult);
 typedef RTS_RESULT (*PF_EVENT_HANDLE)(RTS_HANDLE hEvent);

@@ -171,6 +171,18 @@ typedef struct {
     RegContext* pContext;
 } SysExceptEventParam;
 
+/* The event of machine code loaded or unloaded at run time, of whichever component loads it;
+ * for each function of a loaded area an unwind record is built from its prologue, so that the
+ * platform's unwinder can walk through it. */
+#define SYSEXCEPT_EVENT_CODE_AREA 0x00010029u
+typedef struct {
+    RTS_UI32 loaded; /* 1: the area was loaded; 0: it is about to be unloaded */
+    RTS_UI8* pCode;
+    RTS_UI32 codeSize;
+    const RTS_UI32* pFunctions; /* offsets of the area's functions, ascending */
+    RTS_UI32 functionCount;
+} SysExceptCodeArea;
+
 RTS_END_C
 
 #endif

@@ -20,12 +20,14 @@
 #include "cm.h"
 #include "cmutils.h"
 #include "events.h"
+#include "sys/sysexcept_internal.h"
 #include "sys/sysexcept_os.h"
 #include "sysexcept.h"
 #include "sysmem.h"
 #include "systask.h"
 
 using rts::valid_handle;
+using sysexcept::imported;
 
 namespace {
 
@@ -147,18 +149,6 @@ constexpr const char* kImportNames[] = {
 };
 constexpr int kImportCount = sizeof kImportNames / sizeof kImportNames[0];
 RTS_VOID_FCTPTR g_imports[kImportCount] = {};
-
-constexpr int import_index(std::string_view name) {
-    for (int i = 0; i < kImportCount; ++i)
-        if (name == kImportNames[i]) return i;
-    return -1;
-}
-
-/* The imported function of that name, typed, or null when the service is absent. */
-template <typename F> F imported(std::string_view name) {
-    const int index = import_index(name);
-    return index >= 0 ? reinterpret_cast<F>(g_imports[index]) : nullptr;
-}
 
 void import_optional_services() {
     for (int i = 0; i < kImportCount; ++i) {
@@ -391,8 +381,14 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
         case CH_INIT2:
             create_events();
             break;
+        case CH_INIT3:
+            sysexcept_unwind::open_code_events();
+            break;
         case CH_INIT_FINISHED:
             g_startupOver = true;
+            break;
+        case CH_EXIT3:
+            sysexcept_unwind::close_code_events();
             break;
         case CH_EXIT2:
             delete_events();
@@ -409,6 +405,12 @@ RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) 
 }
 
 } // namespace
+
+RTS_VOID_FCTPTR sysexcept::imported_function(std::string_view name) {
+    for (int i = 0; i < kImportCount; ++i)
+        if (name == kImportNames[i]) return g_imports[i];
+    return nullptr;
+}
 
 extern "C" RTS_RESULT SysExcept__Entry(ComponentInitRecord* pInit) {
     return CMFillInitRecord(pInit, CMPID_SysExcept, export_functions, nullptr, CMComponentVersion,

@@ -27,11 +27,20 @@ struct FaultCallbacks {
     void (*report)(RTS_UI64 code, RegContext* pContext);
 };
 
+/* Finds the platform's function record (the first 12 bytes of an unwind record) of the code
+ * address in the area given as context; null when none covers it. */
+using FunctionLookup = const void* (*)(RTS_UI64 pc, void* context);
+
 struct Calls {
     /* Routes the process's faults to the core. */
     rts::OsError (*install_fault_handlers)(const FaultCallbacks* callbacks, const char** pCall);
     /* Puts back what handled faults before. */
     rts::OsError (*remove_fault_handlers)(const char** pCall);
+    /* Lets the platform's unwinder ask the lookup for the functions of a code area, and stops it
+     * again. Where the unwinder reads no such records, both do nothing. */
+    rts::OsError (*add_function_table)(void* base, RTS_UI32 size, FunctionLookup lookup, void* context,
+                                       const char** pCall);
+    rts::OsError (*delete_function_table)(void* base, const char** pCall);
 };
 
 /* The platform's own table. */

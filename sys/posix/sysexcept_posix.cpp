@@ -3,7 +3,7 @@
  * take instead of the faulting instruction, so that the frame is resumed outside the signal. A
  * fault the core does not take goes on to the handler that was there before (a sanitizer's,
  * say), or is made fatal as it would have been without us. Signals sent by another process are
- * no faults. */
+ * no faults. The system's unwinder takes no function tables from us. */
 #include <signal.h>
 #include <cerrno>
 #include <ucontext.h>
@@ -116,7 +116,15 @@ rts::OsError remove(const char** pCall) {
     return rts::kOsOk;
 }
 
-const Calls kPlatformCalls = {install, remove};
+/* The system's unwinder reads no records of ours. */
+rts::OsError add_function_table(void*, RTS_UI32, FunctionLookup, void*, const char**) {
+    return rts::kOsOk;
+}
+rts::OsError delete_function_table(void*, const char**) {
+    return rts::kOsOk;
+}
+
+const Calls kPlatformCalls = {install, remove, add_function_table, delete_function_table};
 
 } // namespace
 

@@ -2,7 +2,8 @@
  * to the core as platform codes. When a frame takes the fault, the faulting thread goes on in
  * the core's take, which resumes the frame from an ordinary call and not from inside the
  * system's exception dispatch. Other exceptions (a C++ throw, a
- * debugger's notice) and faults the core does not take go on to the next handler. */
+ * debugger's notice) and faults the core does not take go on to the next handler. Code areas
+ * loaded at run time get a function-table callback that answers the system's unwinder. */
 #include <windows.h>
 
 #include "sys/sysexcept_os.h"
@@ -23,6 +24,7 @@ constexpr DWORD kFaults[] = {
 constexpr DWORD64 kRedZone = 128;
 
 const FaultCallbacks* g_core = nullptr;
+FunctionLookup g_lookup = nullptr;
 PVOID g_handler = nullptr;
 
 bool is_fault(DWORD code) {
@@ -65,7 +67,30 @@ rts::OsError remove(const char** pCall) {
     return sys_os::failed("RemoveVectoredExceptionHandler", GetLastError(), pCall);
 }
 
-const Calls kPlatformCalls = {install, remove};
+/* The system tells a callback table by its identifier: the base with the two low bits set. */
+DWORD64 table_id(void* base) {
+    return reinterpret_cast<DWORD64>(base) | 3;
+}
+
+PRUNTIME_FUNCTION CALLBACK find_function(DWORD64 pc, PVOID context) {
+    return static_cast<PRUNTIME_FUNCTION>(const_cast<void*>(g_lookup(pc, context)));
+}
+
+rts::OsError add_function_table(void* base, RTS_UI32 size, FunctionLookup lookup, void* context,
+                                const char** pCall) {
+    g_lookup = lookup;
+    if (RtlInstallFunctionTableCallback(table_id(base), reinterpret_cast<DWORD64>(base), size, find_function,
+                                        context, nullptr))
+        return rts::kOsOk;
+    return sys_os::failed("RtlInstallFunctionTableCallback", ERROR_INVALID_PARAMETER, pCall);
+}
+
+rts::OsError delete_function_table(void* base, const char** pCall) {
+    if (RtlDeleteFunctionTable(reinterpret_cast<PRUNTIME_FUNCTION>(table_id(base)))) return rts::kOsOk;
+    return sys_os::failed("RtlDeleteFunctionTable", ERROR_INVALID_PARAMETER, pCall);
+}
+
+const Calls kPlatformCalls = {install, remove, add_function_table, delete_function_table};
 
 } // namespace
 

@@ -9,6 +9,7 @@
 
 #include "faults.h"
 #include "seam_fault.h"
+#include "sys/sysexcept_internal.h"
 #include "sys/sysexcept_os.h"
 #include "sysexcept.h"
 #include "systask.h"
@@ -232,6 +233,70 @@ TEST_F(SysExcept, FailedFaultHandlingIsLoggedWithTheSystemsError) {
     CMExit();
     EXPECT_EQ(seamfault::injected_lines(CMPID_SysExcept),
               (std::vector<std::string>{seamfault::line(5), seamfault::line(6)}));
+}
+
+TEST(SysExceptUnwind, ProloguesGiveTheDocumentedUnwindInformation) {
+    using Bytes = std::vector<RTS_UI8>;
+    const Bytes frameOnly = {0x01, 0x04, 0x02, 0x05, 0x04, 0x03, 0x01, 0x50};
+    for (const auto& [code, info] : std::vector<std::pair<Bytes, Bytes>>{
+             {{0x55, 0x48, 0x8B, 0xEC}, frameOnly},
+             {{0x55, 0x48, 0x8B, 0xEC, 0x53, 0x41, 0x54, 0x56, 0x90},
+              {0x01, 0x08, 0x05, 0x05, 0x08, 0x60, 0x07, 0xC0, 0x05, 0x30, 0x04, 0x03, 0x01, 0x50, 0x00,
+               0x00}},
+             {{0x55, 0x48, 0x8B, 0xEC, 0x5B}, frameOnly}, // a pop ends the prologue
+             {{0x55, 0x48, 0x8B, 0xEC, 0x41}, frameOnly}, // so does the end of the code
+             {{0x55, 0x48, 0x89, 0xE5}, {}},
+             {{0x55}, {}},
+             {{}, {}}}) {
+        RTS_UI8 out[sysexcept_unwind::kInfoSize] = {};
+        EXPECT_EQ(Bytes(out, out + sysexcept_unwind::build_info(code.data(), code.size(), out)), info);
+    }
+}
+
+// What the platform's unwinder was given for the code areas, through a table of its own.
+struct Unwinder {
+    static inline sysexcept_os::FunctionLookup lookup = nullptr;
+    static inline void* context = nullptr;
+    static inline int added = 0, deleted = 0;
+    static rts::OsError add(void*, RTS_UI32, sysexcept_os::FunctionLookup f, void* c, const char**) {
+        return lookup = f, context = c, ++added, rts::kOsOk;
+    }
+    static rts::OsError remove(void*, const char**) { return ++deleted, rts::kOsOk; }
+    const void* find(const RTS_UI8* pc) { return lookup(reinterpret_cast<RTS_UINTPTR>(pc), context); }
+};
+
+TEST_F(SysExcept, CodeAreasHaveUnwindRecordsWhileLoaded) {
+    static RTS_UI8 code[] = {0x55, 0x48, 0x8B, 0xEC, 0x53, 0xC3, 0x90, 0xC3}; // the loader's area
+    const RTS_UI32 functions[] = {0, 6};
+    SysExceptCodeArea area{1, code, sizeof code, functions, 2};
+    RTS_VOID_FCTPTR post = nullptr;
+    ASSERT_EQ(CMGetAPI2("EventPost2", &post, 0, 0, 0), RES_OK);
+    auto loaded = [&](RTS_UI32 loaded) {
+        area.loaded = loaded;
+        const auto event = reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{SYSEXCEPT_EVENT_CODE_AREA});
+        reinterpret_cast<PF_EVENT_POST2>(post)(event, 1, 1, &area);
+    };
+    loaded(1); // the platform's own unwinder takes the area and gives it back without a complaint
+    loaded(0);
+    for (const LogEntry& e : testlog::entries()) EXPECT_NE(e.CmpId, CMPID_SysExcept) << e.InfoText;
+    sysexcept_os::Calls calls = sysexcept_os::platform_calls();
+    calls.add_function_table = Unwinder::add;
+    calls.delete_function_table = Unwinder::remove;
+    sysexcept_os::set_calls(&calls);
+    loaded(1);
+    ASSERT_EQ(Unwinder::added, 1);
+    Unwinder unwinder;
+    const auto* record = static_cast<const sysexcept_unwind::Record*>(unwinder.find(&code[5]));
+    ASSERT_NE(record, nullptr);
+    const RTS_UINTPTR tableBase = reinterpret_cast<RTS_UINTPTR>(record->unwind) - record->info;
+    const RTS_UINTPTR area0 = reinterpret_cast<RTS_UINTPTR>(code);
+    EXPECT_EQ((std::pair{tableBase + record->begin, tableBase + record->end}), (std::pair{area0, area0 + 6}));
+    EXPECT_EQ(unwinder.find(&code[7]), nullptr); // no prologue
+    loaded(0);
+    loaded(1);
+    CMExit(); // drops the area still loaded
+    sysexcept_os::set_calls(nullptr);
+    EXPECT_EQ((std::pair{Unwinder::added, Unwinder::deleted}), (std::pair{2, 2}));
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 
 #include "cm.h"
 #include "cmplog.h"
+#include "events.h"
 #include "log_reader.h"
 
 namespace testcmp {
@@ -92,8 +93,16 @@ protected:
 
 namespace testsvc {
 
+// A callback registered for an event.
+struct Listener {
+    RTS_UI32 eventId;
+    PF_EVENT_CALLBACK callback;
+    void* user;
+    bool operator==(const Listener&) const = default;
+};
 // What the event, output and target services saw, and how they answer.
 struct Events {
+    std::vector<Listener> listeners;       // called, in order, by every post of their event
     std::vector<RTS_UI32> created, posted; // event ids
     int deleted = 0;
     int moreCycles = 0;               // listeners of 0x00010007 ask for this many more cycles
@@ -119,11 +128,12 @@ void reset();
 // Runs the body on a task of the service with the task flags given, and waits for its end.
 void on_task(const std::function<void()>& body, RTS_UI32 flags = 0);
 
-// EventCreate, EventPost2, EventDelete, SysOutPrintf, SysOutVPrintf, SysTargetGetDeviceName
-// ("Test Dévice"), SysTargetGetOperatingSystemId (5), SysTargetGetProcessorId (16, a processor
-// without a name), SysTargetGetAPI, SysTask* and SysEvent*, and "RefusedButExported". The
-// resolver answers names beginning with "Resolved" with resolved() and refuses names
-// beginning with "Refused".
+// EventCreate, EventOpen, EventClose, EventPost2, EventDelete, Event(Un)RegisterCallbackFunction,
+// SysOutPrintf, SysOutVPrintf, SysTargetGetDeviceName ("Test Dévice"),
+// SysTargetGetOperatingSystemId (5), SysTargetGetProcessorId (16, a processor without a name),
+// SysTargetGetAPI, SysTask*, SysTimer* and SysEvent*, and "RefusedButExported". The resolver
+// answers names beginning with "Resolved" with resolved() and refuses names beginning with
+// "Refused".
 const CMExportEntry* exports();
 RTS_VOID_FCTPTR resolved();
 

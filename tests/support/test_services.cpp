@@ -61,10 +61,30 @@ struct Fake {
         events.created.push_back(eventId);
         return rts::report(pResult, events.createResult, reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{eventId}));
     }
-    static RTS_RESULT EventPost2(RTS_HANDLE event, RTS_UI32, RTS_UI32, void* pParam) {
+    static RTS_HANDLE EventOpen(RTS_UI32 eventId, RTS_UI32, RTS_RESULT* pResult) {
+        return rts::report(pResult, RES_OK, reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{eventId}));
+    }
+    static RTS_RESULT EventClose(RTS_HANDLE) { return RES_OK; }
+    static RTS_RESULT EventRegisterCallbackFunction(RTS_HANDLE event, PF_EVENT_CALLBACK callback,
+                                                    void* user) {
+        return events.listeners.push_back({id_of(event), callback, user}), RES_OK;
+    }
+    static RTS_RESULT EventUnregisterCallbackFunction(RTS_HANDLE event, PF_EVENT_CALLBACK callback,
+                                                      void* user) {
+        return std::erase(events.listeners, Listener{id_of(event), callback, user}) == 1 ? RES_OK
+                                                                                         : RES_FAILED;
+    }
+    static RTS_UI32 id_of(RTS_HANDLE event) {
+        return static_cast<RTS_UI32>(reinterpret_cast<RTS_UINTPTR>(event));
+    }
+    static RTS_RESULT EventPost2(RTS_HANDLE event, RTS_UI32 paramId, RTS_UI32 version, void* pParam) {
         auto* fields = static_cast<RTS_UI32*>(pParam);
-        const auto id = static_cast<RTS_UI32>(reinterpret_cast<RTS_UINTPTR>(event));
+        const RTS_UI32 id = id_of(event);
         events.posted.push_back(id);
+        for (const Listener& l : std::vector<Listener>(events.listeners)) {
+            EventParam param{id, paramId, version, pParam};
+            if (l.eventId == id) l.callback(&param, l.user);
+        }
         if (id == 0x00010007u && events.moreCycles > 0) fields[0] = events.moreCycles--;
         if (id == 0x00010006u && events.disables) { // operation, parameter, disabled, handled
             fields[2] = fields[0] == 7 ? 1 : 0;
@@ -155,6 +175,10 @@ struct Fake {
         CM_EXPORT(EventCreate),
         CM_EXPORT(EventPost2),
         CM_EXPORT(EventDelete),
+        CM_EXPORT(EventOpen),
+        CM_EXPORT(EventClose),
+        CM_EXPORT(EventRegisterCallbackFunction),
+        CM_EXPORT(EventUnregisterCallbackFunction),
         CM_EXPORT(SysOutPrintf),
         CM_EXPORT(SysOutVPrintf),
         CM_EXPORT(SysTargetGetDeviceName),
