@@ -18,19 +18,18 @@
 namespace {
 
 using Ids = std::vector<RTS_UI32>;
-using testfault::divide_by_zero;
-using testfault::read_null;
+using Seen = std::vector<std::pair<int, RTS_UI32>>;
 
 // Handlers that record the codes they see and answer as told.
 std::mutex g_lock;
-std::vector<std::pair<int, RTS_UI32>> g_seen;
+Seen g_seen;
 RTS_RESULT g_answer = RES_OK;
 template <int N> RTS_RESULT handler(RTS_HANDLE, RTS_UI32 code, RegContext*) {
     std::lock_guard<std::mutex> guard(g_lock);
     g_seen.emplace_back(N, code);
     return N == 0 ? g_answer : RES_OK;
 }
-std::vector<std::pair<int, RTS_UI32>> seen() {
+Seen seen() {
     std::lock_guard<std::mutex> guard(g_lock);
     return std::exchange(g_seen, {});
 }
@@ -45,15 +44,13 @@ RTS_RESULT churn(RTS_HANDLE, RTS_UI32, RegContext*) {
 struct Raised {
     bool resumed;
     RTS_UI32 code;
-    RTS_RESULT result;
 };
-// Raises inside a frame; what came of it.
+// Raises inside a frame; whether the frame was resumed, and with which code.
 Raised raise_in_frame(RTS_UI64 code) {
     SysExceptFrame frame{};
-    volatile RTS_RESULT result = -1;
-    if (SYSEXCEPT_TRY(&frame) == 0) result = SysExceptGenerateException(RTS_INVALID_HANDLE, code, nullptr);
+    if (SYSEXCEPT_TRY(&frame) == 0) SysExceptGenerateException(RTS_INVALID_HANDLE, code, nullptr);
     const bool resumed = SysExceptCatch(&frame) == 0;
-    return {resumed, frame.code, result};
+    return {resumed, frame.code};
 }
 
 // The program's components with the test services (slot 0) and one test component (slot 1).
@@ -71,34 +68,24 @@ protected:
         ASSERT_EQ(SysExceptRegisterInterface(handler<0>), RES_OK);
         g_answer = RES_OK;
         testsvc::events.posted.clear();
-    }
-    void TearDown() override {
         seen();
-        testcmp::Test::TearDown();
     }
 };
 
 TEST(SysExceptCodes, NamesAndMappingAtTheirEdges) {
-    struct Row {
-        RTS_UI32 code;
-        int size;
-        const char* text;
-        RTS_RESULT result;
-    };
-    for (const Row& r : {Row{258, 64, "DivisionByZero", RES_OK},
-                         {8195, 64, "VendorException 3", RES_OK},
-                         {1000, 64, "UNKNOWN", RES_PARAMETER},
-                         {261, 64, "ProcessorLoadWatchdog", RES_OK},
-                         {8192, 64, "VendorException", RES_OK},
-                         {336, 6, "FPU E", RES_BUFFERSIZE},
-                         {0xC0000094u, 64, "VendorException 148", RES_OK}}) {
+    for (auto [code, size, name, result] : {std::tuple{258u, 64, "DivisionByZero", RES_OK},
+                                            {8195u, 64, "VendorException 3", RES_OK},
+                                            {1000u, 64, "UNKNOWN", RES_PARAMETER},
+                                            {261u, 64, "ProcessorLoadWatchdog", RES_OK},
+                                            {8192u, 64, "VendorException", RES_OK},
+                                            {336u, 6, "FPU E", RES_BUFFERSIZE}}) {
         char text[64] = "";
-        EXPECT_EQ(SysExceptConvertToString(r.code, text, r.size), r.result) << r.code;
-        EXPECT_STREQ(text, r.text);
+        EXPECT_EQ(SysExceptConvertToString(code, text, size), result) << code;
+        EXPECT_STREQ(text, name);
     }
     EXPECT_EQ(SysExceptConvertToString(0, nullptr, 8), RES_PARAMETER);
-    EXPECT_EQ(SysExceptMapException(0xC0000094u), 258u);
-    EXPECT_EQ(SysExceptMapException(0xC0000001u), 0xC0000001u);
+    EXPECT_EQ(Ids({SysExceptMapException(0xC0000094u), SysExceptMapException(0xC0000001u)}),
+              Ids({258, 0xC0000001u}));
 }
 
 TEST_F(SysExcept, TheSixthHandlerGrowsTheTableAndHandlersMayChangeItWhileCalled) {
@@ -106,8 +93,7 @@ TEST_F(SysExcept, TheSixthHandlerGrowsTheTableAndHandlersMayChangeItWhileCalled)
         ASSERT_EQ(SysExceptRegisterInterface(h), RES_OK);
     g_answer = RES_EXCEPTION;
     EXPECT_EQ(SysExceptGenerateException(RTS_INVALID_HANDLE, RTSEXCPT_WATCHDOG, nullptr), RES_EXCEPTION);
-    EXPECT_EQ(seen(),
-              (std::vector<std::pair<int, RTS_UI32>>{{0, 16}, {1, 16}, {2, 16}, {3, 16}, {4, 16}, {5, 16}}));
+    EXPECT_EQ(seen(), (Seen{{0, 16}, {1, 16}, {2, 16}, {3, 16}, {4, 16}, {5, 16}}));
     EXPECT_EQ(SysExceptUnregisterInterface(handler<6>), RES_FAILED);
     ASSERT_EQ(SysExceptRegisterInterface(churn), RES_OK);
     EXPECT_EQ(SysExceptGenerateException(RTS_INVALID_HANDLE, RTSEXCPT_WATCHDOG, nullptr), RES_EXCEPTION);
@@ -118,48 +104,45 @@ TEST_F(SysExcept, TheSixthHandlerGrowsTheTableAndHandlersMayChangeItWhileCalled)
 }
 
 TEST_F(SysExcept, ProcessorFaultsResumeTheInnermostFrameOfATaskEveryTime) {
-    struct Seen {
-        RTS_UI32 inner[4], outer;
-        RegContext context;
-    } out{};
-    testsvc::on_task([&out] {
-        SysExceptFrame outer{};
-        if (SYSEXCEPT_TRY(&outer) == 0) {
+    RTS_UI32 inner[4] = {}, outer = 0;
+    RegContext context{};
+    testsvc::on_task([&] {
+        SysExceptFrame frame{};
+        if (SYSEXCEPT_TRY(&frame) == 0) {
+            using namespace testfault;
             int (*faults[4])() = {read_null, divide_by_zero, read_null, divide_by_zero};
             for (int i = 0; i < 4; ++i) {
-                SysExceptFrame inner{};
-                if (SYSEXCEPT_TRY(&inner) == 0) faults[i]();
-                if (SysExceptCatch(&inner) == 0) out.inner[i] = inner.code;
-                out.context = inner.context;
+                SysExceptFrame nested{};
+                if (SYSEXCEPT_TRY(&nested) == 0) faults[i]();
+                if (SysExceptCatch(&nested) == 0) inner[i] = nested.code;
+                context = nested.context;
             }
             SysExceptGenerateException(RTS_INVALID_HANDLE, 0x2005, nullptr);
         }
-        if (SysExceptCatch(&outer) == 0 && SysExceptCatch(&outer) != 0) out.outer = outer.code;
+        if (SysExceptCatch(&frame) == 0 && SysExceptCatch(&frame) != 0) outer = frame.code;
     });
-    EXPECT_EQ(Ids(out.inner, out.inner + 4), (Ids{81, 258, 81, 258}));
-    EXPECT_EQ(out.outer, 0x2005u);
-    EXPECT_TRUE(out.context.PC != 0 && out.context.SP != 0);
+    EXPECT_EQ(Ids(inner, inner + 4), (Ids{81, 258, 81, 258}));
+    EXPECT_EQ(outer, 0x2005u);
+    EXPECT_TRUE(context.PC != 0 && context.SP != 0);
     EXPECT_TRUE(seen().empty()); // a resumed frame leaves the handlers out
     EXPECT_EQ(testsvc::events.posted, Ids(5, SYSEXCEPT_EVENT_BEFORE));
 }
 
-TEST_F(SysExcept, RaisedCodesResumeFramesOfTasksTheStartUpAndTheCycle) {
-    Raised inCycle{}, onTask{}, onTaskNotResumable{}, duringStartUp{};
+TEST_F(SysExcept, RaisedCodesResumeFramesOfTheStartUpAndTheCycleOutsideTasks) {
+    Raised inCycle{}, duringStartUp{};
     testcmp::slot(1).onHook = [&](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
         if (hook == CH_COMM_CYCLE) inCycle = raise_in_frame(258);
         if (hook == CH_INIT) duringStartUp = raise_in_frame(0x1C0000005ull);
         return RES_OK;
     };
     CMCallHook(CH_COMM_CYCLE, 0, nullptr, 0);
-    testsvc::on_task([&] { onTask = raise_in_frame(0x2005), onTaskNotResumable = raise_in_frame(16); });
     CMExit();
     ASSERT_EQ(start_program(), RES_OK);
-    EXPECT_TRUE(duringStartUp.resumed && inCycle.resumed && onTask.resumed);
-    EXPECT_EQ((Ids{duringStartUp.code, inCycle.code, onTask.code}), (Ids{81, 258, 0x2005}));
-    EXPECT_FALSE(onTaskNotResumable.resumed);
-    EXPECT_EQ(seen(), (std::vector<std::pair<int, RTS_UI32>>{{0, 16}}));
+    EXPECT_TRUE(duringStartUp.resumed && inCycle.resumed);
+    EXPECT_EQ((Ids{duringStartUp.code, inCycle.code}), (Ids{81, 258}));
 }
 
+// On a task: which codes resume its frame, which reach the handlers, which the listeners see.
 TEST_F(SysExcept, TheHighHalfMarksPlatformCodesOrOnlyInformsTheFirstListeners) {
     testsvc::on_task([] {
         for (RTS_UI32 high : {0u, 1u, 2u, 3u, 0xFFFFFFFFu}) {
@@ -173,7 +156,7 @@ TEST_F(SysExcept, TheHighHalfMarksPlatformCodesOrOnlyInformsTheFirstListeners) {
                 EXPECT_EQ(resumes ? r.code : code, code);
                 const bool handled = !resumes && high != 2;
                 EXPECT_EQ(testsvc::events.posted.size(), handled ? 2u : 1u);
-                EXPECT_EQ(seen(), (std::vector<std::pair<int, RTS_UI32>>(handled ? 1 : 0, {0, code})));
+                EXPECT_EQ(seen(), Seen(handled ? 1 : 0, {0, code}));
             }
         }
     });
@@ -181,30 +164,25 @@ TEST_F(SysExcept, TheHighHalfMarksPlatformCodesOrOnlyInformsTheFirstListeners) {
 
 TEST_F(SysExcept, AnExceptionStopsTheTaskOrTheTimerThatRunsItUnlessAHandlerTookIt) {
     struct Row {
-        RTS_UI32 taskFlags;
-        RTS_RESULT answer;
-        RTS_UI32 iec;
+        RTS_UI32 taskFlags, iec;
+        RTS_RESULT answer, result;
         bool ownTask, timerRunsIt;
-        RTS_RESULT result;
         int suspended, stopped;
     };
     const auto other = reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{0x1234}); // no task of the service
-    for (const Row& r : {Row{0, RES_OK, 0, true, false, RES_EXCEPTION, 1, 0},
-                         {SYS_TASK_FLAG_KEEP_ON_EXCEPTION, RES_OK, 0, true, false, RES_OK, 0, 0},
-                         {0, RES_EXCEPTION, 0, true, false, RES_EXCEPTION, 0, 0},
-                         {0, RES_EXCEPTION, 1, true, false, RES_EXCEPTION, 1, 0},
-                         {0, RES_OK, 0, false, true, RES_EXCEPTION, 0, 1},
-                         {0, RES_OK, 0, false, false, RES_NOTSUPPORTED, 0, 0}}) {
+    for (const Row& r : {Row{0, 0, RES_OK, RES_EXCEPTION, true, false, 1, 0},
+                         {SYS_TASK_FLAG_KEEP_ON_EXCEPTION, 0, RES_OK, RES_OK, true, false, 0, 0},
+                         {0, 0, RES_EXCEPTION, RES_EXCEPTION, true, false, 0, 0},
+                         {0, 1, RES_EXCEPTION, RES_EXCEPTION, true, false, 1, 0},
+                         {0, 0, RES_OK, RES_EXCEPTION, false, true, 0, 1},
+                         {0, 0, RES_OK, RES_NOTSUPPORTED, false, false, 0, 0}}) {
         testsvc::reset();
         g_answer = r.answer;
         testsvc::tasks.timerTask = r.timerRunsIt ? other : nullptr;
         RTS_RESULT result = -1;
-        testsvc::on_task(
-            [&] {
-                result =
-                    SysExceptGenerateException2(r.ownTask ? RTS_INVALID_HANDLE : other, 16, nullptr, r.iec);
-            },
-            r.taskFlags);
+        const RTS_HANDLE task = r.ownTask ? RTS_INVALID_HANDLE : other;
+        testsvc::on_task([&] { result = SysExceptGenerateException2(task, 16, nullptr, r.iec); },
+                         r.taskFlags);
         EXPECT_EQ(result, r.result);
         EXPECT_EQ((std::pair{testsvc::tasks.suspended.load(), testsvc::tasks.timersStopped.load()}),
                   (std::pair{r.suspended, r.stopped}));
@@ -219,7 +197,7 @@ TEST_F(SysExceptDeathTest, AFaultOutsideAnyFrameReachesTheHandlersAndEndsTheProc
         std::fprintf(stderr, "handler saw %u\n", static_cast<unsigned>(code));
         return std::fflush(stderr), RES_OK;
     };
-    EXPECT_DEATH((SysExceptRegisterInterface(+report), read_null()), "handler saw 81");
+    EXPECT_DEATH((SysExceptRegisterInterface(+report), testfault::read_null()), "handler saw 81");
 }
 
 TEST_F(SysExcept, FailedFaultHandlingIsLoggedWithTheSystemsError) {
@@ -262,7 +240,7 @@ struct Unwinder {
         return lookup = f, context = c, ++added, rts::kOsOk;
     }
     static rts::OsError remove(void*, const char**) { return ++deleted, rts::kOsOk; }
-    const void* find(const RTS_UI8* pc) { return lookup(reinterpret_cast<RTS_UINTPTR>(pc), context); }
+    static const void* find(const RTS_UI8* pc) { return lookup(reinterpret_cast<RTS_UINTPTR>(pc), context); }
 };
 
 TEST_F(SysExcept, CodeAreasHaveUnwindRecordsWhileLoaded) {
@@ -285,13 +263,12 @@ TEST_F(SysExcept, CodeAreasHaveUnwindRecordsWhileLoaded) {
     sysexcept_os::set_calls(&calls);
     loaded(1);
     ASSERT_EQ(Unwinder::added, 1);
-    Unwinder unwinder;
-    const auto* record = static_cast<const sysexcept_unwind::Record*>(unwinder.find(&code[5]));
+    const auto* record = static_cast<const sysexcept_unwind::Record*>(Unwinder::find(&code[5]));
     ASSERT_NE(record, nullptr);
     const RTS_UINTPTR tableBase = reinterpret_cast<RTS_UINTPTR>(record->unwind) - record->info;
     const RTS_UINTPTR area0 = reinterpret_cast<RTS_UINTPTR>(code);
     EXPECT_EQ((std::pair{tableBase + record->begin, tableBase + record->end}), (std::pair{area0, area0 + 6}));
-    EXPECT_EQ(unwinder.find(&code[7]), nullptr); // no prologue
+    EXPECT_EQ(Unwinder::find(&code[7]), nullptr); // no prologue
     loaded(0);
     loaded(1);
     CMExit(); // drops the area still loaded

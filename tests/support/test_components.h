@@ -128,7 +128,7 @@ void reset();
 // Runs the body on a task of the service with the task flags given, and waits for its end.
 void on_task(const std::function<void()>& body, RTS_UI32 flags = 0);
 
-// EventCreate, EventOpen, EventClose, EventPost2, EventDelete, Event(Un)RegisterCallbackFunction,
+// EventCreate, EventOpen, EventPost2, EventDelete, Event(Un)RegisterCallbackFunction,
 // SysOutPrintf, SysOutVPrintf, SysTargetGetDeviceName ("Test Dévice"),
 // SysTargetGetOperatingSystemId (5), SysTargetGetProcessorId (16, a processor without a name),
 // SysTargetGetAPI, SysTask*, SysTimer* and SysEvent*, and "RefusedButExported". The resolver

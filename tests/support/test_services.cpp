@@ -64,7 +64,6 @@ struct Fake {
     static RTS_HANDLE EventOpen(RTS_UI32 eventId, RTS_UI32, RTS_RESULT* pResult) {
         return rts::report(pResult, RES_OK, reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{eventId}));
     }
-    static RTS_RESULT EventClose(RTS_HANDLE) { return RES_OK; }
     static RTS_RESULT EventRegisterCallbackFunction(RTS_HANDLE event, PF_EVENT_CALLBACK callback,
                                                     void* user) {
         return events.listeners.push_back({id_of(event), callback, user}), RES_OK;
@@ -81,10 +80,9 @@ struct Fake {
         auto* fields = static_cast<RTS_UI32*>(pParam);
         const RTS_UI32 id = id_of(event);
         events.posted.push_back(id);
-        for (const Listener& l : std::vector<Listener>(events.listeners)) {
-            EventParam param{id, paramId, version, pParam};
+        EventParam param{id, paramId, version, pParam};
+        for (const Listener& l : std::vector<Listener>(events.listeners))
             if (l.eventId == id) l.callback(&param, l.user);
-        }
         if (id == 0x00010007u && events.moreCycles > 0) fields[0] = events.moreCycles--;
         if (id == 0x00010006u && events.disables) { // operation, parameter, disabled, handled
             fields[2] = fields[0] == 7 ? 1 : 0;
@@ -126,18 +124,14 @@ struct Fake {
     static RTS_HANDLE SysTaskGetCurrent(RTS_RESULT* pResult) {
         return rts::report<RTS_HANDLE>(pResult, RES_OK, t_current);
     }
-    static RTS_RESULT SysTaskGetInfo(RTS_HANDLE h, SysTaskInfo** ppInfo) {
-        if (h != t_current || h == nullptr) return RES_NO_OBJECT; // only a task's own
-        return *ppInfo = &static_cast<Task*>(h)->info, RES_OK;
+    static RTS_RESULT SysTaskGetInfo(RTS_HANDLE h, SysTaskInfo** ppInfo) { // only a task's own
+        return h == t_current && h != nullptr ? (*ppInfo = &t_current->info, RES_OK) : RES_NO_OBJECT;
     }
     static RTS_RESULT SysTaskSuspend(RTS_HANDLE) { return ++tasks.suspended, RES_OK; }
-    static RTS_HANDLE SysTimerGetFirst(RTS_RESULT*) {
-        return tasks.timerTask != nullptr ? &g_timer : nullptr;
-    }
+    static RTS_HANDLE SysTimerGetFirst(RTS_RESULT*) { return tasks.timerTask ? &g_timer : nullptr; }
     static RTS_HANDLE SysTimerGetNext(RTS_HANDLE, RTS_RESULT*) { return nullptr; }
     static RTS_RESULT SysTimerGetInfo(RTS_HANDLE, SysTimerInfo** ppInfo) {
-        g_timer.hTask = tasks.timerTask;
-        return *ppInfo = &g_timer, RES_OK;
+        return g_timer.hTask = tasks.timerTask, *ppInfo = &g_timer, RES_OK;
     }
     static RTS_RESULT SysTimerStop(RTS_HANDLE) { return ++tasks.timersStopped, RES_OK; }
     static RTS_RESULT SysTaskWaitSleep(RTS_HANDLE h, RTS_UI32 ms) {
@@ -176,7 +170,6 @@ struct Fake {
         CM_EXPORT(EventPost2),
         CM_EXPORT(EventDelete),
         CM_EXPORT(EventOpen),
-        CM_EXPORT(EventClose),
         CM_EXPORT(EventRegisterCallbackFunction),
         CM_EXPORT(EventUnregisterCallbackFunction),
         CM_EXPORT(SysOutPrintf),
