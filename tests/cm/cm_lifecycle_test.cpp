@@ -249,8 +249,7 @@ TEST_F(CMLifecycle, FaultsInHooksOnTheTasksAreLoggedWithinLimitsAndPassedOver) {
     testcmp::provide(0);
     // The cycles fault once the start-up is over: five times the first component, then once
     // the second.
-    std::atomic<bool> started{false};
-    std::atomic<int> cycles1{0}, cycles2{0};
+    std::atomic<int> started{0}, cycles1{0}, cycles2{0};
     slot(1).onHook = [&](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
         if (hook == CH_INIT3) testfault::read_null();
         if (hook == CH_COMM_CYCLE && started && ++cycles1 <= 5) testfault::divide_by_zero();
@@ -263,7 +262,7 @@ TEST_F(CMLifecycle, FaultsInHooksOnTheTasksAreLoggedWithinLimitsAndPassedOver) {
     const RTS_UI32 flags =
         CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK | CM_INIT_COMM_CYCLE_TASK | CM_INIT_EXIT_ON_TASK;
     ASSERT_EQ(CMInit3(nullptr, testcmp::list({0, 1, 2}, true).data(), flags), RES_OK);
-    started = true;
+    started = 1;
     for (int ms = 0; cycles2 < 2 && ms < 10000; ++ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     CMExit();

@@ -145,13 +145,16 @@ TEST_F(SysExcept, RaisedCodesResumeFramesOfTheStartUpAndTheCycleOutsideTasks) {
 // On a task: which codes resume its frame, which reach the handlers, which the listeners see.
 TEST_F(SysExcept, TheHighHalfMarksPlatformCodesOrOnlyInformsTheFirstListeners) {
     testsvc::on_task([] {
+        SysExceptFrame twice{}; // entered a second time without an exception: closed again
+        EXPECT_EQ((std::vector<int>{SysExceptTry(&twice), SysExceptTry(&twice), SysExceptCatch(&twice)}),
+                  (std::vector<int>{0, 1, 1}));
         for (RTS_UI32 high : {0u, 1u, 2u, 3u, 0xFFFFFFFFu}) {
-            for (RTS_UI32 low : {0xC0000094u, 16u, 0x2345u}) {
+            for (RTS_UI32 low : {0xC0000094u, 16u, 336u, 0x2345u}) {
                 SCOPED_TRACE(testing::Message() << high << " " << low);
                 testsvc::events.posted.clear();
                 const Raised r = raise_in_frame((RTS_UI64{high} << 32) | low);
                 const RTS_UI32 code = high != 0 ? SysExceptMapException(low) : low;
-                const bool resumes = high != 0 ? high != 2 : low == 0x2345u;
+                const bool resumes = high != 0 ? high != 2 : low == 336u || low == 0x2345u;
                 EXPECT_EQ(r.resumed, resumes);
                 EXPECT_EQ(resumes ? r.code : code, code);
                 const bool handled = !resumes && high != 2;
@@ -194,8 +197,7 @@ using SysExceptDeathTest = SysExcept;
 TEST_F(SysExceptDeathTest, AFaultOutsideAnyFrameReachesTheHandlersAndEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto report = [](RTS_HANDLE, RTS_UI32 code, RegContext*) {
-        std::fprintf(stderr, "handler saw %u\n", static_cast<unsigned>(code));
-        return std::fflush(stderr), RES_OK;
+        return std::fprintf(stderr, "handler saw %u\n", unsigned(code)), std::fflush(stderr), RES_OK;
     };
     EXPECT_DEATH((SysExceptRegisterInterface(+report), testfault::read_null()), "handler saw 81");
 }
@@ -223,9 +225,10 @@ TEST(SysExceptUnwind, ProloguesGiveTheDocumentedUnwindInformation) {
                0x00}},
              {{0x55, 0x48, 0x8B, 0xEC, 0x5B}, frameOnly}, // a pop ends the prologue
              {{0x55, 0x48, 0x8B, 0xEC, 0x41}, frameOnly}, // so does the end of the code
-             {{0x55, 0x48, 0x89, 0xE5}, {}},
-             {{0x55}, {}},
-             {{}, {}}}) {
+             {{0x55, 0x48, 0x8B, 0xEC, 0x41, 0x54},
+              {0x01, 0x06, 0x03, 0x05, 0x06, 0xC0, 0x04, 0x03, 0x01, 0x50, 0, 0}},
+             {{0x55, 0x48, 0x8B, 0xE5}, {}},
+             {{0x55}, {}}}) {
         RTS_UI8 out[sysexcept_unwind::kInfoSize] = {};
         EXPECT_EQ(Bytes(out, out + sysexcept_unwind::build_info(code.data(), code.size(), out)), info);
     }
@@ -273,7 +276,9 @@ TEST_F(SysExcept, CodeAreasHaveUnwindRecordsWhileLoaded) {
     loaded(1);
     CMExit(); // drops the area still loaded
     sysexcept_os::set_calls(nullptr);
-    EXPECT_EQ((std::pair{Unwinder::added, Unwinder::deleted}), (std::pair{2, 2}));
+    // Every area went back, and nobody listens for code any more.
+    EXPECT_EQ((std::tuple{Unwinder::added, Unwinder::deleted, testsvc::events.listeners.size()}),
+              (std::tuple{2, 2, size_t{0}}));
 }
 
 } // namespace

@@ -70,12 +70,9 @@ struct Fake {
     }
     static RTS_RESULT EventUnregisterCallbackFunction(RTS_HANDLE event, PF_EVENT_CALLBACK callback,
                                                       void* user) {
-        return std::erase(events.listeners, Listener{id_of(event), callback, user}) == 1 ? RES_OK
-                                                                                         : RES_FAILED;
+        return std::erase(events.listeners, Listener{id_of(event), callback, user}), RES_OK;
     }
-    static RTS_UI32 id_of(RTS_HANDLE event) {
-        return static_cast<RTS_UI32>(reinterpret_cast<RTS_UINTPTR>(event));
-    }
+    static RTS_UI32 id_of(RTS_HANDLE e) { return static_cast<RTS_UI32>(reinterpret_cast<RTS_UINTPTR>(e)); }
     static RTS_RESULT EventPost2(RTS_HANDLE event, RTS_UI32 paramId, RTS_UI32 version, void* pParam) {
         auto* fields = static_cast<RTS_UI32*>(pParam);
         const RTS_UI32 id = id_of(event);
