@@ -64,7 +64,6 @@ protected:
         testcmp::Test::SetUp();
         testcmp::provide(0);
         ASSERT_EQ(start_program(), RES_OK);
-        LogEarlyBufferClear();
         ASSERT_EQ(SysExceptRegisterInterface(handler<0>), RES_OK);
         g_answer = RES_OK;
         testsvc::events.posted.clear();
