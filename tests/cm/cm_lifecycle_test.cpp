@@ -265,7 +265,6 @@ TEST_F(CMLifecycle, FaultsInHooksOnTheTasksAreLoggedWithinLimitsAndPassedOver) {
     started = 1;
     for (int ms = 0; cycles2 < 2 && ms < 10000; ++ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    CMExit();
     Strings caught;
     for (const LogEntry& e : testlog::entries())
         if (e.ClassId == LOG_EXCEPTION && e.InfoId == 3)
@@ -277,6 +276,7 @@ TEST_F(CMLifecycle, FaultsInHooksOnTheTasksAreLoggedWithinLimitsAndPassedOver) {
                                "1 258 More than 2 exceptions in CH_COMM_CYCLE: Stop logging",
                                "2 81 *HANDLED EXCPT* <excpt>AccessViolation</excpt> in CH_COMM_CYCLE"}));
     EXPECT_EQ(testlog::lines(78), Strings{"Error: Component <cmp>TestCmp1</cmp> init (4) failed"});
+    CMExit();
     // Every range on the hooks task, the component after the faulting one included, and safe
     // mode after the failed CH_INIT3.
     Ids ranges(kWholeRun.begin() + 2, kWholeRun.begin() + 19);

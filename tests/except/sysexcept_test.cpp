@@ -209,9 +209,9 @@ TEST_F(SysExcept, FailedFaultHandlingIsLoggedWithTheSystemsError) {
     seam.fail(0, {5});
     seam.fail(1, {6, seamfault::kEveryCall, true});
     ASSERT_EQ(start_program(), RES_OK);
-    CMExit();
-    EXPECT_EQ(seamfault::injected_lines(CMPID_SysExcept),
-              (std::vector<std::string>{seamfault::line(5), seamfault::line(6)}));
+    EXPECT_EQ(seamfault::injected_lines(CMPID_SysExcept), std::vector<std::string>{seamfault::line(5)});
+    CMExit(); // the log read from now on may hold no more than the shut-down's lines
+    EXPECT_EQ(seamfault::injected_lines(CMPID_SysExcept).back(), seamfault::line(6));
 }
 
 TEST(SysExceptUnwind, ProloguesGiveTheDocumentedUnwindInformation) {
