@@ -264,12 +264,16 @@ void log_banner() {
     log(LOG_INFO, 0, 0, "%s", rule);
 }
 
-RTS_RESULT deliver_exit_row(RTS_UI32 hook) {
+/* Delivers an exit hook again while a component answers RES_PENDING; each delivery begins at
+ * the head of the list. */
+RTS_RESULT deliver_exit_row(RTS_UI32 hook, RTS_UINTPTR* pCursor) {
     RTS_UI32 start = SysTimeGetMs();
     RTS_RESULT r;
-    while ((r = CMCallHook(hook, 0, nullptr, 0)) == RES_PENDING &&
-           SysTimeGetMs() - start < kExitPendingLimitMs)
+    while ((r = CMCallHook(hook, 0, pCursor, 0)) == RES_PENDING &&
+           SysTimeGetMs() - start < kExitPendingLimitMs) {
         std::this_thread::sleep_for(kExitPendingPause);
+        if (pCursor != nullptr) *pCursor = 0;
+    }
     return r;
 }
 
@@ -470,28 +474,33 @@ extern "C" RTS_RESULT CMInitEnd(void) {
 
 namespace cm {
 
-RTS_RESULT deliver_init_rows(int firstRow, int count) {
-    assert(is_table_range(firstRow, count));
-    RTS_RESULT result = RES_OK;
-    for (int row = firstRow; row < firstRow + count; ++row) {
-        RTS_UI32 hook = hook_at_row(row);
-        RTS_UINTPTR param1 = hook == CH_INIT ? reinterpret_cast<RTS_UINTPTR>(&g.haltFlag) : 0;
-        RTS_RESULT r = CMCallHook(hook, param1, nullptr, 0);
-        if (result == RES_OK) result = r;
+RTS_RESULT deliver_rows(RangeProgress& p) {
+    assert(is_table_range(p.row, p.end - p.row));
+    RTS_UINTPTR* pCursor = p.withCursor ? &p.cursor : nullptr;
+    for (; p.row < p.end; ++p.row, p.cursor = 0, p.begun = false) {
+        const RTS_UI32 hook = hook_at_row(p.row);
+        RTS_RESULT r;
+        if (p.exitDirection) {
+            if (!p.begun) before_exit_row(hook);
+            p.begun = true;
+            r = deliver_exit_row(hook, pCursor);
+        } else {
+            RTS_UINTPTR param1 = hook == CH_INIT ? reinterpret_cast<RTS_UINTPTR>(&g.haltFlag) : 0;
+            r = CMCallHook(hook, param1, pCursor, 0);
+        }
+        if (p.result == RES_OK) p.result = r;
     }
-    return result;
+    return p.result;
+}
+
+RTS_RESULT deliver_init_rows(int firstRow, int count) {
+    RangeProgress progress{firstRow, firstRow + count};
+    return deliver_rows(progress);
 }
 
 RTS_RESULT deliver_exit_rows(int firstRow, int count) {
-    assert(is_table_range(firstRow, count));
-    RTS_RESULT result = RES_OK;
-    for (int row = firstRow; row < firstRow + count; ++row) {
-        RTS_UI32 hook = hook_at_row(row);
-        before_exit_row(hook);
-        RTS_RESULT r = deliver_exit_row(hook);
-        if (result == RES_OK) result = r;
-    }
-    return result;
+    RangeProgress progress{firstRow, firstRow + count, 0, true};
+    return deliver_rows(progress);
 }
 
 } // namespace cm

@@ -203,6 +203,19 @@ bool is_table_range(int firstRow, int count);
 void post_event(ManagerEvent event, void* param);
 
 /* ---- tasks (only with an optional task service) ---- */
+/* How far the delivery of a range has come: the row being delivered, the end row, the cursor
+ * (used only when withCursor is set) and whether the events before an exit row went out. A
+ * delivery cut short by an exception goes on from here after the component in the cursor. */
+struct RangeProgress {
+    int row;
+    int end;
+    RTS_UINTPTR cursor = 0;
+    bool exitDirection = false;
+    bool withCursor = false;
+    bool begun = false;
+    RTS_RESULT result = RES_OK;
+};
+RTS_RESULT deliver_rows(RangeProgress& progress);
 RTS_RESULT deliver_init_rows(int firstRow, int count);
 RTS_RESULT deliver_exit_rows(int firstRow, int count);
 /* Runs a range on "CMHooksTask" and waits for it; creates the task on first use. */

@@ -1,9 +1,13 @@
 /* The manager's own tasks, run only when an optional task service is present: the
  * communication cycle task "CMCommCycleTask" and the hooks task "CMHooksTask" that delivers
- * hook ranges for the thread that asked and signals it when done. */
+ * hook ranges for the thread that asked and signals it when done. Both deliver inside an
+ * exception frame: a component that faults in its hook ends the cycle (the next one runs as
+ * usual) or is passed over in its range, and the fault is logged. */
 #include <atomic>
 
 #include "cm/cm_internal.h"
+#include "cmplog.h"
+#include "sysexcept.h"
 #include "systime.h"
 
 namespace cm {
@@ -13,6 +17,10 @@ namespace {
 constexpr RTS_UI32 kTaskPriority = 128;
 constexpr RTS_UI32 kRangeWaitMs = 300000;
 constexpr RTS_UI32 kTaskEndTimeoutMs = 1000;
+/* Exception lines of the communication cycle: the first two of one component in a row. */
+constexpr RTS_UI32 kLoggedCycleExceptions = 2;
+constexpr RTS_UI32 kExceptionInfoId = 3;
+constexpr int kExceptionNameSize = 33;
 
 /* The range fields belong to the caller until it posts a range and to the task until the task
  * has finished it: a caller whose wait timed out must not post the next range over a range the
@@ -25,6 +33,7 @@ struct HooksTask {
     int count = 0;
     bool exitDirection = false;
     RTS_RESULT result = RES_OK;
+    RTS_UI32 exceptions = 0;
     std::atomic<RTS_UI32> posted{0};
     std::atomic<RTS_UI32> finished{0};
 };
@@ -36,14 +45,42 @@ bool exit_requested(SysTaskInfo* info) {
     return std::atomic_ref<RTS_UI32>(info->exitRequested).load(std::memory_order_acquire) != 0;
 }
 
+/* Logs an exception that a component raised in its hook, under the component's id. */
+void log_exception(const ComponentRecord* rec, RTS_UI32 code, const char* format, const char* where) {
+    char name[kExceptionNameSize];
+    SysExceptConvertToString(code, name, sizeof name);
+    LogAdd(nullptr, rec != nullptr ? rec->id : CMPID_CM, LOG_EXCEPTION, static_cast<RTS_RESULT>(code),
+           kExceptionInfoId, format, name, where);
+}
+
+/* Delivers the posted range; a component that raises an exception in its hook counts as failed
+ * and the range goes on after it. */
+RTS_RESULT deliver_posted_range() {
+    RangeProgress progress{g_hooks.firstRow, g_hooks.firstRow + g_hooks.count, 0, g_hooks.exitDirection,
+                           true};
+    for (;;) {
+        SysExceptFrame frame{};
+        if (SYSEXCEPT_TRY(&frame) == 0) deliver_rows(progress);
+        if (SysExceptCatch(&frame) != 0) return progress.result;
+        ++g_hooks.exceptions;
+        const RTS_UI32 hook = hook_at_row(progress.row);
+        auto* rec = reinterpret_cast<ComponentRecord*>(progress.cursor);
+        log_exception(rec, frame.code, "*HANDLED EXCPT* <excpt>%s</excpt> in %s",
+                      CMGetHookName(hook, nullptr));
+        if (rec != nullptr)
+            count_failed_init(*rec, hook);
+        else
+            ++progress.row; // raised before any component: the row is given up
+    }
+}
+
 void hooks_task(SysTaskInfo* info) {
     imports.SysTaskEnter(info->hTask);
     while (!exit_requested(info)) {
         if (imports.SysEventWait(g_hooks.work, kRangeWaitMs) != RES_OK || exit_requested(info)) continue;
         const RTS_UI32 range = g_hooks.posted.load(std::memory_order_acquire);
         if (range == g_hooks.finished.load(std::memory_order_relaxed)) continue;
-        g_hooks.result = g_hooks.exitDirection ? deliver_exit_rows(g_hooks.firstRow, g_hooks.count)
-                                               : deliver_init_rows(g_hooks.firstRow, g_hooks.count);
+        g_hooks.result = deliver_posted_range();
         g_hooks.finished.store(range, std::memory_order_release);
         imports.SysEventSet(g_hooks.done);
     }
@@ -68,26 +105,51 @@ bool create_hooks_task() {
     return false;
 }
 
-/* One pass of CH_COMM_CYCLE over the running components, as the task delivers it. */
-void comm_cycle_step() {
+/* The component that raised the last exception in the communication cycle, and how many it
+ * raised in a row. */
+struct CycleExceptions {
+    const ComponentRecord* raiser = nullptr;
+    RTS_UI32 count = 0;
+};
+
+void count_cycle_exception(CycleExceptions& seen, const ComponentRecord* rec, RTS_UI32 code) {
+    if (rec != seen.raiser) seen = {rec, 0};
+    ++seen.count;
+    if (seen.count <= kLoggedCycleExceptions)
+        log_exception(rec, code, "*HANDLED EXCPT* <excpt>%s</excpt> in %s", "CH_COMM_CYCLE");
+    else if (seen.count == kLoggedCycleExceptions + 1)
+        LogAdd(nullptr, rec != nullptr ? rec->id : CMPID_CM, LOG_EXCEPTION, static_cast<RTS_RESULT>(code),
+               kExceptionInfoId, "More than %ld exceptions in CH_COMM_CYCLE: Stop logging",
+               static_cast<long>(kLoggedCycleExceptions));
+}
+
+/* One pass of CH_COMM_CYCLE over the running components, as the task delivers it; an exception
+ * in a hook ends the pass. */
+void comm_cycle_step(CycleExceptions& seen) {
     RTS_UINTPTR cursor = 0;
-    g.lastCommCycle = SysTimeGetMs();
-    call_host(CH_COMM_CYCLE, 0, reinterpret_cast<RTS_UINTPTR>(&cursor));
-    g.currentHook = CH_COMM_CYCLE;
-    ListWalk walk(first_node(), next_of);
-    while (ComponentNode* n = walk.next()) {
-        if (!eligible(n->rec, CH_COMM_CYCLE)) continue;
-        cursor = reinterpret_cast<RTS_UINTPTR>(&n->rec);
-        if (is_stop_result(n->rec.hookFunction(CH_COMM_CYCLE, 0, reinterpret_cast<RTS_UINTPTR>(&cursor))))
-            break;
+    SysExceptFrame frame{};
+    if (SYSEXCEPT_TRY(&frame) == 0) {
+        g.lastCommCycle = SysTimeGetMs();
+        call_host(CH_COMM_CYCLE, 0, reinterpret_cast<RTS_UINTPTR>(&cursor));
+        g.currentHook = CH_COMM_CYCLE;
+        ListWalk walk(first_node(), next_of);
+        while (ComponentNode* n = walk.next()) {
+            if (!eligible(n->rec, CH_COMM_CYCLE)) continue;
+            cursor = reinterpret_cast<RTS_UINTPTR>(&n->rec);
+            if (is_stop_result(n->rec.hookFunction(CH_COMM_CYCLE, 0, reinterpret_cast<RTS_UINTPTR>(&cursor))))
+                break;
+        }
     }
+    if (SysExceptCatch(&frame) == 0)
+        count_cycle_exception(seen, reinterpret_cast<const ComponentRecord*>(cursor), frame.code);
     g.lastHook = CH_COMM_CYCLE;
 }
 
 void comm_cycle_task(SysTaskInfo* info) {
+    CycleExceptions seen;
     imports.SysTaskEnter(info->hTask);
     while (!exit_requested(info)) {
-        comm_cycle_step();
+        comm_cycle_step(seen);
         imports.SysTaskWaitSleep(info->hTask, static_cast<RTS_UI32>(g.commCycleInterval));
     }
     imports.SysTaskLeave(info->hTask);

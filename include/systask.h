@@ -8,11 +8,14 @@
 
 RTS_BEGIN_C
 
-/* Handed to a task's function. The service sets exitRequested (atomically) on SysTaskSetExit. */
+/* Handed to a task's function. The service sets exitRequested (atomically) on SysTaskSetExit;
+ * flags carry SYS_TASK_FLAG_KEEP_ON_EXCEPTION for a task that an exception must not suspend. */
+#define SYS_TASK_FLAG_KEEP_ON_EXCEPTION 0x4u
 typedef struct {
     RTS_HANDLE hTask;
     void* param;
     RTS_UI32 exitRequested;
+    RTS_UI32 flags;
 } SysTaskInfo;
 
 typedef void (*PF_SYS_TASK_FUNCTION)(SysTaskInfo* pInfo);
@@ -25,6 +28,21 @@ typedef RTS_RESULT (*PF_SYS_TASK_END)(RTS_HANDLE hTask, RTS_UINTPTR exitCode);
 typedef RTS_RESULT (*PF_SYS_TASK_WAIT_SLEEP)(RTS_HANDLE hTask, RTS_UI32 milliseconds);
 /* Waits up to the time-out for the task to end and releases it. */
 typedef RTS_RESULT (*PF_SYS_TASK_EXIT)(RTS_HANDLE hTask, RTS_UI32 timeoutMs);
+
+/* The task of the calling thread (null when the thread is no task), and a task's information. */
+typedef RTS_HANDLE (*PF_SYS_TASK_GET_CURRENT)(RTS_RESULT* pResult);
+typedef RTS_RESULT (*PF_SYS_TASK_GET_INFO)(RTS_HANDLE hTask, SysTaskInfo** ppInfo);
+
+/* Timers that run tasks: the timer of the calling thread, a walk over all timers, the task a
+ * timer runs, and stopping a timer. */
+typedef struct {
+    RTS_HANDLE hTask;
+} SysTimerInfo;
+typedef RTS_HANDLE (*PF_SYS_TIMER_GET_CURRENT)(RTS_RESULT* pResult);
+typedef RTS_HANDLE (*PF_SYS_TIMER_GET_FIRST)(RTS_RESULT* pResult);
+typedef RTS_HANDLE (*PF_SYS_TIMER_GET_NEXT)(RTS_HANDLE hTimer, RTS_RESULT* pResult);
+typedef RTS_RESULT (*PF_SYS_TIMER_GET_INFO)(RTS_HANDLE hTimer, SysTimerInfo** ppInfo);
+typedef RTS_RESULT (*PF_SYS_TIMER_STOP)(RTS_HANDLE hTimer);
 
 typedef RTS_HANDLE (*PF_SYS_EVENT_CREATE)(const char* name, RTS_RESULT* pResult);
 typedef RTS_RESULT (*PF_SYS_EVENT_SET)(RTS_HANDLE hEvent);

@@ -2,7 +2,7 @@
 // how each kind of list, configuration and failing component shapes the start-up result, and
 // the steps that need optional services, supplied by test components: the nine events, the
 // banner's target description, the target resolver, and the communication cycle and hook
-// ranges on tasks of their own.
+// ranges on tasks of their own, where faulting components are caught and passed over.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cm/cmchecks_internal.h"
+#include "faults.h"
 #include "test_components.h"
 
 namespace {
@@ -245,6 +246,48 @@ TEST_F(CMLifecycle, HookRangesRunOnTheHooksTaskAndOneThatTimesOutHoldsBackTheNex
     EXPECT_EQ(testcmp::hooks_of(1, On::Task), ranges);
     EXPECT_EQ(testcmp::hooks_of(1, On::TestThread),
               (Ids{CH_INIT_SYSTEM, CH_INIT_SYSTEM2, CH_EXIT_SYSTEM2, CH_EXIT_SYSTEM}));
+}
+
+TEST_F(CMLifecycle, FaultsInHooksOnTheTasksAreLoggedWithinLimitsAndPassedOver) {
+    testcmp::provide(0);
+    // The cycles fault once the start-up is over: five times the first component, then once
+    // the second.
+    std::atomic<int> started{0}, cycles1{0}, cycles2{0};
+    slot(1).onHook = [&](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        if (hook == CH_INIT3) testfault::read_null();
+        if (hook == CH_COMM_CYCLE && started && ++cycles1 <= 5) testfault::divide_by_zero();
+        return RES_OK;
+    };
+    slot(2).onHook = [&](RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+        if (hook == CH_COMM_CYCLE && cycles1 > 5 && ++cycles2 == 1) testfault::read_null();
+        return RES_OK;
+    };
+    const RTS_UI32 flags =
+        CM_INIT_NO_CONFIG_REQUIRED | CM_INIT_HOOKS_ON_TASK | CM_INIT_COMM_CYCLE_TASK | CM_INIT_EXIT_ON_TASK;
+    ASSERT_EQ(CMInit3(nullptr, testcmp::list({0, 1, 2}, true).data(), flags), RES_OK);
+    started = 1;
+    for (int ms = 0; cycles2 < 2 && ms < 10000; ++ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Strings caught;
+    for (const LogEntry& e : testlog::entries())
+        if (e.ClassId == LOG_EXCEPTION && e.InfoId == 3)
+            caught.push_back(std::to_string(e.CmpId & 0xF) + " " + std::to_string(e.ErrorId) + " " +
+                             e.InfoText);
+    EXPECT_EQ(caught, (Strings{"1 81 *HANDLED EXCPT* <excpt>AccessViolation</excpt> in CH_INIT3",
+                               "1 258 *HANDLED EXCPT* <excpt>DivisionByZero</excpt> in CH_COMM_CYCLE",
+                               "1 258 *HANDLED EXCPT* <excpt>DivisionByZero</excpt> in CH_COMM_CYCLE",
+                               "1 258 More than 2 exceptions in CH_COMM_CYCLE: Stop logging",
+                               "2 81 *HANDLED EXCPT* <excpt>AccessViolation</excpt> in CH_COMM_CYCLE"}));
+    EXPECT_EQ(testlog::lines(78), Strings{"Error: Component <cmp>TestCmp1</cmp> init (4) failed"});
+    CMExit();
+    // Every range on the hooks task, the component after the faulting one included, and safe
+    // mode after the failed CH_INIT3.
+    Ids ranges(kWholeRun.begin() + 2, kWholeRun.begin() + 19);
+    ranges.erase(ranges.begin() + 10); // the cycle
+    ranges.insert(ranges.begin() + 6, CH_SAFEMODE);
+    Ids onTask = testcmp::hooks_of(2, On::Task);
+    std::erase(onTask, CH_COMM_CYCLE);
+    EXPECT_EQ(onTask, ranges);
 }
 
 } // namespace

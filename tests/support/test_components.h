@@ -17,6 +17,7 @@
 
 #include "cm.h"
 #include "cmplog.h"
+#include "events.h"
 #include "log_reader.h"
 
 namespace testcmp {
@@ -93,8 +94,16 @@ protected:
 
 namespace testsvc {
 
+// A callback registered for an event.
+struct Listener {
+    RTS_UI32 eventId;
+    PF_EVENT_CALLBACK callback;
+    void* user;
+    bool operator==(const Listener&) const = default;
+};
 // What the event, output and target services saw, and how they answer.
 struct Events {
+    std::vector<Listener> listeners;       // called, in order, by every post of their event
     std::vector<RTS_UI32> created, posted; // event ids
     int deleted = 0;
     int moreCycles = 0;               // listeners of 0x00010007 ask for this many more cycles
@@ -105,20 +114,27 @@ struct Events {
 // The task service: tasks created and not yet ended, the milliseconds of the last
 // SysTaskWaitSleep (0: none yet), and a limit on event waits (0: none), which then give up as
 // if they had waited.
+// It also counts the suspensions and the timers stopped; its one timer runs timerTask (none
+// when null).
 struct Tasks {
     std::atomic<int> live{0};
     std::atomic<RTS_UI32> lastSleepMs{0}, waitLimitMs{0};
+    std::atomic<int> suspended{0}, timersStopped{0};
+    RTS_HANDLE timerTask = nullptr;
 };
 inline Events events;
 inline Tasks tasks;
 // Both back to their defaults (the live tasks stay counted).
 void reset();
+// Runs the body on a task of the service with the task flags given, and waits for its end.
+void on_task(const std::function<void()>& body, RTS_UI32 flags = 0);
 
-// EventCreate, EventPost2, EventDelete, SysOutPrintf, SysOutVPrintf, SysTargetGetDeviceName
-// ("Test Dévice"), SysTargetGetOperatingSystemId (5), SysTargetGetProcessorId (16, a processor
-// without a name), SysTargetGetAPI, SysTask* and SysEvent*, and "RefusedButExported". The
-// resolver answers names beginning with "Resolved" with resolved() and refuses names
-// beginning with "Refused".
+// EventCreate, EventOpen, EventPost2, EventDelete, Event(Un)RegisterCallbackFunction,
+// SysOutPrintf, SysOutVPrintf, SysTargetGetDeviceName ("Test Dévice"),
+// SysTargetGetOperatingSystemId (5), SysTargetGetProcessorId (16, a processor without a name),
+// SysTargetGetAPI, SysTask*, SysTimer* and SysEvent*, and "RefusedButExported". The resolver
+// answers names beginning with "Resolved" with resolved() and refuses names beginning with
+// "Refused".
 const CMExportEntry* exports();
 RTS_VOID_FCTPTR resolved();
 

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -37,6 +38,10 @@ struct Task {
     Signal exit;
     std::thread thread;
 };
+thread_local Task* t_current = nullptr; // the task a thread runs
+
+// The one timer: it runs tasks.timerTask, when set.
+SysTimerInfo g_timer{};
 
 // Each fake carries the name it is exported under.
 struct Fake {
@@ -56,10 +61,25 @@ struct Fake {
         events.created.push_back(eventId);
         return rts::report(pResult, events.createResult, reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{eventId}));
     }
-    static RTS_RESULT EventPost2(RTS_HANDLE event, RTS_UI32, RTS_UI32, void* pParam) {
+    static RTS_HANDLE EventOpen(RTS_UI32 eventId, RTS_UI32, RTS_RESULT* pResult) {
+        return rts::report(pResult, RES_OK, reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{eventId}));
+    }
+    static RTS_RESULT EventRegisterCallbackFunction(RTS_HANDLE event, PF_EVENT_CALLBACK callback,
+                                                    void* user) {
+        return events.listeners.push_back({id_of(event), callback, user}), RES_OK;
+    }
+    static RTS_RESULT EventUnregisterCallbackFunction(RTS_HANDLE event, PF_EVENT_CALLBACK callback,
+                                                      void* user) {
+        return std::erase(events.listeners, Listener{id_of(event), callback, user}), RES_OK;
+    }
+    static RTS_UI32 id_of(RTS_HANDLE e) { return static_cast<RTS_UI32>(reinterpret_cast<RTS_UINTPTR>(e)); }
+    static RTS_RESULT EventPost2(RTS_HANDLE event, RTS_UI32 paramId, RTS_UI32 version, void* pParam) {
         auto* fields = static_cast<RTS_UI32*>(pParam);
-        const auto id = static_cast<RTS_UI32>(reinterpret_cast<RTS_UINTPTR>(event));
+        const RTS_UI32 id = id_of(event);
         events.posted.push_back(id);
+        EventParam param{id, paramId, version, pParam};
+        for (const Listener& l : std::vector<Listener>(events.listeners))
+            if (l.eventId == id) l.callback(&param, l.user);
         if (id == 0x00010007u && events.moreCycles > 0) fields[0] = events.moreCycles--;
         if (id == 0x00010006u && events.disables) { // operation, parameter, disabled, handled
             fields[2] = fields[0] == 7 ? 1 : 0;
@@ -92,8 +112,25 @@ struct Fake {
     }
     static RTS_RESULT SysTaskResume(RTS_HANDLE h) {
         auto* t = static_cast<Task*>(h);
-        return t->thread = std::thread(t->function, &t->info), RES_OK;
+        t->thread = std::thread([t] {
+            t_current = t;
+            t->function(&t->info);
+        });
+        return RES_OK;
     }
+    static RTS_HANDLE SysTaskGetCurrent(RTS_RESULT* pResult) {
+        return rts::report<RTS_HANDLE>(pResult, RES_OK, t_current);
+    }
+    static RTS_RESULT SysTaskGetInfo(RTS_HANDLE h, SysTaskInfo** ppInfo) { // only a task's own
+        return h == t_current && h != nullptr ? (*ppInfo = &t_current->info, RES_OK) : RES_NO_OBJECT;
+    }
+    static RTS_RESULT SysTaskSuspend(RTS_HANDLE) { return ++tasks.suspended, RES_OK; }
+    static RTS_HANDLE SysTimerGetFirst(RTS_RESULT*) { return tasks.timerTask ? &g_timer : nullptr; }
+    static RTS_HANDLE SysTimerGetNext(RTS_HANDLE, RTS_RESULT*) { return nullptr; }
+    static RTS_RESULT SysTimerGetInfo(RTS_HANDLE, SysTimerInfo** ppInfo) {
+        return g_timer.hTask = tasks.timerTask, *ppInfo = &g_timer, RES_OK;
+    }
+    static RTS_RESULT SysTimerStop(RTS_HANDLE) { return ++tasks.timersStopped, RES_OK; }
     static RTS_RESULT SysTaskWaitSleep(RTS_HANDLE h, RTS_UI32 ms) {
         tasks.lastSleepMs = ms;
         return static_cast<Task*>(h)->exit.wait(ms, false), RES_OK;
@@ -129,6 +166,9 @@ struct Fake {
         CM_EXPORT(EventCreate),
         CM_EXPORT(EventPost2),
         CM_EXPORT(EventDelete),
+        CM_EXPORT(EventOpen),
+        CM_EXPORT(EventRegisterCallbackFunction),
+        CM_EXPORT(EventUnregisterCallbackFunction),
         CM_EXPORT(SysOutPrintf),
         CM_EXPORT(SysOutVPrintf),
         CM_EXPORT(SysTargetGetDeviceName),
@@ -138,6 +178,13 @@ struct Fake {
         CM_EXPORT(RefusedButExported),
         CM_EXPORT(SysTaskCreate),
         CM_EXPORT(SysTaskResume),
+        CM_EXPORT(SysTaskGetCurrent),
+        CM_EXPORT(SysTaskGetInfo),
+        CM_EXPORT(SysTaskSuspend),
+        CM_EXPORT(SysTimerGetFirst),
+        CM_EXPORT(SysTimerGetNext),
+        CM_EXPORT(SysTimerGetInfo),
+        CM_EXPORT(SysTimerStop),
         CM_EXPORT(SysTaskEnter),
         {reinterpret_cast<RTS_VOID_FCTPTR>(SysTaskEnter), "SysTaskLeave", 0, 0},
         CM_EXPORT(SysTaskEnd),
@@ -158,6 +205,17 @@ void reset() {
     events = Events{};
     tasks.lastSleepMs = 0;
     tasks.waitLimitMs = 0;
+    tasks.suspended = tasks.timersStopped = 0;
+    tasks.timerTask = nullptr;
+}
+
+void on_task(const std::function<void()>& body, RTS_UI32 flags) {
+    auto run = [](SysTaskInfo* info) { (*static_cast<const std::function<void()>*>(info->param))(); };
+    auto* param = const_cast<std::function<void()>*>(&body);
+    RTS_HANDLE task = Fake::SysTaskCreate("TestTask", run, param, 0, nullptr);
+    static_cast<Task*>(task)->info.flags = flags;
+    Fake::SysTaskResume(task);
+    Fake::SysTaskExit(task, 0);
 }
 const CMExportEntry* exports() {
     return Fake::kServices;
