@@ -104,6 +104,9 @@ RTS_RESULT ServerRegisterServiceHandler(RTS_UI32 serviceGroup, PF_SERVER_HANDLER
 RTS_RESULT ServerUnRegisterServiceHandler(RTS_UI32 serviceGroup, PF_SERVER_HANDLER handler);
 RTS_RESULT ServerFinishRequest(RTS_UI32 channelId, ServerBuffer* pAnswer);
 
+/* Adds the user notifications that wait for an online client to an answer being written. */
+RTS_RESULT SrvGetUserNotificationService(BTagWriter* pWriter);
+
 /* ---- user management ------------------------------------------------------------------------ */
 #define USERMGR_RIGHT_VIEW 1u
 #define USERMGR_RIGHT_MODIFY 2u
