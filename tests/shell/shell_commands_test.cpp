@@ -176,7 +176,9 @@ TEST_F(ClockCommands, SetParsesStrictly) {
         g_setMs = 0;
         const std::string answer = collab::shell_run(std::string("rtc-set ") + row.argument);
         EXPECT_EQ(g_setMs, row.ms) << row.argument;
-        if (row.ms == 0) EXPECT_EQ(answer, invalid) << row.argument;
+        if (row.ms == 0) {
+            EXPECT_EQ(answer, invalid) << row.argument;
+        }
     }
     EXPECT_EQ(collab::shell_run("rtc-set 2026-12-04T10:05:03,007"),
               "RTC successfully set to 2026-12-04T10:05:03,007Z\r\n");
