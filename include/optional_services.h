@@ -47,7 +47,7 @@ typedef struct {
 typedef struct {
     RTS_UI32 pos;
     RTS_UI32 depth;
-} BTagSavePoint;
+} BTagSavepoint;
 
 /* RES_PARAMETER for a null writer or a buffer without room for one header. */
 RTS_RESULT BTagWriterInit(BTagWriter* pWriter, RTS_UI8* buffer, RTS_UI32 size);
@@ -59,9 +59,9 @@ RTS_RESULT BTagWriterAppendBlob(BTagWriter* pWriter, const void* data, RTS_UI32 
 RTS_RESULT BTagWriterEndTag(BTagWriter* pWriter, RTS_UI32 tagId);
 /* Where the next content byte goes and how many bytes are left. */
 RTS_RESULT BTagWriterGetAvailableBuffer(BTagWriter* pWriter, RTS_UI8** ppBuffer, RTS_UI32* pSize);
-RTS_RESULT BTagWriterSetSavePoint(BTagWriter* pWriter, BTagSavePoint* pSavePoint);
+RTS_RESULT BTagWriterCreateSavepoint(BTagWriter* pWriter, BTagSavepoint* pSavepoint);
 /* Drops everything written after the save point, and the failure since. */
-RTS_RESULT BTagWriterRestoreSavePoint(BTagWriter* pWriter, const BTagSavePoint* pSavePoint);
+RTS_RESULT BTagWriterRestoreSavepoint(BTagWriter* pWriter, const BTagSavepoint* pSavepoint);
 /* Closes open tags and gives the length of the answer; the first failure, if any. */
 RTS_RESULT BTagWriterFinish(BTagWriter* pWriter, RTS_UI32* pSize);
 
@@ -80,7 +80,7 @@ typedef struct {
 RTS_RESULT BTagReaderInit(BTagReader* pReader, const RTS_UI8* data, RTS_UI32 size);
 /* The next tag of the reader's range: RES_NOMOREENTRIES at its end, RES_INVALID_FORMAT for a
  * header or content that leaves the range. A container is read by a reader on its content. */
-RTS_RESULT BTagReaderNext(BTagReader* pReader, BTagItem* pItem);
+RTS_RESULT BTagReaderMoveNext(BTagReader* pReader, BTagItem* pItem);
 
 /* ---- communication server --------------------------------------------------------------------
  * Requests of a service group go to the handler registered for it; a handler that answers
@@ -106,6 +106,52 @@ RTS_RESULT ServerFinishRequest(RTS_UI32 channelId, ServerBuffer* pAnswer);
 
 /* Adds the user notifications that wait for an online client to an answer being written. */
 RTS_RESULT SrvGetUserNotificationService(BTagWriter* pWriter);
+
+/* ---- events ----------------------------------------------------------------------------------
+ * An event is named by its class and the id of the component that provides it; posting hands
+ * the parameter record to every listener, which may change its fields. */
+RTS_HANDLE EventOpen(RTS_UI32 eventClass, RTS_UI32 cmpId, RTS_RESULT* pResult);
+RTS_RESULT EventClose(RTS_HANDLE hEvent);
+RTS_RESULT EventPost2(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI32 version, void* pParam);
+
+/* The settings' events as the online settings service posts them (component 26). */
+#define SETTG_EVENT_READ 0x10001u    /* SettgReadEvent: a listener may replace the result */
+#define SETTG_EVENT_CHANGE 0x10002u  /* SettgChangeEvent: a listener may refuse the change */
+#define SETTG_EVENT_LISTING 0x10003u /* SettgListingEvent: listeners add SettgListingEntry blocks */
+#define SETTG_VALUE_TEXT 1u
+#define SETTG_VALUE_INT 2u
+
+/* One setting and its value: an RTS_I32 or a text of `size` bytes (without a terminator). */
+typedef struct {
+    const char* component;
+    const char* key;
+    RTS_UI32 kind;
+    const void* value;
+    RTS_UI32 size;
+} SettgChange;
+typedef struct {
+    SettgChange setting;
+    RTS_RESULT result;
+} SettgReadEvent;
+typedef struct {
+    const char* text; /* what the client sent along, or null */
+    RTS_UI32 sessionId;
+    const SettgChange* change;
+    RTS_RESULT result; /* RES_OK when posted; RES_ALREADY: nothing to write */
+} SettgChangeEvent;
+typedef struct {
+    const char* text;
+    RTS_UI32 sessionId;
+    RTS_HANDLE pool; /* blocks of 64 bytes, each a SettgListingEntry on the used list */
+} SettgListingEvent;
+/* A listed setting: its component and key, and the further tags of its listing (encoded with
+ * the tag writer) that the lister keeps alive until the listing is done. */
+typedef struct {
+    const char* component;
+    const char* key;
+    const RTS_UI8* tags;
+    RTS_UI32 tagsSize;
+} SettgListingEntry;
 
 /* ---- user management ------------------------------------------------------------------------ */
 #define USERMGR_RIGHT_VIEW 1u

@@ -1,11 +1,13 @@
 // Our own versions of the services the program can work with but does not contain: a command
-// shell, a communication server, a tag reader and writer and a user management, each a small
+// shell, a communication server, a tag reader and writer, a user management and an event
+// service, each a small
 // component that exports the calls of include/optional_services.h. Tests and the developer
 // shell start the framework with them beside the program's own list; the functions below drive
 // them from outside, as a person at a shell or an online client would.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,10 @@ void deny(const std::string& object, RTS_UI32 rights);
 void reset_rights();
 // The user-management objects that exist now.
 std::vector<std::string> user_objects();
+
+// The listener of an event class (an empty function removes it); all of them.
+void listen(RTS_UI32 eventClass, std::function<void(void*)> listener);
+void reset_listeners();
 
 // Builds requests and reads answers with the tag writer and reader.
 class TagBuilder {

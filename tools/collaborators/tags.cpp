@@ -33,11 +33,11 @@ const CMExportEntry kExports[] = {
     CM_EXPORT(BTagWriterAppendBlob),
     CM_EXPORT(BTagWriterEndTag),
     CM_EXPORT(BTagWriterGetAvailableBuffer),
-    CM_EXPORT(BTagWriterSetSavePoint),
-    CM_EXPORT(BTagWriterRestoreSavePoint),
+    CM_EXPORT(BTagWriterCreateSavepoint),
+    CM_EXPORT(BTagWriterRestoreSavepoint),
     CM_EXPORT(BTagWriterFinish),
     CM_EXPORT(BTagReaderInit),
-    CM_EXPORT(BTagReaderNext),
+    CM_EXPORT(BTagReaderMoveNext),
     {nullptr, nullptr, 0, 0},
 };
 
@@ -98,18 +98,18 @@ extern "C" RTS_RESULT BTagWriterGetAvailableBuffer(BTagWriter* pWriter, RTS_UI8*
     return RES_OK;
 }
 
-extern "C" RTS_RESULT BTagWriterSetSavePoint(BTagWriter* pWriter, BTagSavePoint* pSavePoint) {
-    if (pWriter == nullptr || pSavePoint == nullptr) return RES_PARAMETER;
-    *pSavePoint = BTagSavePoint{pWriter->pos, pWriter->depth};
+extern "C" RTS_RESULT BTagWriterCreateSavepoint(BTagWriter* pWriter, BTagSavepoint* pSavepoint) {
+    if (pWriter == nullptr || pSavepoint == nullptr) return RES_PARAMETER;
+    *pSavepoint = BTagSavepoint{pWriter->pos, pWriter->depth};
     return RES_OK;
 }
 
-extern "C" RTS_RESULT BTagWriterRestoreSavePoint(BTagWriter* pWriter, const BTagSavePoint* pSavePoint) {
-    if (pWriter == nullptr || pSavePoint == nullptr || pSavePoint->pos > pWriter->pos ||
-        pSavePoint->depth > pWriter->depth)
+extern "C" RTS_RESULT BTagWriterRestoreSavepoint(BTagWriter* pWriter, const BTagSavepoint* pSavepoint) {
+    if (pWriter == nullptr || pSavepoint == nullptr || pSavepoint->pos > pWriter->pos ||
+        pSavepoint->depth > pWriter->depth)
         return RES_PARAMETER;
-    pWriter->pos = pSavePoint->pos;
-    pWriter->depth = pSavePoint->depth;
+    pWriter->pos = pSavepoint->pos;
+    pWriter->depth = pSavepoint->depth;
     pWriter->error = RES_OK;
     return RES_OK;
 }
@@ -128,7 +128,7 @@ extern "C" RTS_RESULT BTagReaderInit(BTagReader* pReader, const RTS_UI8* data, R
     return RES_OK;
 }
 
-extern "C" RTS_RESULT BTagReaderNext(BTagReader* pReader, BTagItem* pItem) {
+extern "C" RTS_RESULT BTagReaderMoveNext(BTagReader* pReader, BTagItem* pItem) {
     if (pReader == nullptr || pItem == nullptr) return RES_PARAMETER;
     const RTS_UI32 left = pReader->size - pReader->pos;
     if (left == 0) return RES_NOMOREENTRIES;
@@ -207,7 +207,7 @@ bool parse_tags(const std::vector<std::uint8_t>& bytes, std::vector<Tag>& tags) 
     BTagReaderInit(&reader, bytes.data(), static_cast<RTS_UI32>(bytes.size()));
     BTagItem item;
     RTS_RESULT r;
-    while ((r = BTagReaderNext(&reader, &item)) == RES_OK) {
+    while ((r = BTagReaderMoveNext(&reader, &item)) == RES_OK) {
         Tag tag{item.tagId, {item.content, item.content + item.size}, {}};
         if (item.tagId >= 128 && !parse_tags(tag.content, tag.children)) return false;
         tags.push_back(std::move(tag));
