@@ -17,11 +17,11 @@ void OnlineImports::import() {
     import_optional("BTagWriterAppendBlob", AppendBlob);
     import_optional("BTagWriterEndTag", EndTag);
     import_optional("BTagWriterGetAvailableBuffer", GetAvailableBuffer);
-    import_optional("BTagWriterSetSavePoint", SetSavePoint);
-    import_optional("BTagWriterRestoreSavePoint", RestoreSavePoint);
+    import_optional("BTagWriterCreateSavepoint", CreateSavepoint);
+    import_optional("BTagWriterRestoreSavepoint", RestoreSavepoint);
     import_optional("BTagWriterFinish", WriterFinish);
     import_optional("BTagReaderInit", ReaderInit);
-    import_optional("BTagReaderNext", ReaderNext);
+    import_optional("BTagReaderMoveNext", ReaderMoveNext);
     import_optional("UserMgrHasAccessRights", HasAccessRights);
     import_optional("UserMgrAddOnlineAccessError", AddOnlineAccessError);
 }
@@ -29,8 +29,8 @@ void OnlineImports::import() {
 bool OnlineImports::present() const {
     return Register != nullptr && Unregister != nullptr && Finish != nullptr && WriterInit != nullptr &&
            StartTag != nullptr && AppendBlob != nullptr && EndTag != nullptr &&
-           GetAvailableBuffer != nullptr && SetSavePoint != nullptr && RestoreSavePoint != nullptr &&
-           WriterFinish != nullptr && ReaderInit != nullptr && ReaderNext != nullptr;
+           GetAvailableBuffer != nullptr && CreateSavepoint != nullptr && RestoreSavepoint != nullptr &&
+           WriterFinish != nullptr && ReaderInit != nullptr && ReaderMoveNext != nullptr;
 }
 
 RTS_RESULT OnlineRequest::begin(const OnlineImports* imports, RTS_UI32 channel,
@@ -89,14 +89,14 @@ RTS_UI32 OnlineRequest::room(RTS_UI8** pNext) {
     return size;
 }
 
-BTagSavePoint OnlineRequest::save() {
-    BTagSavePoint point{};
-    i_->SetSavePoint(&writer_, &point);
+BTagSavepoint OnlineRequest::save() {
+    BTagSavepoint point{};
+    i_->CreateSavepoint(&writer_, &point);
     return point;
 }
 
 bool next_tag(const OnlineImports& imports, BTagReader& reader, BTagItem& item) {
-    return imports.ReaderNext(&reader, &item) == RES_OK;
+    return imports.ReaderMoveNext(&reader, &item) == RES_OK;
 }
 
 bool read_u32(const BTagItem& item, RTS_UI32& value) {

@@ -18,11 +18,11 @@ struct OnlineImports {
     decltype(&BTagWriterAppendBlob) AppendBlob;
     decltype(&BTagWriterEndTag) EndTag;
     decltype(&BTagWriterGetAvailableBuffer) GetAvailableBuffer;
-    decltype(&BTagWriterSetSavePoint) SetSavePoint;
-    decltype(&BTagWriterRestoreSavePoint) RestoreSavePoint;
+    decltype(&BTagWriterCreateSavepoint) CreateSavepoint;
+    decltype(&BTagWriterRestoreSavepoint) RestoreSavepoint;
     decltype(&BTagWriterFinish) WriterFinish;
     decltype(&BTagReaderInit) ReaderInit;
-    decltype(&BTagReaderNext) ReaderNext;
+    decltype(&BTagReaderMoveNext) ReaderMoveNext;
     decltype(&UserMgrHasAccessRights) HasAccessRights;
     decltype(&UserMgrAddOnlineAccessError) AddOnlineAccessError;
 
@@ -57,8 +57,8 @@ public:
     RTS_RESULT status(RTS_UI32 tag, RTS_RESULT result, const void* extra = nullptr, RTS_UI32 size = 0);
     /* Where the next content byte goes and how much room is left. */
     RTS_UI32 room(RTS_UI8** pNext = nullptr);
-    BTagSavePoint save();
-    void restore(const BTagSavePoint& point) { i_->RestoreSavePoint(&writer_, &point); }
+    BTagSavepoint save();
+    void restore(const BTagSavepoint& point) { i_->RestoreSavepoint(&writer_, &point); }
     BTagWriter* writer() { return &writer_; }
 
 private:

@@ -125,7 +125,7 @@ void component_names(rts::OnlineRequest& q) {
     RTS_UI32 id = 0;
     while (rts::next_tag(g_online, q.reader(), item)) {
         if (item.tagId != kTagCmpName || !rts::read_u32(item, id)) continue;
-        const BTagSavePoint point = q.save();
+        const BTagSavepoint point = q.save();
         q.start(kTagCmpName, kText);
         RTS_UI8* name = nullptr;
         const RTS_UI32 room = q.room(&name);
@@ -160,7 +160,7 @@ void logger_names(rts::OnlineRequest& q) {
     RTS_HANDLE logger = first_requested_logger(q.reader());
     if (logger == RTS_INVALID_HANDLE) return void(q.status(1, RES_NO_OBJECT));
     for (; logger != RTS_INVALID_HANDLE; logger = LogGetNextLogger(logger, nullptr)) {
-        const BTagSavePoint point = q.save();
+        const BTagSavepoint point = q.save();
         q.start(1, kPlain);
         RTS_UI8* name = nullptr;
         const RTS_UI32 room = q.room(&name);
