@@ -12,6 +12,10 @@
 #include "cmpsettings.h"
 #include "cmutils.h"
 
+namespace settings_online {
+void hook(RTS_UI32 hookId);
+}
+
 namespace {
 
 std::mutex g_lock;
@@ -74,6 +78,7 @@ RTS_RESULT export_functions() {
 
 /* The configuration-file databases still open go at the end. */
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    settings_online::hook(hook);
     if (hook == CH_EXIT_SYSTEM) IniDeleteAll();
     return RES_OK;
 }
