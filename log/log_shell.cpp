@@ -90,13 +90,17 @@ public:
         RTS_UI32 count = CMUTL_TOKENIZER_COUNT_ONLY;
         CMUtlArgumentTokenizer(probe, nullptr, &count, " ");
         SysMemFreeData(kOwner, probe);
+        // the token pointers first, where the block's alignment holds, then the names, then the text
         const RTS_SIZE lists = count > kLocalTargets ? count * (sizeof(char*) + kNameSize) : 0;
-        block_ = static_cast<char*>(SysMemAllocData(kOwner, length + lists, nullptr));
+        block_ = static_cast<char*>(SysMemAllocData(kOwner, lists + length, nullptr));
         if (block_ == nullptr) return;
-        std::memcpy(block_, text, length);
-        tokens_ = count > kLocalTargets ? reinterpret_cast<char**>(block_ + length) : localTokens_;
-        names_ = count > kLocalTargets ? reinterpret_cast<char(*)[kNameSize]>(tokens_ + count) : localNames_;
-        CMUtlArgumentTokenizer(block_, tokens_, &count, " ");
+        if (lists != 0) {
+            tokens_ = reinterpret_cast<char**>(block_);
+            names_ = reinterpret_cast<char(*)[kNameSize]>(block_ + count * sizeof(char*));
+        }
+        char* line = block_ + lists;
+        std::memcpy(line, text, length);
+        CMUtlArgumentTokenizer(line, tokens_, &count, " ");
         count_ = count;
     }
     ~Arguments() {
