@@ -63,9 +63,19 @@ RTS_RESULT OnlineRequest::send() {
 }
 
 RTS_RESULT OnlineRequest::tag(RTS_UI32 id, RTS_UI32 flags, const void* data, RTS_UI32 size) {
+    return tag(id, flags, data, size, nullptr, 0);
+}
+
+// A tag that does not fit is left out whole, so the answer stays readable.
+RTS_RESULT OnlineRequest::tag(RTS_UI32 id, RTS_UI32 flags, const void* data, RTS_UI32 size, const void* more,
+                              RTS_UI32 moreSize) {
+    const BTagSavepoint point = save();
     start(id, flags);
     append(data, size);
-    return end(id);
+    if (moreSize != 0) append(more, moreSize);
+    const RTS_RESULT r = end(id);
+    if (r != RES_OK) restore(point);
+    return r;
 }
 
 RTS_RESULT OnlineRequest::text(RTS_UI32 id, RTS_UI32 flags, const char* value) {
@@ -75,10 +85,7 @@ RTS_RESULT OnlineRequest::text(RTS_UI32 id, RTS_UI32 flags, const char* value) {
 RTS_RESULT OnlineRequest::status(RTS_UI32 id, RTS_RESULT result, const void* extra, RTS_UI32 size) {
     constexpr RTS_UI32 kStatusFlags = 0x20004;
     const RTS_UI16 value = static_cast<RTS_UI16>(result);
-    start(id, kStatusFlags);
-    append(&value, sizeof value);
-    if (size != 0) append(extra, size);
-    return end(id);
+    return tag(id, kStatusFlags, &value, sizeof value, extra, size);
 }
 
 RTS_UI32 OnlineRequest::room(RTS_UI8** pNext) {

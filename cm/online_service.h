@@ -52,6 +52,8 @@ public:
     RTS_RESULT append(const void* data, RTS_UI32 size) { return i_->AppendBlob(&writer_, data, size); }
     RTS_RESULT end(RTS_UI32 tag) { return i_->EndTag(&writer_, tag); }
     RTS_RESULT tag(RTS_UI32 tag, RTS_UI32 flags, const void* data, RTS_UI32 size);
+    RTS_RESULT tag(RTS_UI32 tag, RTS_UI32 flags, const void* data, RTS_UI32 size, const void* more,
+                   RTS_UI32 moreSize);
     RTS_RESULT text(RTS_UI32 tag, RTS_UI32 flags, const char* text);
     /* A 16-bit result, followed by `size` bytes of `extra`. */
     RTS_RESULT status(RTS_UI32 tag, RTS_RESULT result, const void* extra = nullptr, RTS_UI32 size = 0);
