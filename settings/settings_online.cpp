@@ -128,8 +128,9 @@ void read_value(const BTagItem& item, Setting& s) {
     s.textLength = static_cast<RTS_UI32>(std::strlen(s.text));
 }
 
-// Reads the tags of one container into the setting, descending into its containers.
-void read_setting(const BTagItem& container, Setting& s) {
+// Reads the tags of one container into the setting, descending into the containers of a
+// setting's names and value (one level: a request never nests them deeper).
+void read_setting(const BTagItem& container, Setting& s, bool inner = false) {
     BTagReader reader;
     g_online.ReaderInit(&reader, container.content, container.size);
     BTagItem item;
