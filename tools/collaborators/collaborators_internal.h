@@ -22,4 +22,11 @@ inline RTS_RESULT ignore_hooks(RTS_UI32, RTS_UINTPTR, RTS_UINTPTR) {
     return RES_OK;
 }
 
+// The entry of a collaborator: its id and its export table.
+template <RTS_UI32 CmpId, const CMExportEntry* Exports> RTS_RESULT entry(ComponentInitRecord* pInit) {
+    return CMFillInitRecord(
+        pInit, CmpId, [] { return CMRegisterAPI(Exports, 0, 0, CmpId); }, nullptr, CMComponentVersion,
+        ignore_hooks);
+}
+
 } // namespace collab

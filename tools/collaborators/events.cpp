@@ -25,9 +25,7 @@ const CMExportEntry kExports[] = {
 } // namespace
 
 RTS_RESULT DevEvents__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(
-        pInit, kEventsCmpId, [] { return CMRegisterAPI(kExports, 0, 0, kEventsCmpId); }, nullptr,
-        CMComponentVersion, ignore_hooks);
+    return entry<kEventsCmpId, kExports>(pInit);
 }
 
 void listen(RTS_UI32 eventClass, std::function<void(void*)> listener) {

@@ -37,9 +37,7 @@ PF_SERVER_HANDLER handler_of(RTS_UI32 group) {
 } // namespace
 
 RTS_RESULT DevServer__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(
-        pInit, kServerCmpId, [] { return CMRegisterAPI(kExports, 0, 0, kServerCmpId); }, nullptr,
-        CMComponentVersion, ignore_hooks);
+    return entry<kServerCmpId, kExports>(pInit);
 }
 
 // Requests are served one at a time, on the caller's thread.

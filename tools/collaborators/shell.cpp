@@ -27,9 +27,7 @@ const CMExportEntry kExports[] = {
 } // namespace
 
 RTS_RESULT DevShell__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(
-        pInit, kShellCmpId, [] { return CMRegisterAPI(kExports, 0, 0, kShellCmpId); }, nullptr,
-        CMComponentVersion, ignore_hooks);
+    return entry<kShellCmpId, kExports>(pInit);
 }
 
 std::vector<std::string> shell_commands() {

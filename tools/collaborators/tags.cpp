@@ -144,9 +144,7 @@ extern "C" RTS_RESULT BTagReaderMoveNext(BTagReader* pReader, BTagItem* pItem) {
 namespace collab {
 
 RTS_RESULT DevTags__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(
-        pInit, kTagsCmpId, [] { return CMRegisterAPI(kExports, 0, 0, kTagsCmpId); }, nullptr,
-        CMComponentVersion, ignore_hooks);
+    return entry<kTagsCmpId, kExports>(pInit);
 }
 
 TagBuilder::TagBuilder(RTS_UI32 size) : buffer_(size) {

@@ -33,9 +33,7 @@ RTS_HANDLE find_object(const char* object) {
 } // namespace
 
 RTS_RESULT DevUserMgr__Entry(ComponentInitRecord* pInit) {
-    return CMFillInitRecord(
-        pInit, kUserMgrCmpId, [] { return CMRegisterAPI(kExports, 0, 0, kUserMgrCmpId); }, nullptr,
-        CMComponentVersion, ignore_hooks);
+    return entry<kUserMgrCmpId, kExports>(pInit);
 }
 
 void deny(const std::string& object, RTS_UI32 rights) {
