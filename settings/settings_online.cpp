@@ -7,6 +7,7 @@
 
 #include "cm.h"
 #include "cm/online_service.h"
+#include "cm/rts_common.h"
 #include "cm/optional_import.h"
 #include "cmpsettings.h"
 #include "mempool.h"
@@ -244,7 +245,7 @@ bool list_entry(rts::OnlineRequest& q, const SettgListingEntry& e) {
 }
 
 void list(rts::OnlineRequest& q) {
-    if (g_listingPool == RTS_INVALID_HANDLE) return;
+    if (!rts::valid_handle(g_listingPool)) return;
     Setting after;
     BTagItem item;
     while (rts::next_tag(g_online, q.reader(), item)) {
@@ -292,11 +293,12 @@ void hook(RTS_UI32 hookId) {
     if (!g_online.present()) return;
     if (hookId == CH_INIT_COMM) {
         g_listingPool = MemPoolCreateDynamic(kOwner, kListingBlocks, kListingBlock, nullptr);
+        if (rts::valid_handle(g_listingPool)) MemPoolCreateSyncObject(g_listingPool); // the walk locks it
         g_online.Register(kServiceGroup, handle_request);
     }
     if (hookId == CH_EXIT_COMM) {
         g_online.Unregister(kServiceGroup, handle_request);
-        if (g_listingPool != RTS_INVALID_HANDLE) MemPoolDelete(g_listingPool, kOwner);
+        if (rts::valid_handle(g_listingPool)) MemPoolDelete(g_listingPool, kOwner);
         g_listingPool = RTS_INVALID_HANDLE;
     }
 }
