@@ -113,6 +113,10 @@ RTS_RESULT SrvGetUserNotificationService(BTagWriter* pWriter);
 RTS_HANDLE EventOpen(RTS_UI32 eventClass, RTS_UI32 cmpId, RTS_RESULT* pResult);
 RTS_RESULT EventClose(RTS_HANDLE hEvent);
 RTS_RESULT EventPost2(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI32 version, void* pParam);
+typedef void (*PF_EVENT_CALLBACK)(void* pParam, void* pUserParameter);
+RTS_RESULT EventRegisterCallbackFunction(RTS_HANDLE hEvent, PF_EVENT_CALLBACK pfCallback,
+                                         void* pUserParameter);
+RTS_RESULT EventUnregisterCallbackFunction(RTS_HANDLE hEvent, PF_EVENT_CALLBACK pfCallback);
 
 /* The settings' events as the online settings service posts them (component 26). */
 #define SETTG_EVENT_READ 0x10001u    /* SettgReadEvent: a listener may replace the result */
@@ -152,6 +156,22 @@ typedef struct {
     const RTS_UI8* tags;
     RTS_UI32 tagsSize;
 } SettgListingEntry;
+
+/* ---- device packages -------------------------------------------------------------------------
+ * A device backup posts event 0x10001 of component 154 to its listeners, which put the files
+ * they own into packages of the backup. */
+#define DM_CMPID 154u
+#define DM_EVENT_BACKUP 0x10001u
+#define DM_ACTION_BACKUP 2u
+#define DM_ACTION_RESTORE 6u
+typedef struct {
+    RTS_UI32 action;
+    void* context;
+    RTS_RESULT result; /* a listener sets it only while it is still RES_OK */
+} DMBackupEvent;
+RTS_HANDLE DMPackageCreate(void* context, RTS_UI32 cmpId, const char* name, RTS_RESULT* pResult);
+RTS_RESULT DMPackageBackupFile(RTS_HANDLE hPackage, const char* fileName, const char* key);
+RTS_RESULT DMPackageClose(RTS_HANDLE hPackage);
 
 /* ---- user management ------------------------------------------------------------------------ */
 #define USERMGR_RIGHT_VIEW 1u

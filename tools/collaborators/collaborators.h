@@ -1,6 +1,6 @@
 // Our own versions of the services the program can work with but does not contain: a command
-// shell, a communication server, a tag reader and writer, a user management and an event
-// service, each a small
+// shell, a communication server, a tag reader and writer, a user management, an event service
+// and a device-package service, each a small
 // component that exports the calls of include/optional_services.h. Tests and the developer
 // shell start the framework with them beside the program's own list; the functions below drive
 // them from outside, as a person at a shell or an online client would.
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cm.h"
@@ -50,9 +51,21 @@ void reset_rights();
 // The user-management objects that exist now.
 std::vector<std::string> user_objects();
 
-// The listener of an event class (an empty function removes it); all of them.
-void listen(RTS_UI32 eventClass, std::function<void(void*)> listener);
+// The listener of a component's event (an empty function removes it); all of them. Posting an
+// event as its component would.
+void listen(RTS_UI32 cmpId, RTS_UI32 eventClass, std::function<void(void*)> listener);
 void reset_listeners();
+RTS_RESULT post(RTS_UI32 cmpId, RTS_UI32 eventClass, void* param);
+
+// The device packages made so far: name, maker, files with their keys, closed or not.
+struct Package {
+    std::string name;
+    RTS_UI32 cmpId;
+    std::vector<std::pair<std::string, std::string>> files;
+    bool closed;
+};
+std::vector<Package> packages();
+void reset_packages();
 
 // Builds requests and reads answers with the tag writer and reader.
 class TagBuilder {

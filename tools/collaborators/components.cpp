@@ -12,6 +12,7 @@ std::vector<StaticComponent> component_list() {
     list.push_back({"DevTags", DevTags__Entry, 1});
     list.push_back({"DevUserMgr", DevUserMgr__Entry, 1});
     list.push_back({"DevEvents", DevEvents__Entry, 1});
+    list.push_back({"DevPackages", DevPackages__Entry, 1});
     list.push_back({nullptr, nullptr, 0});
     return list;
 }
