@@ -15,6 +15,9 @@
 namespace settings_online {
 void hook(RTS_UI32 hookId);
 }
+namespace settings_backup {
+void hook(RTS_UI32 hookId);
+}
 
 namespace {
 
@@ -79,6 +82,7 @@ RTS_RESULT export_functions() {
 /* The configuration-file databases still open go at the end. */
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
     settings_online::hook(hook);
+    settings_backup::hook(hook);
     if (hook == CH_EXIT_SYSTEM) IniDeleteAll();
     return RES_OK;
 }
