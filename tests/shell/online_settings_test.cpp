@@ -94,7 +94,7 @@ TEST_F(OnlineSettings, ChangeCheckAndReadEvent) {
     SettgSetIntValue(kSection, "Number", 1, 10);
     RTS_RESULT verdict = RES_OK;
     std::vector<RTS_I32> seen; // the stored value and the new one, at the time of the check
-    collab::listen(SETTG_EVENT_CHANGE, [&](void* p) {
+    collab::listen(CMPID_CmpSettings, SETTG_EVENT_CHANGE, [&](void* p) {
         auto* e = static_cast<SettgChangeEvent*>(p);
         seen = {number(e->change->key), *static_cast<const RTS_I32*>(e->change->value)};
         e->result = verdict;
@@ -109,7 +109,7 @@ TEST_F(OnlineSettings, ChangeCheckAndReadEvent) {
         EXPECT_EQ(seen, (std::vector<RTS_I32>{1, 7}));
         EXPECT_EQ(number("Number"), row.stored);
     }
-    collab::listen(SETTG_EVENT_READ,
+    collab::listen(CMPID_CmpSettings, SETTG_EVENT_READ,
                    [](void* p) { static_cast<SettgReadEvent*>(p)->result = RES_NOT_ALLOWED; });
     std::vector<Tag> tags = ask(1, single("Number"));
     EXPECT_EQ(tags[0].u16(), RES_NOT_ALLOWED);
@@ -118,8 +118,8 @@ TEST_F(OnlineSettings, ChangeCheckAndReadEvent) {
 
 TEST_F(OnlineSettings, RightsOnTheServiceAndOnSecurityKeys) {
     int checks = 0, reads = 0;
-    collab::listen(SETTG_EVENT_CHANGE, [&](void*) { ++checks; });
-    collab::listen(SETTG_EVENT_READ, [&](void*) { ++reads; });
+    collab::listen(CMPID_CmpSettings, SETTG_EVENT_CHANGE, [&](void*) { ++checks; });
+    collab::listen(CMPID_CmpSettings, SETTG_EVENT_READ, [&](void*) { ++reads; });
     collab::deny("Device.Settings.SecuritySettings", 2);
     collab::deny("Device.Settings.SecuritySettings", 1);
     auto pin = [](TagBuilder& b) { b.u32(18, 1234); };
@@ -145,7 +145,7 @@ TEST_F(OnlineSettings, SeveralWritesAnswerEachInOrder) {
     b.open(138).blob(19, "ab\0cd", 5).close(138).close(134);
     b.open(134).open(135).text(16, kSection).close(135).open(138).u32(18, 5).close(138).close(134);
     std::string why;
-    collab::listen(SETTG_EVENT_CHANGE, [&](void* p) {
+    collab::listen(CMPID_CmpSettings, SETTG_EVENT_CHANGE, [&](void* p) {
         if (auto* text = static_cast<SettgChangeEvent*>(p)->text) why += text;
     });
     std::vector<Tag> tags = ask(7, b);
@@ -163,7 +163,7 @@ TEST_F(OnlineSettings, SeveralWritesAnswerEachInOrder) {
 // Listeners describe three settings in the service's pool at every listing.
 TEST_F(OnlineSettings, ListingContinuesAfterTheNamedSetting) {
     static const RTS_UI8 extra[] = {33, 0, 0, 0, 4, 0, 0, 0, 'd', 'e', 's', 0};
-    collab::listen(SETTG_EVENT_LISTING, [](void* p) {
+    collab::listen(CMPID_CmpSettings, SETTG_EVENT_LISTING, [](void* p) {
         auto* e = static_cast<SettgListingEvent*>(p);
         for (const char* key : {"A", "B", "C"}) {
             auto* entry = static_cast<SettgListingEntry*>(MemPoolGetBlock(e->pool, nullptr));
@@ -184,6 +184,27 @@ TEST_F(OnlineSettings, ListingContinuesAfterTheNamedSetting) {
     for (int round = 0; round < 2; ++round) EXPECT_EQ(keys(ask(6, TagBuilder())), "ABC");
     EXPECT_EQ(keys(ask(6, TagBuilder().open(134).text(16, kSection).text(17, "A").close(134))), "BC");
     EXPECT_EQ(keys(ask(6, TagBuilder(), 60)), "A");
+}
+
+// A device backup puts the files that FileReference settings name (up to the first missing
+// index) into one package; other actions make none.
+TEST_F(OnlineSettings, BackupPacksTheReferencedFiles) {
+    collab::reset_packages();
+    const char* refs[] = {"/data/a.cfg,x", "plain", "C:\\b.cfg", nullptr, "/after"};
+    for (int n = 0; n < 5; ++n)
+        if (refs[n] != nullptr)
+            SettgSetStringValue("CmpSettings", ("FileReference." + std::to_string(n)).c_str(), refs[n], 0);
+    for (RTS_UI32 action : {DM_ACTION_RESTORE, DM_ACTION_BACKUP}) {
+        DMBackupEvent event{action, nullptr, RES_OK};
+        EXPECT_EQ((collab::post(DM_CMPID, DM_EVENT_BACKUP, &event), event.result), RES_OK);
+    }
+    const std::vector<collab::Package> made = collab::packages();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].name + " " + std::to_string(made[0].cmpId) + " " + std::to_string(made[0].closed),
+              "Settings 26 1");
+    using File = std::pair<std::string, std::string>;
+    EXPECT_EQ(made[0].files,
+              (std::vector<File>{{"/data/a.cfg", "FileReference.0"}, {"C:\\b.cfg", "FileReference.2"}}));
 }
 
 } // namespace
