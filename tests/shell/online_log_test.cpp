@@ -5,8 +5,7 @@
 
 #include <cstring>
 
-#include "collaborators.h"
-#include "log_reader.h"
+#include "collab_framework.h"
 
 namespace {
 
@@ -24,16 +23,7 @@ std::vector<Tag> ask(RTS_UI16 command, TagBuilder request, RTS_UI32 answerSize =
     return tags;
 }
 
-class OnlineLog : public ::testing::Test {
-protected:
-    void SetUp() override {
-        collab::reset_rights();
-        ASSERT_EQ(CMInit2(nullptr, list_.data(), 1), RES_OK);
-        testlog::clear();
-    }
-    void TearDown() override { CMExit(); }
-    std::vector<StaticComponent> list_ = collab::component_list();
-};
+using OnlineLog = shelltest::CollabFramework;
 
 // The shown entries of the standard logger, as its reader gives them: index and text.
 std::vector<std::pair<RTS_UI32, std::string>> ring() {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cmpsettings.h"
-#include "collaborators.h"
+#include "collab_framework.h"
 #include "mempool.h"
 
 namespace {
@@ -17,20 +17,7 @@ using collab::TagBuilder;
 
 constexpr const char* kSection = "OnlineTest";
 
-class OnlineSettings : public ::testing::Test {
-protected:
-    void SetUp() override {
-        collab::reset_rights();
-        collab::reset_listeners();
-        ASSERT_EQ(CMInit2(nullptr, list_.data(), 1), RES_OK);
-        for (const char* key : {"Number", "Text", "SECURITY.Pin", "Other"}) SettgRemoveKey(kSection, key);
-    }
-    void TearDown() override {
-        collab::reset_listeners();
-        CMExit();
-    }
-    std::vector<StaticComponent> list_ = collab::component_list();
-};
+using OnlineSettings = shelltest::CollabFramework;
 
 // A single-setting request: container 129 with the component, the key and what `value` adds.
 TagBuilder single(const char* key, const std::function<void(TagBuilder&)>& value = {}) {
@@ -128,11 +115,11 @@ TEST_F(OnlineSettings, RightsOnTheServiceAndOnSecurityKeys) {
     ask(1, single("SECURITY.Pin"));
     EXPECT_EQ(checks + reads, 0);
     collab::deny("Device.Settings", 2);
-    std::vector<Tag> tags = ask(2, single("Number", pin));
+    std::vector<Tag> tags = ask(2, single("Refused", pin));
     ASSERT_EQ(tags.size(), 1u);
     EXPECT_EQ(tags[0].id, USERMGR_TAG_ACCESS_ERROR);
-    EXPECT_EQ(number("Number"), -1);
-    EXPECT_EQ(ask(1, single("Number"))[0].id, 1u);
+    EXPECT_EQ(number("Refused"), -1);
+    EXPECT_EQ(ask(1, single("Refused"))[0].id, 1u);
 }
 
 TEST_F(OnlineSettings, SeveralWritesAnswerEachInOrder) {
