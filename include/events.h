@@ -28,6 +28,13 @@ typedef RTS_RESULT (*PF_EVENT_POST2)(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI
 typedef RTS_RESULT (*PF_EVENT_CALLBACK_FUNCTION)(RTS_HANDLE hEvent, PF_EVENT_CALLBACK pfCallback,
                                                  void* pUser);
 
+/* The calls themselves, for a component that provides the service. */
+RTS_HANDLE EventOpen(RTS_UI32 eventId, RTS_UI32 cmpId, RTS_RESULT* pResult);
+RTS_RESULT EventClose(RTS_HANDLE hEvent);
+RTS_RESULT EventPost2(RTS_HANDLE hEvent, RTS_UI32 paramId, RTS_UI32 version, void* pParam);
+RTS_RESULT EventRegisterCallbackFunction(RTS_HANDLE hEvent, PF_EVENT_CALLBACK pfCallback, void* pUser);
+RTS_RESULT EventUnregisterCallbackFunction(RTS_HANDLE hEvent, PF_EVENT_CALLBACK pfCallback, void* pUser);
+
 RTS_END_C
 
 #endif

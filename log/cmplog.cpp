@@ -14,6 +14,8 @@
 namespace cmplog {
 void create_pool_and_standard_logger();
 void delete_loggers_and_pool();
+void shell_hook(RTS_UI32 hook);
+void online_hook(RTS_UI32 hook);
 } // namespace cmplog
 
 using namespace cmplog;
@@ -101,6 +103,8 @@ void instance_unregistered(RTS_UI32 classId) {
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    shell_hook(hook);
+    online_hook(hook);
     switch (hook) {
         case CH_INIT_SYSTEM:
             g.initialised = false;

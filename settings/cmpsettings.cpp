@@ -104,6 +104,8 @@ void warn_split_databases() {
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
+    settings_online::hook(hook);
+    settings_backup::hook(hook);
     if (hook == CH_INIT3) warn_split_databases();
     if (hook == CH_EXIT_SYSTEM) {
         IniDeleteAll();

@@ -29,3 +29,12 @@ RTS_RESULT reload_all();
 IniDatabase* master();
 
 } // namespace settg
+
+/* The online settings service and the device-backup listener follow the settings' hooks. */
+namespace settings_online {
+void hook(RTS_UI32 hookId);
+}
+namespace settings_backup {
+void hook(RTS_UI32 hookId);
+}
+

@@ -11,6 +11,10 @@
 #include "sys/systimertc_os.h"
 #include "systimertc.h"
 
+namespace systimertc_shell {
+void shell_hook(RTS_UI32 hook);
+}
+
 namespace {
 
 using systimertc_os::CivilTime;
@@ -256,6 +260,7 @@ RTS_RESULT export_functions() {
 }
 
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR param1, RTS_UINTPTR param2) {
+    systimertc_shell::shell_hook(hook);
     if (hook == CH_INIT2 || (hook == CH_SETTINGS_CHANGED && param1 == kLogSettingsChanged))
         LogGetFilter2(&g_logFilter, nullptr, CMPID_SysTimeRtc, nullptr);
     if (hook == CH_EXIT) systimertc_os::calls().unload_zone_names();
