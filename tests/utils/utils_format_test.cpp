@@ -59,6 +59,8 @@ TEST(CMUtlsnprintf, MatchesTheCLibraryAtEverySize) {
             std::ldexp(static_cast<double>(rng() % 4000000) - 2e6, static_cast<int>(rng() % 60) - 30);
         const char* s = kTexts[rng() % 4];
         expect_as_snprintf("Error: Component <cmp>%s</cmp> init (%ld) failed", s, long(n));
+        const auto ul = static_cast<unsigned long>(n);
+        expect_as_snprintf("%d %i %u %x %X|%ld %lu %lx %lX|%c%%", i, ~i, u, u, u, ~long(n), ul, ul, ul, s[0]);
         expect_as_snprintf("%d|%5d|%-5d|%05d|%+d|% d|%*d", i, i, i, i, i, i, w, i);
         expect_as_snprintf("%u %x %X %#x %o %#o %zu", u, u, u, u, u, u, std::size_t(n));
         expect_as_snprintf("%lld %llu %llx %c%c", n, ULL(n), ULL(n), char('!' + ULL(n) % 90),
