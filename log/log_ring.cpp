@@ -6,6 +6,7 @@
 // reader copies a slot only when it is not Busy and gives the copy up when WriteCount moved or
 // Busy came back meanwhile, so it never hands out a mix of two entries. Entries are composed on
 // the writer's stack and stored word by word, which keeps every shared access atomic.
+#include <cstddef>
 #include <cstring>
 
 #include "cm.h"
@@ -25,7 +26,7 @@ EarlyLogBuffer g_early;
 namespace {
 
 using Word = RTS_UI64;
-constexpr int kEntryWords = sizeof(LogEntry) / sizeof(Word);
+constexpr RTS_SIZE kEntryWords = sizeof(LogEntry) / sizeof(Word);
 static_assert(sizeof(LogEntry) % sizeof(Word) == 0);
 
 constexpr RTS_UI32 kAlwaysPassing = LOG_WARNING | LOG_ERROR | LOG_EXCEPTION; // past component filters
@@ -39,16 +40,22 @@ std::atomic<Logger*> g_pendingLogger{nullptr};
 // Holds a notification whose class the logger's filter rejected.
 LogRingSlot g_notifySlot;
 
-void store_words(LogEntry& to, const LogEntry& from) {
+// Stores a composed entry: its fields and its text up to the terminator, then zeros for the rest
+// of the text, which the writer never touched.
+void store_words(LogEntry& to, LogEntry& from) {
+    const RTS_SIZE end = offsetof(LogEntry, InfoText) + std::strlen(from.InfoText) + 1;
+    const RTS_SIZE used = (end + sizeof(Word) - 1) / sizeof(Word);
+    std::memset(reinterpret_cast<char*>(&from) + end, 0, used * sizeof(Word) - end);
     auto* d = reinterpret_cast<Word*>(&to);
     const auto* s = reinterpret_cast<const Word*>(&from);
-    for (int i = 0; i < kEntryWords; ++i) std::atomic_ref<Word>(d[i]).store(s[i], std::memory_order_relaxed);
+    for (RTS_SIZE i = 0; i < kEntryWords; ++i)
+        std::atomic_ref<Word>(d[i]).store(i < used ? s[i] : 0, std::memory_order_relaxed);
 }
 
 void load_words(const LogEntry& from, LogEntry& to) {
     auto* s = reinterpret_cast<Word*>(const_cast<LogEntry*>(&from));
     Word words[kEntryWords];
-    for (int i = 0; i < kEntryWords; ++i)
+    for (RTS_SIZE i = 0; i < kEntryWords; ++i)
         words[i] = std::atomic_ref<Word>(s[i]).load(std::memory_order_relaxed);
     std::memcpy(&to, words, sizeof to);
 }
@@ -61,22 +68,29 @@ bool begin_write(LogRingSlot& slot) {
     return true;
 }
 
-// A ring slot has one writer at a time, which ends its Busy with a plain store.
-void end_write(LogRingSlot& slot, const LogEntry& entry) {
+// A ring slot's writer holds it alone from begin_write on, so it counts its write and ends its
+// Busy with plain stores.
+void end_write(LogRingSlot& slot, LogEntry& entry) {
+    store_words(slot.Entry, entry);
+    slot.WriteCount.store(slot.WriteCount.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    slot.Busy.store(0, std::memory_order_release);
+}
+
+// The early buffer and the notification slot: written without reservation, one writer at a
+// time in practice, so a slot found Busy is written all the same; a second writer's count
+// still moves WriteCount, so a reader caught between the two gives its copy up.
+void publish(LogRingSlot& slot, LogEntry& entry) {
+    begin_write(slot);
     store_words(slot.Entry, entry);
     slot.WriteCount.fetch_add(1, std::memory_order_release);
     slot.Busy.store(0, std::memory_order_release);
 }
 
-// The early buffer and the notification slot: written without reservation, one writer at a
-// time in practice, so a slot found Busy is written all the same.
-void publish(LogRingSlot& slot, const LogEntry& entry) {
-    begin_write(slot);
-    end_write(slot, entry);
-}
-
+// An entry's fields and an empty text; the rest of the text is left for the formatter.
 LogEntry compose(RTS_UI32 cmpId, RTS_UI32 classId, RTS_RESULT errorId, RTS_UI32 infoId) {
-    LogEntry e{};
+    LogEntry e;
+    e.Timestamp = 0;
+    e.InfoText[0] = '\0';
     e.CmpId = cmpId;
     e.ClassId = classId;
     e.ErrorId = errorId;
