@@ -132,14 +132,10 @@ struct EastZone {
 #ifndef _WIN32
     const std::string saved = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
     EastZone() {
-        set("XYZ-05:30");
+        setenv("TZ", "XYZ-05:30", 1), tzset();
     }
     ~EastZone() {
-        saved.empty() ? (unsetenv("TZ"), tzset()) : set(saved.c_str());
-    }
-    static void set(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
+        (saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1)), tzset();
     }
 #endif
 };
@@ -160,7 +156,6 @@ TEST(LogText, CsvLinesAndTimestampsMatchTheCalendarOfTheCLibrary) {
         {LOG_TS_RTC_HIGHRES | LOG_LOCALTIME, kMs, LOG_EXCEPTION, "x", local_text(kMs / 1000, ".007") + tail},
         {LOG_TS_RTC_HIGHRES | LOG_LOCALTIME, kBeforeMidnight, LOG_EXCEPTION, "x",
          local_text(kBeforeMidnight / 1000, ".007") + tail},
-        {LOG_TS_RTC | LOG_LOCALTIME, kMs / 1000, LOG_EXCEPTION, "x", local_text(kMs / 1000, "") + tail},
         {0, 0xFFFFFFFF00000007, LOG_EXCEPTION, "x", "00000007" + tail},
     };
     for (const auto& [type, ts, classId, text, expected] : rows) {
