@@ -1,7 +1,11 @@
 /* Utility library, text output: the bounded formatter (the C library's conversions with a
- * result code for a cut output), integer-to-text in any radix from 2 to 36, the version
+ * result code for a cut output; the plain ones that log messages use are written here, without
+ * the C library's stream machinery), integer-to-text in any radix from 2 to 36, the version
  * number in both directions, and the framework's build date. */
+#include <algorithm>
+#include <array>
 #include <cassert>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -23,10 +27,127 @@ constexpr int kVersionParts = 4; /* major.minor.patch.build, a byte each */
 constexpr int kByteBits = 8;
 constexpr RTS_UI32 kByteMask = 0xFF;
 
+/* The output of the plain formatter: the first size - 1 characters land in the buffer, the
+ * rest is only counted, as the C library does. */
+class Output {
+public:
+    Output(char* buffer, RTS_SIZE size) : buffer_(buffer), room_(size - 1) {}
+
+    void put(const char* text, RTS_SIZE length) {
+        if (count_ < room_) std::memcpy(buffer_ + count_, text, std::min(length, room_ - count_));
+        count_ += length;
+    }
+
+    /* Terminates the buffer; the full output's length, -1 when it exceeds what an int holds. */
+    int finish() {
+        buffer_[std::min(count_, room_)] = '\0';
+        return count_ <= static_cast<RTS_SIZE>(INT_MAX) ? static_cast<int>(count_) : -1;
+    }
+
+private:
+    char* buffer_;
+    RTS_SIZE room_;
+    RTS_SIZE count_ = 0;
+};
+
+/* "00" to "99": decimal digits two at a time halve the chain of divisions a number costs. */
+constexpr auto kDigitPairs = [] {
+    std::array<char, 2 * 100> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / kDecimal);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % kDecimal);
+    }
+    return pairs;
+}();
+
+/* The decimal digits of `value`, written backwards so that they end at `end`. */
+char* decimal_before(char* end, unsigned long value) {
+    for (; value >= 100; value /= 100) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[2 * (value % 100)], 2);
+    }
+    if (value < kDecimal) {
+        *--end = static_cast<char>('0' + value);
+    } else {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[2 * value], 2);
+    }
+    return end;
+}
+
+/* The hexadecimal digits of `value` from the digit set given, ending at `end`. */
+char* hexadecimal_before(char* end, unsigned long value, const char* set) {
+    do {
+        *--end = set[value % kHexadecimal];
+        value /= kHexadecimal;
+    } while (value != 0);
+    return end;
+}
+
+/* One conversion with an optional "l": %d %i %u %x %X %c %s and %%. False for anything the
+ * C library must write itself: flags, widths, precisions, other lengths and conversions, and a
+ * null string. */
+bool convert(Output& out, const char*& p, va_list* args) {
+    const bool isLong = *p == 'l';
+    if (isLong) ++p;
+    const char c = *p++;
+    char text[24]; /* a long in decimal with its sign, or in hexadecimal */
+    char* const end = text + sizeof text;
+    if (c == 'd' || c == 'i') {
+        long v = isLong ? va_arg(*args, long) : va_arg(*args, int);
+        char* first = decimal_before(end, v < 0 ? 0ul - static_cast<unsigned long>(v) : v);
+        if (v < 0) *--first = '-';
+        out.put(first, end - first);
+    } else if (c == 'u' || c == 'x' || c == 'X') {
+        unsigned long v = isLong ? va_arg(*args, unsigned long) : va_arg(*args, unsigned);
+        char* first = c == 'u'   ? decimal_before(end, v)
+                      : c == 'x' ? hexadecimal_before(end, v, "0123456789abcdef")
+                                 : hexadecimal_before(end, v, "0123456789ABCDEF");
+        out.put(first, end - first);
+    } else if (c == 'c' && !isLong) {
+        text[0] = static_cast<char>(va_arg(*args, int));
+        out.put(text, 1);
+    } else if (c == 's' && !isLong) {
+        const char* s = va_arg(*args, const char*);
+        if (s == nullptr) return false;
+        out.put(s, std::strlen(s));
+    } else if (c == '%' && !isLong) {
+        out.put("%", 1);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+constexpr int kNeedsCLibrary = -2; /* from format_plain: not a length, not the C library's -1 */
+
+/* Formats the plain conversions without the C library's stream machinery, which costs more
+ * than the text itself for the short messages of a log. The full output's length, or
+ * kNeedsCLibrary when the format needs the C library (the arguments are read from a copy, so
+ * the caller can start over with its own). */
+
+int format_plain(char* buffer, RTS_SIZE size, const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    Output out(buffer, size);
+    const char* p = format;
+    bool plain = true;
+    for (const char* percent; plain && (percent = std::strchr(p, '%')) != nullptr;) {
+        out.put(p, percent - p);
+        p = percent + 1;
+        plain = convert(out, p, &copy);
+    }
+    va_end(copy);
+    if (!plain) return kNeedsCLibrary;
+    out.put(p, std::strlen(p));
+    return out.finish();
+}
+
 /* Formats into a buffer that is known to be usable; answers the full output's length, -1 when
- * the C library reports an error. The buffer is terminated in either case. */
+ * the output cannot be written. The buffer is terminated in either case. */
 int format_into(char* buffer, RTS_SIZE size, const char* format, va_list args) {
-    int n = std::vsnprintf(buffer, size, format, args);
+    int n = format_plain(buffer, size, format, args);
+    if (n == kNeedsCLibrary) n = std::vsnprintf(buffer, size, format, args);
     if (n < 0) {
         buffer[0] = '\0';
         return -1;

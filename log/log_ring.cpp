@@ -6,6 +6,8 @@
 // reader copies a slot only when it is not Busy and gives the copy up when WriteCount moved or
 // Busy came back meanwhile, so it never hands out a mix of two entries. Entries are composed on
 // the writer's stack and stored word by word, which keeps every shared access atomic.
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "cm.h"
@@ -25,7 +27,7 @@ EarlyLogBuffer g_early;
 namespace {
 
 using Word = RTS_UI64;
-constexpr int kEntryWords = sizeof(LogEntry) / sizeof(Word);
+constexpr RTS_SIZE kEntryWords = sizeof(LogEntry) / sizeof(Word);
 static_assert(sizeof(LogEntry) % sizeof(Word) == 0);
 
 constexpr RTS_UI32 kAlwaysPassing = LOG_WARNING | LOG_ERROR | LOG_EXCEPTION; // past component filters
@@ -39,16 +41,22 @@ std::atomic<Logger*> g_pendingLogger{nullptr};
 // Holds a notification whose class the logger's filter rejected.
 LogRingSlot g_notifySlot;
 
-void store_words(LogEntry& to, const LogEntry& from) {
+// Stores a composed entry: its fields and its text of `length` characters up to the terminator,
+// then zeros for the rest of the text, which the writer never touched.
+void store_words(LogEntry& to, LogEntry& from, RTS_SIZE length) {
+    const RTS_SIZE end = offsetof(LogEntry, InfoText) + length + 1;
+    const RTS_SIZE used = (end + sizeof(Word) - 1) / sizeof(Word);
+    std::memset(reinterpret_cast<char*>(&from) + end, 0, used * sizeof(Word) - end);
     auto* d = reinterpret_cast<Word*>(&to);
     const auto* s = reinterpret_cast<const Word*>(&from);
-    for (int i = 0; i < kEntryWords; ++i) std::atomic_ref<Word>(d[i]).store(s[i], std::memory_order_relaxed);
+    for (RTS_SIZE i = 0; i < kEntryWords; ++i)
+        std::atomic_ref<Word>(d[i]).store(i < used ? s[i] : 0, std::memory_order_relaxed);
 }
 
 void load_words(const LogEntry& from, LogEntry& to) {
     auto* s = reinterpret_cast<Word*>(const_cast<LogEntry*>(&from));
     Word words[kEntryWords];
-    for (int i = 0; i < kEntryWords; ++i)
+    for (RTS_SIZE i = 0; i < kEntryWords; ++i)
         words[i] = std::atomic_ref<Word>(s[i]).load(std::memory_order_relaxed);
     std::memcpy(&to, words, sizeof to);
 }
@@ -61,22 +69,29 @@ bool begin_write(LogRingSlot& slot) {
     return true;
 }
 
-// A ring slot has one writer at a time, which ends its Busy with a plain store.
-void end_write(LogRingSlot& slot, const LogEntry& entry) {
-    store_words(slot.Entry, entry);
-    slot.WriteCount.fetch_add(1, std::memory_order_release);
+// A ring slot's writer holds it alone from begin_write on, so it counts its write and ends its
+// Busy with plain stores.
+void end_write(LogRingSlot& slot, LogEntry& entry, RTS_SIZE length) {
+    store_words(slot.Entry, entry, length);
+    slot.WriteCount.store(slot.WriteCount.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     slot.Busy.store(0, std::memory_order_release);
 }
 
 // The early buffer and the notification slot: written without reservation, one writer at a
-// time in practice, so a slot found Busy is written all the same.
-void publish(LogRingSlot& slot, const LogEntry& entry) {
+// time in practice, so a slot found Busy is written all the same; a second writer's count
+// still moves WriteCount, so a reader caught between the two gives its copy up.
+void publish(LogRingSlot& slot, LogEntry& entry, RTS_SIZE length) {
     begin_write(slot);
-    end_write(slot, entry);
+    store_words(slot.Entry, entry, length);
+    slot.WriteCount.fetch_add(1, std::memory_order_release);
+    slot.Busy.store(0, std::memory_order_release);
 }
 
+// An entry's fields and an empty text; the rest of the text is left for the formatter.
 LogEntry compose(RTS_UI32 cmpId, RTS_UI32 classId, RTS_RESULT errorId, RTS_UI32 infoId) {
-    LogEntry e{};
+    LogEntry e;
+    e.Timestamp = 0;
+    e.InfoText[0] = '\0';
     e.CmpId = cmpId;
     e.ClassId = classId;
     e.ErrorId = errorId;
@@ -84,15 +99,16 @@ LogEntry compose(RTS_UI32 cmpId, RTS_UI32 classId, RTS_RESULT errorId, RTS_UI32 
     return e;
 }
 
-// Formats behind the first `used` characters of the text: RES_OK when it fit, RES_BUFFERSIZE
-// when it was cut, RES_PARAMETER without a format or arguments.
-RTS_RESULT format_text(LogEntry& e, RTS_SIZE used, const char* format, va_list* pArgs) {
+// Formats behind the first `length` characters of the text and moves `length` to the text's end:
+// RES_OK when it fit, RES_BUFFERSIZE when it was cut, RES_PARAMETER without a format or
+// arguments.
+RTS_RESULT format_text(LogEntry& e, RTS_SIZE& length, const char* format, va_list* pArgs) {
     if (format == nullptr || pArgs == nullptr) return RES_PARAMETER;
-    va_list args;
-    va_copy(args, *pArgs);
-    RTS_RESULT r = CMUtlvsnprintf(e.InfoText + used, sizeof e.InfoText - used, format, &args);
-    va_end(args);
-    return r;
+    const RTS_SIZE room = sizeof e.InfoText - length;
+    const int n = CMUtlvsnprintf2(e.InfoText + length, room, nullptr, format, pArgs);
+    if (n < 0) return RES_BUFFERSIZE;
+    length += std::min(static_cast<RTS_SIZE>(n), room - 1);
+    return static_cast<RTS_SIZE>(n) < room ? RES_OK : RES_BUFFERSIZE;
 }
 
 RTS_RESULT add_early(const LogEntry& entry, const char* format, va_list* pArgs) {
@@ -100,8 +116,9 @@ RTS_RESULT add_early(const LogEntry& entry, const char* format, va_list* pArgs) 
     while (!g_early.next.compare_exchange_weak(slot, slot + 1 < LOG_EARLY_BUFFER_SLOTS ? slot + 1 : 0)) {
     }
     LogEntry e = entry;
-    RTS_RESULT r = format_text(e, 0, format, pArgs);
-    publish(g_early.slots[slot], e);
+    RTS_SIZE length = 0;
+    RTS_RESULT r = format_text(e, length, format, pArgs);
+    publish(g_early.slots[slot], e, length);
     return r;
 }
 
@@ -158,9 +175,9 @@ RTS_RESULT add_to_ring(Logger* logger, LogEntry& e, const char* format, va_list*
     if (g_pendingSlot.load(std::memory_order_relaxed) == target)
         g_pendingSlot.compare_exchange_strong(target, nullptr);
     e.Timestamp = timestamp_now(logger->Options.Type);
-    RTS_SIZE used = e.ClassId == LOG_TIMEREL ? write_time_rel(logger, s, e) : 0;
-    RTS_RESULT r = pArgs != nullptr ? format_text(e, used, format, pArgs) : RES_OK;
-    end_write(slot, e);
+    RTS_SIZE length = e.ClassId == LOG_TIMEREL ? write_time_rel(logger, s, e) : 0;
+    RTS_RESULT r = pArgs != nullptr ? format_text(e, length, format, pArgs) : RES_OK;
+    end_write(slot, e, length);
     if ((e.ClassId & LOG_USERNOTIFY) != 0) {
         g_pendingLogger = logger;
         g_pendingSlot = &logger->Ring[s];
@@ -169,8 +186,9 @@ RTS_RESULT add_to_ring(Logger* logger, LogEntry& e, const char* format, va_list*
 }
 
 RTS_RESULT notify_only(Logger* logger, LogEntry& e, const char* format, va_list* pArgs) {
-    RTS_RESULT r = format_text(e, 0, format, pArgs);
-    publish(g_notifySlot, e);
+    RTS_SIZE length = 0;
+    RTS_RESULT r = format_text(e, length, format, pArgs);
+    publish(g_notifySlot, e, length);
     g_pendingLogger = logger;
     g_pendingSlot = &g_notifySlot;
     return r;

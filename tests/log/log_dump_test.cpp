@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -107,8 +109,41 @@ std::string utc_text(time_t seconds, const char* millis) {
     return text + std::string(millis) + "Z";
 }
 
+// The C library's local date and time, and its zone offset ("Z" when there is none).
+std::string local_text(time_t seconds, const char* millis) {
+    const std::tm local = *std::localtime(&seconds), utc = *std::gmtime(&seconds);
+    const auto fields = [](const std::tm& t) {
+        using namespace std::chrono;
+        return sys_days{year{t.tm_year + 1900} / (t.tm_mon + 1) / t.tm_mday} + hours{t.tm_hour} +
+               minutes{t.tm_min};
+    };
+    const auto offset = std::chrono::duration_cast<std::chrono::minutes>(fields(local) - fields(utc)).count();
+    char text[48];
+    int n = static_cast<int>(std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local));
+    if (offset == 0) return text + std::string(millis) + "Z";
+    std::snprintf(text + n, sizeof text - n, "%s%c%02d:%02d", millis, offset < 0 ? '-' : '+',
+                  static_cast<int>(std::abs(offset) / 60), static_cast<int>(std::abs(offset) % 60));
+    return text;
+}
+
+// Where the framework takes its zone from TZ as the C library does, a zone half an hour off the
+// hour east of Greenwich, without daylight saving, for the scope; Windows keeps its own zone.
+struct EastZone {
+#ifndef _WIN32
+    const std::string saved = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
+    EastZone() {
+        setenv("TZ", "XYZ-05:30", 1), tzset();
+    }
+    ~EastZone() {
+        (saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1)), tzset();
+    }
+#endif
+};
+
 TEST(LogText, CsvLinesAndTimestampsMatchTheCalendarOfTheCLibrary) {
     constexpr RTS_UI64 kMs = 1764857103007;
+    constexpr RTS_UI64 kBeforeMidnight = 1751313600007; // UTC; the next day east of Greenwich
+    [[maybe_unused]] const EastZone zone;
     const std::string tail = ", 0x00000013, 8, 1, 2, #### Exception: x";
     // the logger's type, the entry's timestamp, class and text, and the line
     const std::tuple<RTS_UI32, RTS_UI64, RTS_UI32, const char*, std::string> rows[] = {
@@ -118,6 +153,9 @@ TEST(LogText, CsvLinesAndTimestampsMatchTheCalendarOfTheCLibrary) {
         {LOG_TS_NS, 123456789012345678, LOG_EXCEPTION, "x", "123456789012345678" + tail},
         {LOG_TS_RTC_HIGHRES, kMs, LOG_EXCEPTION, "x", utc_text(kMs / 1000, ".007") + tail},
         {LOG_TS_RTC, kMs / 1000, LOG_EXCEPTION, "x", utc_text(kMs / 1000, "") + tail},
+        {LOG_TS_RTC_HIGHRES | LOG_LOCALTIME, kMs, LOG_EXCEPTION, "x", local_text(kMs / 1000, ".007") + tail},
+        {LOG_TS_RTC_HIGHRES | LOG_LOCALTIME, kBeforeMidnight, LOG_EXCEPTION, "x",
+         local_text(kBeforeMidnight / 1000, ".007") + tail},
         {0, 0xFFFFFFFF00000007, LOG_EXCEPTION, "x", "00000007" + tail},
     };
     for (const auto& [type, ts, classId, text, expected] : rows) {

@@ -65,6 +65,8 @@ TEST_F(LogRing, AddPathsApplyTheirFiltersAndCutLongTexts) {
         {[&] { return LogAdd3(&masked, LOG_INFO, 4, 0, 0, "s"); }, RES_OK, nullptr},
         {[&] { return LogAdd3(&masked, LOG_INFO, 1, 0, 0, "m"); }, RES_OK, "m"},
         {[&] { return LogAdd(h, 7, LOG_INFO, 0, 0, "%s", longText.c_str()); }, RES_BUFFERSIZE, cut.c_str()},
+        {[&] { return LogAdd(h, 7, LOG_INFO, 0, 0, "%s", cut.c_str()); }, RES_OK, cut.c_str()},
+        {[&] { return LogAdd(h, 7, LOG_INFO, 0, 0, "%s", ""); }, RES_OK, ""},
         {[&] { return LogAdd(h, 7, LOG_INFO, 0, 0, nullptr); }, RES_PARAMETER, ""},
         {[&] { return LogAdd(RTS_INVALID_HANDLE, 7, LOG_INFO, 0, 0, "x"); }, RES_PARAMETER, nullptr},
         {[&] { return LogAdd(stale, 7, LOG_INFO, 0, 0, "x"); }, RES_PARAMETER, nullptr},

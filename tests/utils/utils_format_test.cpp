@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <regex>
 #include <string>
@@ -49,7 +50,7 @@ template <class... Args> void expect_as_snprintf(const char* format, Args... arg
 }
 
 TEST(CMUtlsnprintf, MatchesTheCLibraryAtEverySize) {
-    static const char* const kTexts[] = {"", "CmpLog", "a/b.cfg", "<name>%d</name>"};
+    static const char* const kTexts[] = {"", "CmpLog", "a/b.cfg", "<name>%d</name>", nullptr};
     std::mt19937_64 rng(3);
     for (int round = 0; round < 40; ++round) {
         const long long n = static_cast<long long>(rng()) >> rng() % 64;
@@ -57,8 +58,11 @@ TEST(CMUtlsnprintf, MatchesTheCLibraryAtEverySize) {
         const auto u = static_cast<unsigned>(n);
         const double d =
             std::ldexp(static_cast<double>(rng() % 4000000) - 2e6, static_cast<int>(rng() % 60) - 30);
-        const char* s = kTexts[rng() % 4];
+        const char* s = kTexts[rng() % std::size(kTexts)];
         expect_as_snprintf("Error: Component <cmp>%s</cmp> init (%ld) failed", s, long(n));
+        const auto ul = static_cast<unsigned long>(n);
+        expect_as_snprintf("%d %i %u %x %X|%ld %lu %lx %lX|%c%%", i, ~i, u, u, u, ~long(n), ul, ul, ul,
+                           char(u));
         expect_as_snprintf("%d|%5d|%-5d|%05d|%+d|% d|%*d", i, i, i, i, i, i, w, i);
         expect_as_snprintf("%u %x %X %#x %o %#o %zu", u, u, u, u, u, u, std::size_t(n));
         expect_as_snprintf("%lld %llu %llx %c%c", n, ULL(n), ULL(n), char('!' + ULL(n) % 90),
@@ -66,6 +70,7 @@ TEST(CMUtlsnprintf, MatchesTheCLibraryAtEverySize) {
         expect_as_snprintf("%.3s|%10s|%-10s|%.*s|%%", s, s, s, w, s);
         expect_as_snprintf("%f %.2f %e %.3g %g %10.4f %08.3f %-8.2e|", d, d, d, d, d, d, d, d);
         expect_as_snprintf("%s", s);
+        expect_as_snprintf("%c", char('!' + u % 77));
     }
 }
 
