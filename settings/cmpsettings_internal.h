@@ -37,4 +37,3 @@ void hook(RTS_UI32 hookId);
 namespace settings_backup {
 void hook(RTS_UI32 hookId);
 }
-
