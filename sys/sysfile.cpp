@@ -25,6 +25,7 @@
 #include "sys/sysfile_map.h"
 #include "sys/sysfile_os.h"
 #include "sysfile.h"
+#include "sysfilepath.h"
 #include "sysmem.h"
 
 using rts::report;
@@ -782,8 +783,32 @@ extern "C" RTS_RESULT SysFileGetIecPath(const char* name, char* buffer, RTS_SIZE
 
 /* ---- lower-case entries ----------------------------------------------------------------------- */
 
+namespace {
+
+/* A name as application code gave it, ready for the upper-case operation: a blacklisted name is
+ * refused with RES_NOT_ALLOWED, and with an application path list the name is mapped through it
+ * first. An empty or missing name is passed on for the operation to answer. */
+struct ApplicationName {
+    explicit ApplicationName(const char* given) : name(given) {
+        if (given == nullptr || given[0] == '\0') return;
+        if (SysFileIsBlacklisted(given) == RES_OK) {
+            result = RES_NOT_ALLOWED;
+        } else if (sysfile_map::has_application_list()) {
+            result = sysfile_map::map(given, sysfile_map::List::application, path, sizeof path);
+            name = path;
+        }
+    }
+    const char* name;
+    char path[kPathSize] = "";
+    RTS_RESULT result = RES_OK;
+};
+
+} // namespace
+
 extern "C" void sysfileopen(sysfileopen_struct* p) {
-    p->result = SysFileOpen(p->name, p->mode, p->pResult);
+    const ApplicationName n(p->name);
+    p->result = n.result != RES_OK ? report(p->pResult, n.result, RTS_INVALID_HANDLE)
+                                   : SysFileOpen(n.name, p->mode, p->pResult);
 }
 extern "C" void sysfileclose(sysfilehandle_struct* p) {
     p->result = SysFileClose(p->hFile);
@@ -795,28 +820,37 @@ extern "C" void sysfilewrite(sysfileread_struct* p) {
     p->result = SysFileWrite(p->hFile, p->pBuffer, p->size, p->pResult);
 }
 extern "C" void sysfiledelete(sysfiledelete_struct* p) {
-    p->result = SysFileDelete(p->name);
+    const ApplicationName n(p->name);
+    p->result = n.result != RES_OK ? n.result : SysFileDelete(n.name);
 }
 extern "C" void sysfiledeletebyhandle(sysfilehandle_struct* p) {
     p->result = SysFileDeleteByHandle(p->hFile);
 }
 extern "C" void sysfilerename(sysfilerename_struct* p) {
-    p->result = SysFileRename(p->oldName, p->newName);
+    const ApplicationName from(p->oldName), to(p->newName);
+    const RTS_RESULT refused = from.result != RES_OK ? from.result : to.result;
+    p->result = refused != RES_OK ? refused : SysFileRename(from.name, to.name);
 }
 extern "C" void sysfilecopy(sysfilecopy_struct* p) {
-    p->result = SysFileCopy(p->destName, p->sourceName, p->pCopied);
+    const ApplicationName to(p->destName), from(p->sourceName);
+    const RTS_RESULT refused = to.result != RES_OK ? to.result : from.result;
+    p->result = refused != RES_OK ? refused : SysFileCopy(to.name, from.name, p->pCopied);
 }
 extern "C" void sysfilegetsize(sysfilegetsize_struct* p) {
-    p->result = SysFileGetSize(p->name, p->pResult);
+    const ApplicationName n(p->name);
+    p->result =
+        n.result != RES_OK ? report(p->pResult, n.result, RTS_SIZE{0}) : SysFileGetSize(n.name, p->pResult);
 }
 extern "C" void sysfilegetsizebyhandle(sysfilegetsizebyhandle_struct* p) {
     p->result = SysFileGetSizeByHandle(p->hFile, p->pResult);
 }
 extern "C" void sysfilegettime(sysfilegettime_struct* p) {
-    p->result = SysFileGetTime(p->name, p->pTime);
+    const ApplicationName n(p->name);
+    p->result = n.result != RES_OK ? n.result : SysFileGetTime(n.name, p->pTime);
 }
 extern "C" void sysfilegetpath(sysfilegetpath_struct* p) {
-    p->result = SysFileGetPath(p->name, p->buffer, p->size);
+    const ApplicationName n(p->name);
+    p->result = n.result != RES_OK ? n.result : SysFileGetPath(n.name, p->buffer, p->size);
 }
 extern "C" void sysfilegetpos(sysfilegetpos_struct* p) {
     p->result = SysFileGetPos(p->hFile, p->pPosition);

@@ -563,6 +563,11 @@ extern "C" RTS_RESULT SysFilePlcLogicPrefix(char* buffer, RTS_SIZE size, const c
 
 /* ---- protected files, the blacklist and online clients ------------------------------------- */
 
+bool sysfile_map::has_application_list() {
+    Guard guard(g_lock);
+    return !g.application.empty();
+}
+
 extern "C" RTS_RESULT SysFileIsBlacklisted(const char* name) {
     if (name == nullptr || name[0] == '\0') return RES_PARAMETER;
     const std::string master = master_file();

@@ -15,6 +15,8 @@ void release();
 /* The real path of name in buffer: RES_OK, RES_NOT_ALLOWED (buffer cleared), RES_BUFFERSIZE,
  * RES_PARAMETER. Before the configuration is read, names stay as they are. */
 RTS_RESULT map(const char* name, List list, char* buffer, RTS_SIZE size);
+/* Whether an application path list is configured. */
+bool has_application_list();
 /* Whether the file name of path is a protected configuration file or its temporary file. */
 bool is_protected(const char* path);
 

@@ -330,6 +330,31 @@ TEST_F(Settings, ProtectedFilesBlacklistAndOnlineAccess) {
     EXPECT_EQ(SysFileRegisterPlaceholder("$tmp$", "/x", 0), RES_DUPLICATE);
 }
 
+// The entries of application code refuse blacklisted names before anything else and map the
+// others through the application path list.
+TEST_F(Settings, ApplicationEntriesRefuseBlacklistedNamesAndMapThroughTheirList) {
+    configure_files("[SysFile]\r\nIecFilePath=iec\r\n");
+    fs::create_directories("iec");
+    ASSERT_EQ(SysFileAddToBlacklist("secret"), RES_OK);
+    RTS_RESULT opened = RES_FAILED;
+    sysfileopen_struct open{"a.txt", AM_WRITE, &opened, RTS_INVALID_HANDLE};
+    sysfileopen(&open);
+    ASSERT_EQ(opened, RES_OK);
+    SysFileClose(open.result);
+    sysfilerename_struct rename{"a.txt", "secret.txt", RES_FAILED};
+    sysfilecopy_struct copy{"b.txt", "a.txt", nullptr, RES_FAILED};
+    sysfiledelete_struct remove{"Secret.txt", RES_FAILED};
+    sysfileopen_struct master{"m.cfg", AM_READ, &opened, RTS_INVALID_HANDLE};
+    sysfilerename(&rename);
+    sysfilecopy(&copy);
+    sysfiledelete(&remove);
+    sysfileopen(&master);
+    EXPECT_EQ((std::tuple{rename.result, copy.result, remove.result, opened, master.result}),
+              (std::tuple{RES_NOT_ALLOWED, RES_OK, RES_NOT_ALLOWED, RES_NOT_ALLOWED, RTS_INVALID_HANDLE}));
+    EXPECT_EQ((std::tuple{fs::exists("iec/a.txt"), fs::exists("iec/b.txt"), fs::exists("a.txt")}),
+              (std::tuple{true, true, false}));
+}
+
 // The cache answers a checksum for the same size without reading, and follows the file through
 // writing opens, renames and deletion.
 TEST_F(Settings, ChecksumCacheFollowsTheFile) {
