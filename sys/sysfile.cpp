@@ -320,21 +320,11 @@ const SysFileInterface kInterface = {
 
 /* Interface 22 is the log file backend. */
 void* query_interface(void* object, RTS_UI32 interfaceId, RTS_RESULT* pResult) {
-    auto* self = static_cast<SysFileObject*>(object);
-    void* answer = interfaceId == SYSFILE_INTERFACE_ID ? const_cast<SysFileInterface*>(&kInterface)
-                   : interfaceId == LOG_BACKEND_INTERFACE_ID
-                       ? &static_cast<LogBackendObject*>(object)->backend
-                   : interfaceId == 0 ? object
-                                      : nullptr;
-    if (answer != nullptr) ++self->references;
-    return report(pResult, answer != nullptr ? RES_OK : RES_NOTSUPPORTED, answer);
+    return log_backend_query(object, interfaceId, SYSFILE_INTERFACE_ID, &kInterface, pResult);
 }
 
 void* create_instance(RTS_UI32 classId) {
-    if (classId != SYSFILE_CLASS_ID) return nullptr;
-    auto* object = static_cast<LogBackendObject*>(SysMemAllocData(kOwner, sizeof(LogBackendObject), nullptr));
-    if (object != nullptr) log_backend_object_init(object, query_interface, sysfile_log::kOperations);
-    return object;
+    return log_backend_create(kOwner, classId, SYSFILE_CLASS_ID, query_interface, sysfile_log::kOperations);
 }
 
 RTS_RESULT delete_instance(void* instance) {

@@ -416,21 +416,11 @@ const SysShmInterface kInterface = {
 
 /* Interface 22 is the shared-memory log. */
 void* query_interface(void* object, RTS_UI32 interfaceId, RTS_RESULT* pResult) {
-    auto* self = static_cast<SysShmObject*>(object);
-    void* answer = interfaceId == SYSSHM_INTERFACE_ID ? const_cast<SysShmInterface*>(&kInterface)
-                   : interfaceId == LOG_BACKEND_INTERFACE_ID
-                       ? &static_cast<LogBackendObject*>(object)->backend
-                   : interfaceId == 0 ? object
-                                      : nullptr;
-    if (answer != nullptr) ++self->references;
-    return report(pResult, answer != nullptr ? RES_OK : RES_NOTSUPPORTED, answer);
+    return log_backend_query(object, interfaceId, SYSSHM_INTERFACE_ID, &kInterface, pResult);
 }
 
 void* create_instance(RTS_UI32 classId) {
-    if (classId != SYSSHM_CLASS_ID) return nullptr;
-    auto* object = static_cast<LogBackendObject*>(SysMemAllocData(kOwner, sizeof(LogBackendObject), nullptr));
-    if (object != nullptr) log_backend_object_init(object, query_interface, sysshm_log::kOperations);
-    return object;
+    return log_backend_create(kOwner, classId, SYSSHM_CLASS_ID, query_interface, sysshm_log::kOperations);
 }
 
 RTS_RESULT delete_instance(void* instance) {
