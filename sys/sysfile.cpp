@@ -205,7 +205,6 @@ void events_delete() {
 RTS_RESULT hook_function(RTS_UI32 hook, RTS_UINTPTR, RTS_UINTPTR) {
     switch (hook) {
         case CH_INIT_SYSTEM:
-            g_pool.store(RTS_INVALID_HANDLE, std::memory_order_release);
             import_optional();
             break;
         case CH_INIT: {

@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <mutex>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "faults.h"
 #include "seam_fault.h"
 #include "sys/sysexcept_internal.h"
@@ -257,6 +261,14 @@ TEST_F(SysExcept, CodeAreasHaveUnwindRecordsWhileLoaded) {
         reinterpret_cast<PF_EVENT_POST2>(post)(event, 1, 1, &area);
     };
     loaded(1); // the platform's own unwinder takes the area and gives it back without a complaint
+#ifdef _WIN32
+    DWORD64 imageBase = 0; // and finds the record of the function around a code address in it
+    const RUNTIME_FUNCTION* found =
+        RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(&code[3]), &imageBase, nullptr);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ((std::pair{imageBase + found->BeginAddress, imageBase + found->EndAddress}),
+              (std::pair{reinterpret_cast<DWORD64>(code), reinterpret_cast<DWORD64>(code) + 6}));
+#endif
     loaded(0);
     for (const LogEntry& e : testlog::entries()) EXPECT_NE(e.CmpId, CMPID_SysExcept) << e.InfoText;
     sysexcept_os::Calls calls = sysexcept_os::platform_calls();
