@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #ifdef _WIN32
@@ -255,19 +256,28 @@ TEST_F(SysExcept, CodeAreasHaveUnwindRecordsWhileLoaded) {
     SysExceptCodeArea area{1, code, sizeof code, functions, 2};
     RTS_VOID_FCTPTR post = nullptr;
     ASSERT_EQ(CMGetAPI2("EventPost2", &post, 0, 0, 0), RES_OK);
-    auto loaded = [&](RTS_UI32 loaded) {
-        area.loaded = loaded;
+    auto post_area = [&](SysExceptCodeArea& posted, RTS_UI32 isLoaded) {
+        posted.loaded = isLoaded;
         const auto event = reinterpret_cast<RTS_HANDLE>(RTS_UINTPTR{SYSEXCEPT_EVENT_CODE_AREA});
-        reinterpret_cast<PF_EVENT_POST2>(post)(event, 1, 1, &area);
+        reinterpret_cast<PF_EVENT_POST2>(post)(event, 1, 1, &posted);
     };
+    auto loaded = [&](RTS_UI32 isLoaded) { post_area(area, isLoaded); };
     loaded(1); // the platform's own unwinder takes the area and gives it back without a complaint
 #ifdef _WIN32
-    DWORD64 imageBase = 0; // and finds the record of the function around a code address in it
-    const RUNTIME_FUNCTION* found =
-        RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(&code[3]), &imageBase, nullptr);
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ((std::pair{imageBase + found->BeginAddress, imageBase + found->EndAddress}),
-              (std::pair{reinterpret_cast<DWORD64>(code), reinterpret_cast<DWORD64>(code) + 6}));
+    { // and finds the record around a code address outside every module, where it asks the tables
+        auto* copy = static_cast<RTS_UI8*>(VirtualAlloc(nullptr, sizeof code, MEM_COMMIT, PAGE_READWRITE));
+        std::memcpy(copy, code, sizeof code);
+        SysExceptCodeArea outside{1, copy, sizeof code, functions, 2};
+        post_area(outside, 1);
+        DWORD64 imageBase = 0;
+        const RUNTIME_FUNCTION* found =
+            RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(copy + 3), &imageBase, nullptr);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ((std::pair{imageBase + found->BeginAddress, imageBase + found->EndAddress}),
+                  (std::pair{reinterpret_cast<DWORD64>(copy), reinterpret_cast<DWORD64>(copy) + 6}));
+        post_area(outside, 0);
+        VirtualFree(copy, 0, MEM_RELEASE);
+    }
 #endif
     loaded(0);
     for (const LogEntry& e : testlog::entries()) EXPECT_NE(e.CmpId, CMPID_SysExcept) << e.InfoText;

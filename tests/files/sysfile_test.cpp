@@ -274,7 +274,8 @@ TEST_F(Files, EachPlatformCallFailing) {
     // a close and a write that happened but report an error, so nothing stays open or unwritten
     const seamfault::Fault fails{1234}, failsAfter{1234, seamfault::kEveryCall, true},
         full{kDiskFull, seamfault::kEveryCall, true};
-    const std::string file = path("f"), other = path("f2");
+    std::string file = path("f"), other = path("f2");
+    std::replace(file.begin(), file.end(), '\\', '/'); // the name as the path mapping hands it on
     const char* f = file.c_str();
     RTS_HANDLE h = RTS_INVALID_HANDLE;
     RTS_RESULT opened = RES_OK, r = RES_OK;
