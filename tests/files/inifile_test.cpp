@@ -218,14 +218,23 @@ TEST_F(Files, EditsPreserveTheRestOfTheText) {
     }
 }
 
-// A writer killed at random moments: the next open always finds one complete text.
+// A writer killed at random moments: the next open always finds one complete text. Under Wine a
+// fresh writer now and then ends before it has opened the file; such a start is counted, shown
+// with its exit code and given another try, and may happen at most twice.
 TEST_F(Files, KilledWriterNeverLosesTheFile) {
     const std::string filler = "; the rest of the file, which must survive every kill\r\n[T]\r\nkept=1\r\n";
     put("k.cfg", "[S]\r\nV=a\r\n" + filler);
     std::mt19937 random(11);
+    std::vector<int> unstarted;
     for (int kill = 0; kill < 200; ++kill) {
         ipctest::Probe writer({"rewrite-ini", path("k.cfg")});
-        ASSERT_EQ(writer.read_line(), "ready");
+        if (writer.read_line() != "ready") {
+            unstarted.push_back(writer.wait());
+            ASSERT_LE(unstarted.size(), 2u)
+                << "exit codes of writers that did not start: " << ::testing::PrintToString(unstarted);
+            --kill;
+            continue;
+        }
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         writer.kill();
         writer.wait();
@@ -235,6 +244,8 @@ TEST_F(Files, KilledWriterNeverLosesTheFile) {
         IniDelete(db);
         ASSERT_EQ(whole, "[S]\r\nV=" + value + "\r\n" + filler) << "kill " << kill;
     }
+    if (!unstarted.empty())
+        std::printf("writers that did not start: %s\n", ::testing::PrintToString(unstarted).c_str());
 }
 
 } // namespace
