@@ -245,10 +245,13 @@ TEST_F(LogDump, WritersReaderAndDumperShareOneRingWithoutTornOrReorderedEntries)
     dumper.join();
     LogDumpEntries(h);
     EXPECT_EQ(badWalks, 0);
-    // The ring ends full with each writer's newest entries (a writer that finished early may
-    // have none left in it).
+    // The ring ends with each writer's newest entries, in order and without gaps (a writer that
+    // finished early may have none left in it). It holds at most a ring's worth: when two
+    // reservations race, the oldest index is moved by the slot reserved first and can stay
+    // behind the write index until the writers come round to it again, so fewer entries show.
     const Sequence last = walk(h);
-    EXPECT_EQ(std::tuple(last.intact, last.backs, last.gaps, last.count), std::tuple(true, 0, 0, kRing));
+    EXPECT_EQ(std::tuple(last.intact, last.backs, last.gaps), std::tuple(true, 0, 0));
+    EXPECT_TRUE(last.count > 0 && last.count <= kRing) << last.count;
     for (long newest : last.last) EXPECT_TRUE(newest == -1 || newest == long{kPerWriter - 1}) << newest;
     Sequence dumped;
     for (const LogEntry& e : g_backends.at(kFirstClass)->got) dumped.see(e);
