@@ -17,6 +17,7 @@
 
 #include "checksum.h"
 #include "cm.h"
+#include "cm/optional_import.h"
 #include "cm/rts_common.h"
 #include "cmplog.h"
 #include "cmutils.h"
@@ -172,17 +173,11 @@ Imports g_imports{};
 RTS_HANDLE g_events[2] = {RTS_INVALID_HANDLE, RTS_INVALID_HANDLE}; /* opened, closing */
 constexpr RTS_UI32 kEventIds[2] = {SYSFILE_EVENT_OPENED, SYSFILE_EVENT_CLOSING};
 
-template <typename F> void import(const char* name, F& target) {
-    RTS_VOID_FCTPTR f = nullptr;
-    CMGetAPI2(name, &f, CM_IMPORT_OPTIONAL, 0, 0);
-    target = reinterpret_cast<F>(f);
-}
-
 void import_optional() {
-    import("EventCreate2", g_imports.EventCreate2);
-    import("EventPost2", g_imports.EventPost2);
-    import("EventDelete", g_imports.EventDelete);
-    import("SysDirCreate2", g_imports.SysDirCreate2);
+    rts::import_optional("EventCreate2", g_imports.EventCreate2);
+    rts::import_optional("EventPost2", g_imports.EventPost2);
+    rts::import_optional("EventDelete", g_imports.EventDelete);
+    rts::import_optional("SysDirCreate2", g_imports.SysDirCreate2);
 }
 
 void post(int event, void* argument) {
