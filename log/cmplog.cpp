@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cm.h"
+#include "cm/class_entry.h"
 #include "cmpsettings.h"
 #include "log/cmplog_internal.h"
 #include "log/log_config.h"
@@ -236,13 +237,8 @@ RTS_RESULT export_functions() {
 } // namespace
 
 extern "C" RTS_RESULT CmpLog__Entry(ComponentInitRecord* pInit) {
-    RTS_RESULT r =
-        CMFillInitRecord(pInit, CMPID_CmpLog, export_functions, nullptr, CMComponentVersion, hook_function);
-    if (r != RES_OK) return r;
-    pInit->createInstance = create_instance;
-    pInit->deleteInstance = delete_instance;
-    if (pInit->registerClass != nullptr) pInit->registerClass(CMPID_CmpLog, LOG_CLASSID);
-    return RES_OK;
+    return rts::fill_class_entry(pInit, CMPID_CmpLog, export_functions, hook_function, LOG_CLASSID,
+                                 create_instance, delete_instance);
 }
 
 // ---- parameter-record wrappers -------------------------------------------------------------

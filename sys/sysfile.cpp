@@ -17,6 +17,7 @@
 
 #include "checksum.h"
 #include "cm.h"
+#include "cm/class_entry.h"
 #include "cm/optional_import.h"
 #include "cm/rts_common.h"
 #include "cmplog.h"
@@ -408,13 +409,8 @@ RTS_RESULT directory_part(char* path) {
 } // namespace
 
 extern "C" RTS_RESULT SysFile__Entry(ComponentInitRecord* pInit) {
-    RTS_RESULT r =
-        CMFillInitRecord(pInit, CMPID_SysFile, export_functions, nullptr, CMComponentVersion, hook_function);
-    if (r != RES_OK) return r;
-    pInit->createInstance = create_instance;
-    pInit->deleteInstance = delete_instance;
-    if (pInit->registerClass != nullptr) pInit->registerClass(CMPID_SysFile, SYSFILE_CLASS_ID);
-    return RES_OK;
+    return rts::fill_class_entry(pInit, CMPID_SysFile, export_functions, hook_function, SYSFILE_CLASS_ID,
+                                 create_instance, delete_instance);
 }
 
 /* ---- handles ------------------------------------------------------------------------------ */

@@ -16,6 +16,7 @@
 
 #include "cm/rts_common.h"
 #include "cm.h"
+#include "cm/class_entry.h"
 #include "cmplog.h"
 #include "cmutils.h"
 #include "mempool.h"
@@ -430,13 +431,8 @@ RTS_RESULT delete_instance(void* instance) {
 } // namespace
 
 extern "C" RTS_RESULT SysShm__Entry(ComponentInitRecord* pInit) {
-    RTS_RESULT r =
-        CMFillInitRecord(pInit, CMPID_SysShm, export_functions, nullptr, CMComponentVersion, hook_function);
-    if (r != RES_OK) return r;
-    pInit->createInstance = create_instance;
-    pInit->deleteInstance = delete_instance;
-    if (pInit->registerClass != nullptr) pInit->registerClass(CMPID_SysShm, SYSSHM_CLASS_ID);
-    return RES_OK;
+    return rts::fill_class_entry(pInit, CMPID_SysShm, export_functions, hook_function, SYSSHM_CLASS_ID,
+                                 create_instance, delete_instance);
 }
 
 extern "C" RTS_HANDLE SysSharedMemoryOpen(const char* name, RTS_UINTPTR physicalAddress, RTS_SIZE* pSize,
